@@ -1,0 +1,43 @@
+# Thin wrapper over CMake + Ninja. Every target first makes sure the Debian
+# packages it needs are present (scripts/setup.sh).
+JOBS ?= 2
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+DEMO_ROOT ?= $(BUILD)/demo-root
+
+.PHONY: all setup build run test asan bench format clean
+
+all: build
+
+setup:
+	@./scripts/setup.sh
+
+$(BUILD)/build.ninja: | setup
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: setup $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./scripts/demo.sh $(BUILD) $(DEMO_ROOT)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+$(ASAN_BUILD)/build.ninja: | setup
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCFGADM_SANITIZE=ON
+
+asan: setup $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	./scripts/bench.sh $(BUILD)
+
+format:
+	find properties message admin config util platform host tests bench \
+		\( -name '*.h' -o -name '*.cpp' \) -print0 | xargs -0 -r clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Path.h"
+#include "platform/String.h"
+
+// The host's settings of the stand-in platform, chosen once by the program
+// that hosts the module (or by a test fixture):
+// - the platform root: the directory under which absolute platform paths
+//   ("/VM/config/...", "/vm/tmp") live; "/" unless set, or $VM_ROOT;
+// - this process's processor box number: 1 unless set, or $VM_BOX; box 0
+//   makes the identity service fail.
+// Setters are meant for start-up, before module code runs.
+class HostPlatform {
+public:
+    static void setRoot(const String& directory);
+    static const String& root();
+    static void setBox(std::uint16_t box);
+    static std::uint16_t box();
+
+    // Where a platform path lives on this machine: absolute paths are placed
+    // under the root, relative ones are left as they are.
+    static String hostPath(const Path& path);
+    // mkdir -p of the directory that holds `hostFile` (a host path).
+    static bool makeParentDirectories(const String& hostFile);
+    // mkdir -p of a host directory.
+    static bool makeDirectories(const String& hostDirectory);
+};

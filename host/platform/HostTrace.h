@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/Path.h"
+#include "platform/String.h"
+
+// Receives every trace message that is recorded (level at or below the
+// current trace level). Tests implement it to assert on messages.
+class TraceSink {
+public:
+    virtual ~TraceSink() = default;
+    virtual void message(int level, const String& text) = 0;
+};
+
+// The host's control of the trace service. A recorded message becomes one
+// line "time pid level text" in the trace log (by default the platform path
+// "/vm/log/trace.log" under the platform root, opened on first use; a log
+// that cannot be opened is skipped) and, when asked, on standard error.
+// Sinks get the bare text. Thread-safe.
+class HostTrace {
+public:
+    static void setLevel(int level);
+    static int level();
+    static void setStderr(bool on);
+    // The log's platform path; the empty path turns the log off.
+    static void setLogFile(const Path& path);
+    // The sink is not owned and must be removed before it is destroyed.
+    static void addSink(TraceSink* sink);
+    static void removeSink(TraceSink* sink);
+    // Records one finished message (what TraceManip does).
+    static void record(int level, const String& text);
+};

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include "platform/Path.h"
+
+// Every file system call of the module goes through here. Paths are platform
+// paths ("/VM/config/sys_prop_db"); the platform decides where they live (the
+// stand-in places absolute paths under its root). Each call behaves like the
+// POSIX call of the same name: -1 (or false) with errno set on failure.
+// File descriptors are plain POSIX descriptors owned by the caller.
+class FileSystem {
+public:
+    static int open(const Path& path, int flags, mode_t mode = 0666);
+    static int close(int fd);
+    static ssize_t read(int fd, void* buffer, size_t count);
+    // Writes all count bytes unless a call fails (then -1).
+    static ssize_t write(int fd, const void* buffer, size_t count);
+    static off_t lseek(int fd, off_t offset, int whence);
+    static int stat(const Path& path, struct stat* info);
+    static int fstat(int fd, struct stat* info);
+    static int access(const Path& path, int mode);
+    static int unlink(const Path& path);
+    static int truncate(const Path& path, off_t length);
+    static int ftruncate(int fd, off_t length);
+    static int fchmod(int fd, mode_t mode);
+    // fcntl record locks: F_SETLK, F_SETLKW, F_GETLK. F_SETLKW blocks: call it
+    // inside blockingCall.
+    static int lock(int fd, int command, struct flock* region);
+    static int rename(const Path& from, const Path& to);
+    // mkdir -p; true when the directory exists afterwards.
+    static bool makeDirectories(const Path& directory);
+    // Whether a file (of any kind) exists at path.
+    static bool exists(const Path& path);
+
+    // A fresh path "directory/prefix<unique>suffix" that no live file uses; the
+    // directory is created when missing. Nothing is created at the path itself.
+    static Path uniqueTempPath(const Path& directory, const String& prefix,
+                               const String& suffix);
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "platform/String.h"
+
+// The outcome of one Regex match: for the whole match (0) and each numbered
+// subexpression, whether it took part and which bytes it covered. Holds a copy
+// of the matched text, so it stays valid after the text goes away.
+class RegexMatch {
+public:
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    // Number of slots (subexpressions + 1); 0 before a successful match.
+    std::size_t size() const { return spans_.size(); }
+    // Whether subexpression i took part in the match (an empty text counts).
+    bool matched(std::size_t i) const { return i < spans_.size() && spans_[i].start != npos; }
+    // Its text; empty when it took no part.
+    String str(std::size_t i) const;
+    std::size_t start(std::size_t i) const { return matched(i) ? spans_[i].start : npos; }
+    std::size_t end(std::size_t i) const { return matched(i) ? spans_[i].end : npos; }
+
+    void reset(const String& text, std::size_t slots);
+    void set(std::size_t i, std::size_t start, std::size_t end);
+
+private:
+    struct Span {
+        std::size_t start = npos;
+        std::size_t end = npos;
+    };
+    String text_;
+    std::vector<Span> spans_;
+};

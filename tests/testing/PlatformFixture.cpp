@@ -1,0 +1,59 @@
+#include "tests/testing/PlatformFixture.h"
+
+#include <dirent.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "host/platform/FaultInjector.h"
+#include "host/platform/HostPlatform.h"
+#include "host/platform/HostTrace.h"
+
+void PlatformFixture::SetUp() {
+    String pattern = (std::filesystem::temp_directory_path() / "cfgadm-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    HostPlatform::setRoot(root_);
+    HostPlatform::setBox(1);
+    HostTrace::setLevel(3);
+    HostTrace::setStderr(false);
+    HostTrace::setLogFile(EmptyPath);
+    FaultInjector::clear();
+    traces = std::make_unique<TraceCapture>();
+    token_ = std::make_unique<RunTokenHolder>();
+}
+
+void PlatformFixture::TearDown() {
+    token_.reset();
+    traces.reset();
+    FaultInjector::clear();
+    HostPlatform::setRoot("/");
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+}
+
+String PlatformFixture::hostPath(const Path& path) const { return HostPlatform::hostPath(path); }
+
+void PlatformFixture::writeFile(const Path& path, const String& bytes) const {
+    String host = hostPath(path);
+    HostPlatform::makeParentDirectories(host);
+    std::ofstream out(host, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+String PlatformFixture::readFile(const Path& path) const {
+    std::ifstream in(hostPath(path), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::vector<String> PlatformFixture::listDirectory(const Path& directory) const {
+    std::vector<String> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(hostPath(directory), error))
+        names.push_back(entry.path().filename().string());
+    return names;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "host/platform/RunTokenHolder.h"
+#include "platform/Path.h"
+#include "tests/testing/TraceCapture.h"
+
+// Gives each test a fresh, empty platform root (removed afterwards), the run
+// token, trace level 3 captured in `traces`, box 1 and no injected faults.
+class PlatformFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Where a platform path lives on this machine.
+    String hostPath(const Path& path) const;
+    // Writes bytes to a platform path (creating directories); reads them back.
+    void writeFile(const Path& path, const String& bytes) const;
+    String readFile(const Path& path) const;
+    // Names of the files in a platform directory (empty when it is missing).
+    std::vector<String> listDirectory(const Path& directory) const;
+
+    String root_;
+    std::unique_ptr<TraceCapture> traces;
+    std::unique_ptr<RunTokenHolder> token_;
+};
