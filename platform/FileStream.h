@@ -13,7 +13,7 @@
 // write sets badbit, with errno from the failing call. Unbuffered in effect
 // only at flush/close; the descriptor is closed when the stream is.
 class FileStream : public std::iostream {
-public:
+  public:
     FileStream();
     FileStream(const Path& path, std::ios::openmode mode, mode_t permissions = 0666);
     // Works on a descriptor the caller opened (and keeps owning unless `owns`).
@@ -28,7 +28,7 @@ public:
     bool close();
     int fd() const;
 
-private:
+  private:
     class Buffer;
     std::unique_ptr<Buffer> buffer_;
 };

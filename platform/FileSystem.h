@@ -12,7 +12,7 @@
 // POSIX call of the same name: -1 (or false) with errno set on failure.
 // File descriptors are plain POSIX descriptors owned by the caller.
 class FileSystem {
-public:
+  public:
     static int open(const Path& path, int flags, mode_t mode = 0666);
     static int close(int fd);
     static ssize_t read(int fd, void* buffer, size_t count);
@@ -37,6 +37,5 @@ public:
 
     // A fresh path "directory/prefix<unique>suffix" that no live file uses; the
     // directory is created when missing. Nothing is created at the path itself.
-    static Path uniqueTempPath(const Path& directory, const String& prefix,
-                               const String& suffix);
+    static Path uniqueTempPath(const Path& directory, const String& prefix, const String& suffix);
 };

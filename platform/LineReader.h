@@ -6,7 +6,7 @@
 
 // Reads one line from a byte stream; the line end ("\n") is not part of it.
 class LineReader {
-public:
+  public:
     enum Result {
         NoLine,       // end of file before any byte: line is empty
         Line,         // a line ended by "\n"

@@ -4,7 +4,7 @@
 // the mutex up and acquire takes it back; the reason texts name the call that
 // is about to block and the return from it, for the platform's records.
 class MCMutex {
-public:
+  public:
     virtual ~MCMutex() = default;
     // Gives the mutex up. The flag is the platform's; the module passes false.
     // Returns false (and traces) when the calling thread does not hold it.
@@ -17,6 +17,6 @@ public:
 // A mutex handle that remembers what it gave up, so that acquire takes back
 // only what release gave.
 class MCMutexTracked : public MCMutex {
-protected:
+  protected:
     bool released_ = false;
 };

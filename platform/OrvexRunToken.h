@@ -9,7 +9,7 @@
 // otherwise ignored. A handle destroyed after release without acquire takes
 // the token back, so the thread never leaves holding less than it came with.
 class OrvexRunToken : public MCMutexTracked {
-public:
+  public:
     OrvexRunToken() = default;
     ~OrvexRunToken() override;
     OrvexRunToken(const OrvexRunToken&) = delete;

@@ -9,7 +9,7 @@
 // empty path means that no file is given. Where the file really lives is the
 // platform's business (FileSystem places platform paths under its root).
 class Path {
-public:
+  public:
     Path() = default;
     Path(String text) : text_(std::move(text)) {}
     Path(const char* text) : text_(text) {}
@@ -24,7 +24,7 @@ public:
     friend bool operator==(const Path&, const Path&) = default;
     friend auto operator<=>(const Path& a, const Path& b) { return a.text_ <=> b.text_; }
 
-private:
+  private:
     String text_;
 };
 

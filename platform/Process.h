@@ -7,7 +7,7 @@
 // Process services of the operating system, through the platform so that
 // tests can make them fail.
 class Process {
-public:
+  public:
     // popen(3): runs command through the shell; null with errno on failure.
     static FILE* popen(const String& command, const char* mode);
     // pclose(3): waits for the command and returns its status.

@@ -16,7 +16,7 @@
 // whose error() tells why; it matches nothing. A Regex is immutable after
 // construction and may be used from several threads.
 class Regex {
-public:
+  public:
     explicit Regex(const String& pattern);
     ~Regex();
     Regex(const Regex&) = delete;
@@ -36,7 +36,7 @@ public:
     // Whether the pattern matches somewhere in text.
     bool matches(const String& text) const;
 
-private:
+  private:
     struct Compiled;
     String pattern_;
     String error_;

@@ -7,13 +7,13 @@
 // after an empty match). Neither the Regex nor the text is owned: both must
 // outlive the iterator.
 class RegexIterator {
-public:
+  public:
     RegexIterator(const Regex& regex, const String& text) : regex_(regex), text_(text) {}
 
     // Fills match with the next match; false when there is none.
     bool next(RegexMatch& match);
 
-private:
+  private:
     const Regex& regex_;
     const String& text_;
     std::size_t position_ = 0;

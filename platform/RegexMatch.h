@@ -9,7 +9,7 @@
 // subexpression, whether it took part and which bytes it covered. Holds a copy
 // of the matched text, so it stays valid after the text goes away.
 class RegexMatch {
-public:
+  public:
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
     // Number of slots (subexpressions + 1); 0 before a successful match.
@@ -24,7 +24,7 @@ public:
     void reset(const String& text, std::size_t slots);
     void set(std::size_t i, std::size_t start, std::size_t end);
 
-private:
+  private:
     struct Span {
         std::size_t start = npos;
         std::size_t end = npos;

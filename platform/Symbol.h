@@ -10,7 +10,7 @@
 // The default symbol is the empty name. Interned texts live until the process
 // ends; interning is thread-safe.
 class Symbol {
-public:
+  public:
     Symbol();
     explicit Symbol(const String& text);
     Symbol(const char* text);
@@ -23,7 +23,7 @@ public:
     friend bool operator==(Symbol a, Symbol b) { return a.text_ == b.text_; }
     friend bool operator<(Symbol a, Symbol b) { return a.text_ != b.text_ && *a.text_ < *b.text_; }
 
-private:
+  private:
     const String* text_;
 };
 

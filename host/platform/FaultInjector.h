@@ -3,8 +3,21 @@
 #include "platform/String.h"
 
 // The file and process calls of the platform layer that a test can make fail.
-enum class FaultOp { Open, Read, Write, Seek, Stat, Access, Unlink, Truncate, Fchmod, Lock,
-                     Rename, Mkdir, Popen };
+enum class FaultOp {
+    Open,
+    Read,
+    Write,
+    Seek,
+    Stat,
+    Access,
+    Unlink,
+    Truncate,
+    Fchmod,
+    Lock,
+    Rename,
+    Mkdir,
+    Popen
+};
 
 // Makes chosen platform-layer calls fail with a chosen errno, so that tests
 // reach the module's failure paths (as an error-injecting Env does). A rule
@@ -12,7 +25,7 @@ enum class FaultOp { Open, Read, Write, Seek, Stat, Access, Unlink, Truncate, Fc
 // (empty: any path), how many matching calls to let through first, and how
 // many to fail after that (-1: all). Thread-safe; rules last until clear().
 class FaultInjector {
-public:
+  public:
     static void add(FaultOp op, int error, const String& pathContains = String(), int skip = 0,
                     int times = 1);
     static void clear();

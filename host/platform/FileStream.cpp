@@ -9,7 +9,7 @@
 #include "platform/FileSystem.h"
 
 class FileStream::Buffer : public std::streambuf {
-public:
+  public:
     static constexpr std::size_t Size = 64 * 1024;
 
     bool attach(int fd, bool owns) {
@@ -35,7 +35,7 @@ public:
     int fd() const { return fd_; }
     ~Buffer() override { detach(); }
 
-protected:
+  protected:
     int_type overflow(int_type c) override {
         if (fd_ < 0 || !flushOut()) return traits_type::eof();
         if (!traits_type::eq_int_type(c, traits_type::eof())) {
@@ -91,7 +91,7 @@ protected:
         return seekoff(off_type(pos), std::ios::beg, which);
     }
 
-private:
+  private:
     bool flushOut() {
         std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
         if (pending == 0) return true;
@@ -132,7 +132,9 @@ FileStream::FileStream(int fd, std::ios::openmode, bool owns) : FileStream() {
     if (buffer_->attach(fd, owns)) clear();
 }
 
-FileStream::~FileStream() { buffer_->detach(); }
+FileStream::~FileStream() {
+    buffer_->detach();
+}
 
 bool FileStream::open(const Path& path, std::ios::openmode mode, mode_t permissions) {
     buffer_->detach();
@@ -148,7 +150,9 @@ bool FileStream::open(const Path& path, std::ios::openmode mode, mode_t permissi
     return true;
 }
 
-bool FileStream::is_open() const { return buffer_->fd() >= 0; }
+bool FileStream::is_open() const {
+    return buffer_->fd() >= 0;
+}
 
 bool FileStream::close() {
     if (!is_open()) return false;
@@ -157,4 +161,6 @@ bool FileStream::close() {
     return ok;
 }
 
-int FileStream::fd() const { return buffer_->fd(); }
+int FileStream::fd() const {
+    return buffer_->fd();
+}

@@ -38,7 +38,9 @@ bool injected(FaultOp op, const String& path) {
     return true;
 }
 
-bool injected(FaultOp op, int fd) { return injected(op, pathOf(fd)); }
+bool injected(FaultOp op, int fd) {
+    return injected(op, pathOf(fd));
+}
 
 }  // namespace
 
@@ -144,8 +146,7 @@ bool FileSystem::exists(const Path& path) {
     return stat(path, &info) == 0;
 }
 
-Path FileSystem::uniqueTempPath(const Path& directory, const String& prefix,
-                                const String& suffix) {
+Path FileSystem::uniqueTempPath(const Path& directory, const String& prefix, const String& suffix) {
     static std::atomic<unsigned long> counter{0};
     static const unsigned long salt = std::random_device{}();
     makeDirectories(directory);

@@ -31,9 +31,15 @@ void HostPlatform::setRoot(const String& directory) {
     settings().root = root;
 }
 
-const String& HostPlatform::root() { return settings().root; }
-void HostPlatform::setBox(std::uint16_t box) { settings().box = box; }
-std::uint16_t HostPlatform::box() { return settings().box; }
+const String& HostPlatform::root() {
+    return settings().root;
+}
+void HostPlatform::setBox(std::uint16_t box) {
+    settings().box = box;
+}
+std::uint16_t HostPlatform::box() {
+    return settings().box;
+}
 
 String HostPlatform::hostPath(const Path& path) {
     const String& root = settings().root;
@@ -43,7 +49,7 @@ String HostPlatform::hostPath(const Path& path) {
 
 bool HostPlatform::makeDirectories(const String& directory) {
     if (directory.empty()) return true;
-    for (std::size_t slash = directory.find('/', 1); ; slash = directory.find('/', slash + 1)) {
+    for (std::size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
         String prefix = directory.substr(0, slash);
         if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return false;
         if (slash == String::npos) return true;

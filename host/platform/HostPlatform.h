@@ -13,7 +13,7 @@
 //   makes the identity service fail.
 // Setters are meant for start-up, before module code runs.
 class HostPlatform {
-public:
+  public:
     static void setRoot(const String& directory);
     static const String& root();
     static void setBox(std::uint16_t box);

@@ -6,7 +6,7 @@
 // Receives every trace message that is recorded (level at or below the
 // current trace level). Tests implement it to assert on messages.
 class TraceSink {
-public:
+  public:
     virtual ~TraceSink() = default;
     virtual void message(int level, const String& text) = 0;
 };
@@ -17,7 +17,7 @@ public:
 // that cannot be opened is skipped) and, when asked, on standard error.
 // Sinks get the bare text. Thread-safe.
 class HostTrace {
-public:
+  public:
     static void setLevel(int level);
     static int level();
     static void setStderr(bool on);

@@ -7,4 +7,6 @@ Path Path::operator/(const String& name) const {
     return Path(text_ + "/" + name);
 }
 
-std::ostream& operator<<(std::ostream& out, const Path& path) { return out << path.text(); }
+std::ostream& operator<<(std::ostream& out, const Path& path) {
+    return out << path.text();
+}

@@ -13,7 +13,9 @@ FILE* Process::popen(const String& command, const char* mode) {
     return ::popen(command.c_str(), mode);
 }
 
-int Process::pclose(FILE* pipe) { return ::pclose(pipe); }
+int Process::pclose(FILE* pipe) {
+    return ::pclose(pipe);
+}
 
 int Process::system(const String& command) {
     if (int error = FaultInjector::check(FaultOp::Popen, command)) {
@@ -23,4 +25,6 @@ int Process::system(const String& command) {
     return std::system(command.c_str());
 }
 
-const char* Process::getenv(const String& name) { return std::getenv(name.c_str()); }
+const char* Process::getenv(const String& name) {
+    return std::getenv(name.c_str());
+}

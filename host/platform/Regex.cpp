@@ -33,7 +33,9 @@ int nextChar(tre_char_t* c, unsigned int* pos_add, void* context) {
     return 0;
 }
 
-void rewind(std::size_t pos, void* context) { static_cast<ByteSource*>(context)->pos = pos; }
+void rewind(std::size_t pos, void* context) {
+    static_cast<ByteSource*>(context)->pos = pos;
+}
 
 int compare(std::size_t pos1, std::size_t pos2, std::size_t len, void* context) {
     auto* src = static_cast<ByteSource*>(context);

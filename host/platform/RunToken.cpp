@@ -32,8 +32,12 @@ void give() {
 
 }  // namespace
 
-RunTokenHolder::RunTokenHolder() { take(); }
-RunTokenHolder::~RunTokenHolder() { give(); }
+RunTokenHolder::RunTokenHolder() {
+    take();
+}
+RunTokenHolder::~RunTokenHolder() {
+    give();
+}
 
 bool RunTokenHolder::heldByCurrentThread() {
     return token().holder.load() == std::this_thread::get_id();

@@ -3,7 +3,7 @@
 // Holds the process run token for the lifetime of the object: a host thread
 // builds one before it calls module code. Blocks until the token is free.
 class RunTokenHolder {
-public:
+  public:
     RunTokenHolder();
     ~RunTokenHolder();
     RunTokenHolder(const RunTokenHolder&) = delete;

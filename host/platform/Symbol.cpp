@@ -33,4 +33,6 @@ Symbol::Symbol() : text_(emptyText()) {}
 Symbol::Symbol(const String& text) : text_(text.empty() ? emptyText() : intern(text)) {}
 Symbol::Symbol(const char* text) : Symbol(String(text ? text : "")) {}
 
-std::ostream& operator<<(std::ostream& out, Symbol symbol) { return out << symbol.text(); }
+std::ostream& operator<<(std::ostream& out, Symbol symbol) {
+    return out << symbol.text();
+}

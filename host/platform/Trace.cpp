@@ -49,8 +49,12 @@ String stamp(int level, const String& text) {
 
 }  // namespace
 
-void HostTrace::setLevel(int level) { state().level = level; }
-int HostTrace::level() { return state().level; }
+void HostTrace::setLevel(int level) {
+    state().level = level;
+}
+int HostTrace::level() {
+    return state().level;
+}
 
 void HostTrace::setStderr(bool on) {
     std::lock_guard<std::mutex> lock(state().mutex);
@@ -108,7 +112,9 @@ std::ostream& TraceManip(std::ostream& stream, int level, bool) {
     return stream;
 }
 
-int MC_current_trace_level() { return state().level; }
+int MC_current_trace_level() {
+    return state().level;
+}
 
 void verbose(const char* format, ...) {
     char buffer[2048];

@@ -41,18 +41,22 @@ const String kDelimited = "^(([^ \t]*)|(\\(([^()]*)[()]))[ \t]*(.*)";
 INSTANTIATE_TEST_SUITE_P(
     Cases, RegexSubexpressions,
     ::testing::Values(
-        SubexpressionCase{"DelimitedBeatsShorterUndelimited", kDelimited, "(a b)c",
+        SubexpressionCase{"DelimitedBeatsShorterUndelimited",
+                          kDelimited,
+                          "(a b)c",
                           {"(a b)c", "(a b)", nullptr, "(a b)", "a b", "c"}},
-        SubexpressionCase{"TieGoesToFirstAlternative", kDelimited, "(ab) x",
+        SubexpressionCase{"TieGoesToFirstAlternative",
+                          kDelimited,
+                          "(ab) x",
                           {"(ab) x", "(ab)", "(ab)", nullptr, nullptr, "x"}},
-        SubexpressionCase{"EarlierSubexpressionTakesLongest", "^(a*)(a*)(b?)$", "aaa",
-                          {"aaa", "aaa", "", ""}},
+        SubexpressionCase{
+            "EarlierSubexpressionTakesLongest", "^(a*)(a*)(b?)$", "aaa", {"aaa", "aaa", "", ""}},
         SubexpressionCase{"EmptyMatchBeatsNoMatch", "^(x*)(.*)$", "abc", {"abc", "", "abc"}},
-        SubexpressionCase{"UnusedAlternativeTakesNoPart", "^((a)|(b))$", "b",
-                          {"b", "b", nullptr, "b"}},
+        SubexpressionCase{
+            "UnusedAlternativeTakesNoPart", "^((a)|(b))$", "b", {"b", "b", nullptr, "b"}},
         // Inside a bracket expression a backslash stands for itself.
-        SubexpressionCase{"BackslashIsLiteralInBrackets", "^([^\\[]+)(.*)", "ab\\[c",
-                          {"ab\\[c", "ab", "\\[c"}}),
+        SubexpressionCase{
+            "BackslashIsLiteralInBrackets", "^([^\\[]+)(.*)", "ab\\[c", {"ab\\[c", "ab", "\\[c"}}),
     [](const auto& info) { return String(info.param.name); });
 
 TEST(Regex, InvalidPatternReportsAndMatchesNothing) {

@@ -34,7 +34,9 @@ void PlatformFixture::TearDown() {
     std::filesystem::remove_all(root_, ignored);
 }
 
-String PlatformFixture::hostPath(const Path& path) const { return HostPlatform::hostPath(path); }
+String PlatformFixture::hostPath(const Path& path) const {
+    return HostPlatform::hostPath(path);
+}
 
 void PlatformFixture::writeFile(const Path& path, const String& bytes) const {
     String host = hostPath(path);

@@ -11,7 +11,7 @@
 // Gives each test a fresh, empty platform root (removed afterwards), the run
 // token, trace level 3 captured in `traces`, box 1 and no injected faults.
 class PlatformFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

@@ -8,7 +8,7 @@
 
 // Collects the trace messages recorded while it lives.
 class TraceCapture : public TraceSink {
-public:
+  public:
     TraceCapture() { HostTrace::addSink(this); }
     ~TraceCapture() override { HostTrace::removeSink(this); }
 
@@ -18,7 +18,7 @@ public:
     bool contains(int level, const String& text) const;
     void clear();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::pair<int, String>> messages_;
 };

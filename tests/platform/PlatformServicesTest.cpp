@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "host/platform/FaultInjector.h"
+#include "host/platform/HostPlatform.h"
+#include "host/platform/HostTrace.h"
+#include "host/platform/RunTokenHolder.h"
+#include "platform/BlockingCall.h"
+#include "platform/FileStream.h"
+#include "platform/FileSystem.h"
+#include "platform/Identity.h"
+#include "platform/LineReader.h"
+#include "platform/Symbol.h"
+#include "platform/Trace.h"
+#include "tests/testing/PlatformFixture.h"
+
+namespace {
+
+class FileSystemTest : public PlatformFixture {};
+
+TEST_F(FileSystemTest, PlatformPathsLiveUnderTheRoot) {
+    FileStream out("/VM/config/sys_prop_db", std::ios::out);
+    ASSERT_FALSE(out.is_open()) << "no directory yet, so the open must fail";
+    ASSERT_TRUE(FileSystem::makeDirectories("/VM/config"));
+    ASSERT_TRUE(out.open("/VM/config/sys_prop_db", std::ios::out));
+    out << "bytes\n";
+    ASSERT_TRUE(out.close());
+    EXPECT_EQ(readFile("/VM/config/sys_prop_db"), "bytes\n");
+    EXPECT_EQ(hostPath("/VM/config/sys_prop_db"), root_ + "/VM/config/sys_prop_db");
+    EXPECT_TRUE(FileSystem::exists("/VM/config/sys_prop_db"));
+    EXPECT_EQ(FileSystem::unlink("/VM/config/sys_prop_db"), 0);
+    EXPECT_FALSE(FileSystem::exists("/VM/config/sys_prop_db"));
+}
+
+TEST_F(FileSystemTest, UniqueTempPathsAreFreshAndShaped) {
+    Path a = FileSystem::uniqueTempPath("/vm/tmp", "pre", ".p");
+    Path b = FileSystem::uniqueTempPath("/vm/tmp", "pre", ".p");
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.text().rfind("/vm/tmp/pre", 0), 0u);
+    EXPECT_EQ(a.text().substr(a.text().size() - 2), ".p");
+    EXPECT_FALSE(FileSystem::exists(a)) << "nothing is created at the path";
+    EXPECT_TRUE(FileSystem::exists("/vm/tmp")) << "the directory is made on demand";
+}
+
+TEST_F(FileSystemTest, InjectedFaultsHitTheChosenCallOnly) {
+    writeFile("/VM/config/a", "x");
+    writeFile("/VM/config/b", "x");
+    FaultInjector::add(FaultOp::Unlink, EACCES, "/VM/config/b");
+    EXPECT_EQ(FileSystem::unlink("/VM/config/a"), 0);
+    errno = 0;
+    EXPECT_EQ(FileSystem::unlink("/VM/config/b"), -1);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(FileSystem::unlink("/VM/config/b"), 0) << "the rule fails one call by default";
+    EXPECT_EQ(FaultInjector::injected(), 1);
+}
+
+TEST_F(FileSystemTest, NthWriteFailureBreaksTheStream) {
+    ASSERT_TRUE(FileSystem::makeDirectories("/vm/tmp"));
+    FaultInjector::add(FaultOp::Write, ENOSPC, "/vm/tmp/out", /*skip=*/1);
+    FileStream out("/vm/tmp/out", std::ios::out);
+    String chunk(100 * 1024, 'x');  // larger than the buffer: forces writes
+    out << chunk;
+    out.flush();
+    EXPECT_FALSE(out.good());
+    EXPECT_EQ(errno, ENOSPC);
+    out.clear();
+    EXPECT_TRUE(out.close()) << "the rule failed one call only";
+}
+
+TEST_F(FileSystemTest, StreamReadsLargeFilesAndSeeks) {
+    String bytes;
+    for (int i = 0; i < 200000; ++i) bytes += static_cast<char>(i % 251);
+    writeFile("/vm/tmp/big", bytes);
+    FileStream in("/vm/tmp/big", std::ios::in);
+    String back(bytes.size(), '\0');
+    in.read(back.data(), static_cast<std::streamsize>(back.size()));
+    EXPECT_EQ(in.gcount(), static_cast<std::streamsize>(bytes.size()));
+    EXPECT_EQ(back, bytes);
+    in.clear();
+    in.seekg(5);
+    EXPECT_EQ(in.get(), 5);
+    EXPECT_EQ(in.tellg(), 6);
+}
+
+TEST(LineReader, TellsTerminatedFromUnterminatedLines) {
+    std::istringstream in("one\n\nlast");
+    String line;
+    EXPECT_EQ(LineReader::read(in, line), LineReader::Line);
+    EXPECT_EQ(line, "one");
+    EXPECT_EQ(LineReader::read(in, line), LineReader::Line);
+    EXPECT_EQ(line, "");
+    EXPECT_EQ(LineReader::read(in, line), LineReader::Unterminated);
+    EXPECT_EQ(line, "last");
+    EXPECT_EQ(LineReader::read(in, line), LineReader::NoLine);
+}
+
+TEST(Symbol, InternsByTextAndOrdersByText) {
+    String text = "Greeting";
+    Symbol a(text), b("Greeting"), c("Apple");
+    EXPECT_TRUE(a == b);
+    EXPECT_EQ(&a.text(), &b.text()) << "one interned copy per text";
+    EXPECT_TRUE(c < a);
+    EXPECT_FALSE(a < b);
+    EXPECT_TRUE(Symbol().empty());
+    EXPECT_TRUE(Symbol("") == Symbol());
+    EXPECT_EQ(Symbol(String("a\0b", 3)).length(), 3u);
+}
+
+class TraceTest : public PlatformFixture {};
+
+TEST_F(TraceTest, MessagesAboveTheLevelAreDropped) {
+    HostTrace::setLevel(2);
+    MC_std_trace() << "failure " << 42 << oops;
+    MC_std_trace() << "progress" << trace;
+    MC_std_trace() << "detail" << verbose;
+    verbose("printf %s %d", "style", 7);
+    auto messages = traces->messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], std::make_pair(1, String("failure 42")));
+    EXPECT_EQ(messages[1], std::make_pair(2, String("progress")));
+    EXPECT_EQ(MC_current_trace_level(), 2);
+}
+
+TEST_F(TraceTest, EachMessageStartsClean) {
+    MC_std_trace() << std::hex << 255 << oops;
+    MC_std_trace() << 255 << oops;
+    auto messages = traces->messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].second, "ff");
+    EXPECT_EQ(messages[1].second, "255") << "formatting state must not leak into the next message";
+}
+
+TEST_F(TraceTest, LogFileUnderTheRootGetsStampedLines) {
+    HostTrace::setLogFile("/vm/log/trace.log");
+    MC_std_trace() << "logged line" << oops;
+    HostTrace::setLogFile(EmptyPath);  // closes the log
+    String log = readFile("/vm/log/trace.log");
+    EXPECT_NE(log.find(" 1 logged line\n"), String::npos) << log;
+}
+
+class RunTokenTest : public PlatformFixture {};
+
+TEST_F(RunTokenTest, BlockingCallLetsAnotherThreadRun) {
+    bool otherRan = false;
+    int result = blockingCall("test: blocking", "test: back", [&] {
+        std::thread other([&] {
+            RunTokenHolder hold;  // would deadlock if the token were still held
+            otherRan = true;
+        });
+        other.join();
+        errno = EAGAIN;
+        return 7;
+    });
+    EXPECT_EQ(result, 7);
+    EXPECT_EQ(errno, EAGAIN) << "the blocking call's errno survives taking the token back";
+    EXPECT_TRUE(otherRan);
+    EXPECT_TRUE(RunTokenHolder::heldByCurrentThread());
+}
+
+TEST_F(RunTokenTest, MisuseIsTracedNotFatal) {
+    OrvexRunToken handle;
+    EXPECT_FALSE(handle.acquire("nothing released"));
+    EXPECT_TRUE(traces->contains(1, "nothing released through this handle"));
+    std::thread stranger([] {
+        OrvexRunToken other;
+        EXPECT_FALSE(other.release("not mine", false));
+    });
+    stranger.join();
+    EXPECT_TRUE(traces->contains(1, "OrvexRunToken::release(not mine) - run token not held"));
+    EXPECT_TRUE(RunTokenHolder::heldByCurrentThread());
+}
+
+TEST_F(RunTokenTest, IdentityAnswersTheHostBox) {
+    Rsc_id id;
+    HostPlatform::setBox(333);
+    ASSERT_EQ(who_am_i(&id), 0);
+    EXPECT_EQ(id.box, 333);
+    HostPlatform::setBox(0);
+    id.box = 9;
+    EXPECT_NE(who_am_i(&id), 0);
+    EXPECT_EQ(id.box, 9) << "a failed lookup leaves the id alone";
+}
+
+}  // namespace
