@@ -1,0 +1,85 @@
+#pragma once
+
+#include <string_view>
+
+#include "platform/FileStream.h"
+#include "platform/Path.h"
+#include "platform/Regex.h"
+#include "platform/String.h"
+
+class VantorConfigurationInfo;
+class VantorConfigurationInfoDB;
+
+// Parses one configuration-parameter file into a reader. The file is read a
+// line at a time (a last line without newline too), each line being, by the
+// first pattern that matches:
+//   - a comment ("#" first) or blank line, skipped;
+//   - "precedence TYPE EXPRESSION": declares TYPE, whose value is EXPRESSION
+//     resolved now (environment terms ${NAME}, command terms $(COMMAND) giving
+//     the first line of the command's output, plain text), in the next slot;
+//   - "TYPE SELECTOR : key=value ...": pairs that take effect only when
+//     SELECTOR equals TYPE's resolved value;
+//   - anything else: a parse error.
+// A key or value that begins with a non-alphanumeric character may be
+// delimited ("(my key)=1", "k=[a b]"), which matters only when the inner text
+// holds a blank (or "=" in a key). A value that begins with "$" is an
+// expression taking the rest of the line.
+//
+// Every diagnostic goes to standard error, one line each, flushed; the debug
+// level of the reader selects them (0: failures only; above 0: per-line and
+// per-term tracing; above 10: expression results; above 100: patterns).
+// A parse error is reported with the file, line number and line; the line is
+// ignored and parsing goes on. Commands run on the caller's thread, which
+// keeps the run token while they run.
+class ConfigurationParser {
+  public:
+    // The term of an expression: subexpression 3 an environment variable's
+    // name, 5 a command, 6 a plain text; trailing blanks belong to no term.
+    static const String precedenceExpressionRE;
+
+    // Parses file into info, which must not be delegating.
+    ConfigurationParser(VantorConfigurationInfo& info, const Path& file);
+    // True when the file opened, no line was in error and a pair was stored.
+    bool parse();
+
+    // Appends the resolved terms of expression to result. A command that
+    // can't be started empties result, is reported, and ends the resolution,
+    // which still succeeds. False only for a match of no known term kind.
+    static bool parse_precedence(const String& expression, String& result,
+                                 unsigned long debugLevel);
+    // Cuts one key or value off the front of text: "^", termPattern and
+    // restPattern, or, when the text begins with a non-alphanumeric character,
+    // that term or the delimited form (repeat applied to the inner text),
+    // whichever covers more. On true, term is the term (inner text when
+    // delimited) and text what restPattern's last subexpression left. Assumes,
+    // as the pairs patterns do, that termPattern stops at a blank and that
+    // restPattern takes blanks and "=" and then "(.*)": only the front of text
+    // that can decide the term is matched, so long lines stay linear.
+    static bool extract_term(std::string_view& text, const String& termPattern,
+                             const String& repeat, const String& restPattern,
+                             unsigned long debugLevel, String& term);
+    // Writes "<file> Can't parse [<reason> on ]line:  <n>, line is:" and the
+    // line itself.
+    static void report_parse_error(const Path& file, unsigned long lineNumber, const String& line,
+                                   const String& reason);
+
+  private:
+    bool open(FileStream& in);
+    void parseLine(const String& line);
+    void precedenceLine(const String& type, const String& expression, const String& line);
+    void parameterLine(const String& type, const String& selector, const String& pairs,
+                       const String& line);
+    void readPairs(VantorConfigurationInfoDB& db, const String& pairs, const String& line);
+    bool readValue(std::string_view& text, String& value);
+    void error(const String& line, const String& reason);
+
+    VantorConfigurationInfo& info_;
+    Path file_;
+    unsigned long debugLevel_;
+    unsigned long lineNumber_ = 0;
+    bool found_ = false;
+    bool ok_ = true;
+    Regex comment_;
+    Regex precedence_;
+    Regex parameter_;
+};
