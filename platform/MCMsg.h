@@ -38,10 +38,12 @@ class MCMsg {
     int opcode() const;
     // The destination address record (addressWords words), owned by the message.
     std::uint32_t* to();
+    const std::uint32_t* to() const;
     // The body buffer (maxBody bytes), owned by the message. After a reply has
     // been read, its body fills the first length() bytes; the bytes after it
     // keep what was there before.
     char* body();
+    const char* body() const;
     // Sets the number of body bytes to send. A length outside 0..maxBody, or a
     // message without a buffer, is refused: false, length unchanged.
     bool length(int bytes);

@@ -1,0 +1,88 @@
+#include "platform/OrvexMsgClient.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "host/platform/MsgChannel.h"
+
+namespace {
+
+std::uint32_t statusOf(MsgChannel::Io io) {
+    switch (io) {
+        case MsgChannel::Io::ok:
+            return 0;
+        case MsgChannel::Io::closed:
+            return MSG_PEER_CLOSED;
+        case MsgChannel::Io::timedOut:
+            return MSG_TIMED_OUT;
+        case MsgChannel::Io::badFrame:
+            return MSG_BAD_FRAME;
+        case MsgChannel::Io::tooLong:
+            return MSG_REPLY_TOO_LONG;
+        default:
+            return MSG_IO_ERROR;
+    }
+}
+
+}  // namespace
+
+OrvexMsgClient::OrvexMsgClient(const MCMsg* message, int statusWord)
+    : start_(message), statusWord_(static_cast<std::uint32_t>(statusWord)) {}
+
+OrvexMsgClient::~OrvexMsgClient() = default;
+
+bool OrvexMsgClient::allocate() {
+    if (!MCMsg::allocate()) return false;
+    if (start_ != nullptr && start_->allocated()) {
+        opcode(start_->opcode());
+        std::memcpy(to(), start_->to(), addressWords * sizeof(std::uint32_t));
+        std::memcpy(body(), start_->body(), maxBody);
+        length(start_->length());
+    }
+    return true;
+}
+
+const MCStatus& OrvexMsgClient::access_with_reply(int timeoutMs, int replyType) {
+    status_ = MCStatus{};
+    auto fail = [this](std::uint32_t status, int error = 0) -> const MCStatus& {
+        status_.status = status;
+        status_.sysErrno = static_cast<std::uint32_t>(error);
+        return status_;
+    };
+    if (!allocated()) return fail(statusWord_);
+
+    sockaddr_un address;
+    if (!MsgChannel::socketAddress(MsgChannel::socketPath(to()[1], to()[2]), &address))
+        return fail(MSG_BAD_ADDRESS, ENAMETOOLONG);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return fail(MSG_IO_ERROR, errno);
+    MsgChannel channel(fd, timeoutMs);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        int error = errno;
+        bool nobody = error == ENOENT || error == ECONNREFUSED || error == ENOTDIR;
+        return fail(nobody ? MSG_NO_LISTENER : MSG_IO_ERROR, error);
+    }
+
+    MsgFrameHeader request;
+    request.magic = kMsgFrameMagic;
+    request.opcode = opcode();
+    request.type = kMsgRequestType;
+    request.length = static_cast<std::uint32_t>(length());
+    if (auto io = channel.send(request, body()); io != MsgChannel::Io::ok)
+        return fail(statusOf(io), channel.error());
+
+    MsgFrameHeader reply;
+    auto io = channel.receive(&reply, body(), maxBody);
+    if (io == MsgChannel::Io::ok || io == MsgChannel::Io::tooLong) {
+        status_.replyType = static_cast<std::uint32_t>(reply.type);
+        status_.replyLength = reply.length;
+    }
+    if (io != MsgChannel::Io::ok) return fail(statusOf(io), channel.error());
+    if (reply.opcode != request.opcode) return fail(MSG_BAD_FRAME);
+    if (reply.type != replyType) return fail(MSG_WRONG_TYPE);
+    length(static_cast<int>(reply.length));
+    return status_;
+}

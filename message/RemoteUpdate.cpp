@@ -1,0 +1,52 @@
+#include "message/RemoteUpdate.h"
+
+#include <cstring>
+
+#include "platform/OrvexCallback.h"
+#include "platform/OrvexMsgClient.h"
+#include "platform/Ptick.h"
+
+namespace {
+
+constexpr int kClientStatusWord = 1114;
+constexpr int kUpdateOpcode = 39169;
+constexpr int kReplyType = 3;
+constexpr int kRequestLength = sizeof(Rsc_id) + sizeof(PropertiesObjectInput);
+static_assert(kRequestLength == 3080);
+
+std::uint32_t wordAt(const char* body, std::size_t offset) {
+    std::uint32_t word;
+    std::memcpy(&word, body + offset, sizeof word);
+    return word;
+}
+
+}  // namespace
+
+Usagemark updatePropertiesMark(false, kRequestLength, kUpdateOpcode, "access: updateProperties");
+
+int updateProperties(Rsc_id owner, const PropertiesObjectInput* input,
+                     PropertiesObjectOutput* output) {
+    OrvexMsgClient client(nullptr, kClientStatusWord);
+    if (!client.allocate()) return kClientStatusWord;
+    client.opcode(kUpdateOpcode);
+    std::uint32_t* to = client.to();
+    to[1] = owner.box;
+    to[2] = owner.rsc;
+    std::memcpy(client.body(), &owner, sizeof owner);
+    std::memcpy(client.body() + sizeof owner, input, sizeof *input);
+    client.length(kRequestLength);
+
+    bool timed = updatePropertiesMark.id >= 0;
+    std::int64_t start = timed ? get_ptick() : 0;
+    int result = static_cast<int>(client.access_with_reply(-1, kReplyType).status);
+    if (result == 0) {
+        if (OrvexCallback::instance().perf() && timed) updatePropertiesMark.perf(start);
+        const char* reply = client.body();
+        output->status = wordAt(reply, 4);
+        output->error_code = wordAt(reply, 8);
+        output->error_no = wordAt(reply, 12);
+        result = static_cast<int>(wordAt(reply, 0));
+    }
+    client.release();
+    return result;
+}

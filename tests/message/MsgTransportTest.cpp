@@ -1,0 +1,200 @@
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "host/platform/HostPlatform.h"
+#include "host/platform/MsgChannel.h"
+#include "host/platform/MsgServer.h"
+#include "platform/FileSystem.h"
+#include "platform/OrvexMsgClient.h"
+#include "tests/testing/PlatformFixture.h"
+
+namespace {
+
+int connectTo(std::uint32_t box, std::uint32_t resource) {
+    sockaddr_un address;
+    EXPECT_TRUE(MsgChannel::socketAddress(MsgChannel::socketPath(box, resource), &address));
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return fd;
+}
+
+String frame(std::uint32_t magic, int opcode, int type, std::uint32_t length, String body = "") {
+    MsgFrameHeader header{magic, opcode, type, length};
+    return String(reinterpret_cast<const char*>(&header), sizeof header) + body;
+}
+
+std::size_t openDescriptors() {
+    std::size_t count = 0;
+    DIR* dir = ::opendir("/proc/self/fd");
+    while (::readdir(dir) != nullptr) ++count;
+    ::closedir(dir);
+    return count;
+}
+
+// A client of box 7, resource 2, sending `body` with opcode 42.
+class MsgTransportTest : public PlatformFixture {
+  protected:
+    const MCStatus& call(const String& body = "ping", int timeoutMs = -1) {
+        client.allocate();
+        client.opcode(42);
+        client.to()[1] = 7;
+        client.to()[2] = 2;
+        std::memcpy(client.body(), body.data(), body.size());
+        client.length(static_cast<int>(body.size()));
+        return client.access_with_reply(timeoutMs, 3);
+    }
+
+    static std::optional<String> echo(int, const String& body) { return "re:" + body; }
+
+    OrvexMsgClient client{nullptr, 1114};
+};
+
+TEST_F(MsgTransportTest, ServerAnswersTheRequestItWasGiven) {
+    MsgServer server(7, 2, echo);
+    ASSERT_TRUE(server.start());
+    EXPECT_EQ(server.socketPath(), hostPath("/vm/run/box7.2"));
+    ASSERT_EQ(call().status, 0u);
+    EXPECT_EQ(String(client.body(), client.length()), "re:ping");
+}
+
+TEST_F(MsgTransportTest, NobodyListening) {
+    EXPECT_EQ(call().status, MSG_NO_LISTENER);  // no socket file
+    // A socket file left behind by a server that is gone.
+    String path = MsgChannel::socketPath(7, 2);
+    ASSERT_TRUE(HostPlatform::makeParentDirectories(path));
+    sockaddr_un address;
+    ASSERT_TRUE(MsgChannel::socketAddress(path, &address));
+    int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(stale);
+    EXPECT_EQ(call().status, MSG_NO_LISTENER);
+}
+
+TEST_F(MsgTransportTest, SocketPathBeyondSunPathIsRefused) {
+    HostPlatform::setRoot(root_ + "/" + String(120, 'd'));
+    EXPECT_EQ(call().status, MSG_BAD_ADDRESS);
+    MsgServer server(7, 2, echo);
+    EXPECT_FALSE(server.start());
+    EXPECT_EQ(errno, ENAMETOOLONG);
+}
+
+TEST_F(MsgTransportTest, ClientWithoutMessageReportsItsStatusWord) {
+    EXPECT_EQ(client.access_with_reply(-1, 3).status, 1114u);
+}
+
+TEST_F(MsgTransportTest, ClientStartsFromTheGivenMessage) {
+    call("first");
+    OrvexMsgClient copy(&client, 1114);
+    ASSERT_TRUE(copy.allocate());
+    EXPECT_EQ(copy.opcode(), 42);
+    EXPECT_EQ(copy.to()[1], 7u);
+    EXPECT_EQ(String(copy.body(), copy.length()), "first");
+}
+
+TEST_F(MsgTransportTest, TimeLimitEndsTheWaitForASlowOwner) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    MsgServer server(7, 2, [released](int, const String&) {
+        released.wait();
+        return std::optional<String>("late");
+    });
+    ASSERT_TRUE(server.start());
+    EXPECT_EQ(call("ping", 50).status, MSG_TIMED_OUT);
+    release.set_value();  // its reply then meets a closed client
+}
+
+TEST_F(MsgTransportTest, ServerSurvivesBadClientsAndStopsCleanly) {
+    std::size_t before = openDescriptors();
+    {
+        MsgServer server(7, 2, echo);
+        ASSERT_TRUE(server.start());
+        EXPECT_FALSE(server.start());
+        for (const String& bytes :
+             {String(40, 'x'), frame(kMsgFrameMagic, 42, kMsgRequestType, 9000),
+              frame(kMsgFrameMagic, 42, kMsgReplyType, 0), String()}) {
+            int fd = connectTo(7, 2);
+            ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            ::close(fd);
+        }
+        ASSERT_EQ(call().status, 0u);
+        EXPECT_EQ(String(client.body(), client.length()), "re:ping");
+
+        int stalled = connectTo(7, 2);  // half a header, never finished
+        ::send(stalled, "MSG", 3, MSG_NOSIGNAL);
+        server.stop();
+        ::close(stalled);
+        EXPECT_FALSE(FileSystem::exists("/vm/run/box7.2"));
+    }
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+// A peer that reads one request and answers with raw bytes, then closes.
+class RawPeer {
+  public:
+    explicit RawPeer(String reply) {
+        String path = MsgChannel::socketPath(7, 2);
+        HostPlatform::makeParentDirectories(path);
+        sockaddr_un address;
+        MsgChannel::socketAddress(path, &address);
+        listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(listener_, 1), 0);
+        thread_ = std::thread([this, reply] {
+            int fd = ::accept(listener_, nullptr, nullptr);
+            MsgChannel channel(fd, 5000);
+            MsgFrameHeader request;
+            String body(MCMsg::maxBody, '\0');
+            channel.receive(&request, body.data(), body.size());
+            ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+        });
+    }
+    ~RawPeer() {
+        thread_.join();
+        ::close(listener_);
+    }
+
+  private:
+    int listener_;
+    std::thread thread_;
+};
+
+struct RawReplyCase {
+    const char* name;
+    String reply;
+    std::uint32_t status;
+};
+
+void PrintTo(const RawReplyCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class MalformedReplies : public MsgTransportTest,
+                         public ::testing::WithParamInterface<RawReplyCase> {};
+
+TEST_P(MalformedReplies, FailWithTheirOwnStatus) {
+    RawPeer peer(GetParam().reply);
+    const MCStatus& status = call();
+    EXPECT_EQ(status.status, GetParam().status);
+}
+
+const String kGoodHeader = frame(kMsgFrameMagic, 42, kMsgReplyType, 16);
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, MalformedReplies,
+    ::testing::Values(RawReplyCase{"Nothing", "", MSG_PEER_CLOSED},
+                      RawReplyCase{"HalfHeader", kGoodHeader.substr(0, 6), MSG_PEER_CLOSED},
+                      RawReplyCase{"BodyCutShort", kGoodHeader + "abcd", MSG_PEER_CLOSED},
+                      RawReplyCase{"Garbage", String(16, 'x'), MSG_BAD_FRAME},
+                      RawReplyCase{"OtherOpcode", frame(kMsgFrameMagic, 41, 3, 0), MSG_BAD_FRAME},
+                      RawReplyCase{"Oversized", frame(kMsgFrameMagic, 42, 3, 9000),
+                                   MSG_REPLY_TOO_LONG},
+                      RawReplyCase{"WrongType", frame(kMsgFrameMagic, 42, 2, 0), MSG_WRONG_TYPE}),
+    [](const auto& info) { return String(info.param.name); });
+
+}  // namespace

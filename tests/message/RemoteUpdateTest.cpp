@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "host/platform/MsgServer.h"
+#include "message/RemoteUpdate.h"
+#include "platform/OrvexCallback.h"
+#include "platform/OrvexMsgClient.h"
+#include "tests/testing/PlatformFixture.h"
+
+namespace {
+
+constexpr Rsc_id kOwner{333, 0, 1};
+
+String word(std::uint32_t value) {
+    return String(reinterpret_cast<const char*>(&value), 4);
+}
+
+String replyBody(std::uint32_t result, std::uint32_t status, std::uint32_t error,
+                 std::uint32_t sysErrno) {
+    return word(result) + word(status) + word(error) + word(sysErrno);
+}
+
+void fill(char* field, const String& text) {
+    std::strncpy(field, text.c_str(), 1024);
+}
+
+// An owner box that records the request it got and answers with a fixed body.
+class RemoteUpdateTest : public PlatformFixture {
+  protected:
+    void SetUp() override {
+        PlatformFixture::SetUp();
+        std::memset(&input, 0, sizeof input);
+        fill(input.key, key);
+        fill(input.tmp_path, "/vm/tmp/a1b2c3SubscriberProperties");
+        fill(input.factory_name, "SubscriberProperties");
+        output = {111, 222, 333};
+    }
+
+    MsgServer owner(String reply) {
+        return MsgServer(kOwner.box, kOwner.rsc, [this, reply](int opcode, const String& body) {
+            std::lock_guard<std::mutex> lock(mutex);
+            seenOpcode = opcode;
+            seenBody = body;
+            return std::optional<String>(reply);
+        });
+    }
+
+    const String key = "/VM/config/props/subscribers/00000000042";  // 40 characters
+    PropertiesObjectInput input;
+    PropertiesObjectOutput output;
+    std::mutex mutex;
+    int seenOpcode = 0;
+    String seenBody;
+};
+
+TEST_F(RemoteUpdateTest, SendsRscIdAndNulPaddedInputAndCopiesTheReply) {
+    ASSERT_EQ(key.size(), 40u);
+    MsgServer server = owner(replyBody(0, 1700000000, 0, 0));
+    ASSERT_TRUE(server.start());
+
+    EXPECT_EQ(updateProperties(kOwner, &input, &output), 0);
+    EXPECT_EQ(output.status, 1700000000u);
+    EXPECT_EQ(output.error_code, 0u);
+    EXPECT_EQ(output.error_no, 0u);
+
+    server.stop();
+    EXPECT_EQ(seenOpcode, 39169);
+    ASSERT_EQ(seenBody.size(), 3080u);
+    EXPECT_EQ(seenBody.substr(0, 8), String("\x4d\x01\0\0\x01\0\0\0", 8));
+    EXPECT_EQ(seenBody.substr(8, 40), key);
+    EXPECT_EQ(seenBody.substr(48, 984), String(984, '\0'));
+    // Each text field reads back as its C string: it ends with a NUL.
+    EXPECT_STREQ(seenBody.c_str() + 8 + 1024, "/vm/tmp/a1b2c3SubscriberProperties");
+    EXPECT_STREQ(seenBody.c_str() + 8 + 2048, "SubscriberProperties");
+}
+
+TEST_F(RemoteUpdateTest, OwnerRefusalReturnsItsResultWithTheOutputFilled) {
+    MsgServer server = owner(replyBody(1, 0, 5, 13));
+    ASSERT_TRUE(server.start());
+    EXPECT_EQ(updateProperties(kOwner, &input, &output), 1);
+    EXPECT_EQ(output.status, 0u);
+    EXPECT_EQ(output.error_code, 5u);
+    EXPECT_EQ(output.error_no, 13u);
+}
+
+TEST_F(RemoteUpdateTest, MessagingFailureLeavesTheOutputAsTheCallerSetIt) {
+    EXPECT_EQ(updateProperties(kOwner, &input, &output), static_cast<int>(MSG_NO_LISTENER));
+    EXPECT_EQ(output.status, 111u);
+    EXPECT_EQ(output.error_code, 222u);
+    EXPECT_EQ(output.error_no, 333u);
+
+    MsgServer silent(kOwner.box, kOwner.rsc, [](int, const String&) { return std::nullopt; });
+    ASSERT_TRUE(silent.start());
+    EXPECT_EQ(updateProperties(kOwner, &input, &output), static_cast<int>(MSG_PEER_CLOSED));
+    EXPECT_EQ(output.error_code, 222u);
+}
+
+TEST_F(RemoteUpdateTest, TimesOnlySuccessfulCallsWhenPerformanceIsOn) {
+    ASSERT_GE(updatePropertiesMark.id, 0);
+    OrvexCallback::instance().setPerf(true);
+    std::uint64_t before = updatePropertiesMark.calls();
+    EXPECT_NE(updateProperties(kOwner, &input, &output), 0);
+    EXPECT_EQ(updatePropertiesMark.calls(), before);
+
+    MsgServer server = owner(replyBody(0, 1, 0, 0));
+    ASSERT_TRUE(server.start());
+    EXPECT_EQ(updateProperties(kOwner, &input, &output), 0);
+    EXPECT_EQ(updatePropertiesMark.calls(), before + 1);
+
+    OrvexCallback::instance().setPerf(false);
+    EXPECT_EQ(updateProperties(kOwner, &input, &output), 0);
+    EXPECT_EQ(updatePropertiesMark.calls(), before + 1);
+}
+
+}  // namespace
