@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <vector>
+
+#include "properties/PropertyAttributes.h"
+#include "tests/testing/PlatformFixture.h"
+
+namespace {
+
+using Access = PropertyAttributes::AccessType;
+constexpr Access All[] = {PropertyAttributes::Server,     PropertyAttributes::Privileged,
+                          PropertyAttributes::Standard,   PropertyAttributes::Trusted,
+                          PropertyAttributes::Restricted, PropertyAttributes::Minimal};
+
+String text(const PropertyAttributes& a) {
+    std::ostringstream out;
+    out << a;
+    return out.str();
+}
+
+PropertyAttributes parse(const String& line) {
+    PropertyAttributes a;
+    std::istringstream in(line);
+    in.unsetf(std::ios::skipws);
+    in >> a;
+    EXPECT_FALSE(in.fail()) << line;
+    return a;
+}
+
+// One character per class in AccessType order (0..5): '1' granted.
+String grants(const PropertyAttributes& a, bool write) {
+    String result;
+    for (Access t : All) result += (write ? a.writeable(t) : a.readable(t)) ? '1' : '0';
+    return result;
+}
+
+}  // namespace
+
+class PropertyAttributesTest : public PlatformFixture {};
+
+TEST_F(PropertyAttributesTest, DefaultRecordGrantsNothing) {
+    PropertyAttributes a;
+    EXPECT_EQ(grants(a, false), "000000");
+    EXPECT_EQ(grants(a, true), "000000");
+    EXPECT_EQ(a.version(), 0);
+    EXPECT_EQ(a.type(), 0);
+    EXPECT_FALSE(a.server_known());
+    EXPECT_FALSE(a.forwardable());
+    EXPECT_EQ(String(a), String("\0\0\0\3\0", 5));
+    EXPECT_EQ(text(a), "5 0 0 0 3 0 ");
+}
+
+// A right held by one class is held by every class before it in the chain
+// Server, Privileged, Trusted, Standard, Restricted, Minimal.
+TEST_F(PropertyAttributesTest, RightsFollowThePrivilegeChain) {
+    struct Case {
+        Access who;
+        bool write;
+        const char* readable;  // AccessType order: S P Std T R M
+        const char* writeable;
+    } cases[] = {
+        {PropertyAttributes::Minimal, false, "111111", "000000"},
+        {PropertyAttributes::Minimal, true, "000000", "000000"},
+        {PropertyAttributes::Standard, true, "000000", "111100"},
+        {PropertyAttributes::Trusted, false, "110100", "000000"},
+        {PropertyAttributes::Restricted, true, "000000", "111110"},
+        {PropertyAttributes::Server, false, "100000", "000000"},
+    };
+    for (const Case& c : cases) {
+        PropertyAttributes a;
+        c.write ? a.set_writeable(c.who, true) : a.set_readable(c.who, true);
+        EXPECT_EQ(grants(a, false), c.readable) << c.who << " write=" << c.write;
+        EXPECT_EQ(grants(a, true), c.writeable) << c.who << " write=" << c.write;
+    }
+}
+
+TEST_F(PropertyAttributesTest, UnknownClassesGetNothingAndMapToStandardBits) {
+    PropertyAttributes a;
+    a = String("\xff\x3f\0\3\0", 5);
+    for (int t : {6, 7, 100, -1}) {
+        EXPECT_FALSE(a.readable(static_cast<Access>(t))) << t;
+        EXPECT_FALSE(a.writeable(static_cast<Access>(t))) << t;
+        EXPECT_EQ(PropertyAttributes::bitbase(static_cast<Access>(t)), 4) << t;
+    }
+    int expected[] = {0, 2, 4, 6, 10, 12};
+    for (int t = 0; t < 6; ++t) EXPECT_EQ(PropertyAttributes::bitbase(All[t]), expected[t]);
+}
+
+TEST_F(PropertyAttributesTest, MinimalWriteBitIsStoredButNotGranted) {
+    PropertyAttributes a;
+    a.set_writeable(PropertyAttributes::Minimal, true);
+    EXPECT_FALSE(a.writeable(PropertyAttributes::Minimal));
+    EXPECT_EQ(text(a), "5 0 20 0 3 0 ");
+}
+
+TEST_F(PropertyAttributesTest, FieldsLandInTheirBytes) {
+    PropertyAttributes a;
+    a.set_readable(PropertyAttributes::Server, true);
+    a.set_writeable(PropertyAttributes::Server, true);
+    a.set_version(1);
+    EXPECT_EQ(text(a), "5 3 0 1 3 0 ");
+    a.set_server_known(true);
+    a.set_forwardable(true);
+    a.set_version(200);
+    a.set_type(-2);
+    EXPECT_EQ(a.type(), -2);
+    EXPECT_EQ(text(a), "5 3 3 c8 3 fe ");
+    a.set_type(0x1ff);  // only the low byte is kept, read back sign-extended
+    EXPECT_EQ(a.type(), -1);
+    a.set_forwardable(false);
+    EXPECT_TRUE(a.server_known());
+    EXPECT_EQ(a.version(), 200);
+}
+
+TEST_F(PropertyAttributesTest, LongerRecordIsKeptWholeAndTraced) {
+    PropertyAttributes a = parse("7 53 15 1 3 2 aa bb ");
+    EXPECT_EQ(a.length(), 7u);
+    EXPECT_TRUE(traces->contains(3,
+                                 "PropertyAttributes::<< number of attributes bytes (7) > "
+                                 "expected (5)"));
+    EXPECT_EQ(text(a), "7 53 15 1 3 2 aa bb ");
+    EXPECT_EQ(a.version(), 1);
+    EXPECT_EQ(a.type(), 2);
+    EXPECT_TRUE(a.server_known());
+    EXPECT_FALSE(a.forwardable());
+}
+
+TEST_F(PropertyAttributesTest, ShorterRecordReplacesLeadingBytesOnly) {
+    PropertyAttributes a = parse("7 0 0 1 3 2 aa bb ");
+    std::istringstream in("2 3 1 ");
+    in >> a;
+    EXPECT_EQ(text(a), "7 3 1 1 3 2 aa bb ");
+}
+
+TEST_F(PropertyAttributesTest, OldLevelsAreUpgradedOnRead) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"5 0 0 7 2 9 ", "5 c0 14 7 3 9 "},   // level 2 keeps the type
+        {"5 0 28 1 2 0 ", "5 c0 14 1 3 0 "},  // Restricted/Minimal write bits dropped
+        {"5 0 0 7 1 9 ", "5 c0 14 7 3 0 "},   // level 1 loses the type
+        {"5 3 0 7 0 9 ", "5 c3 14 7 3 0 "},
+        {"5 ff 3f 7 5 9 ", "5 ff 3f 7 5 9 "},  // unknown levels stay as read
+        {"5 1 0 7 ff 9 ", "5 1 0 7 ff 9 "},
+        {"5 1 0 7 3 9 ", "5 1 0 7 3 9 "},
+    };
+    for (const Case& c : cases) EXPECT_EQ(text(parse(c.in)), c.out) << c.in;
+    PropertyAttributes upgraded = parse("5 0 0 7 2 9 ");
+    EXPECT_EQ(grants(upgraded, false), "111111");
+    EXPECT_EQ(grants(upgraded, true), "110100");
+}
+
+TEST_F(PropertyAttributesTest, SetDefaultsTakesTheSourceRecord) {
+    PropertyAttributes target;
+    target.set_writeable(PropertyAttributes::Minimal, true);
+    PropertyAttributes source = parse("7 53 15 1 3 2 aa bb ");
+    target.set_defaults(source);
+    EXPECT_EQ(String(target), String(source));
+
+    PropertyAttributes shortSource;
+    shortSource.set_readable(PropertyAttributes::Minimal, true);
+    target.set_defaults(shortSource);
+    EXPECT_EQ(text(target), "7 0 10 0 3 0 aa bb ");
+    EXPECT_TRUE(target.readable(PropertyAttributes::Server));
+}
+
+TEST_F(PropertyAttributesTest, StreamLengthCountsWrittenCharacters) {
+    PropertyAttributes full;
+    full = String("\xff\x3f\xff\3\x80", 5);
+    PropertyAttributes lagging;  // bits changed since the record was last handed out
+    lagging.set_readable(PropertyAttributes::Restricted, true);
+    for (const PropertyAttributes& a :
+         {PropertyAttributes(), full, lagging, parse("7 53 15 1 3 2 aa bb "),
+          parse("17 0 0 0 3 0 0 0 0 0 0 0 0 0 0 0 0 0 ")})
+        EXPECT_EQ(a.stream_length(), text(a).size()) << text(a);
+}
+
+TEST_F(PropertyAttributesTest, BadRecordsFailTheStream) {
+    for (const char* bad : {"x", "5 3 zz 0 3 0 ", "5 3 0", "1000000000000000 1 2 ", "5 3 10000 "}) {
+        PropertyAttributes a;
+        std::istringstream in(bad);
+        in.unsetf(std::ios::skipws);
+        in >> a;
+        EXPECT_TRUE(in.fail()) << bad;
+        EXPECT_LE(a.length(), 5u) << bad;
+        // The stream is left in decimal for whatever reads next.
+        EXPECT_FALSE(in.flags() & std::ios::hex) << bad;
+    }
+}

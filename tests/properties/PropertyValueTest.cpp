@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <limits>
+#include <sstream>
+
+#include "host/platform/FaultInjector.h"
+#include "properties/PropertyValue.h"
+#include "properties/PropertyValueFile.h"
+#include "tests/testing/PlatformFixture.h"
+
+namespace {
+
+// Bytes that differ from position to position, so a misplaced copy shows.
+String pattern(std::size_t size, char first = 'a') {
+    String bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(first + i % 23);
+    return bytes;
+}
+
+PropertyValue valueOf(const String& bytes) {
+    PropertyValue v;
+    v.modify(bytes, 0);
+    return v;
+}
+
+bool inFile(const PropertyValue& v) {
+    return dynamic_cast<const PropertyValueFile*>(v.representation()) != nullptr;
+}
+
+String text(const PropertyValue& v) {
+    std::ostringstream out;
+    out << v;
+    return out.str();
+}
+
+}  // namespace
+
+class PropertyValueTest : public PlatformFixture {
+  protected:
+    std::vector<String> tempFiles() const { return listDirectory("/vm/tmp"); }
+};
+
+TEST_F(PropertyValueTest, ModifyMovesBetweenMemoryAndFileAtTheThresholds) {
+    struct Case {
+        std::size_t initial, text, position;
+        bool file, sameRep;
+    } cases[] = {
+        {0, 4096, 0, true, false},       // reaching 4096 bytes moves to a file
+        {4096, 2000, 0, false, false},   // keep 0 always builds afresh
+        {4096, 2000, 2000, true, true},  // 4000 bytes still fit the file
+        {3000, 10, 3000, false, true},   // 3010 bytes stay in memory
+        {4090, 10, 4090, true, false},   // 4100 bytes move to a file
+        {4, 3, 10, false, true},         // a position past the end appends
+        {5000, 10, 1000, false, false},  // 1010 bytes: back to memory
+    };
+    for (const Case& c : cases) {
+        String initial = pattern(c.initial), text = pattern(c.text, 'A');
+        PropertyValue v = valueOf(initial);
+        const void* before = v.representation();
+        v.modify(text, c.position);
+        String expected = initial.substr(0, std::min(c.position, c.initial)) + text;
+        EXPECT_EQ(String(v), expected) << c.initial << "+" << c.text << "@" << c.position;
+        EXPECT_EQ(v.length(), expected.size());
+        EXPECT_EQ(inFile(v), c.file) << c.initial << "+" << c.text << "@" << c.position;
+        EXPECT_EQ(v.representation() == before, c.sameRep) << c.initial << "@" << c.position;
+    }
+    EXPECT_TRUE(tempFiles().empty());
+}
+
+TEST_F(PropertyValueTest, CopiesShareUntilOneChanges) {
+    for (std::size_t size : {5, 5000}) {
+        PropertyValue a = valueOf(pattern(size));
+        PropertyValue b = a;
+        b = b;
+        a = b;
+        EXPECT_EQ(a.representation(), b.representation());
+        EXPECT_EQ(a.representation()->reference_count(), 2u);
+        b.modify("Z", size - 1);
+        EXPECT_EQ(String(a), pattern(size)) << size;
+        EXPECT_EQ(String(b), pattern(size - 1) + "Z") << size;
+        EXPECT_EQ(a.representation()->reference_count(), 1u);
+        EXPECT_EQ(inFile(a), inFile(b));
+        // A changed copy of a file value writes a file of its own.
+        EXPECT_EQ(tempFiles().size(), size >= 4096 ? 2u : 0u);
+    }
+}
+
+TEST_F(PropertyValueTest, GetStaysWithinTheValue) {
+    struct Case {
+        unsigned long position, count;
+        const char* expected;
+    } cases[] = {{5, 10, "fgh"}, {9, 1, ""},
+                 {8, 1, ""},     {2, 3, "cde"},
+                 {0, 0, ""},     {0, std::numeric_limits<unsigned long>::max(), "abcdefgh"}};
+    PropertyValueString memory("abcdefgh");
+    PropertyValueFile file("abcdefgh");
+    for (const PropertyValueBase* v : {static_cast<const PropertyValueBase*>(&memory),
+                                       static_cast<const PropertyValueBase*>(&file)})
+        for (const Case& c : cases)
+            EXPECT_EQ(v->get(c.position, c.count), c.expected) << c.position << "," << c.count;
+}
+
+TEST_F(PropertyValueTest, TextFormRoundTripsAnyBytes) {
+    String binary("line\nend  two\0blanks\r\n", 22);
+    for (const String& bytes :
+         {String(), String("hello"), binary, pattern(5000), pattern(8096 * 2 + 7)}) {
+        PropertyValue v = valueOf(bytes);
+        String written = text(v);
+        EXPECT_EQ(written, std::to_string(bytes.size()) + " " + bytes + " ");
+        EXPECT_EQ(v.stream_length(), written.size());
+        std::istringstream in(written + "next");
+        in.unsetf(std::ios::skipws);
+        PropertyValue back;
+        in >> back;
+        EXPECT_TRUE(in.good());
+        EXPECT_EQ(String(back), bytes);
+        EXPECT_EQ(inFile(back), bytes.size() >= 4096);
+        String rest;
+        in >> rest;
+        EXPECT_EQ(rest, "next");
+    }
+}
+
+TEST_F(PropertyValueTest, FileValueLivesAsLongAsItsLastHandle) {
+    std::istringstream in("5000 " + pattern(5000) + " ");
+    auto first = std::make_unique<PropertyValue>();
+    in >> *first;
+    ASSERT_EQ(tempFiles().size(), 1u);
+    String name = tempFiles()[0];
+    EXPECT_EQ(name.substr(name.size() - 2), ".p");
+    EXPECT_EQ(readFile(Path("/vm/tmp") / name), pattern(5000));
+    PropertyValue second = *first;
+    first.reset();
+    EXPECT_EQ(tempFiles().size(), 1u);
+    second = PropertyValue();
+    EXPECT_TRUE(tempFiles().empty());
+}
+
+TEST_F(PropertyValueTest, FailedTruncateIsReportedAndLeavesTheValue) {
+    PropertyValue v = valueOf(pattern(5000));
+    auto file = dynamic_cast<const PropertyValueFile*>(v.representation());
+    ASSERT_NE(file, nullptr);
+    FaultInjector::add(FaultOp::Truncate, EACCES, ".p");
+    testing::internal::CaptureStderr();
+    v.modify("tail", 2000);
+    String err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "PropertyValueFile::modify() - can't truncate " + file->path().text() +
+                       " from 5000 bytes to 2000 bytes, errno = 13 (Permission denied)\n");
+    EXPECT_EQ(String(v), pattern(5000));
+}
+
+TEST_F(PropertyValueTest, BadTextFailsTheStreamAndLeavesNoFiles) {
+    struct Case {
+        String input;
+        unsigned long held;  // bytes the value holds afterwards
+    } cases[] = {
+        {"x", 0},
+        {"", 0},
+        {"4", 0},
+        {"10 abc", 3},
+        {"1000000000000000 abc", 3},
+        {"5000 " + pattern(100), 100},
+        {"-5 abc", 3},
+    };
+    for (const Case& c : cases) {
+        {
+            std::istringstream in(c.input);
+            in.unsetf(std::ios::skipws);
+            PropertyValue v = valueOf("old");
+            in >> v;
+            EXPECT_TRUE(in.fail()) << c.input.substr(0, 20);
+            EXPECT_EQ(v.length(), c.held) << c.input.substr(0, 20);
+        }
+        EXPECT_TRUE(tempFiles().empty()) << c.input.substr(0, 20);
+    }
+}
