@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "config/ConfigurationParser.h"
+#include "config/TermDelimiters.h"
+
+namespace {
+
+struct Reading {
+    bool ok = false;
+    String term;
+    String rest;
+    bool operator==(const Reading&) const = default;
+};
+
+// The term as the whole-text match of the documented pattern gives it; the
+// parser matches only a front of the text, which must not change the result.
+Reading wholeTextReading(const String& text, const String& termPattern, const String& repeat,
+                         const String& restPattern) {
+    String pattern = "^" + termPattern + restPattern;
+    std::size_t termSub = 1, innerSub = 0, restSub = 2;
+    bool alphanumeric = !text.empty() && std::isalnum(static_cast<unsigned char>(text[0]));
+    if (!text.empty() && !alphanumeric) {
+        term_delimiters d = term_delimiters::forCharacter(text[0]);
+        pattern = "^(" + termPattern + "|(" + d.openingPattern() + "(" + d.innerPattern() + repeat +
+                  ")" + d.closingPattern() + "))" + restPattern;
+        termSub = 2, innerSub = 4, restSub = 5;
+    }
+    Regex regex(pattern);
+    RegexMatch match;
+    Reading reading;
+    if (!regex.search(text, match)) return reading;
+    reading.ok = true;
+    reading.term = match.matched(termSub) ? match.str(termSub) : match.str(innerSub);
+    reading.rest = match.str(restSub);
+    return reading;
+}
+
+Reading parserReading(const String& text, const String& termPattern, const String& repeat,
+                      const String& restPattern) {
+    std::string_view view(text);
+    Reading reading;
+    reading.ok =
+        ConfigurationParser::extract_term(view, termPattern, repeat, restPattern, 0, reading.term);
+    if (reading.ok)
+        reading.rest = String(view);
+    else
+        reading.term.clear();
+    return reading;
+}
+
+TEST(ExtractTerm, FrontMatchAgreesWithWholeTextMatch) {
+    const String alphabet = "ab  \t==()[]{}<>\\\"'^-";
+    std::mt19937 random(20240531);
+    for (int round = 0; round < 10000; ++round) {
+        String text;
+        std::size_t length = random() % 16;
+        for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+        // The parser never hands over a text that starts with a blank.
+        if (!text.empty() && (text[0] == ' ' || text[0] == '\t')) text[0] = 'a';
+        EXPECT_EQ(parserReading(text, "([^ \t=]+)", "+", "[ \t]*=[ \t]*(.*)"),
+                  wholeTextReading(text, "([^ \t=]+)", "+", "[ \t]*=[ \t]*(.*)"))
+            << "key of '" << text << "'";
+        EXPECT_EQ(parserReading(text, "([^ \t]*)", "*", "[ \t]*(.*)"),
+                  wholeTextReading(text, "([^ \t]*)", "*", "[ \t]*(.*)"))
+            << "value of '" << text << "'";
+        if (HasFailure()) break;
+    }
+}
+
+}  // namespace
