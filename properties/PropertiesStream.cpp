@@ -1,0 +1,160 @@
+// The set's text stream, the save path and the process-wide records of the
+// property system (registry, own box, error names).
+
+#include <cerrno>
+#include <cstring>
+#include <istream>
+#include <ostream>
+
+#include "platform/Identity.h"
+#include "platform/LineReader.h"
+#include "platform/Trace.h"
+#include "properties/Properties.h"
+
+namespace {
+
+const String kVersionHeader = "component-file-version=";
+const String kCountHeader = "number of properties=";
+const Regex kVersionExpression("^" + kVersionHeader + "([0-9]+)$");
+const Regex kCountExpression("^" + kCountHeader + "([0-9]+)$");
+
+const String kErrorNames[] = {"NO_ERROR",        "CANT_OPEN",       "CANT_PARSE_VERSION",
+                              "UNKNOWN_VERSION", "CANT_PARSE_FILE", "OS_SYSTEM_ERROR"};
+
+}  // namespace
+
+std::uint16_t Properties::myPBox = 0;
+std::map<Symbol, Properties*>* Properties::factoryDB = nullptr;
+
+bool Properties::save(std::ostream& out) const {
+    out << kVersionHeader << version_ << std::endl;
+    out << kCountHeader << count() << std::endl;
+    for (const auto& [name, instances] : properties_)
+        for (const auto& [index, property] : instances) out << property << std::endl;
+    return !out.fail();
+}
+
+std::ostream& operator<<(std::ostream& out, const Properties& set) {
+    set.save(out);
+    return out;
+}
+
+bool Properties::obtain(std::istream& in, bool replace) {
+    if (in.fail()) {
+        error_ = CANT_OPEN;
+        return false;
+    }
+    long version = get_long(in, kVersionExpression, 1);
+    if (version == -1) {
+        error_ = CANT_PARSE_VERSION;
+        return false;
+    }
+    if (version != 2) {
+        error_ = UNKNOWN_VERSION;
+        return false;
+    }
+    set_version(2);
+    long n = get_long(in, kCountExpression, 1);
+    if (n == -1) {
+        error_ = CANT_PARSE_FILE;
+        return false;
+    }
+    // The count is only a claim: records are read one at a time, and a
+    // stream that runs out yields an empty record that ends the loop.
+    for (long i = 0; i < n; ++i) {
+        Property p;
+        in >> p;
+        in.get();
+        if (p.name.empty() || p.index == 0) {
+            error_ = CANT_PARSE_FILE;
+            return false;
+        }
+        if (!replace) {
+            auto held = properties_.find(p.name);
+            if (held != properties_.end() && held->second.count(p.index)) continue;
+        }
+        properties_[p.name][p.index] = p;
+    }
+    return true;
+}
+
+long Properties::get_long(std::istream& in, const Regex& expression, int subexpression) {
+    String line;
+    LineReader::Result read;
+    do read = LineReader::read(in, line);
+    while (read == LineReader::Line && line.empty());
+    if (read != LineReader::Line) return -1;
+    if (!expression.ok())
+        MC_std_trace() << "Properties::get_long() pattern:  " << expression.pattern()
+                       << "is invalid - " << expression.error() << oops;
+    RegexMatch match;
+    if (!expression.search(line, match)) return -1;
+    if (!match.matched(static_cast<std::size_t>(subexpression))) {
+        MC_std_trace() << "Properties::get_long() - Regexp:  '" << expression.pattern()
+                       << "' matched line:  '" << line << "', but subexpression " << subexpression
+                       << " doesn't exist!" << oops;
+        return -1;
+    }
+    return std::strtol(match.str(static_cast<std::size_t>(subexpression)).c_str(), nullptr, 10);
+}
+
+bool Properties::save() {
+    if (!underlierKnown()) {
+        error_ = CANT_OPEN;
+        return false;
+    }
+    if (!modified_ && !underlierChanged()) return true;
+    if (myPBox == 0) setMyPbox();
+    std::uint16_t owner = getKnown().pbox;
+    if (owner == 0 || owner == myPBox) return saveThem();
+    return saveRemote(owner);
+}
+
+String Properties::error_name(PropertiesError error) {
+    if (error < NO_ERROR || error > OS_SYSTEM_ERROR)
+        return "UNKNOWN_ERROR(" + std::to_string(static_cast<int>(error)) + ")";
+    if (error != OS_SYSTEM_ERROR) return kErrorNames[error];
+    int code = errno;
+    return kErrorNames[error] + "/errno=" + std::to_string(code) + "(" + std::strerror(code) + ")";
+}
+
+void Properties::setMyPbox() {
+    Rsc_id id;
+    if (who_am_i(&id) == 0) {
+        myPBox = id.box;
+        return;
+    }
+    MC_std_trace() << "Properties::setMyPbox() who_am_i() failed!, potentially unexpected "
+                      "properties results!"
+                   << oops;
+}
+
+void Properties::initKnowns(knownInfo& info) {
+    if (info.knowns == nullptr) return;
+    info.knowns->empty();
+    Property p;
+    p.attributes.set_server_known(true);
+    for (auto access :
+         {PropertyAttributes::Server, PropertyAttributes::Privileged, PropertyAttributes::Standard,
+          PropertyAttributes::Trusted, PropertyAttributes::Restricted, PropertyAttributes::Minimal})
+        p.attributes.set_readable(access, true);
+    p.attributes.set_writeable(PropertyAttributes::Server, true);
+    p.attributes.set_version(1);
+    for (std::uint32_t i = 0; i < info.count; ++i) {
+        const knownEntry& entry = info.table[i];
+        p.name = entry.name ? *entry.name : Symbol();
+        p.index = 1;
+        p.attributes.set_type(entry.type);
+        p.attributes.set_writeable(PropertyAttributes::Privileged, entry.privilegedWrite);
+        p.attributes.set_writeable(PropertyAttributes::Trusted, entry.trustedWrite);
+        int result = info.knowns->put(p, PropertyAttributes::Server);
+        if (result != PUT_OK)
+            MC_std_trace() << "knowns->put(" << p.name << ", Server) returns " << result << oops;
+    }
+}
+
+Properties* Properties::factory(const Symbol& name, const PropertiesID& key) {
+    if (factoryDB == nullptr) return nullptr;
+    auto it = factoryDB->find(name);
+    return it == factoryDB->end() ? nullptr : it->second->factory(key);
+}
