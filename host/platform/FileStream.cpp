@@ -4,7 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "platform/FileSystem.h"
 
@@ -16,10 +16,10 @@ class FileStream::Buffer : public std::streambuf {
         detach();
         fd_ = fd;
         owns_ = owns;
-        in_.resize(Size);
-        out_.resize(Size);
-        setg(in_.data(), in_.data(), in_.data());
-        setp(out_.data(), out_.data() + out_.size());
+        // Buffers are made on first use and not zero-filled: many streams
+        // only read or only write a few bytes.
+        setg(nullptr, nullptr, nullptr);
+        setp(nullptr, nullptr);
         return fd_ >= 0;
     }
 
@@ -38,6 +38,10 @@ class FileStream::Buffer : public std::streambuf {
   protected:
     int_type overflow(int_type c) override {
         if (fd_ < 0 || !flushOut()) return traits_type::eof();
+        if (pbase() == nullptr) {
+            if (!out_) out_ = std::make_unique_for_overwrite<char[]>(Size);
+            setp(out_.get(), out_.get() + Size);
+        }
         if (!traits_type::eq_int_type(c, traits_type::eof())) {
             *pptr() = traits_type::to_char_type(c);
             pbump(1);
@@ -49,9 +53,10 @@ class FileStream::Buffer : public std::streambuf {
 
     int_type underflow() override {
         if (fd_ < 0 || !flushOut()) return traits_type::eof();
-        ssize_t n = FileSystem::read(fd_, in_.data(), in_.size());
+        if (!in_) in_ = std::make_unique_for_overwrite<char[]>(Size);
+        ssize_t n = FileSystem::read(fd_, in_.get(), Size);
         if (n <= 0) return traits_type::eof();
-        setg(in_.data(), in_.data(), in_.data() + n);
+        setg(in_.get(), in_.get(), in_.get() + n);
         return traits_type::to_int_type(*gptr());
     }
 
@@ -83,7 +88,7 @@ class FileStream::Buffer : public std::streambuf {
         // The kernel's offset is ahead of the reader by what is still buffered.
         if (dir == std::ios::cur) off -= egptr() - gptr();
         off_t at = FileSystem::lseek(fd_, off, whence);
-        setg(in_.data(), in_.data(), in_.data());
+        setg(nullptr, nullptr, nullptr);
         return at < 0 ? pos_type(off_type(-1)) : pos_type(at);
     }
 
@@ -96,14 +101,14 @@ class FileStream::Buffer : public std::streambuf {
         std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
         if (pending == 0) return true;
         ssize_t n = FileSystem::write(fd_, pbase(), pending);
-        setp(out_.data(), out_.data() + out_.size());
+        setp(out_.get(), out_.get() + Size);
         return n == static_cast<ssize_t>(pending);
     }
 
     int fd_ = -1;
     bool owns_ = false;
-    std::vector<char> in_;
-    std::vector<char> out_;
+    std::unique_ptr<char[]> in_;
+    std::unique_ptr<char[]> out_;
 };
 
 namespace {

@@ -149,7 +149,7 @@ bool FileSystem::exists(const Path& path) {
 Path FileSystem::uniqueTempPath(const Path& directory, const String& prefix, const String& suffix) {
     static std::atomic<unsigned long> counter{0};
     static const unsigned long salt = std::random_device{}();
-    makeDirectories(directory);
+    if (!exists(directory)) makeDirectories(directory);
     // pid + process-wide counter cannot collide among live names of this
     // machine; the salt keeps names of a reused pid apart from leftovers.
     for (;;) {
