@@ -1,0 +1,51 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <iosfwd>
+
+#include "host/vmcfg/GlobalOptions.h"
+#include "platform/Path.h"
+#include "platform/String.h"
+
+class VantorConfigurationInfo;
+
+// The "param" command group of vmcfg: reads the configuration-parameter file
+// (by default "/VM/config/config_params" under the platform root) through the
+// module's reader and shows what it yields.
+//   param get KEY        the value and the precedence type that supplied it
+//   param explain KEY    every precedence type, whether it holds KEY, the winner
+//   param check          parses (--debug N for the parser's own tracing)
+//   param types          the precedence types in slot order with their values
+// Each takes --file PATH (a platform path). Exit status: 0 success; 1 key not
+// found (get, explain) or parse failed (check); 2 unreadable file. The
+// reader's own diagnostics go to standard error as it writes them. The caller
+// must hold the run token while run() runs.
+class ParamCommands {
+  public:
+    // Registers the group and its commands on app; options are bound to this
+    // object, which must outlive the parse.
+    explicit ParamCommands(CLI::App& app);
+
+    // Whether the command line chose this group.
+    bool selected() const;
+    // Runs the chosen command; returns the exit status.
+    int run(const GlobalOptions& options, std::ostream& out, std::ostream& err);
+
+  private:
+    int get(const VantorConfigurationInfo& info, bool json, std::ostream& out,
+            std::ostream& err) const;
+    int explain(const VantorConfigurationInfo& info, bool json, std::ostream& out) const;
+    int check(bool json, std::ostream& out) const;
+    int types(const VantorConfigurationInfo& info, bool json, std::ostream& out) const;
+    // Whether the file can be read; says why not on err.
+    bool readable(std::ostream& err) const;
+
+    CLI::App* group_;
+    CLI::App* get_;
+    CLI::App* explain_;
+    CLI::App* check_;
+    CLI::App* types_;
+    String key_;
+    String file_;
+    unsigned long debugLevel_ = 0;
+};

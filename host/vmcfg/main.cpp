@@ -1,0 +1,48 @@
+// vmcfg: the administration program of the configuration module. Global
+// options set up the stand-in platform; each command group lives in its own
+// unit (ParamCommands for "param").
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "host/platform/HostPlatform.h"
+#include "host/platform/HostTrace.h"
+#include "host/platform/RunTokenHolder.h"
+#include "host/vmcfg/GlobalOptions.h"
+#include "host/vmcfg/ParamCommands.h"
+
+namespace {
+
+void applyGlobals(const GlobalOptions& options) {
+    if (options.root) HostPlatform::setRoot(*options.root);
+    if (options.box) HostPlatform::setBox(static_cast<std::uint16_t>(*options.box));
+    if (options.traceLevel) HostTrace::setLevel(*options.traceLevel);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"vmcfg: administration of the configuration module"};
+    GlobalOptions options;
+    app.add_option("--root", options.root, "Platform root directory (default: / or $VM_ROOT)");
+    app.add_flag("--json", options.json, "Machine-readable output (JSON)");
+    app.add_option("--box", options.box, "Processor box number of this process")
+        ->check(CLI::Range(0, 65535));
+    app.add_option("--trace-level", options.traceLevel, "Platform trace level")
+        ->check(CLI::Range(0, 9));
+    app.require_subcommand(1);
+    ParamCommands param(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+    applyGlobals(options);
+    RunTokenHolder token;
+    if (param.selected()) return param.run(options, std::cout, std::cerr);
+    std::cerr << "vmcfg: no command given" << std::endl;
+    return 2;
+}
