@@ -151,9 +151,15 @@ bool ConfigurationParser::open(FileStream& in) {
 }
 
 void ConfigurationParser::parseLine(const String& line) {
+    // The first two patterns can only match with "#", the end of the text (a
+    // NUL byte counts as one for the matcher) or "precedence" after the
+    // leading blanks; skipping them otherwise saves most of the matching.
+    std::size_t text = std::min(line.find_first_not_of(" \t"), line.size());
+    bool maybeComment = text == line.size() || line[text] == '#' || line[text] == '\0';
+    bool maybePrecedence = line.compare(text, 10, "precedence") == 0;
     RegexMatch match;
-    if (comment_.search(line, match)) return;
-    if (precedence_.search(line, match)) {
+    if (maybeComment && comment_.search(line, match)) return;
+    if (maybePrecedence && precedence_.search(line, match)) {
         precedenceLine(match.str(1), match.str(2), line);
     } else if (parameter_.search(line, match)) {
         parameterLine(match.str(1), match.str(2), match.str(3), line);

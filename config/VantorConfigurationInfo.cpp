@@ -79,7 +79,7 @@ bool VantorConfigurationInfo::configGet(const Symbol& key, String& value, Symbol
             std::cerr << "Getting an entry for " << slot.paramType() << ", " << slot.paramValue()
                       << ", key=" << key << std::endl;
         type = slot.paramType();
-        typeValue = Symbol(slot.paramValue());
+        typeValue = slot.paramValueSymbol();
         value = found->second;
         return true;
     }

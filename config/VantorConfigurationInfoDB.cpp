@@ -9,4 +9,5 @@ VantorConfigurationInfoDB::VantorConfigurationInfoDB(const Symbol& type, const S
     : paramType_(type) {
     if (!ConfigurationParser::parse_precedence(expression, paramValue_, debugLevel))
         std::cerr << "can't parse precedence line - shouldn't ever happen " << std::endl;
+    paramValueSymbol_ = Symbol(paramValue_);
 }

@@ -24,6 +24,8 @@ class CFGADM_EXPORT VantorConfigurationInfoDB {
 
     const Symbol& paramType() const { return paramType_; }
     const String& paramValue() const { return paramValue_; }
+    // paramValue() interned once, so lookups that report it stay cheap.
+    const Symbol& paramValueSymbol() const { return paramValueSymbol_; }
     // Key to value, the last stored line of the file winning for a key.
     const Params& params() const { return params_; }
     Params& params() { return params_; }
@@ -31,5 +33,6 @@ class CFGADM_EXPORT VantorConfigurationInfoDB {
   private:
     Symbol paramType_;
     String paramValue_;
+    Symbol paramValueSymbol_;
     Params params_;
 };
