@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -102,6 +103,59 @@ bool runCommand(const String& command, String& result, unsigned long debugLevel)
     Process::pclose(pipe);
     return true;
 }
+
+// Long expressions are matched in pieces of at least this many bytes.
+constexpr std::size_t termPieceMinimum = 4096;
+
+// Finds where an expression may be cut between terms, so that each piece is
+// matched (and copied by the matcher) on its own. A plain-text term never
+// holds a blank, but a ${...} or $(...) term can, so a blank is a cut only
+// when every "${" or "$(" before it that could form a term closes before it.
+// The first closing character after an opener is remembered, which keeps the
+// scan linear however many openers share it. Cuts must be asked for from
+// left to right.
+class TermPieces {
+  public:
+    explicit TermPieces(const String& text) : text_(text) {}
+
+    // The end of the piece that starts at from: just after a run of blanks at
+    // least `minimum` bytes on, or the end of the text.
+    std::size_t cut(std::size_t from, std::size_t minimum) {
+        std::size_t size = text_.size(), blockedUntil = from;
+        for (std::size_t i = from; i < size; ++i) {
+            char c = text_[i];
+            if (c == '$' && i + 1 < size && (text_[i + 1] == '{' || text_[i + 1] == '(')) {
+                std::size_t close = closeOf(i);
+                if (close != String::npos) blockedUntil = std::max(blockedUntil, close + 1);
+            } else if ((c == ' ' || c == '\t') && i >= from + minimum && i >= blockedUntil) {
+                return std::min(text_.find_first_not_of(" \t", i), size);
+            }
+        }
+        return size;
+    }
+
+  private:
+    // Where a term opened at i would end, or npos when none can: an
+    // environment name stops at the first "}", a command at the first ")" or
+    // backslash (and only a ")" closes it).
+    std::size_t closeOf(std::size_t i) {
+        if (text_[i + 1] == '{') return envClose_ = next(envClose_, i + 2, "}");
+        commandStop_ = next(commandStop_, i + 2, ")\\");
+        return commandStop_ != String::npos && text_[commandStop_] == ')' ? commandStop_
+                                                                          : String::npos;
+    }
+
+    // The first of `characters` at or after from; `known`, found for an
+    // earlier from, is still that answer when it is npos or not before from.
+    std::size_t next(std::size_t known, std::size_t from, const char* characters) const {
+        if (known == String::npos || known >= from) return known;
+        return text_.find_first_of(characters, from);
+    }
+
+    const String& text_;
+    std::size_t envClose_ = 0;
+    std::size_t commandStop_ = 0;
+};
 
 }  // namespace
 
@@ -283,15 +337,35 @@ bool ConfigurationParser::extract_term(std::string_view& text, const String& ter
     return true;
 }
 
+void ConfigurationParser::forEachTerm(const String& expression,
+                                      const std::function<bool(const RegexMatch&)>& visit) {
+    static const Regex& termRegex = *new Regex(precedenceExpressionRE);
+    RegexMatch match;
+    auto iterate = [&](const String& text) {
+        RegexIterator terms(termRegex, text);
+        while (terms.next(match))
+            if (!visit(match)) return false;
+        return true;
+    };
+    TermPieces pieces(expression);
+    std::size_t to = pieces.cut(0, termPieceMinimum);
+    if (to == expression.size()) {
+        iterate(expression);
+        return;
+    }
+    for (std::size_t from = 0; from < expression.size(); from = to) {
+        if (from != 0) to = pieces.cut(from, termPieceMinimum);
+        if (!iterate(expression.substr(from, to - from))) return;
+    }
+}
+
 bool ConfigurationParser::parse_precedence(const String& expression, String& result,
                                            unsigned long debugLevel) {
-    static const Regex& termRegex = *new Regex(precedenceExpressionRE);
     if (debugLevel != 0)
         std::cerr << "parse_precedence"
                   << "() - ParamExpression=" << expression << std::endl;
-    RegexIterator terms(termRegex, expression);
-    RegexMatch match;
-    while (terms.next(match)) {
+    bool failed = false;
+    forEachTerm(expression, [&](const RegexMatch& match) {
         if (match.matched(3)) {
             if (const char* value = Process::getenv(match.str(3))) result += value;
             if (debugLevel != 0) std::cerr << "found env = " << match.str(3) << std::endl;
@@ -299,19 +373,24 @@ bool ConfigurationParser::parse_precedence(const String& expression, String& res
             if (!runCommand(match.str(5), result, debugLevel)) {
                 result.clear();
                 std::cerr << "Can't execute:  '" << match.str(5) << "'" << std::endl;
-                break;
+                return false;
             }
         } else if (match.matched(6)) {
             result += match.str(6);
             if (debugLevel != 0) std::cerr << "found plain-text = " << match.str(6) << std::endl;
         } else {
-            result.clear();
-            if (debugLevel > 10)
-                std::cerr << "parse_precedence"
-                          << "() - ParamExpression=" << expression
-                          << " can't be parsed, returing false" << std::endl;
+            failed = true;
             return false;
         }
+        return true;
+    });
+    if (failed) {
+        result.clear();
+        if (debugLevel > 10)
+            std::cerr << "parse_precedence"
+                      << "() - ParamExpression=" << expression << " can't be parsed, returing false"
+                      << std::endl;
+        return false;
     }
     if (debugLevel > 10)
         std::cerr << "parse_precedence"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 #include "platform/FileStream.h"
@@ -47,6 +48,12 @@ class ConfigurationParser {
     // which still succeeds. False only for a match of no known term kind.
     static bool parse_precedence(const String& expression, String& result,
                                  unsigned long debugLevel);
+    // Visits the matches of the term pattern in expression from left to right,
+    // exactly as one RegexIterator over the whole expression yields them, until
+    // visit returns false. Long expressions are matched in pieces cut between
+    // terms, so the cost grows with the length, not with length times terms.
+    static void forEachTerm(const String& expression,
+                            const std::function<bool(const RegexMatch&)>& visit);
     // Cuts one key or value off the front of text: "^", termPattern and
     // restPattern, or, when the text begins with a non-alphanumeric character,
     // that term or the delimited form (repeat applied to the inner text),

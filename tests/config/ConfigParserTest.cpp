@@ -278,14 +278,22 @@ TEST_F(ConfigParser, MegabyteLines) {
     String big(1 << 20, 'v');
     String many;
     for (int i = 0; many.size() < (1u << 20); ++i) many += "k" + std::to_string(i % 1000) + "=x ";
+    String terms;
+    while (terms.size() < (1u << 20)) terms += "${HOME} t ";
     Path path = writeConfig("precedence g default\ng default : big=" + big + "\n" + big +
-                            "\nprecedence h default\nh default : " + many + "last=(a b)\n");
+                            "\nprecedence h default\nh default : " + many + "last=(a b)\n" +
+                            "precedence m " + terms + "\ng default : dollar=" + terms + "\n");
     StderrCapture capture;
     auto info = std::make_unique<VantorConfigurationInfo>(path, 0);
     EXPECT_EQ(capture.text(), path.text() + " Can't parse line:  3, line is:\n" + big + "\n");
     EXPECT_EQ(lookup(*info, "big"), big);
     EXPECT_EQ(info->precedenceSlots()[1]->params().size(), 1001u);
     EXPECT_EQ(lookup(*info, "last"), "a b");
+    String resolved;
+    for (std::size_t i = 0; i < terms.size() / 10; ++i)
+        resolved += String(std::getenv("HOME")) + "t";
+    EXPECT_EQ(info->paramValue(Symbol("m")), resolved);
+    EXPECT_EQ(lookup(*info, "dollar"), resolved);
 }
 
 struct TraceCase {

@@ -4,6 +4,7 @@
 
 #include "config/ConfigurationParser.h"
 #include "config/TermDelimiters.h"
+#include "platform/RegexIterator.h"
 
 namespace {
 
@@ -66,6 +67,33 @@ TEST(ExtractTerm, FrontMatchAgreesWithWholeTextMatch) {
                   wholeTextReading(text, "([^ \t]*)", "*", "[ \t]*(.*)"))
             << "value of '" << text << "'";
         if (HasFailure()) break;
+    }
+}
+
+// Each match as "<subexpression>:<text>|", the subexpression telling the kind.
+String describe(const RegexMatch& match) {
+    for (std::size_t i : {3, 5, 6})
+        if (match.matched(i)) return std::to_string(i) + ":" + match.str(i) + "|";
+    return "none|";
+}
+
+TEST(TermPieces, PiecewiseMatchingAgreesWithOneIteration) {
+    const String alphabet = "ab    \t$$${}()\\";
+    Regex termRegex(ConfigurationParser::precedenceExpressionRE);
+    std::mt19937 random(77);
+    for (int round = 0; round < 40; ++round) {
+        String text;
+        std::size_t length = 9000 + random() % 9000;
+        for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+        String whole, pieces;
+        RegexIterator terms(termRegex, text);
+        RegexMatch match;
+        while (terms.next(match)) whole += describe(match);
+        ConfigurationParser::forEachTerm(text, [&](const RegexMatch& m) {
+            pieces += describe(m);
+            return true;
+        });
+        ASSERT_EQ(pieces, whole) << "round " << round;
     }
 }
 
