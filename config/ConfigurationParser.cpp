@@ -181,6 +181,13 @@ bool ConfigurationParser::parse() {
             std::cerr << "line " << lineNumber_ << ": '" << line << "'" << std::endl;
         parseLine(line);
     }
+    // A read error must not pass for the end of a shorter file.
+    if (in.bad()) {
+        int error = errno;
+        std::cerr << "Can't read Configuration File:  " << file_ << " after line " << lineNumber_
+                  << ", errno=" << error << " (" << std::strerror(error) << ")" << std::endl;
+        return false;
+    }
     if (!found_) {
         std::cerr << "Can't find configuration" << std::endl;
         return false;
@@ -205,11 +212,11 @@ bool ConfigurationParser::open(FileStream& in) {
 }
 
 void ConfigurationParser::parseLine(const String& line) {
-    // The first two patterns can only match with "#", the end of the text (a
-    // NUL byte counts as one for the matcher) or "precedence" after the
-    // leading blanks; skipping them otherwise saves most of the matching.
+    // The first two patterns can only match with "#", the end of the text or
+    // "precedence" after the leading blanks; skipping them otherwise saves
+    // most of the matching.
     std::size_t text = std::min(line.find_first_not_of(" \t"), line.size());
-    bool maybeComment = text == line.size() || line[text] == '#' || line[text] == '\0';
+    bool maybeComment = text == line.size() || line[text] == '#';
     bool maybePrecedence = line.compare(text, 10, "precedence") == 0;
     RegexMatch match;
     if (maybeComment && comment_.search(line, match)) return;

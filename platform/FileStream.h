@@ -10,7 +10,8 @@
 // std::fstream: in reads an existing file; out creates it and cuts it to 0
 // (unless app, which appends, or in|out, which keeps the bytes). When the file
 // cannot be opened the stream starts failed and errno tells why. A failed
-// write sets badbit, with errno from the failing call. Unbuffered in effect
+// read or write sets badbit, with errno from the failing call (a read error is
+// never taken for the end of the file). Unbuffered in effect
 // only at flush/close; the descriptor is closed when the stream is.
 class FileStream : public std::iostream {
   public:

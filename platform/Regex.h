@@ -9,7 +9,7 @@
 // leftmost-longest match, each parenthesised subexpression from left to right
 // taking the longest text consistent with the whole match, an empty match
 // beating no match. Matching is byte-exact and does not depend on the process
-// locale; text may hold any byte, NUL included (a NUL byte also satisfies "$").
+// locale; text and pattern may hold any byte, NUL included.
 // Every pattern is compiled with the same case sensitivity (case-sensitive).
 //
 // A pattern that does not compile yields a Regex whose ok() is false and

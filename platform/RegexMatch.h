@@ -7,7 +7,8 @@
 
 // The outcome of one Regex match: for the whole match (0) and each numbered
 // subexpression, whether it took part and which bytes it covered. Holds a copy
-// of the matched text, so it stays valid after the text goes away.
+// of the matched bytes only (not the whole text searched), so it stays valid
+// after the text goes away and a search of a long text costs no copy of it.
 class RegexMatch {
   public:
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
@@ -21,7 +22,8 @@ class RegexMatch {
     std::size_t start(std::size_t i) const { return matched(i) ? spans_[i].start : npos; }
     std::size_t end(std::size_t i) const { return matched(i) ? spans_[i].end : npos; }
 
-    void reset(const String& text, std::size_t slots);
+    // Starts a match of text[start, end) with `slots` slots, none set yet.
+    void reset(const String& text, std::size_t start, std::size_t end, std::size_t slots);
     void set(std::size_t i, std::size_t start, std::size_t end);
 
   private:
@@ -29,6 +31,7 @@ class RegexMatch {
         std::size_t start = npos;
         std::size_t end = npos;
     };
-    String text_;
+    String matched_;  // text[base_, base_ + matched_.size())
+    std::size_t base_ = 0;
     std::vector<Span> spans_;
 };

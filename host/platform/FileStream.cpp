@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <system_error>
 
 #include "platform/FileSystem.h"
 
@@ -55,7 +56,8 @@ class FileStream::Buffer : public std::streambuf {
         if (fd_ < 0 || !flushOut()) return traits_type::eof();
         if (!in_) in_ = std::make_unique_for_overwrite<char[]>(Size);
         ssize_t n = FileSystem::read(fd_, in_.get(), Size);
-        if (n <= 0) return traits_type::eof();
+        if (n < 0) readFailed();
+        if (n == 0) return traits_type::eof();
         setg(in_.get(), in_.get(), in_.get() + n);
         return traits_type::to_int_type(*gptr());
     }
@@ -73,7 +75,8 @@ class FileStream::Buffer : public std::streambuf {
             } else if (count - done >= static_cast<std::streamsize>(Size)) {
                 if (fd_ < 0 || !flushOut()) break;
                 ssize_t n = FileSystem::read(fd_, s + done, static_cast<size_t>(count - done));
-                if (n <= 0) break;
+                if (n < 0) readFailed();
+                if (n == 0) break;
                 done += n;
             } else if (traits_type::eq_int_type(underflow(), traits_type::eof())) {
                 break;
@@ -97,6 +100,17 @@ class FileStream::Buffer : public std::streambuf {
     }
 
   private:
+    // A read error must not look like the end of the file. Input streams turn
+    // an exception from their buffer into badbit (and swallow it unless the
+    // caller asked for exceptions); errno stays as the read left it.
+    [[noreturn]] static void readFailed() {
+        int error = errno;
+        std::ios_base::failure failure("read failed",
+                                       std::error_code(error, std::generic_category()));
+        errno = error;
+        throw failure;
+    }
+
     bool flushOut() {
         std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
         if (pending == 0) return true;

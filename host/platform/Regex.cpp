@@ -16,6 +16,13 @@ struct Regex::Compiled {
 
 namespace {
 
+constexpr tre_char_t kNulCode = 0x100;
+
+tre_char_t code(char byte) {
+    unsigned char value = static_cast<unsigned char>(byte);
+    return value == 0 ? kNulCode : static_cast<tre_char_t>(value);
+}
+
 struct ByteSource {
     const unsigned char* bytes;
     std::size_t size;
@@ -29,7 +36,7 @@ int nextChar(tre_char_t* c, unsigned int* pos_add, void* context) {
         *c = 0;
         return 1;
     }
-    *c = static_cast<tre_char_t>(src->bytes[src->pos++]);
+    *c = code(static_cast<char>(src->bytes[src->pos++]));
     return 0;
 }
 
@@ -47,8 +54,7 @@ int compare(std::size_t pos1, std::size_t pos2, std::size_t len, void* context) 
 
 Regex::Regex(const String& pattern) : pattern_(pattern), compiled_(new Compiled) {
     std::vector<wchar_t> wide(pattern.size());
-    for (std::size_t i = 0; i < pattern.size(); ++i)
-        wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(pattern[i]));
+    for (std::size_t i = 0; i < pattern.size(); ++i) wide[i] = code(pattern[i]);
     int rc = tre_regwncomp(&compiled_->re, wide.data(), wide.size(), REG_EXTENDED);
     if (rc != REG_OK) {
         char buffer[256];
@@ -74,7 +80,7 @@ bool Regex::search(const String& text, RegexMatch& match, std::size_t from) cons
     int rc = tre_reguexec(&compiled_->re, &source, slots.size(), slots.data(),
                           from == 0 ? 0 : REG_NOTBOL);
     if (rc != REG_OK) return false;
-    match.reset(text, slots.size());
+    match.reset(text, from + slots[0].rm_so, from + slots[0].rm_eo, slots.size());
     for (std::size_t i = 0; i < slots.size(); ++i) {
         if (slots[i].rm_so >= 0 && slots[i].rm_eo >= slots[i].rm_so)
             match.set(i, from + slots[i].rm_so, from + slots[i].rm_eo);

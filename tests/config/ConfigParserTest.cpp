@@ -262,6 +262,17 @@ TEST_F(ConfigParser, UnopenableFilesAreReported) {
     EXPECT_TRUE(missing.precedenceSlots().empty());
 }
 
+TEST_F(ConfigParser, ReadErrorIsNotTheEndOfAShorterFile) {
+    Path file = writeConfig("precedence g x\ng x : k=1\n");
+    // The first read brings the whole file; the one that looks for more fails.
+    FaultInjector::add(FaultOp::Read, EIO, file.text(), /*skip=*/1);
+    StderrCapture capture;
+    VantorConfigurationInfo info(file, 0);
+    EXPECT_FALSE(info.isInitialized());
+    EXPECT_EQ(capture.text(), "Can't read Configuration File:  " + file.text() +
+                                  " after line 2, errno=5 (Input/output error)\n");
+}
+
 TEST_F(ConfigParser, CommandThatCannotStartEmptiesTheValue) {
     FaultInjector::add(FaultOp::Popen, ENOMEM, "", 0, -1);
     String err;

@@ -84,6 +84,16 @@ TEST_F(FileSystemTest, StreamReadsLargeFilesAndSeeks) {
     EXPECT_EQ(in.tellg(), 6);
 }
 
+TEST_F(FileSystemTest, ReadErrorIsNotEndOfFile) {
+    writeFile("/vm/tmp/lines", "one\ntwo\n");
+    FaultInjector::add(FaultOp::Read, EIO, "/vm/tmp/lines");
+    FileStream in("/vm/tmp/lines", std::ios::in);
+    String line;
+    EXPECT_EQ(LineReader::read(in, line), LineReader::NoLine);
+    EXPECT_TRUE(in.bad());
+    EXPECT_EQ(errno, EIO);
+}
+
 TEST(LineReader, TellsTerminatedFromUnterminatedLines) {
     std::istringstream in("one\n\nlast");
     String line;

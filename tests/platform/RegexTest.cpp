@@ -94,6 +94,8 @@ TEST(Regex, TextMayHoldNulBytes) {
     ASSERT_TRUE(regex.search(text, match));
     EXPECT_EQ(match.str(1), String("k\0ey", 4));
     EXPECT_EQ(match.str(2), String("v\0al", 4));
+    EXPECT_FALSE(Regex("^[ \t]*$").matches(String("\0x", 2))) << "NUL is no end of text";
+    EXPECT_TRUE(Regex(String("^a\0", 3)).matches(String("a\0", 2)));
 }
 
 TEST(RegexIterator, YieldsSuccessiveMatchesLeftToRight) {
