@@ -1,6 +1,6 @@
 // vmcfg: the administration program of the configuration module. Global
 // options set up the stand-in platform; each command group lives in its own
-// unit (ParamCommands for "param").
+// unit (ParamCommands for "param", PropsCommands for "props").
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -10,6 +10,7 @@
 #include "host/platform/RunTokenHolder.h"
 #include "host/vmcfg/GlobalOptions.h"
 #include "host/vmcfg/ParamCommands.h"
+#include "host/vmcfg/PropsCommands.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 9));
     app.require_subcommand(1);
     ParamCommands param(app);
+    PropsCommands props(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -43,6 +45,7 @@ int main(int argc, char** argv) {
     applyGlobals(options);
     RunTokenHolder token;
     if (param.selected()) return param.run(options, std::cout, std::cerr);
+    if (props.selected()) return props.run(options, std::cout, std::cerr);
     std::cerr << "vmcfg: no command given" << std::endl;
     return 2;
 }

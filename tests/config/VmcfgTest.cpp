@@ -1,28 +1,14 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "tests/config/ConfigFixture.h"
+#include "tests/testing/VmcfgRunner.h"
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    String out;
-    String err;
-};
-
-String slurp(const String& hostFile) {
-    std::ifstream in(hostFile, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
+using Outcome = VmcfgRunner::Outcome;
 
 // Runs the built vmcfg on the fixture's platform root.
 class Vmcfg : public ConfigFixture {
@@ -43,25 +29,9 @@ class Vmcfg : public ConfigFixture {
                   "(Number of CDR Files)=4\n");
     }
 
-    static String binary() {
-        const char* dir = std::getenv("CFGADM_BUILD_DIR");
-        std::filesystem::path base =
-            dir ? std::filesystem::path(dir)
-                : std::filesystem::read_symlink("/proc/self/exe").parent_path();
-        return (base / "vmcfg").string();
-    }
+    static String binary() { return VmcfgRunner::binary(); }
 
-    Outcome run(const String& arguments) const {
-        String out = root_ + "/stdout", err = root_ + "/stderr";
-        String command =
-            binary() + " --root '" + root_ + "' " + arguments + " >" + out + " 2>" + err;
-        int status = std::system(command.c_str());
-        Outcome outcome;
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        outcome.out = slurp(out);
-        outcome.err = slurp(err);
-        return outcome;
-    }
+    Outcome run(const String& arguments) const { return VmcfgRunner::run(root_, arguments, root_); }
 };
 
 TEST_F(Vmcfg, GetPrintsValueAndSource) {
