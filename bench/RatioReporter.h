@@ -20,7 +20,7 @@
 #include <vector>
 
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     // Prints measured/baseline after the run (both names as benchmark reports them).
     void compare(std::string measured, std::string baseline) {
         pairs_.emplace_back(std::move(measured), std::move(baseline));
@@ -46,7 +46,7 @@ public:
         }
     }
 
-private:
+  private:
     std::vector<std::pair<std::string, std::string>> pairs_;
     std::map<std::string, double> seconds_;
 };

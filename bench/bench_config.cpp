@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench/RatioReporter.h"
+#include "bench/ScratchRoot.h"
 #include "config/VantorConfigurationInfo.h"
 #include "host/platform/HostPlatform.h"
 #include "platform/FileStream.h"
@@ -131,9 +132,8 @@ BENCHMARK(BM_RawMapFind);
 }  // namespace
 
 int main(int argc, char** argv) {
-    String root = (std::filesystem::temp_directory_path() / "bench-config-XXXXXX").string();
-    if (!mkdtemp(root.data())) return 1;
-    HostPlatform::setRoot(root);
+    ScratchRoot root;
+    if (!root.ok()) return 1;
     String text = generatedFile();
     writeFile(parseFile, text);
     writeFile(lookupFile, text);
@@ -146,6 +146,5 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printRatios();
     benchmark::Shutdown();
-    std::filesystem::remove_all(root);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "bench/RatioReporter.h"
+#include "bench/ScratchRoot.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/RunTokenHolder.h"
 #include "properties/Properties.h"
@@ -153,9 +154,8 @@ BENCHMARK(BM_WalkSet)->Arg(100000)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    String root = (std::filesystem::temp_directory_path() / "cfgadm-bench-set-XXXXXX").string();
-    if (mkdtemp(root.data()) == nullptr) return 1;
-    HostPlatform::setRoot(root);
+    ScratchRoot root;
+    if (!root.ok()) return 1;
     RunTokenHolder token;
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
@@ -165,6 +165,5 @@ int main(int argc, char** argv) {
     }
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printRatios();
-    std::filesystem::remove_all(root);
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bench/RatioReporter.h"
+#include "bench/ScratchRoot.h"
 #include "host/platform/HostPlatform.h"
 #include "properties/Property.h"
 
@@ -118,15 +119,9 @@ BENCHMARK_CAPTURE(BM_RawRead, 8KiB, true);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    // Large values live in files under "/vm/tmp": give them a platform root,
-    // our own scratch directory unless VM_ROOT names one.
-    String scratch;
-    const char* given = std::getenv("VM_ROOT");
-    if (given == nullptr || *given == '\0') {
-        scratch = (std::filesystem::temp_directory_path() / "cfgadm-bench-XXXXXX").string();
-        if (mkdtemp(scratch.data()) == nullptr) return 1;
-        HostPlatform::setRoot(scratch);
-    }
+    // Large values live in files under "/vm/tmp".
+    ScratchRoot root;
+    if (!root.ok()) return 1;
     batches = std::make_unique<Batches>();
     batches->shortValues = makeBatch(0);
     batches->largeValues = makeBatch(8 * 1024);
@@ -142,6 +137,5 @@ int main(int argc, char** argv) {
 
     // Values delete their files; the scratch root goes after them.
     batches.reset();
-    if (!scratch.empty()) std::filesystem::remove_all(scratch);
     return 0;
 }

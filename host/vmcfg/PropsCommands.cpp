@@ -169,6 +169,13 @@ int PropsCommands::show(Properties& set, bool json, std::ostream& out) const {
     return 0;
 }
 
+bool PropsCommands::store(Properties& set, std::ostream& err) const {
+    if (set.save()) return true;
+    err << "vmcfg: can't write " << file_ << ": " << Properties::error_name(set.getError())
+        << std::endl;
+    return false;
+}
+
 int PropsCommands::put(Properties& set, bool json, std::ostream& out, std::ostream& err) const {
     Property p;
     p.name = Symbol(name_);
@@ -188,11 +195,7 @@ int PropsCommands::put(Properties& set, bool json, std::ostream& out, std::ostre
         err << "vmcfg: put refused: " << kPutResults[result] << std::endl;
         return 1;
     }
-    if (!set.save()) {
-        err << "vmcfg: can't write " << file_ << ": " << Properties::error_name(set.getError())
-            << std::endl;
-        return 1;
-    }
+    if (!store(set, err)) return 1;
     if (json)
         out << describe(p).dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
     else
@@ -209,11 +212,7 @@ int PropsCommands::remove(Properties& set, bool json, std::ostream& out, std::os
         err << "vmcfg: remove refused: " << kRemoveResults[result] << std::endl;
         return 1;
     }
-    if (!set.save()) {
-        err << "vmcfg: can't write " << file_ << ": " << Properties::error_name(set.getError())
-            << std::endl;
-        return 1;
-    }
+    if (!store(set, err)) return 1;
     if (json)
         out << Json{{"removed", name_}, {"count", set.count()}}.dump() << "\n";
     else

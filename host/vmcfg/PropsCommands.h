@@ -33,6 +33,8 @@ class PropsCommands {
     int put(Properties& set, bool json, std::ostream& out, std::ostream& err) const;
     int remove(Properties& set, bool json, std::ostream& out, std::ostream& err) const;
     PropertyAttributes::AccessType access() const;
+    // Saves the set; says why not on err.
+    bool store(Properties& set, std::ostream& err) const;
 
     CLI::App* group_;
     CLI::App* show_;
