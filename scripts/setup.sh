@@ -4,7 +4,7 @@
 # Otherwise: prints the exact install line and fails.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libtre-dev liblmdb-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev)
 
 missing=()
