@@ -93,6 +93,11 @@ const Property* Properties::knownProperty(Symbol name) {
     return &it->second.begin()->second;
 }
 
+bool Properties::holds(Symbol name, std::uint32_t index) const {
+    auto held = properties_.find(name);
+    return held != properties_.end() && held->second.count(index) != 0;
+}
+
 void Properties::store(const Property& p) {
     properties_[p.name][p.index] = p;
     modified_ = true;
@@ -255,31 +260,11 @@ std::int32_t Properties::estimateLength() {
     return -1;
 }
 
-long Properties::length() {
-    if (!modified_) {
-        std::int32_t estimate = estimateLength();
-        if (estimate >= 0) return estimate;
-    }
-    std::size_t n = count();
-    if (n == 0) return 0;
-    auto digits = [](unsigned long value) {
-        return static_cast<long>(std::to_string(value).size());
-    };
-    long total = long(sizeof "component-file-version=" - 1) + digits(version_) + 1 +
-                 long(sizeof "number of properties=" - 1) + digits(n) + 1;
-    for (const auto& [name, instances] : properties_)
-        for (const auto& [index, property] : instances) total += long(property.length()) + 1;
-    return total;
-}
-
 void Properties::merge(const Properties& source, bool replace, bool forwardable_only) {
     for (const auto& [name, instances] : source.properties_) {
         for (const auto& [index, q] : instances) {
             if (forwardable_only && !q.attributes.forwardable()) continue;
-            if (!replace) {
-                auto held = properties_.find(name);
-                if (held != properties_.end() && held->second.count(index)) continue;
-            }
+            if (!replace && holds(name, index)) continue;
             store(q);
         }
     }

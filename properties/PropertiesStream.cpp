@@ -9,6 +9,7 @@
 #include "platform/Identity.h"
 #include "platform/LineReader.h"
 #include "platform/Trace.h"
+#include "properties/DecimalDigits.h"
 #include "properties/Properties.h"
 
 namespace {
@@ -25,6 +26,21 @@ const String kErrorNames[] = {"NO_ERROR",        "CANT_OPEN",       "CANT_PARSE_
 
 std::uint16_t Properties::myPBox = 0;
 std::map<Symbol, Properties*>* Properties::factoryDB = nullptr;
+
+long Properties::length() {
+    if (!modified_) {
+        std::int32_t estimate = estimateLength();
+        if (estimate >= 0) return estimate;
+    }
+    std::size_t n = count();
+    if (n == 0) return 0;
+    // Predicted, not formatted: what save(std::ostream&) would write.
+    unsigned long total = kVersionHeader.size() + decimalDigits(version_) + 1 +
+                          kCountHeader.size() + decimalDigits(n) + 1;
+    for (const auto& [name, instances] : properties_)
+        for (const auto& [index, property] : instances) total += property.length() + 1;
+    return static_cast<long>(total);
+}
 
 bool Properties::save(std::ostream& out) const {
     out << kVersionHeader << version_ << std::endl;
@@ -69,10 +85,7 @@ bool Properties::obtain(std::istream& in, bool replace) {
             error_ = CANT_PARSE_FILE;
             return false;
         }
-        if (!replace) {
-            auto held = properties_.find(p.name);
-            if (held != properties_.end() && held->second.count(p.index)) continue;
-        }
+        if (!replace && holds(p.name, p.index)) continue;
         properties_[p.name][p.index] = p;
     }
     return true;

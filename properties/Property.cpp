@@ -4,17 +4,13 @@
 #include <istream>
 #include <ostream>
 
+#include "properties/DecimalDigits.h"
+
 namespace {
 
 // Upper bound of one step when reading a name, so that a claimed length
 // costs memory only as its bytes arrive.
 constexpr std::size_t NameStep = 4096;
-
-unsigned long decimalDigits(unsigned long n) {
-    unsigned long digits = 1;
-    for (; n >= 10; n /= 10) ++digits;
-    return digits;
-}
 
 // Reads exactly `count` bytes into `text`; false (stream failed) when fewer
 // arrive.

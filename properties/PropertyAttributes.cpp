@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "platform/Trace.h"
+#include "properties/DecimalDigits.h"
 
 namespace {
 
@@ -26,12 +27,6 @@ int chainPosition(PropertyAttributes::AccessType type) {
     for (int i = 0; i < ChainLength; ++i)
         if (Chain[i] == type) return i;
     return -1;
-}
-
-unsigned long decimalDigits(unsigned long n) {
-    unsigned long digits = 1;
-    for (; n >= 10; n /= 10) ++digits;
-    return digits;
 }
 
 }  // namespace

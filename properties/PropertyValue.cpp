@@ -4,20 +4,11 @@
 #include <limits>
 #include <ostream>
 
+#include "properties/DecimalDigits.h"
 #include "properties/PropertyValueFile.h"
 #include "properties/PropertyValueString.h"
 
 PropertyValueNull PropertyValue::NullPropertyValue;
-
-namespace {
-
-unsigned long decimalDigits(unsigned long n) {
-    unsigned long digits = 1;
-    for (; n >= 10; n /= 10) ++digits;
-    return digits;
-}
-
-}  // namespace
 
 PropertyValue::PropertyValue() : rep_(new PropertyValueString) {}
 

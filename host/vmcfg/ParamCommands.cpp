@@ -9,17 +9,12 @@
 #include <ostream>
 
 #include "config/ConfigurationInfo.h"
+#include "host/vmcfg/JsonText.h"
 #include "platform/FileSystem.h"
 
 namespace {
 
 using Json = nlohmann::json;
-
-// Values, keys and type names are bytes; JSON wants UTF-8, so anything else
-// is replaced rather than aborting the output.
-String jsonText(const Json& json) {
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}
 
 // What a reader's slot holds for key, if anything.
 const String* heldValue(const VantorConfigurationInfoDB& slot, const Symbol& key) {

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "host/vmcfg/JsonText.h"
 #include "host/vmcfg/PropertyFile.h"
 
 namespace {
@@ -147,7 +148,7 @@ int PropsCommands::run(const GlobalOptions& options, std::ostream& out, std::ost
     if (put_->parsed()) return put(set, options.json, out, err);
     if (remove_->parsed()) return remove(set, options.json, out, err);
     if (options.json)
-        out << Json{{"file", file_}, {"ok", true}, {"count", set.count()}}.dump() << "\n";
+        out << jsonText({{"file", file_}, {"ok", true}, {"count", set.count()}});
     else
         out << file_ << ": " << set.count() << " properties, version " << set.getVersion() << "\n";
     return 0;
@@ -165,7 +166,7 @@ int PropsCommands::show(Properties& set, bool json, std::ostream& out) const {
         else
             printText(p, out);
     }
-    if (json) out << list.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+    if (json) out << jsonText(list);
     return 0;
 }
 
@@ -197,7 +198,7 @@ int PropsCommands::put(Properties& set, bool json, std::ostream& out, std::ostre
     }
     if (!store(set, err)) return 1;
     if (json)
-        out << describe(p).dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+        out << jsonText(describe(p));
     else
         printText(p, out);
     return 0;
@@ -214,7 +215,7 @@ int PropsCommands::remove(Properties& set, bool json, std::ostream& out, std::os
     }
     if (!store(set, err)) return 1;
     if (json)
-        out << Json{{"removed", name_}, {"count", set.count()}}.dump() << "\n";
+        out << jsonText({{"removed", name_}, {"count", set.count()}});
     else
         out << "removed " << name_ << "; " << set.count() << " properties left\n";
     return 0;

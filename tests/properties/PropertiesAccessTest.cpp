@@ -205,4 +205,21 @@ TEST_F(PropertiesAccess, ForwardCopiesForwardablesOverTheDestination) {
     EXPECT_EQ(String(p.value), "new");
 }
 
+TEST_F(PropertiesAccess, MergeWithoutReplaceOnlyAddsWhatIsMissing) {
+    Property held = make("shared", 1, "destination", {A::Minimal});
+    ASSERT_EQ(set.put(held, A::Server), Properties::PUT_OK);
+    MemoryProperties source(info);
+    Property clash = make("shared", 1, "source", {A::Minimal});
+    Property added = make("shared", 2, "added", {A::Minimal});
+    ASSERT_EQ(source.put(clash, A::Server), Properties::PUT_OK);
+    ASSERT_EQ(source.put(added, A::Server), Properties::PUT_OK);
+    set.merge(source, false, false);
+    Property p = named("shared", 1);
+    ASSERT_EQ(set.get(p, A::Server), Properties::GET_OK);
+    EXPECT_EQ(String(p.value), "destination");
+    p = named("shared", 2);
+    ASSERT_EQ(set.get(p, A::Server), Properties::GET_OK);
+    EXPECT_EQ(String(p.value), "added");
+}
+
 }  // namespace
