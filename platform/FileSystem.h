@@ -30,6 +30,12 @@ class FileSystem {
     // inside blockingCall.
     static int lock(int fd, int command, struct flock* region);
     static int rename(const Path& from, const Path& to);
+    // Forces the file's bytes to stable storage.
+    static int fsync(int fd);
+    // Forces a directory's entries (a rename or create in it) to stable storage.
+    static int syncDirectory(const Path& directory);
+    // The text of a symbolic link (what it points at, as written in the link).
+    static int readlink(const Path& path, String& target);
     // mkdir -p; true when the directory exists afterwards.
     static bool makeDirectories(const Path& directory);
     // Whether a file (of any kind) exists at path.

@@ -167,6 +167,9 @@ class CFGADM_EXPORT Properties {
     // A new set of the kind registered under name, for key; null when no
     // prototype has that name. The caller owns the result.
     static Properties* factory(const Symbol& name, const PropertiesID& key);
+    // Whether a prototype is registered under name. Interns nothing, so a
+    // name from an untrusted peer can be checked before it becomes a Symbol.
+    static bool registered(const String& name);
 
     static std::uint16_t myPBox;
 
@@ -183,7 +186,9 @@ class CFGADM_EXPORT Properties {
     void store(const Property& p);
 
     std::map<Symbol, Instances> properties_;
-    PropertiesError error_ = NO_ERROR;
+    // Mutable: the const questions a store answers (has the record changed?)
+    // record why they could not answer.
+    mutable PropertiesError error_ = NO_ERROR;
     bool modified_ = false;
     unsigned long version_ = 0;
     knownInfo* known_ = nullptr;

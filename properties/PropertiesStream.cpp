@@ -171,3 +171,10 @@ Properties* Properties::factory(const Symbol& name, const PropertiesID& key) {
     auto it = factoryDB->find(name);
     return it == factoryDB->end() ? nullptr : it->second->factory(key);
 }
+
+bool Properties::registered(const String& name) {
+    if (factoryDB == nullptr) return false;
+    for (const auto& entry : *factoryDB)
+        if (entry.first.text() == name) return true;
+    return false;
+}

@@ -15,6 +15,7 @@ enum class FaultOp {
     Fchmod,
     Lock,
     Rename,
+    Fsync,
     Mkdir,
     Popen
 };

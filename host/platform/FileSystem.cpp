@@ -136,6 +136,38 @@ int FileSystem::rename(const Path& from, const Path& to) {
     return ::rename(HostPlatform::hostPath(from).c_str(), HostPlatform::hostPath(to).c_str());
 }
 
+int FileSystem::fsync(int fd) {
+    if (injected(FaultOp::Fsync, fd)) return -1;
+    int rc;
+    do rc = ::fsync(fd);
+    while (rc < 0 && errno == EINTR);
+    return rc;
+}
+
+int FileSystem::syncDirectory(const Path& directory) {
+    if (injected(FaultOp::Fsync, directory.text())) return -1;
+    int fd = ::open(HostPlatform::hostPath(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    int rc = ::fsync(fd);
+    int error = errno;
+    ::close(fd);
+    errno = error;
+    return rc;
+}
+
+int FileSystem::readlink(const Path& path, String& target) {
+    if (injected(FaultOp::Stat, path.text())) return -1;
+    char text[4096];
+    ssize_t n = ::readlink(HostPlatform::hostPath(path).c_str(), text, sizeof text);
+    if (n < 0) return -1;
+    if (static_cast<size_t>(n) == sizeof text) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    target.assign(text, static_cast<size_t>(n));
+    return 0;
+}
+
 bool FileSystem::makeDirectories(const Path& directory) {
     if (injected(FaultOp::Mkdir, directory.text())) return false;
     return HostPlatform::makeDirectories(HostPlatform::hostPath(directory));

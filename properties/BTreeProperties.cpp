@@ -1,0 +1,225 @@
+#include "properties/BTreeProperties.h"
+
+#include <cerrno>
+#include <cstring>
+#include <istream>
+#include <limits>
+#include <ostream>
+#include <sstream>
+
+#include "platform/Trace.h"
+#include "platform/TraceService.h"
+#include "properties/MemoryInput.h"
+
+namespace {
+
+std::uint16_t keyLength(const BTreeProperties::keyInfo& key) {
+    return static_cast<std::uint16_t>(key.key.size());
+}
+
+}  // namespace
+
+std::ostream& operator<<(std::ostream& out, const BTreeProperties::BTreeDataPrefix& prefix) {
+    return out << prefix.counter;
+}
+
+std::istream& operator>>(std::istream& in, BTreeProperties::BTreeDataPrefix& prefix) {
+    prefix.counter = 0;
+    for (int c = in.peek(); c >= '0' && c <= '9'; c = in.peek()) {
+        prefix.counter = prefix.counter * 10 + static_cast<std::uint32_t>(c - '0');
+        in.get();
+    }
+    return in;
+}
+
+BTreeProperties::BTreeProperties() = default;
+
+BTreeProperties::BTreeProperties(const Symbol& name) : Properties(name) {}
+
+BTreeProperties::BTreeProperties(const BTreeProperties& other)
+    : Properties(other), key_(other.key_) {}
+
+BTreeProperties& BTreeProperties::operator=(const BTreeProperties& other) {
+    Properties::operator=(other);
+    key_ = other.key_;
+    return *this;
+}
+
+BTreeProperties::~BTreeProperties() = default;
+
+bool BTreeProperties::reinit() {
+    return Properties::reinit();
+}
+
+bool BTreeProperties::reinit(const Path& path, keyInfo& key) {
+    if (key.fd < 0) {
+        if (openBTree(path) < 0) return false;
+        key.fd = key_.fd;
+    }
+    reinit();
+    bool result = get_from_btree(key, true);
+    modified_ = false;
+    return result;
+}
+
+bool BTreeProperties::isOwner() {
+    if (myPBox == 0) setMyPbox();
+    std::uint16_t owner = getKnown().pbox;
+    return owner == 0 || owner == myPBox;
+}
+
+bool BTreeProperties::unbind(bool keep, indx_key_t keyType, std::int32_t sharedFd) {
+    bool result = keep || BTreeProperties::reinit();
+    key_.keyType = keyType;
+    key_.fd = sharedFd;
+    return result;
+}
+
+bool BTreeProperties::bind(const Path& path, std::uint32_t number, std::int32_t& sharedFd) {
+    keyInfo key = key_;
+    key.key.assign(reinterpret_cast<const char*>(&number), sizeof number);
+    bool result = reinit(path, key);
+    sharedFd = key_.fd;
+    return result;
+}
+
+std::uint32_t BTreeProperties::numberIn(const PropertiesID& key) {
+    std::uint32_t number;
+    std::memcpy(&number, key.bytes, sizeof number);
+    return number;
+}
+
+Properties::PropertiesID BTreeProperties::keyOf(std::uint32_t number) {
+    PropertiesID key;
+    std::memcpy(key.bytes, &number, sizeof number);
+    return key;
+}
+
+int BTreeProperties::openBTree(const Path& path) {
+    bool owner = isOwner();
+    int flags = owner ? BTREE_READ_WRITE : BTREE_READ;
+    int fd = zrbopen(path, flags, 0775);
+    if (fd < 0) {
+        fd = creat_index(path, key_.keyType, flags, 0777);
+        if (fd >= 0 && !owner) {
+            close_index(fd);
+            fd = zrbopen(path, BTREE_READ, 0775);
+        }
+    }
+    key_.fd = fd;
+    if (fd < 0) error_ = CANT_OPEN;
+    return fd;
+}
+
+int BTreeProperties::getBTreeDataPrefix(const keyInfo& key, BTreeDataPrefix& prefix,
+                                        unsigned long& length) const {
+    if (key.fd < 0) {
+        error_ = CANT_OPEN;
+        return BTREE_BAD_DESCRIPTOR;
+    }
+    char digits[16];
+    length = 0;
+    int rc = reade(key.fd, keyLength(key), key.key.data(), sizeof digits, &length, digits);
+    if (rc == BTREE_OK) {
+        MemoryInput in(digits, std::min<unsigned long>(length, sizeof digits));
+        in >> prefix;
+    }
+    return rc;
+}
+
+int BTreeProperties::getBTreeDataPrefix(const keyInfo& key, BTreeDataPrefix& prefix) const {
+    unsigned long length;
+    return getBTreeDataPrefix(key, prefix, length);
+}
+
+int BTreeProperties::getBTreeData(const keyInfo& key, unsigned long& length, char*& data) const {
+    if (key.fd < 0) {
+        error_ = CANT_OPEN;
+        return BTREE_BAD_DESCRIPTOR;
+    }
+    return reade_dvalp(key.fd, keyLength(key), key.key.data(), &length, &data);
+}
+
+bool BTreeProperties::get_from_btree(const keyInfo& key, bool replace) {
+    if (key.fd != key_.fd || key.key != key_.key) modified_ = true;
+    unsigned long length = 0;
+    char* data = nullptr;
+    int rc = getBTreeData(key, length, data);
+    if (rc == BTREE_NO_RECORD) {
+        key_ = key;
+        return true;
+    }
+    if (rc != BTREE_OK) {
+        MC_std_trace() << "BTreeProperties::get_from_btree() - reade(" << key.fd << ","
+                       << keyLength(key) << ",key,dataSize,...) returns "
+                       << static_cast<std::int16_t>(rc) << ", data_len =" << length << oops;
+        return false;
+    }
+    MemoryInput in(data, length);
+    BTreeDataPrefix prefix;
+    in >> prefix;
+    if (!obtain(in, replace)) return false;
+    modified_ = true;
+    key_ = key;
+    key_.status = prefix.counter;
+    return true;
+}
+
+bool BTreeProperties::obtain(bool replace) {
+    return get_from_btree(key_, replace);
+}
+
+bool BTreeProperties::underlierChanged() const {
+    BTreeDataPrefix prefix;
+    return getBTreeDataPrefix(key_, prefix) != BTREE_OK || prefix.counter != key_.status;
+}
+
+std::int32_t BTreeProperties::estimateLength() {
+    BTreeDataPrefix prefix;
+    unsigned long length;
+    if (getBTreeDataPrefix(key_, prefix, length) != BTREE_OK) return -1;
+    return static_cast<std::int32_t>(
+        std::min<unsigned long>(length, std::numeric_limits<std::int32_t>::max()));
+}
+
+bool BTreeProperties::saveThem() {
+    keyInfo key = key_;
+    if (!isOwner()) {
+        int rc = invalidate_key(key.fd, keyLength(key), key.key.data());
+        if (rc == BTREE_OK) return true;
+        MC_std_trace() << "invalidate_key(" << key.fd << "," << keyLength(key) << ", key) fails w/"
+                       << rc << oops;
+        return false;
+    }
+    BTreeDataPrefix prefix;
+    int rc = getBTreeDataPrefix(key, prefix);
+    if (rc == BTREE_BAD_DESCRIPTOR) return false;
+    // Writing counter 1 over a record that could not be read would hide
+    // the write from every process that holds a copy.
+    if (rc != BTREE_OK && rc != BTREE_NO_RECORD) {
+        error_ = OS_SYSTEM_ERROR;
+        errno = rc;
+        return false;
+    }
+    if (rc == BTREE_NO_RECORD) prefix.counter = 0;
+    if (count() == 0) {
+        modified_ = false;
+        deleterec(key.fd, keyLength(key), key.key.data());
+        return true;
+    }
+    ++prefix.counter;
+    std::ostringstream out;
+    out << prefix;
+    if (!save(out)) return false;
+    const String data = out.str();
+    rc = writerec(key.fd, keyLength(key), key.key.data(), data.size(), data.data());
+    if (rc != BTREE_OK || MC_current_trace_level() > 2)
+        MC_std_trace() << "BTreeProperties::save() - rc=" << static_cast<std::int16_t>(rc)
+                       << " for writerec(" << key.fd << "," << keyLength(key) << "," << key.key
+                       << "," << data.size() << "," << data << ")" << verbose;
+    if (rc == BTREE_OK) return true;
+    // The index's failure codes are errno values (ENOSPC for a full index).
+    error_ = OS_SYSTEM_ERROR;
+    errno = rc;
+    return false;
+}

@@ -1,0 +1,250 @@
+#include "properties/FileProperties.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <sstream>
+
+#include "platform/FileSystem.h"
+#include "platform/Pause.h"
+#include "platform/Trace.h"
+#include "properties/LockedFile.h"
+#include "properties/MemoryInput.h"
+
+namespace {
+
+const char kReadRelease[] = "get_from_file: blocking to fcntl prop file";
+const char kReadAcquire[] = "get_from_file: unblocking after fcntl for prop";
+const char kWriteRelease[] = "write_to_file: blocking to fcntl prop file";
+const char kWriteAcquire[] = "write_to_file: unblocking after fcntl prop file";
+constexpr int kMaxLinks = 40;
+
+Path directoryOf(const Path& path) {
+    std::size_t slash = path.text().rfind('/');
+    if (slash == String::npos) return Path(".");
+    return Path(slash == 0 ? String("/") : path.text().substr(0, slash));
+}
+
+String baseOf(const Path& path) {
+    std::size_t slash = path.text().rfind('/');
+    return slash == String::npos ? path.text() : path.text().substr(slash + 1);
+}
+
+// A rename over a symbolic link would replace the link with a plain file;
+// the administrator who linked the file elsewhere wants the target rewritten.
+Path resolveLinks(const Path& path) {
+    Path current = path;
+    String target;
+    for (int hop = 0; hop < kMaxLinks && FileSystem::readlink(current, target) == 0; ++hop)
+        current =
+            !target.empty() && target[0] == '/' ? Path(target) : directoryOf(current) / target;
+    return current;
+}
+
+// One name per file: only the holder of the file's exclusive lock uses it,
+// so a name found there is a killed writer's leftover.
+Path temporaryFor(const Path& target) {
+    return directoryOf(target) / ("." + baseOf(target) + ".tmp");
+}
+
+// Writes bytes to a fresh file beside target, syncs it and renames it over
+// target. False with errno set; target is then untouched.
+bool replaceFile(const Path& target, const String& bytes) {
+    Path temporary = temporaryFor(target);
+    int fd = FileSystem::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0664);
+    bool written = fd >= 0 && FileSystem::fchmod(fd, 0664) == 0 &&
+                   FileSystem::write(fd, bytes.data(), bytes.size()) >= 0 &&
+                   FileSystem::fsync(fd) == 0;
+    int error = errno;
+    if (fd >= 0 && FileSystem::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written && FileSystem::rename(temporary, target) == 0) {
+        FileSystem::syncDirectory(directoryOf(target));
+        return true;
+    }
+    if (written) error = errno;
+    if (fd >= 0) FileSystem::unlink(temporary);
+    errno = error;
+    return false;
+}
+
+void traceLockFailure(const char* operation, const char* what, const Path& path, int error) {
+    MC_std_trace() << "Properties::" << operation << "(" << path << "), setting " << what
+                   << " returns: " << error << "/" << std::strerror(error) << oops;
+    tsleep(1);
+}
+
+}  // namespace
+
+FileProperties::FileProperties(const Symbol& name) : Properties(name) {}
+
+FileProperties::FileProperties(const Path& path) {
+    reinit(path);
+}
+
+FileProperties::FileProperties(knownInfo& info) : Properties(info) {}
+
+FileProperties::FileProperties(const FileProperties& other)
+    : Properties(other), path_(other.path_), status_(other.status_), seen_(other.seen_) {}
+
+FileProperties& FileProperties::operator=(const FileProperties& other) {
+    Properties::operator=(other);
+    path_ = other.path_;
+    status_ = other.status_;
+    seen_ = other.seen_;
+    return *this;
+}
+
+FileProperties::~FileProperties() = default;
+
+bool FileProperties::reinit() {
+    bool result = Properties::reinit();
+    if (result) status_ = 0;
+    return result;
+}
+
+bool FileProperties::reinit(const Path& path) {
+    reinit();
+    bool result = get_from_file(path, true);
+    modified_ = false;
+    return result;
+}
+
+FileProperties::Version FileProperties::versionOf(const struct stat& info) {
+    if (info.st_size == 0) return Version{};
+    auto nanoseconds = [](const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; };
+    return Version{info.st_dev, info.st_ino, info.st_size, nanoseconds(info.st_mtim),
+                   nanoseconds(info.st_ctim)};
+}
+
+bool FileProperties::get_from_file(const Path& path, bool replace) {
+    if (path != path_) modified_ = true;
+    LockedFile file;
+    LockedFile::Outcome outcome = file.open(path, LockedFile::Shared, kReadRelease, kReadAcquire);
+    if (outcome == LockedFile::MISSING || outcome == LockedFile::OPEN_FAILED) {
+        path_ = path;
+        seen_ = Version{};
+        return true;
+    }
+    if (outcome == LockedFile::UNLOCKED)
+        traceLockFailure("get_from_file", "rdlock", path, file.lockError());
+    struct stat info = file.info();
+    if (!readLocked(file.fd(), info.st_size, replace)) return false;
+    file.close();
+    path_ = path;
+    modified_ = true;
+    status_ = static_cast<PropertiesStatus>(info.st_mtime);
+    seen_ = versionOf(info);
+    return true;
+}
+
+// One read of the whole file, then the stream is parsed from memory.
+bool FileProperties::readLocked(int fd, off_t size, bool replace) {
+    String bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    std::size_t done = 0;
+    for (;;) {
+        if (done == bytes.size()) bytes.resize(done + 8192);
+        ssize_t n = FileSystem::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            error_ = OS_SYSTEM_ERROR;
+            return false;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done == 0) return true;  // an empty file is an empty set
+    MemoryInput in(bytes.data(), done);
+    return obtain(in, replace);
+}
+
+bool FileProperties::obtain(bool replace) {
+    return get_from_file(path_, replace);
+}
+
+bool FileProperties::underlierChanged() const {
+    struct stat info;
+    return FileSystem::stat(path_, &info) != 0 ||
+           static_cast<PropertiesStatus>(info.st_mtime) != status_;
+}
+
+std::int32_t FileProperties::estimateLength() {
+    struct stat info;
+    if (path_.empty() || FileSystem::stat(path_, &info) != 0) return -1;
+    if (info.st_size > std::numeric_limits<std::int32_t>::max())
+        return std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(info.st_size);
+}
+
+Properties* FileProperties::factory(const PropertiesID& key) const {
+    return new FileProperties(Path(key.text()));
+}
+
+Symbol FileProperties::myFactoryName() const {
+    return factoryName;
+}
+
+Properties::PropertiesID FileProperties::myKey() const {
+    return PropertiesID(path_.text());
+}
+
+Properties::knownInfo& FileProperties::getKnown() {
+    static knownInfo none;
+    return none;
+}
+
+bool FileProperties::saveThem() {
+    return write(false) == SAVED;
+}
+
+FileProperties::SaveOutcome FileProperties::saveIfUnchanged() {
+    return write(true);
+}
+
+FileProperties::SaveOutcome FileProperties::write(bool onlyIfUnchanged) {
+    Path target = resolveLinks(path_);
+    LockedFile file;
+    LockedFile::Outcome outcome =
+        file.open(target, LockedFile::Exclusive, kWriteRelease, kWriteAcquire);
+    if (outcome == LockedFile::UNLOCKED)
+        traceLockFailure("write_to_file", "write lock", path_, file.lockError());
+    if (outcome != LockedFile::OPEN_FAILED) {
+        if (onlyIfUnchanged && versionOf(file.info()) != seen_) return STALE;
+        FileSystem::unlink(temporaryFor(target));
+        if (count() == 0) {
+            modified_ = false;
+            if (FileSystem::unlink(target) == 0 || errno == ENOENT) return SAVED;
+        } else {
+            std::ostringstream out;
+            if (save(out) && replaceFile(target, out.str())) return SAVED;
+        }
+    }
+    int error = errno;
+    MC_std_trace() << "FileProperties::saveThem(" << path_ << ") - " << std::strerror(error)
+                   << oops;
+    error_ = OS_SYSTEM_ERROR;
+    errno = error;
+    return FAILED;
+}
+
+void FileProperties::makeKnowns(knownInfo& info, const Path& defaults) {
+    // The known set is always made here, so it is always a FileProperties.
+    if (info.knowns == nullptr) info.knowns = new FileProperties(info);
+    auto* knowns = static_cast<FileProperties*>(info.knowns);
+    if (knowns->path_ == defaults && (knowns->count() != 0 || info.count == 0) &&
+        !knowns->underlierChanged())
+        return;
+    initKnowns(info);
+    knowns->get_from_file(defaults, true);
+    knowns->modified_ = false;
+}
+
+Properties::knownInfo& FileProperties::kindKnowns(knownInfo*& record, const knownInfo& initial,
+                                                  const Path& defaults) {
+    if (record == nullptr) record = new knownInfo(initial);
+    makeKnowns(*record, defaults);
+    return *record;
+}

@@ -1,0 +1,59 @@
+#include "properties/LockedFile.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+
+#include "platform/BlockingCall.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+// Beyond this many replacements during one wait the file is taken as it is:
+// a writer that replaces a file that often would otherwise starve a reader.
+constexpr int kMaxReopens = 1000;
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+LockedFile::~LockedFile() {
+    close();
+}
+
+void LockedFile::close() {
+    if (fd_ >= 0) FileSystem::close(fd_);
+    fd_ = -1;
+}
+
+LockedFile::Outcome LockedFile::open(const Path& path, Mode mode, const char* releaseReason,
+                                     const char* acquireReason) {
+    close();
+    int flags = mode == Shared ? O_RDONLY : O_WRONLY | O_CREAT;
+    for (int attempt = 0;; ++attempt) {
+        fd_ = FileSystem::open(path, flags, 0664);
+        if (fd_ < 0) return mode == Shared && errno == ENOENT ? MISSING : OPEN_FAILED;
+        struct flock region {};
+        region.l_type = mode == Shared ? F_RDLCK : F_WRLCK;
+        region.l_whence = SEEK_SET;
+        int rc = blockingCall(releaseReason, acquireReason,
+                              [&] { return FileSystem::lock(fd_, F_SETLKW, &region); });
+        if (rc != 0) {
+            lockError_ = errno;
+            FileSystem::fstat(fd_, &info_);
+            return UNLOCKED;
+        }
+        struct stat named;
+        if (FileSystem::fstat(fd_, &info_) != 0) {
+            lockError_ = errno;
+            return UNLOCKED;
+        }
+        bool current = FileSystem::stat(path, &named) == 0 && sameFile(named, info_);
+        if (current || attempt == kMaxReopens) return LOCKED;
+        close();
+        // Emptied and removed while we waited: for a reader that is an empty set.
+        if (mode == Shared && !FileSystem::exists(path)) return MISSING;
+    }
+}

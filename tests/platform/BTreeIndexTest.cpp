@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "host/platform/FaultInjector.h"
+#include "platform/BTreeIndex.h"
+#include "tests/testing/PlatformFixture.h"
+
+namespace {
+
+const Path kIndex = "/vm/db/subscribers";
+
+class BTreeIndexTest : public PlatformFixture {
+  protected:
+    int create() { return creat_index(kIndex, 5, BTREE_READ_WRITE, 0775); }
+    static int write(int fd, const String& key, const String& data) {
+        return writerec(fd, key.size(), key.data(), data.size(), data.data());
+    }
+    // The record through reade with a large buffer, or "<rc>" when there is none.
+    static String read(int fd, const String& key) {
+        char buffer[256];
+        unsigned long length = 0;
+        int rc = reade(fd, key.size(), key.data(), sizeof buffer, &length, buffer);
+        return rc == BTREE_OK ? String(buffer, length) : "<" + std::to_string(rc) + ">";
+    }
+};
+
+TEST_F(BTreeIndexTest, OpenNeverCreatesAndRefusesFilesThatAreNotIndexes) {
+    errno = 0;
+    EXPECT_EQ(zrbopen(kIndex, BTREE_READ, 0), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_TRUE(listDirectory("/vm/db").empty());
+
+    ASSERT_GE(create(), 0);
+    EXPECT_GE(zrbopen(kIndex, BTREE_READ, 0), 0);
+
+    for (const char* bytes : {"", "not an index, just text\n"}) {
+        writeFile("/vm/db/other", bytes);
+        errno = 0;
+        EXPECT_EQ(zrbopen("/vm/db/other", BTREE_READ, 0), -1) << '"' << bytes << '"';
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(readFile("/vm/db/other"), bytes) << "the file is left alone";
+    }
+}
+
+TEST_F(BTreeIndexTest, RecordCallsAnswerWithContentsLengthsAndCodes) {
+    enum Op { Write, Reade, Dvalp, Delete };
+    struct Step {
+        Op op;
+        String key;
+        String data;  // written, or expected back
+        unsigned long buffer;
+        int rc;
+        unsigned long length;  // whole length a read reports
+    };
+    const String nul("k\0y", 3), binary("a\0\xff", 3), tooLong(512, 'k');
+    const std::vector<Step> steps = {
+        {Reade, "1001", "", 16, BTREE_NO_RECORD, 0},
+        {Dvalp, "1001", "", 0, BTREE_NO_RECORD, 0},
+        {Delete, "1001", "", 0, BTREE_NO_RECORD, 0},
+        {Write, "1001", "hello world", 0, BTREE_OK, 0},
+        {Reade, "1001", "hello world", 16, BTREE_OK, 11},
+        {Reade, "1001", "hel", 3, BTREE_OK, 11},
+        {Dvalp, "1001", "hello world", 0, BTREE_OK, 11},
+        {Write, "1001", "bye", 0, BTREE_OK, 0},
+        {Reade, "1001", "bye", 16, BTREE_OK, 3},
+        {Write, nul, binary, 0, BTREE_OK, 0},
+        {Dvalp, nul, binary, 0, BTREE_OK, 3},
+        {Write, "", "x", 0, BTREE_BAD_ARGUMENT, 0},
+        {Reade, "", "", 16, BTREE_BAD_ARGUMENT, 0},
+        {Write, tooLong, "x", 0, BTREE_BAD_ARGUMENT, 0},
+        {Delete, "1001", "", 0, BTREE_OK, 0},
+        {Dvalp, "1001", "", 0, BTREE_NO_RECORD, 0},
+        {Dvalp, nul, binary, 0, BTREE_OK, 3},
+    };
+    int fd = create();
+    ASSERT_GE(fd, 0);
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const Step& s = steps[i];
+        SCOPED_TRACE("step " + std::to_string(i));
+        const char* key = s.key.empty() ? nullptr : s.key.data();
+        unsigned long length = 99;
+        if (s.op == Write) {
+            EXPECT_EQ(writerec(fd, s.key.size(), key, s.data.size(), s.data.data()), s.rc);
+        } else if (s.op == Delete) {
+            EXPECT_EQ(deleterec(fd, s.key.size(), key), s.rc);
+        } else if (s.op == Reade) {
+            String buffer(16, '#');
+            EXPECT_EQ(reade(fd, s.key.size(), key, s.buffer, &length, buffer.data()), s.rc);
+            if (s.rc == BTREE_BAD_ARGUMENT) continue;
+            EXPECT_EQ(length, s.length);
+            EXPECT_EQ(buffer.substr(0, s.data.size()), s.data);
+            EXPECT_EQ(buffer.substr(s.data.size()), String(16 - s.data.size(), '#'))
+                << "nothing written past the buffer";
+        } else {
+            char* data = nullptr;
+            EXPECT_EQ(reade_dvalp(fd, s.key.size(), key, &length, &data), s.rc);
+            EXPECT_EQ(length, s.length);
+            if (s.rc == BTREE_OK) {
+                EXPECT_EQ(String(data, length), s.data);
+            }
+        }
+    }
+}
+
+TEST_F(BTreeIndexTest, DescriptorsShareTheFileAndKeepTheirOwnRights) {
+    int writer = create();
+    int reader = zrbopen(kIndex, BTREE_READ, 0);
+    ASSERT_GE(reader, 0);
+    ASSERT_NE(reader, writer);
+    EXPECT_EQ(write(reader, "1", "x"), BTREE_READ_ONLY);
+    EXPECT_EQ(deleterec(reader, 1, "1"), BTREE_READ_ONLY);
+    EXPECT_EQ(write(writer, "1", "from writer"), BTREE_OK);
+    EXPECT_EQ(read(reader, "1"), "from writer");
+    EXPECT_EQ(invalidate_key(reader, 1, "1"), BTREE_OK);
+
+    EXPECT_EQ(close_index(writer), BTREE_OK);
+    EXPECT_EQ(read(reader, "1"), "from writer") << "the file stays open for the other descriptor";
+    for (int fd : {writer, -1, 4096}) {
+        SCOPED_TRACE(fd);
+        EXPECT_EQ(read(fd, "1"), "<9>");
+        EXPECT_EQ(write(fd, "1", "x"), BTREE_BAD_DESCRIPTOR);
+        EXPECT_EQ(close_index(fd), BTREE_BAD_DESCRIPTOR);
+    }
+}
+
+TEST_F(BTreeIndexTest, ProcessesAndThreadsWriteAtOnceAndSeeEachOthersRecords) {
+    int fd = create();
+    ASSERT_EQ(write(fd, "parent", "before fork"), BTREE_OK);
+    constexpr int kRecords = 20;
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        // The inherited descriptor and a fresh one, while the parent writes too.
+        int status = read(fd, "parent") == "before fork" ? 0 : 1;
+        int other = zrbopen(kIndex, BTREE_READ_WRITE, 0);
+        for (int i = 0; i < kRecords; ++i)
+            if (write(i % 2 ? fd : other, "c" + std::to_string(i), "child") != BTREE_OK) status = 2;
+        _exit(status);
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([fd, t] {
+            for (int i = 0; i < kRecords; ++i) {
+                String key = "t" + std::to_string(t) + "." + std::to_string(i);
+                EXPECT_EQ(write(fd, key, key), BTREE_OK);
+                EXPECT_EQ(read(fd, key), key);
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    for (int i = 0; i < kRecords; ++i) EXPECT_EQ(read(fd, "c" + std::to_string(i)), "child");
+}
+
+TEST_F(BTreeIndexTest, NoRoomOrFailedWriteLeavesTheRecordAsItWas) {
+    setenv("VM_BTREE_MAPSIZE", "65536", 1);
+    int fd = create();
+    unsetenv("VM_BTREE_MAPSIZE");
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "1001", "old"), BTREE_OK);
+    EXPECT_EQ(write(fd, "1001", String(1 << 20, 'x')), BTREE_FULL);
+    EXPECT_TRUE(traces->contains(1, kIndex.text()));
+
+    FaultInjector::add(FaultOp::Write, ENOSPC, "/vm/db/");
+    EXPECT_EQ(write(fd, "1001", "new"), BTREE_FULL);
+    FaultInjector::add(FaultOp::Write, EIO, "/vm/db/");
+    EXPECT_EQ(deleterec(fd, 4, "1001"), BTREE_IO_ERROR);
+    FaultInjector::add(FaultOp::Read, EIO, "/vm/db/");
+    EXPECT_EQ(read(fd, "1001"), "<5>");
+    EXPECT_EQ(read(fd, "1001"), "old");
+}
+
+}  // namespace

@@ -1,0 +1,335 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "host/platform/FaultInjector.h"
+#include "platform/FileSystem.h"
+#include "properties/FileProperties.h"
+#include "properties/LockedFile.h"
+#include "tests/testing/PlatformFixture.h"
+
+namespace {
+
+using A = PropertyAttributes;
+const Path kFile = "/VM/config/props";
+
+Property named(const String& name, const String& value) {
+    Property p;
+    p.name = Symbol(name);
+    p.attributes.set_readable(A::Server, true);
+    p.attributes.set_writeable(A::Server, true);
+    p.value.modify(value, 0);
+    return p;
+}
+
+String streamOf(const Properties& set) {
+    std::ostringstream out;
+    set.save(out);
+    return out.str();
+}
+
+// Runs body in a child process and returns its pid; the child exits 0 when
+// body returns true.
+template <class Body>
+pid_t child(Body body) {
+    pid_t pid = fork();
+    if (pid == 0) _exit(body() ? 0 : 1);
+    return pid;
+}
+
+int exitStatus(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Holds a lock on the file from another process (POSIX locks only exclude
+// other processes) for a while; returns its pid once the lock is held.
+pid_t lockElsewhere(const String& hostFile, short type, int holdMs, int ready[2]) {
+    return child([&] {
+        int fd = ::open(hostFile.c_str(), type == F_WRLCK ? O_RDWR : O_RDONLY);
+        struct flock region {};
+        region.l_type = type;
+        region.l_whence = SEEK_SET;
+        if (fd < 0 || fcntl(fd, F_SETLKW, &region) != 0) return false;
+        (void)!write(ready[1], "x", 1);
+        usleep(holdMs * 1000);
+        return true;
+    });
+}
+
+class FilePropertiesTest : public PlatformFixture {
+  protected:
+    void SetUp() override {
+        PlatformFixture::SetUp();
+        FileSystem::makeDirectories("/VM/config");
+    }
+    // A set of n properties saved at kFile.
+    void saveMany(int n) {
+        FileProperties set(kFile);
+        for (int i = 0; i < n; ++i) {
+            Property p = named("name" + std::to_string(i), "value " + std::to_string(i));
+            ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
+        }
+        ASSERT_TRUE(set.saveThem());
+    }
+    mode_t modeOf(const Path& path) {
+        struct stat info;
+        return ::stat(hostPath(path).c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+    }
+    void setMtime(const Path& path, time_t seconds) {
+        timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, hostPath(path).c_str(), times, 0), 0);
+    }
+};
+
+TEST_F(FilePropertiesTest, MissingFileIsAnEmptyBoundSetAndEmptySaveRemovesTheFile) {
+    FileProperties set(kFile);
+    EXPECT_EQ(set.count(), 0u);
+    EXPECT_TRUE(set.underlierKnown());
+    EXPECT_EQ(set.estimateLength(), -1);
+
+    writeFile(kFile, "");
+    ::chmod(hostPath(kFile).c_str(), 0600);
+    Property p = named("Greeting", "hello");
+    set.put(p, A::Server);
+    ASSERT_TRUE(set.saveThem());
+    EXPECT_EQ(readFile(kFile), streamOf(set));
+    EXPECT_EQ(modeOf(kFile), 0664u);
+    EXPECT_EQ(set.estimateLength(), static_cast<std::int32_t>(streamOf(set).size()));
+
+    FileProperties reread(kFile);
+    EXPECT_EQ(streamOf(reread), streamOf(set));
+    reread.empty();
+    ASSERT_TRUE(reread.saveThem());
+    EXPECT_FALSE(FileSystem::exists(kFile));
+    EXPECT_EQ(reread.estimateLength(), -1);
+    EXPECT_EQ(listDirectory("/VM/config"), std::vector<String>{});
+}
+
+TEST_F(FilePropertiesTest, UnderlierChangedFollowsTheFilesModificationTime) {
+    saveMany(2);
+    setMtime(kFile, 1000000);
+    FileProperties set(kFile);
+    EXPECT_FALSE(set.underlierChanged());
+    EXPECT_EQ(set.getStatus(), 1000000u);
+    setMtime(kFile, 1000001);
+    EXPECT_TRUE(set.underlierChanged());
+    ASSERT_TRUE(set.obtain(true));
+    EXPECT_FALSE(set.underlierChanged());
+    FileSystem::unlink(kFile);
+    EXPECT_TRUE(set.underlierChanged());
+}
+
+TEST_F(FilePropertiesTest, KeyIsThePathCutTo1023Bytes) {
+    FileProperties set(kFile);
+    EXPECT_EQ(set.myKey().text(), kFile.text());
+    FileProperties unbound(EmptyPath);
+    EXPECT_FALSE(unbound.underlierKnown());
+    std::unique_ptr<Properties> longOne(
+        unbound.factory(Properties::PropertiesID(String(2000, 'a'))));
+    EXPECT_EQ(longOne->myKey().text().size(), 1023u);
+}
+
+TEST_F(FilePropertiesTest, MakeKnownsRereadsOnlyATouchedDefaultsFile) {
+    const Symbol tableName("Table entry");
+    const Properties::knownEntry table[] = {{&tableName, 0, true, false}};
+    Properties::knownInfo info{nullptr, table, 1, 0};
+    const Path defaults = "/VM/config/defaults";
+    Property marker = named("In memory only", "x");
+
+    // Missing file: only the table, rebuilt on every call.
+    FileProperties::makeKnowns(info, defaults);
+    ASSERT_NE(info.knowns, nullptr);
+    EXPECT_EQ(info.knowns->count(), 1u);
+    info.knowns->put(marker, A::Server);
+    FileProperties::makeKnowns(info, defaults);
+    EXPECT_EQ(info.knowns->count(), 1u);
+
+    // Existing file: its entries replace and add; unchanged, it is not reread.
+    {
+        FileProperties file(defaults);
+        Property replaced = named("Table entry", "from file");
+        Property added = named("File entry", "y");
+        file.put(replaced, A::Server);
+        file.put(added, A::Server);
+        ASSERT_TRUE(file.saveThem());
+    }
+    setMtime(defaults, 2000000);
+    FileProperties::makeKnowns(info, defaults);
+    Property p;
+    p.name = tableName;
+    ASSERT_EQ(info.knowns->get(p, A::Server), Properties::GET_OK);
+    EXPECT_EQ(String(p.value), "from file");
+    EXPECT_EQ(info.knowns->count(), 2u);
+    EXPECT_FALSE(info.knowns->isModified());
+    info.knowns->put(marker, A::Server);
+    FileProperties::makeKnowns(info, defaults);
+    EXPECT_EQ(info.knowns->count(), 3u);
+    setMtime(defaults, 2000001);
+    FileProperties::makeKnowns(info, defaults);
+    EXPECT_EQ(info.knowns->count(), 2u);
+    delete info.knowns;
+}
+
+TEST_F(FilePropertiesTest, SaveGoesThroughALinkToItsTargetAndIgnoresAPlantedTemporary) {
+    saveMany(1);
+    writeFile("/elsewhere/victim", "keep me");
+    ASSERT_EQ(
+        ::symlink(hostPath("/elsewhere/victim").c_str(), hostPath("/VM/config/.props.tmp").c_str()),
+        0);
+    ASSERT_EQ(::rename(hostPath(kFile).c_str(), hostPath("/VM/config/real").c_str()), 0);
+    ASSERT_EQ(::symlink("real", hostPath(kFile).c_str()), 0);
+
+    FileProperties set(kFile);
+    ASSERT_EQ(set.count(), 1u);
+    Property p = named("Added", "through the link");
+    set.put(p, A::Server);
+    ASSERT_TRUE(set.saveThem());
+    struct stat info;
+    ASSERT_EQ(::lstat(hostPath(kFile).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(readFile("/VM/config/real"), streamOf(set));
+    EXPECT_EQ(readFile("/elsewhere/victim"), "keep me");
+}
+
+// A save is one write of the whole stream, not one per line.
+TEST_F(FilePropertiesTest, ALargeSaveIsOneWrite) {
+    FileProperties set(kFile);
+    for (int i = 0; i < 100000; ++i) {
+        Property p = named("n" + std::to_string(i), "v");
+        set.put(p, A::Server);
+    }
+    FaultInjector::add(FaultOp::Write, EIO, "/VM/config/", /*skip=*/1, /*times=*/-1);
+    ASSERT_TRUE(set.saveThem());
+    EXPECT_EQ(FileProperties(kFile).count(), 100000u);
+}
+
+TEST_F(FilePropertiesTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
+    saveMany(3);
+    String before = readFile(kFile);
+    for (FaultOp op : {FaultOp::Write, FaultOp::Fsync, FaultOp::Rename}) {
+        FaultInjector::add(op, ENOSPC, "/VM/config/");
+        FileProperties set(kFile);
+        Property p = named("More", "x");
+        set.put(p, A::Server);
+        EXPECT_FALSE(set.saveThem());
+        EXPECT_EQ(set.getError(), Properties::OS_SYSTEM_ERROR);
+        EXPECT_EQ(readFile(kFile), before);
+        EXPECT_EQ(listDirectory("/VM/config"), std::vector<String>{"props"});
+        FaultInjector::clear();
+    }
+}
+
+TEST_F(FilePropertiesTest, AWriterHoldingTheLockMakesAReaderWait) {
+    saveMany(5);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t holder = lockElsewhere(hostPath(kFile), F_WRLCK, 300, ready);
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    auto start = std::chrono::steady_clock::now();
+    FileProperties set(kFile);
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(200));
+    EXPECT_EQ(set.count(), 5u);
+    EXPECT_EQ(exitStatus(holder), 0);
+}
+
+// A reader that waited on a file that was replaced meanwhile reads the new one.
+TEST_F(FilePropertiesTest, AReaderThatWaitedOnAReplacedFileReadsTheNewOne) {
+    saveMany(1);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    String file = hostPath(kFile);
+    pid_t writer = child([&] {
+        int fd = ::open(file.c_str(), O_RDWR);
+        struct flock region {};
+        region.l_type = F_WRLCK;
+        if (fd < 0 || fcntl(fd, F_SETLKW, &region) != 0) return false;
+        (void)!write(ready[1], "x", 1);
+        usleep(200000);
+        // Not read from kFile: a read would take a lock of this process on
+        // it, and closing it would drop the write lock held above.
+        FileProperties replacement(Path("/VM/config/unused"));
+        for (int i = 0; i < 7; ++i) {
+            Property p = named("new" + std::to_string(i), "v");
+            replacement.put(p, A::Server);
+        }
+        // Written without the module's lock protocol: only the rename matters.
+        std::ostringstream out;
+        replacement.save(out);
+        std::ofstream(file + ".next") << out.str();
+        return ::rename((file + ".next").c_str(), file.c_str()) == 0;
+    });
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    FileProperties set(kFile);
+    EXPECT_EQ(set.count(), 7u);
+    EXPECT_EQ(exitStatus(writer), 0);
+}
+
+// Locks belong to the process: looking at a locked file must not close a
+// descriptor of it, or the lock would silently go.
+TEST_F(FilePropertiesTest, LookingAtALockedFileKeepsTheLock) {
+    saveMany(1);
+    FileProperties set(kFile);
+    LockedFile lock;
+    ASSERT_EQ(lock.open(kFile, LockedFile::Exclusive, "test", "test"), LockedFile::LOCKED);
+    set.underlierChanged();
+    set.estimateLength();
+    set.length();
+    String file = hostPath(kFile);
+    pid_t probe = child([&] {
+        int fd = ::open(file.c_str(), O_RDWR);
+        struct flock region {};
+        region.l_type = F_WRLCK;
+        return fd >= 0 && fcntl(fd, F_GETLK, &region) == 0 && region.l_type == F_WRLCK &&
+               region.l_pid == getppid();
+    });
+    EXPECT_EQ(exitStatus(probe), 0);
+}
+
+// A writer killed at any moment leaves a readable file, and the next save
+// removes what it left behind.
+TEST_F(FilePropertiesTest, KilledWritersNeverLeaveATornFile) {
+    saveMany(50000);
+    auto writer = [&](int round) {
+        return child([&] {
+            FileProperties set(kFile);
+            Property p = named("round", std::to_string(round));
+            set.put(p, A::Server);
+            return set.saveThem();
+        });
+    };
+    // Kills aim at the end of a writer's run, where it writes.
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(exitStatus(writer(-1)), 0);
+    auto run = std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now() - start)
+                   .count();
+    std::mt19937 random(42);
+    for (int round = 0; round < 10; ++round) {
+        pid_t pid = writer(round);
+        usleep(std::uniform_int_distribution<int>(run / 2, run)(random));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        FileProperties check(kFile);
+        ASSERT_EQ(check.getError(), Properties::NO_ERROR) << "round " << round;
+        ASSERT_GE(check.count(), 50000u);
+    }
+    FileProperties last(kFile);
+    Property p = named("last", "x");
+    last.put(p, A::Server);
+    ASSERT_TRUE(last.saveThem());
+    EXPECT_EQ(listDirectory("/VM/config"), std::vector<String>{"props"});
+}
+
+}  // namespace
