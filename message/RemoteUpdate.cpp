@@ -13,6 +13,8 @@ constexpr int kUpdateOpcode = 39169;
 constexpr int kReplyType = 3;
 constexpr int kRequestLength = sizeof(Rsc_id) + sizeof(PropertiesObjectInput);
 static_assert(kRequestLength == 3080);
+// Result, status, error code and errno.
+constexpr int kReplyLength = 16;
 
 std::uint32_t wordAt(const char* body, std::size_t offset) {
     std::uint32_t word;
@@ -39,6 +41,8 @@ int updateProperties(Rsc_id owner, const PropertiesObjectInput* input,
     bool timed = updatePropertiesMark.id >= 0;
     std::int64_t start = timed ? get_ptick() : 0;
     int result = static_cast<int>(client.access_with_reply(-1, kReplyType).status);
+    // A short reply would be read from bytes the owner never sent.
+    if (result == 0 && client.length() < kReplyLength) result = MSG_SHORT_REPLY;
     if (result == 0) {
         if (OrvexCallback::instance().perf() && timed) updatePropertiesMark.perf(start);
         const char* reply = client.body();

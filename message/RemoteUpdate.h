@@ -12,7 +12,8 @@
 // thread blocks for as long as the owner takes and keeps the run token.
 //
 // Returns the messaging status when the exchange fails (non-zero; `output`
-// is left untouched), otherwise the owner's result code: 0 when the update
+// is left untouched; MSG_SHORT_REPLY when the reply is shorter than the
+// 16-byte reply record), otherwise the owner's result code: 0 when the update
 // was applied, non-zero when it was refused; in both cases `output` holds the
 // owner's status, error code and errno. The temporary file named in `input`
 // is neither read nor removed here. Returns 1114 when no message could be

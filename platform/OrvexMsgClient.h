@@ -39,6 +39,9 @@ enum MsgStatus : std::uint32_t {
     MSG_WRONG_TYPE = 1407,
     // The time limit passed before the reply was read whole.
     MSG_TIMED_OUT = 1408,
+    // The reply is shorter than the record the caller expects as an answer
+    // (reported by callers that know their reply's layout).
+    MSG_SHORT_REPLY = 1409,
 };
 
 // The platform's messaging client: a message (see MCMsg) that can be sent to

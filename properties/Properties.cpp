@@ -156,6 +156,12 @@ int Properties::get_next(Property& p, Access access, bool same_name) {
 }
 
 int Properties::put(Property& p, Access access) {
+    // A record without a name cannot be read back: it would make the whole
+    // stored set unreadable.
+    if (p.name.empty()) {
+        MC_std_trace() << "Properties::put() - a property needs a name" << oops;
+        return PUT_NO_PERMISSION;
+    }
     bool knownSet = isKnownSet();
     auto name = properties_.find(p.name);
     if (name != properties_.end() && !name->second.empty()) {

@@ -80,6 +80,13 @@ bool Properties::obtain(std::istream& in, bool replace) {
     for (long i = 0; i < n; ++i) {
         Property p;
         in >> p;
+        // A value that could not be stored (its temporary file could not be
+        // made or written) is lost, not cut off: the read fails, so that no
+        // save can write the set back without it.
+        if (in.bad() && !in.eof()) {
+            error_ = OS_SYSTEM_ERROR;
+            return false;
+        }
         in.get();
         if (p.name.empty() || p.index == 0) {
             error_ = CANT_PARSE_FILE;

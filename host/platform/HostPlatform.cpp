@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
 
 namespace {
 
@@ -41,10 +42,33 @@ std::uint16_t HostPlatform::box() {
     return settings().box;
 }
 
+// Platform paths are read as inside the root, the way a chroot reads them:
+// "." and empty components go, ".." goes up but never above the root, and a
+// relative path starts at the root. No platform path can name a host file
+// outside the root (symbolic links inside the root still lead where they lead).
+String HostPlatform::normalPath(const String& path) {
+    String normal;
+    for (std::size_t start = 0; start <= path.size();) {
+        std::size_t end = path.find('/', start);
+        if (end == String::npos) end = path.size();
+        std::string_view part(path.data() + start, end - start);
+        if (part == "..") {
+            normal.resize(normal.empty() ? 0 : normal.rfind('/'));
+        } else if (!part.empty() && part != ".") {
+            normal += '/';
+            normal += part;
+        }
+        start = end + 1;
+    }
+    return normal.empty() ? String("/") : normal;
+}
+
 String HostPlatform::hostPath(const Path& path) {
+    if (path.empty()) return String();
     const String& root = settings().root;
-    if (path.empty() || path.text()[0] != '/' || root == "/") return path.text();
-    return root + path.text();
+    String normal = normalPath(path.text());
+    if (root == "/") return normal;
+    return normal == "/" ? root : root + normal;
 }
 
 bool HostPlatform::makeDirectories(const String& directory) {

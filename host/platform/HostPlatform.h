@@ -19,9 +19,12 @@ class HostPlatform {
     static void setBox(std::uint16_t box);
     static std::uint16_t box();
 
-    // Where a platform path lives on this machine: absolute paths are placed
-    // under the root, relative ones are left as they are.
+    // Where a platform path lives on this machine: the path is normalised
+    // (see normalPath) and placed under the root; never outside it.
     static String hostPath(const Path& path);
+    // A platform path as an absolute path without ".", "..", or empty
+    // components; ".." stops at "/", and a relative path starts at "/".
+    static String normalPath(const String& path);
     // mkdir -p of the directory that holds `hostFile` (a host path).
     static bool makeParentDirectories(const String& hostFile);
     // mkdir -p of a host directory.

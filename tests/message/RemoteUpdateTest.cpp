@@ -97,6 +97,17 @@ TEST_F(RemoteUpdateTest, MessagingFailureLeavesTheOutputAsTheCallerSetIt) {
     EXPECT_EQ(output.error_code, 222u);
 }
 
+// An answer is the whole reply record: fewer bytes are no answer at all.
+TEST_F(RemoteUpdateTest, ShortRepliesAreMessagingFailures) {
+    for (std::size_t size : {0, 4, 15}) {
+        SCOPED_TRACE(size);
+        MsgServer server = owner(replyBody(0, 7, 0, 0).substr(0, size));
+        ASSERT_TRUE(server.start());
+        EXPECT_EQ(updateProperties(kOwner, &input, &output), static_cast<int>(MSG_SHORT_REPLY));
+        EXPECT_EQ(output.status, 111u);
+    }
+}
+
 TEST_F(RemoteUpdateTest, TimesOnlySuccessfulCallsWhenPerformanceIsOn) {
     ASSERT_GE(updatePropertiesMark.id, 0);
     OrvexCallback::instance().setPerf(true);
