@@ -1,16 +1,12 @@
 #include "tests/config/ConfigFixture.h"
 
-Path ConfigFixture::freshPath() const {
+Path ConfigFixture::writeConfig(const String& content) const {
     static int counter = 0;
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     String name = String(test->test_suite_name()) + "." + test->name();
     for (char& c : name)
         if (c == '/') c = '_';
-    return Path("/VM/config/" + name + "." + std::to_string(++counter));
-}
-
-Path ConfigFixture::writeConfig(const String& content) const {
-    Path path = freshPath();
+    Path path("/VM/config/" + name + "." + std::to_string(++counter));
     writeFile(path, content);
     return path;
 }
@@ -21,6 +17,8 @@ std::unique_ptr<VantorConfigurationInfo> ConfigFixture::readQuietly(const String
     StderrCapture capture;
     auto info = std::make_unique<VantorConfigurationInfo>(path, 0);
     err = capture.text();
+    for (std::size_t at; (at = err.find(path.text())) != String::npos;)
+        err.replace(at, path.text().size(), "@");
     return info;
 }
 
@@ -28,6 +26,13 @@ String lookup(const VantorConfigurationInfo& info, const String& key) {
     String value;
     Symbol type, typeValue;
     return info.configGet(Symbol(key), value, type, typeValue) ? value : String("<absent>");
+}
+
+String types(const VantorConfigurationInfo& info) {
+    String out;
+    for (const VantorConfigurationInfoDB* slot : info.precedenceSlots())
+        out += (out.empty() ? "" : " ") + slot->paramType().text() + "=" + slot->paramValue();
+    return out;
 }
 
 String dump(const VantorConfigurationInfo& info) {

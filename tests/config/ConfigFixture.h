@@ -22,15 +22,16 @@ class StderrCapture {
 // writes gets a path no other test uses.
 class ConfigFixture : public PlatformFixture {
   protected:
-    Path freshPath() const;
     // Writes content to a fresh platform path and returns the path.
     Path writeConfig(const String& content) const;
-
-    // A quiet reader on a fresh file; err receives what the parse wrote.
+    // A quiet reader on a fresh file; err receives what the parse wrote, with
+    // the file's path written as "@".
     std::unique_ptr<VantorConfigurationInfo> readQuietly(const String& content, String& err) const;
 };
 
 // The value of key, or "<absent>".
 String lookup(const VantorConfigurationInfo& info, const String& key);
+// The precedence types in slot order, as "type=value" words.
+String types(const VantorConfigurationInfo& info);
 // Every parameter of every slot, as "type:key=value" lines in slot order.
 String dump(const VantorConfigurationInfo& info);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 #include "config/ConfigurationParser.h"
@@ -8,12 +9,8 @@
 
 namespace {
 
-struct Reading {
-    bool ok = false;
-    String term;
-    String rest;
-    bool operator==(const Reading&) const = default;
-};
+// The term and the rest of the text, or nothing when no term can be read.
+using Reading = std::optional<std::pair<String, String>>;
 
 // The term as the whole-text match of the documented pattern gives it; the
 // parser matches only a front of the text, which must not change the result.
@@ -21,34 +18,25 @@ Reading wholeTextReading(const String& text, const String& termPattern, const St
                          const String& restPattern) {
     String pattern = "^" + termPattern + restPattern;
     std::size_t termSub = 1, innerSub = 0, restSub = 2;
-    bool alphanumeric = !text.empty() && std::isalnum(static_cast<unsigned char>(text[0]));
-    if (!text.empty() && !alphanumeric) {
+    if (!text.empty() && !std::isalnum(static_cast<unsigned char>(text[0]))) {
         term_delimiters d = term_delimiters::forCharacter(text[0]);
         pattern = "^(" + termPattern + "|(" + d.openingPattern() + "(" + d.innerPattern() + repeat +
                   ")" + d.closingPattern() + "))" + restPattern;
         termSub = 2, innerSub = 4, restSub = 5;
     }
-    Regex regex(pattern);
     RegexMatch match;
-    Reading reading;
-    if (!regex.search(text, match)) return reading;
-    reading.ok = true;
-    reading.term = match.matched(termSub) ? match.str(termSub) : match.str(innerSub);
-    reading.rest = match.str(restSub);
-    return reading;
+    if (!Regex(pattern).search(text, match)) return std::nullopt;
+    return std::pair(match.matched(termSub) ? match.str(termSub) : match.str(innerSub),
+                     match.str(restSub));
 }
 
 Reading parserReading(const String& text, const String& termPattern, const String& repeat,
                       const String& restPattern) {
     std::string_view view(text);
-    Reading reading;
-    reading.ok =
-        ConfigurationParser::extract_term(view, termPattern, repeat, restPattern, 0, reading.term);
-    if (reading.ok)
-        reading.rest = String(view);
-    else
-        reading.term.clear();
-    return reading;
+    String term;
+    if (!ConfigurationParser::extract_term(view, termPattern, repeat, restPattern, 0, term))
+        return std::nullopt;
+    return std::pair(term, String(view));
 }
 
 TEST(ExtractTerm, FrontMatchAgreesWithWholeTextMatch) {

@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <nlohmann/json.hpp>
 
 #include "tests/config/ConfigFixture.h"
 #include "tests/testing/VmcfgRunner.h"
 
 namespace {
-
-using Outcome = VmcfgRunner::Outcome;
 
 // Runs the built vmcfg on the fixture's platform root.
 class Vmcfg : public ConfigFixture {
@@ -16,7 +13,8 @@ class Vmcfg : public ConfigFixture {
     void SetUp() override {
         ConfigFixture::SetUp();
         setenv("SITE_NAME", "east", 1);
-        ASSERT_TRUE(std::filesystem::exists(binary())) << binary() << ": build the vmcfg target";
+        ASSERT_TRUE(std::filesystem::exists(VmcfgRunner::binary()))
+            << VmcfgRunner::binary() << ": build the vmcfg target";
         writeFile("/VM/config/config_params",
                   "#site parameters\n"
                   "precedence node $(echo vm7)\n"
@@ -27,87 +25,78 @@ class Vmcfg : public ConfigFixture {
                   "site east : max_ports=24 language=english\n"
                   "global default : max_ports=12 timeout=30 language=(US english) "
                   "(Number of CDR Files)=4\n");
+        writeFile("/VM/config/bad", "precedence g x\nnot a parameter line\n");
     }
 
-    static String binary() { return VmcfgRunner::binary(); }
-
-    Outcome run(const String& arguments) const { return VmcfgRunner::run(root_, arguments, root_); }
+    VmcfgRunner::Outcome run(const String& arguments) const {
+        return VmcfgRunner::run(root_, arguments, root_);
+    }
 };
 
-TEST_F(Vmcfg, GetPrintsValueAndSource) {
-    Outcome found = run("param get max_ports");
-    EXPECT_EQ(found.status, 0);
-    EXPECT_EQ(found.out, "48 (node=vm7)\n");
-    EXPECT_EQ(found.err, "");
-    Outcome missing = run("param get absent_key");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out, "");
-    EXPECT_NE(missing.err.find("absent_key"), String::npos);
-}
-
-TEST_F(Vmcfg, GetAsJson) {
-    Outcome found = run("--json param get 'Number of CDR Files'");
-    EXPECT_EQ(found.status, 0);
-    auto reply = nlohmann::json::parse(found.out);
-    EXPECT_EQ(reply, nlohmann::json({{"key", "Number of CDR Files"},
-                                     {"value", "4"},
-                                     {"type", "global"},
-                                     {"type_value", "default"}}));
-    Outcome missing = run("--json param get nothing");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_TRUE(nlohmann::json::parse(missing.out)["value"].is_null());
-}
-
-TEST_F(Vmcfg, ExplainShowsEveryTypeAndTheWinner) {
-    Outcome outcome = run("param explain language");
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.out,
-              "slot 0: node=vm7  does not hold language\n"
-              "slot 1: site=east  holds language=english  <- wins\n"
-              "slot 2: global=default  holds language=US english\n"
-              "language=english from site=east\n");
-    Outcome json = run("--json param explain max_ports");
-    auto reply = nlohmann::json::parse(json.out);
-    EXPECT_EQ(reply["winner"], "node");
-    ASSERT_EQ(reply["types"].size(), 3u);
-    EXPECT_EQ(reply["types"][2]["value"], "12");
-    EXPECT_EQ(reply["types"][1]["wins"], false);
-    EXPECT_EQ(run("param explain absent_key").status, 1);
-}
-
-TEST_F(Vmcfg, CheckReportsTheParseResult) {
-    Outcome good = run("param check");
-    EXPECT_EQ(good.status, 0);
-    EXPECT_EQ(good.out, "/VM/config/config_params: ok, 3 precedence types\n");
-    EXPECT_EQ(good.err, "");
-    Outcome traced = run("param check --debug 1");
+TEST_F(Vmcfg, ParamCommands) {
+    struct Case {
+        const char* arguments;
+        int status;
+        const char *out, *err;  // nullptr: not compared
+    };
+    const Case cases[] = {
+        {"param get max_ports", 0, "48 (node=vm7)\n", ""},
+        {"param get absent_key", 1, "",
+         "vmcfg: absent_key: no precedence type holds this key in /VM/config/config_params\n"},
+        {"--json param get 'Number of CDR Files'", 0,
+         R"({"key":"Number of CDR Files","type":"global","type_value":"default","value":"4"})"
+         "\n",
+         ""},
+        {"--json param get nothing", 1,
+         R"({"key":"nothing","type":null,"type_value":null,"value":null})"
+         "\n",
+         nullptr},
+        {"param explain language", 0,
+         "slot 0: node=vm7  does not hold language\n"
+         "slot 1: site=east  holds language=english  <- wins\n"
+         "slot 2: global=default  holds language=US english\n"
+         "language=english from site=east\n",
+         ""},
+        {"--json param explain max_ports", 0,
+         R"({"key":"max_ports","types":[)"
+         R"({"holds":true,"slot":0,"type":"node","type_value":"vm7","value":"48","wins":true},)"
+         R"({"holds":true,"slot":1,"type":"site","type_value":"east","value":"24","wins":false},)"
+         R"({"holds":true,"slot":2,"type":"global","type_value":"default","value":"12",)"
+         R"("wins":false}],"value":"48","winner":"node"})"
+         "\n",
+         ""},
+        {"param explain absent_key", 1, nullptr, nullptr},
+        {"param check", 0, "/VM/config/config_params: ok, 3 precedence types\n", ""},
+        {"param check --file /VM/config/bad", 1, "/VM/config/bad: failed, 1 precedence type\n",
+         "/VM/config/bad Can't parse line:  2, line is:\nnot a parameter line\n"
+         "Can't find configuration\n"},
+        {"param types", 0, "0 node=vm7\n1 site=east\n2 global=default\n", ""},
+        {"--json param types", 0,
+         R"({"file":"/VM/config/config_params","types":[{"slot":0,"type":"node",)"
+         R"("type_value":"vm7"},{"slot":1,"type":"site","type_value":"east"},)"
+         R"({"slot":2,"type":"global","type_value":"default"}]})"
+         "\n",
+         ""},
+        {"param get k --file /VM/config/none", 2, "",
+         "vmcfg: can't read configuration file /VM/config/none: No such file or directory\n"},
+        {"param", 2, "", nullptr},
+        {"param get", 2, "", nullptr},
+        {"--box x param types", 2, "", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        VmcfgRunner::Outcome outcome = run(c.arguments);
+        EXPECT_EQ(outcome.status, c.status);
+        if (c.out) {
+            EXPECT_EQ(outcome.out, c.out);
+        }
+        if (c.err) {
+            EXPECT_EQ(outcome.err, c.err);
+        }
+    }
+    VmcfgRunner::Outcome traced = run("param check --debug 1");
     EXPECT_EQ(traced.status, 0);
     EXPECT_NE(traced.err.find("precedence node=vm7 in slot 0\n"), String::npos);
-    writeFile("/VM/config/bad", "precedence g x\nnot a parameter line\n");
-    Outcome bad = run("param check --file /VM/config/bad");
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.err,
-              "/VM/config/bad Can't parse line:  2, line is:\nnot a parameter line\n"
-              "Can't find configuration\n");
-}
-
-TEST_F(Vmcfg, TypesInSlotOrder) {
-    Outcome outcome = run("param types");
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.out, "0 node=vm7\n1 site=east\n2 global=default\n");
-    auto reply = nlohmann::json::parse(run("--json param types").out);
-    EXPECT_EQ(reply["types"][1],
-              nlohmann::json({{"slot", 1}, {"type", "site"}, {"type_value", "east"}}));
-}
-
-TEST_F(Vmcfg, BadUsageAndUnreadableFiles) {
-    Outcome missing = run("param get k --file /VM/config/none");
-    EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err,
-              "vmcfg: can't read configuration file /VM/config/none: No such file or directory\n");
-    EXPECT_EQ(run("param").status, 2);
-    EXPECT_EQ(run("param get").status, 2);
-    EXPECT_EQ(run("--box x param types").status, 2);
 }
 
 }  // namespace

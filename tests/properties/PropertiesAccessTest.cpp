@@ -9,7 +9,7 @@ namespace {
 
 using A = PropertyAttributes;
 
-Property make(const char* name, std::uint32_t index, const String& value,
+Property make(const char* name, std::uint32_t index, const String& value = "",
               std::initializer_list<A::AccessType> readers = {A::Server},
               std::initializer_list<A::AccessType> writers = {A::Server}) {
     Property p;
@@ -21,11 +21,10 @@ Property make(const char* name, std::uint32_t index, const String& value,
     return p;
 }
 
-Property named(const char* name, std::uint32_t index = 0) {
-    Property p;
-    p.name = Symbol(name);
-    p.index = index;
-    return p;
+// The value of name#index as Server gets it, or "<none>".
+String at(Properties& set, const char* name, std::uint32_t index) {
+    Property p = make(name, index);
+    return set.get(p, A::Server) == Properties::GET_OK ? String(p.value) : String("<none>");
 }
 
 const Symbol kFixedName("FixedKnown");
@@ -46,62 +45,64 @@ class PropertiesAccess : public PlatformFixture {
         ASSERT_EQ(knowns.put(defaulted, A::Server), Properties::PUT_OK);
     }
 
+    // Puts each property as Server into set; each put must succeed.
+    static void putAll(Properties& set, std::initializer_list<Property> properties) {
+        for (Property p : properties)
+            ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK) << p.name.text();
+    }
+
     Properties::knownInfo info;
     MemoryProperties knowns{info};
     MemoryProperties set{info};
 };
 
 TEST_F(PropertiesAccess, IndexZeroPutsAppendAndGetTakesTheLowest) {
-    Property p = make("Greeting", 0, "one", {A::Minimal});
-    ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
-    EXPECT_EQ(p.index, 1u);
-    p = make("Greeting", 0, "two", {A::Minimal});
-    ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
-    EXPECT_EQ(p.index, 2u);
-    Property q = named("Greeting");
+    for (std::uint32_t expected : {1u, 2u}) {
+        Property p = make("Greeting", 0, std::to_string(expected), {A::Minimal});
+        ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
+        EXPECT_EQ(p.index, expected);
+    }
+    Property q = make("Greeting", 0);
     ASSERT_EQ(set.get(q, A::Standard), Properties::GET_OK);
     EXPECT_EQ(q.index, 1u);
-    EXPECT_EQ(String(q.value), "one");
+    EXPECT_EQ(String(q.value), "1");
     EXPECT_TRUE(set.isModified());
 }
 
-struct KnownCheckCase {
-    const char* name;
-    bool serverKnown;
-    A::AccessType access;
-    int expected;
-};
-
-class KnownChecks : public PropertiesAccess,
-                    public ::testing::WithParamInterface<KnownCheckCase> {};
-
-TEST_P(KnownChecks, NewPropertiesAreCheckedAgainstTheKind) {
-    const KnownCheckCase& c = GetParam();
-    Property p = make(c.name, 0, "v", {A::Minimal}, {A::Minimal});
-    p.attributes.set_server_known(c.serverKnown);
-    EXPECT_EQ(set.put(p, c.access), c.expected);
-    Property q = named(c.name);
-    EXPECT_EQ(set.get(q, A::Server) == Properties::GET_OK, c.expected == Properties::PUT_OK)
-        << "a refused put must leave the set unchanged";
+TEST_F(PropertiesAccess, NewPropertiesAreCheckedAgainstTheKind) {
+    struct Case {
+        const char* name;
+        bool serverKnown;
+        A::AccessType access;
+        int expected;
+    };
+    const Case cases[] = {
+        {"FixedKnown", false, A::Standard, Properties::PUT_IS_SERVER_KNOWN},
+        {"FixedKnown", true, A::Standard, Properties::PUT_NO_PERMISSION},
+        {"FixedKnown", true, A::Trusted, Properties::PUT_OK},
+        {"Defaulted", true, A::Trusted, Properties::PUT_NO_PERMISSION},
+        {"Unknown", true, A::Standard, Properties::PUT_NO_ATTRIBUTE_PERMISSION},
+        {"Unknown", false, A::Minimal, Properties::PUT_OK},
+        {"Unknown", true, A::Server, Properties::PUT_OK},
+        {"Defaulted", false, A::Privileged, Properties::PUT_OK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.name << " server_known=" << c.serverKnown << " as " << c.access);
+        MemoryProperties fresh(info);
+        Property p = make(c.name, 0, "v", {A::Minimal}, {A::Minimal});
+        p.attributes.set_server_known(c.serverKnown);
+        EXPECT_EQ(fresh.put(p, c.access), c.expected);
+        // A refused put leaves the set unchanged.
+        EXPECT_EQ(at(fresh, c.name, 1), c.expected == Properties::PUT_OK ? "v" : "<none>");
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, KnownChecks,
-    ::testing::Values(
-        KnownCheckCase{"FixedKnown", false, A::Standard, Properties::PUT_IS_SERVER_KNOWN},
-        KnownCheckCase{"FixedKnown", true, A::Standard, Properties::PUT_NO_PERMISSION},
-        KnownCheckCase{"FixedKnown", true, A::Trusted, Properties::PUT_OK},
-        KnownCheckCase{"Defaulted", true, A::Trusted, Properties::PUT_NO_PERMISSION},
-        KnownCheckCase{"Unknown", true, A::Standard, Properties::PUT_NO_ATTRIBUTE_PERMISSION},
-        KnownCheckCase{"Unknown", false, A::Minimal, Properties::PUT_OK},
-        KnownCheckCase{"Unknown", true, A::Server, Properties::PUT_OK},
-        KnownCheckCase{"Defaulted", false, A::Privileged, Properties::PUT_OK}));
 
 TEST_F(PropertiesAccess, AcceptedKnownPropertyTakesTheKnownAttributes) {
     Property p = make("FixedKnown", 0, "v", {}, {});
     p.attributes.set_server_known(true);
     ASSERT_EQ(set.put(p, A::Trusted), Properties::PUT_OK);
-    Property known = named("FixedKnown", 1);
+    Property known = make("FixedKnown", 1);
     ASSERT_EQ(knowns.get(known, A::Server), Properties::GET_OK);
     EXPECT_EQ(String(p.attributes), String(known.attributes));
     EXPECT_EQ(p.attributes.type(), 7);
@@ -114,7 +115,7 @@ TEST_F(PropertiesAccess, PutOfAnExistingInstanceKeepsItsAttributes) {
     change.attributes.set_version(9);
     ASSERT_EQ(set.put(change, A::Standard), Properties::PUT_OK);
     EXPECT_EQ(String(change.attributes), String(p.attributes)) << "caller gets the kept attributes";
-    Property back = named("Mode", 1);
+    Property back = make("Mode", 1);
     ASSERT_EQ(set.get(back, A::Minimal), Properties::GET_OK);
     EXPECT_EQ(String(back.value), "new");
     EXPECT_EQ(back.attributes.version(), 0);
@@ -123,30 +124,21 @@ TEST_F(PropertiesAccess, PutOfAnExistingInstanceKeepsItsAttributes) {
 }
 
 TEST_F(PropertiesAccess, GetReportsUnreadableButFillsAndIndexZeroSkipsIt) {
-    Property hidden = make("Pin", 1, "1234", {A::Server});
-    Property open = make("Pin", 2, "open", {A::Minimal});
-    ASSERT_EQ(set.put(hidden, A::Server), Properties::PUT_OK);
-    ASSERT_EQ(set.put(open, A::Server), Properties::PUT_OK);
-    Property p = named("Pin", 1);
+    putAll(set, {make("Pin", 1, "1234", {A::Server}), make("Pin", 2, "open", {A::Minimal})});
+    Property p = make("Pin", 1);
     EXPECT_EQ(set.get(p, A::Standard), Properties::GET_NO_PERMISSION);
     EXPECT_EQ(String(p.value), "1234");
-    p = named("Pin");
+    p = make("Pin", 0);
     EXPECT_EQ(set.get(p, A::Standard), Properties::GET_OK);
     EXPECT_EQ(p.index, 2u);
-    p = named("Pin", 3);
+    p = make("Pin", 3);
     EXPECT_EQ(set.get(p, A::Server), Properties::GET_NO_SUCH_PROPERTY);
 }
 
 TEST_F(PropertiesAccess, WalkVisitsEveryInstanceInNameOrder) {
-    for (const char* name : {"b", "a", "c"}) {
-        Property p = make(name, 0, name, {A::Minimal});
-        ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
-    }
-    Property secret = make("b", 2, "secret", {A::Server});
-    ASSERT_EQ(set.put(secret, A::Server), Properties::PUT_OK);
-    Property extra = make("b", 3, "b3", {A::Minimal});
-    ASSERT_EQ(set.put(extra, A::Server), Properties::PUT_OK);
-
+    putAll(set, {make("b", 1, "", {A::Minimal}), make("a", 1, "", {A::Minimal}),
+                 make("c", 1, "", {A::Minimal}), make("b", 2, "secret", {A::Server}),
+                 make("b", 3, "", {A::Minimal})});
     std::vector<String> seen;
     Property p;
     int r;
@@ -159,7 +151,7 @@ TEST_F(PropertiesAccess, WalkVisitsEveryInstanceInNameOrder) {
 
     Property none;
     EXPECT_EQ(set.get_next(none, A::Server, true), Properties::NEXT_END);
-    Property within = named("b");
+    Property within = make("b", 0);
     std::vector<std::uint32_t> indexes;
     while (set.get_next(within, A::Server, true) == Properties::NEXT_OK)
         indexes.push_back(within.index);
@@ -167,59 +159,41 @@ TEST_F(PropertiesAccess, WalkVisitsEveryInstanceInNameOrder) {
 }
 
 TEST_F(PropertiesAccess, RemoveAllKeepsWhatTheClassMayNotWrite) {
-    Property mine = make("mine", 0, "x", {A::Minimal}, {A::Standard});
-    Property theirs = make("theirs", 0, "y", {A::Minimal}, {A::Server});
-    Property also = make("zmine", 0, "z", {A::Minimal}, {A::Standard});
-    for (Property* p : {&mine, &theirs, &also})
-        ASSERT_EQ(set.put(*p, A::Server), Properties::PUT_OK);
+    putAll(set, {make("mine", 1, "x", {A::Minimal}, {A::Standard}),
+                 make("theirs", 1, "y", {A::Minimal}, {A::Server}),
+                 make("zmine", 1, "z", {A::Minimal}, {A::Standard})});
     Property all;
     EXPECT_EQ(set.remove(all, A::Standard), Properties::REMOVE_NO_PERMISSION);
     EXPECT_EQ(set.count(), 1u);
-    Property left = named("theirs");
-    EXPECT_EQ(set.get(left, A::Server), Properties::GET_OK);
-    Property gone = named("zmine");
+    EXPECT_EQ(at(set, "theirs", 1), "y");
+    Property gone = make("zmine", 0);
     EXPECT_EQ(set.remove(gone, A::Server), Properties::REMOVE_NO_SUCH_PROPERTY);
 }
 
 TEST_F(PropertiesAccess, KnownSetProtectsOnlyItsFixedTable) {
-    Property fixed = named("FixedKnown", 1);
+    Property fixed = make("FixedKnown", 1);
     EXPECT_EQ(knowns.remove(fixed, A::Server), Properties::REMOVE_NO_PERMISSION);
-    Property defaulted = named("Defaulted", 1);
+    Property defaulted = make("Defaulted", 1);
     EXPECT_EQ(knowns.remove(defaulted, A::Minimal), Properties::REMOVE_OK);
     EXPECT_EQ(knowns.count(), 1u);
 }
 
-TEST_F(PropertiesAccess, ForwardCopiesForwardablesOverTheDestination) {
+TEST_F(PropertiesAccess, ForwardAndMergeCopyOverTheDestination) {
     Property travels = make("travels", 1, "new", {A::Minimal});
     travels.attributes.set_forwardable(true);
-    Property stays = make("stays", 1, "local", {A::Minimal});
-    ASSERT_EQ(set.put(travels, A::Server), Properties::PUT_OK);
-    ASSERT_EQ(set.put(stays, A::Server), Properties::PUT_OK);
+    putAll(set, {travels, make("stays", 1, "local", {A::Minimal})});
     MemoryProperties destination(info);
-    Property old = make("travels", 1, "old", {A::Minimal});
-    ASSERT_EQ(destination.put(old, A::Server), Properties::PUT_OK);
+    putAll(destination, {make("travels", 1, "old", {A::Minimal})});
     set.forward(destination);
-    EXPECT_EQ(destination.count(), 1u);
-    Property p = named("travels", 1);
-    ASSERT_EQ(destination.get(p, A::Server), Properties::GET_OK);
-    EXPECT_EQ(String(p.value), "new");
-}
+    EXPECT_EQ(destination.count(), 1u) << "only forwardables travel";
+    EXPECT_EQ(at(destination, "travels", 1), "new");
 
-TEST_F(PropertiesAccess, MergeWithoutReplaceOnlyAddsWhatIsMissing) {
-    Property held = make("shared", 1, "destination", {A::Minimal});
-    ASSERT_EQ(set.put(held, A::Server), Properties::PUT_OK);
+    // A merge without replace only adds what is missing.
     MemoryProperties source(info);
-    Property clash = make("shared", 1, "source", {A::Minimal});
-    Property added = make("shared", 2, "added", {A::Minimal});
-    ASSERT_EQ(source.put(clash, A::Server), Properties::PUT_OK);
-    ASSERT_EQ(source.put(added, A::Server), Properties::PUT_OK);
+    putAll(source, {make("stays", 1, "source", {A::Minimal}), make("stays", 2, "added")});
     set.merge(source, false, false);
-    Property p = named("shared", 1);
-    ASSERT_EQ(set.get(p, A::Server), Properties::GET_OK);
-    EXPECT_EQ(String(p.value), "destination");
-    p = named("shared", 2);
-    ASSERT_EQ(set.get(p, A::Server), Properties::GET_OK);
-    EXPECT_EQ(String(p.value), "added");
+    EXPECT_EQ(at(set, "stays", 1), "local");
+    EXPECT_EQ(at(set, "stays", 2), "added");
 }
 
 }  // namespace

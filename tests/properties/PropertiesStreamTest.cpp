@@ -9,14 +9,12 @@
 namespace {
 
 using A = PropertyAttributes;
-
-const String kWorkedExample =
-    "component-file-version=2\n"
-    "number of properties=2\n"
-    "8 Greeting 1\n5 3 10 1 3 0 \n5 hello \n\n"
-    "8 Greeting 2\n5 3 10 1 3 0 \n0  \n\n";
+using E = Properties;
 
 const String kHeader = "component-file-version=2\nnumber of properties=";
+const String kRecord1 = "8 Greeting 1\n5 3 10 1 3 0 \n5 hello \n\n";
+const String kRecord2 = "8 Greeting 2\n5 3 10 1 3 0 \n0  \n\n";
+const String kWorkedExample = kHeader + "2\n" + kRecord1 + kRecord2;
 
 class PropertiesStream : public PlatformFixture {
   protected:
@@ -43,11 +41,19 @@ class PropertiesStream : public PlatformFixture {
         return set.obtain(in, replace);
     }
 
+    String valueAt(MemoryProperties& set, std::uint32_t index) {
+        Property p = greeting(index, "");
+        EXPECT_EQ(set.get(p, A::Server), Properties::GET_OK);
+        return String(p.value);
+    }
+
     Properties::knownInfo info;
 };
 
 TEST_F(PropertiesStream, WorkedExampleIsWrittenByteForByteAndReadsBack) {
     MemoryProperties set(info);
+    EXPECT_EQ(write(set), kHeader + "0\n");
+    EXPECT_EQ(set.length(), 0) << "an empty set has no stored length";
     Property one = greeting(1, "hello"), two = greeting(2, "");
     ASSERT_EQ(set.put(one, A::Server), Properties::PUT_OK);
     ASSERT_EQ(set.put(two, A::Server), Properties::PUT_OK);
@@ -61,95 +67,70 @@ TEST_F(PropertiesStream, WorkedExampleIsWrittenByteForByteAndReadsBack) {
     EXPECT_EQ(write(back), kWorkedExample);
 }
 
-TEST_F(PropertiesStream, EmptySetIsTheTwoHeaderLines) {
-    MemoryProperties set(info);
-    EXPECT_EQ(write(set), kHeader + "0\n");
-    EXPECT_EQ(set.length(), 0) << "an empty set has no stored length";
-    MemoryProperties back(info);
-    EXPECT_TRUE(read(back, kHeader + "0\n"));
-    EXPECT_EQ(back.count(), 0u);
-}
-
-struct ReadCase {
-    const char* name;
-    String text;
-    bool ok;
-    Properties::PropertiesError error;
-    std::size_t stored;
-};
-
-class StreamReading : public PropertiesStream, public ::testing::WithParamInterface<ReadCase> {};
-
-TEST_P(StreamReading, HeadersAndRecords) {
-    const ReadCase& c = GetParam();
-    MemoryProperties set(info);
-    EXPECT_EQ(read(set, c.text), c.ok);
-    EXPECT_EQ(set.getError(), c.error);
-    EXPECT_EQ(set.count(), c.stored);
-}
-
-const String kRecord1 = "8 Greeting 1\n5 3 10 1 3 0 \n5 hello \n\n";
-const String kRecord2 = "8 Greeting 2\n5 3 10 1 3 0 \n0  \n\n";
-using E = Properties;
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StreamReading,
-    ::testing::Values(
-        ReadCase{"EmptyLinesBeforeAndBetweenHeaders",
-                 "\n\ncomponent-file-version=2\n\nnumber of properties=1\n" + kRecord1, true,
-                 E::NO_ERROR, 1},
-        ReadCase{"TwoEmptyLinesBetweenRecords", kHeader + "2\n" + kRecord1 + "\n" + kRecord2, false,
-                 E::CANT_PARSE_FILE, 1},
-        ReadCase{"VersionThree", "component-file-version=3\nnumber of properties=0\n", false,
-                 E::UNKNOWN_VERSION, 0},
-        ReadCase{"LetterInVersion", "component-file-version=2a\nnumber of properties=0\n", false,
-                 E::CANT_PARSE_VERSION, 0},
-        ReadCase{"NoVersionLine", "number of properties=0\n", false, E::CANT_PARSE_VERSION, 0},
-        ReadCase{"EmptyStream", "", false, E::CANT_PARSE_VERSION, 0},
-        ReadCase{"VersionLineWithoutLineEnd", "component-file-version=2", false,
-                 E::CANT_PARSE_VERSION, 0},
-        ReadCase{"NoCountLine", "component-file-version=2\n", false, E::CANT_PARSE_FILE, 0},
-        ReadCase{"IndexZero", kHeader + "1\n8 Greeting 0\n5 3 10 1 3 0 \n0  \n\n", false,
-                 E::CANT_PARSE_FILE, 0},
-        ReadCase{"CountLargerThanRecords", kHeader + "3\n" + kRecord1 + kRecord2, false,
-                 E::CANT_PARSE_FILE, 2},
-        ReadCase{"HugeCount", kHeader + "1000000000000000000\n" + kRecord1, false,
-                 E::CANT_PARSE_FILE, 1},
-        ReadCase{"HugeNameLength", kHeader + "1\n1000000000000000 Greeting 1\n", false,
-                 E::CANT_PARSE_FILE, 0},
-        ReadCase{"HugeValueLength",
-                 kHeader + "2\n8 Greeting 1\n5 3 10 1 3 0 \n1000000000000000 hello \n\n" + kRecord2,
-                 false, E::CANT_PARSE_FILE, 1},
-        ReadCase{"HugeAttributeLength",
-                 kHeader + "2\n8 Greeting 1\n1000000000000000 3 10 1 3 0 \n0  \n\n" + kRecord2,
-                 false, E::CANT_PARSE_FILE, 1},
+TEST_F(PropertiesStream, ReadsHeadersAndRecords) {
+    struct Case {
+        const char* label;
+        String text;
+        bool ok;
+        Properties::PropertiesError error;
+        std::size_t stored;
+    };
+    const Case cases[] = {
+        {"Empty set", kHeader + "0\n", true, E::NO_ERROR, 0},
+        {"EmptyLinesBeforeAndBetweenHeaders",
+         "\n\ncomponent-file-version=2\n\nnumber of properties=1\n" + kRecord1, true, E::NO_ERROR,
+         1},
+        {"TwoEmptyLinesBetweenRecords", kHeader + "2\n" + kRecord1 + "\n" + kRecord2, false,
+         E::CANT_PARSE_FILE, 1},
+        {"VersionThree", "component-file-version=3\nnumber of properties=0\n", false,
+         E::UNKNOWN_VERSION, 0},
+        {"LetterInVersion", "component-file-version=2a\nnumber of properties=0\n", false,
+         E::CANT_PARSE_VERSION, 0},
+        {"NoVersionLine", "number of properties=0\n", false, E::CANT_PARSE_VERSION, 0},
+        {"EmptyStream", "", false, E::CANT_PARSE_VERSION, 0},
+        {"VersionLineWithoutLineEnd", "component-file-version=2", false, E::CANT_PARSE_VERSION, 0},
+        {"NoCountLine", "component-file-version=2\n", false, E::CANT_PARSE_FILE, 0},
+        {"IndexZero", kHeader + "1\n8 Greeting 0\n5 3 10 1 3 0 \n0  \n\n", false,
+         E::CANT_PARSE_FILE, 0},
+        {"CountLargerThanRecords", kHeader + "3\n" + kRecord1 + kRecord2, false, E::CANT_PARSE_FILE,
+         2},
+        {"HugeCount", kHeader + "1000000000000000000\n" + kRecord1, false, E::CANT_PARSE_FILE, 1},
+        {"HugeNameLength", kHeader + "1\n1000000000000000 Greeting 1\n", false, E::CANT_PARSE_FILE,
+         0},
+        {"HugeValueLength",
+         kHeader + "2\n8 Greeting 1\n5 3 10 1 3 0 \n1000000000000000 hello \n\n" + kRecord2, false,
+         E::CANT_PARSE_FILE, 1},
+        {"HugeAttributeLength",
+         kHeader + "2\n8 Greeting 1\n1000000000000000 3 10 1 3 0 \n0  \n\n" + kRecord2, false,
+         E::CANT_PARSE_FILE, 1},
         // A bad record keeps what was read of it; only a record after it fails the read.
-        ReadCase{"StreamEndsInTheLastRecord", kHeader + "1\n8 Greeting 1\n5 3 10", true,
-                 E::NO_ERROR, 1},
-        ReadCase{"StreamEndsInAnEarlierRecord", kHeader + "2\n8 Greeting 1\n5 3 10", false,
-                 E::CANT_PARSE_FILE, 1}),
-    [](const auto& param) { return String(param.param.name); });
+        {"StreamEndsInTheLastRecord", kHeader + "1\n8 Greeting 1\n5 3 10", true, E::NO_ERROR, 1},
+        {"StreamEndsInAnEarlierRecord", kHeader + "2\n8 Greeting 1\n5 3 10", false,
+         E::CANT_PARSE_FILE, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        MemoryProperties set(info);
+        EXPECT_EQ(read(set, c.text), c.ok);
+        EXPECT_EQ(set.getError(), c.error);
+        EXPECT_EQ(set.count(), c.stored);
+    }
+    MemoryProperties set(info);
+    std::istringstream failed(kWorkedExample);
+    failed.setstate(std::ios::failbit);
+    EXPECT_FALSE(set.obtain(failed, true));
+    EXPECT_EQ(set.getError(), Properties::CANT_OPEN);
+}
 
 TEST_F(PropertiesStream, ReplaceDecidesWhoWinsAnInstance) {
     MemoryProperties set(info);
     Property mine = greeting(1, "mine");
     ASSERT_EQ(set.put(mine, A::Server), Properties::PUT_OK);
-    ASSERT_TRUE(read(set, kHeader + "2\n" + kRecord1 + kRecord2, false));
-    Property p = greeting(1, "");
-    ASSERT_EQ(set.get(p, A::Server), Properties::GET_OK);
-    EXPECT_EQ(String(p.value), "mine");
+    ASSERT_TRUE(read(set, kWorkedExample, false));
+    EXPECT_EQ(valueAt(set, 1), "mine");
     EXPECT_EQ(set.count(), 2u);
     ASSERT_TRUE(read(set, kHeader + "1\n" + kRecord1, true));
-    ASSERT_EQ(set.get(p, A::Server), Properties::GET_OK);
-    EXPECT_EQ(String(p.value), "hello");
-}
-
-TEST_F(PropertiesStream, FailedStreamCannotBeOpened) {
-    MemoryProperties set(info);
-    std::istringstream in(kWorkedExample);
-    in.setstate(std::ios::failbit);
-    EXPECT_FALSE(set.obtain(in, true));
-    EXPECT_EQ(set.getError(), Properties::CANT_OPEN);
+    EXPECT_EQ(valueAt(set, 1), "hello");
 }
 
 TEST_F(PropertiesStream, LengthMatchesTheWrittenBytes) {
@@ -172,11 +153,13 @@ TEST_F(PropertiesStream, LengthMatchesTheWrittenBytes) {
     EXPECT_EQ(stored.length(), static_cast<long>(write(set).size()));
 }
 
-TEST_F(PropertiesStream, ErrorNamesTellTheSystemError) {
+TEST_F(PropertiesStream, ErrorNamesAndUnregisteredFactories) {
     EXPECT_EQ(Properties::error_name(Properties::CANT_PARSE_FILE), "CANT_PARSE_FILE");
     errno = 2;
     EXPECT_EQ(Properties::error_name(Properties::OS_SYSTEM_ERROR),
               String("OS_SYSTEM_ERROR/errno=2(") + std::strerror(2) + ")");
+    EXPECT_EQ(Properties::factory(Symbol("NobodyRegisteredThis"), Properties::PropertiesID("k")),
+              nullptr);
 }
 
 TEST_F(PropertiesStream, KnownSetsAreSeededFromTheTable) {
@@ -190,33 +173,18 @@ TEST_F(PropertiesStream, KnownSetsAreSeededFromTheTable) {
     kind.knowns = &knowns;
     Properties::initKnowns(kind);
     ASSERT_EQ(knowns.count(), 4u);
-    struct Expected {
-        const Symbol* name;
-        const char* bytes;
-    } expected[] = {{&a, "\x57\x15\x01\x03\x00"},
-                    {&b, "\x5f\x15\x01\x03\x01"},
-                    {&c, "\xd7\x15\x01\x03\xfe"},
-                    {&d, "\xdf\x15\x01\x03\x03"}};
-    for (const auto& e : expected) {
+    const std::pair<const Symbol*, const char*> expected[] = {{&a, "\x57\x15\x01\x03\x00"},
+                                                              {&b, "\x5f\x15\x01\x03\x01"},
+                                                              {&c, "\xd7\x15\x01\x03\xfe"},
+                                                              {&d, "\xdf\x15\x01\x03\x03"}};
+    for (const auto& [name, bytes] : expected) {
         Property p;
-        p.name = *e.name;
+        p.name = *name;
         p.index = 1;
-        ASSERT_EQ(knowns.get(p, A::Minimal), Properties::GET_OK) << e.name->text();
-        EXPECT_EQ(String(p.attributes), String(e.bytes, 5)) << e.name->text();
+        ASSERT_EQ(knowns.get(p, A::Minimal), Properties::GET_OK) << name->text();
+        EXPECT_EQ(String(p.attributes), String(bytes, 5)) << name->text();
         EXPECT_EQ(p.value.length(), 0u);
     }
-}
-
-TEST_F(PropertiesStream, FactoryMakesSetsOfRegisteredKinds) {
-    static Properties::knownInfo kind;
-    static MemoryProperties prototype(Symbol("MemoryProperties"), kind);
-    EXPECT_EQ(Properties::factory(Symbol("NobodyRegisteredThis"), Properties::PropertiesID("k")),
-              nullptr);
-    std::unique_ptr<Properties> made(
-        Properties::factory(Symbol("MemoryProperties"), Properties::PropertiesID("/VM/x")));
-    ASSERT_NE(made, nullptr);
-    EXPECT_EQ(made->myKey().text(), "/VM/x");
-    EXPECT_EQ(made->myFactoryName(), Symbol("MemoryProperties"));
 }
 
 }  // namespace
