@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
 #include "host/platform/HostPlatform.h"
 #include "host/platform/MsgChannel.h"
@@ -50,6 +52,8 @@ bool MsgServer::listen() {
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
+    slotFreed_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (slotFreed_ < 0) return false;
     listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) return false;
     if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
@@ -73,7 +77,7 @@ void MsgServer::stop() {
 }
 
 void MsgServer::closeAll() {
-    for (int* fd : {&listenFd_, &wakeRead_, &wakeWrite_}) {
+    for (int* fd : {&listenFd_, &wakeRead_, &wakeWrite_, &slotFreed_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
@@ -81,15 +85,58 @@ void MsgServer::closeAll() {
 
 void MsgServer::run() {
     for (;;) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        // A full server leaves new clients in the backlog until a slot frees.
+        bool room = workers_.size() < maxConnections;
+        pollfd fds[3] = {
+            {wakeRead_, POLLIN, 0}, {slotFreed_, POLLIN, 0}, {room ? listenFd_ : -1, POLLIN, 0}};
+        if (::poll(fds, 3, -1) < 0) {
             if (errno == EINTR) continue;
-            return;
+            break;
         }
-        if (fds[1].revents != 0) return;
-        if ((fds[0].revents & POLLIN) == 0) continue;
-        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) serve(fd);
+        if (fds[0].revents != 0) break;
+        if (fds[1].revents != 0) reap(false);
+        if (room && (fds[2].revents & POLLIN) != 0) acceptOne();
+    }
+    // The wake pipe stays readable: every connection still in a transfer
+    // ends at once, and only handler calls in progress are waited for.
+    reap(true);
+}
+
+void MsgServer::acceptOne() {
+    int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    Worker& worker = workers_.emplace_back();
+    try {
+        worker.thread = std::thread([this, fd, &worker] {
+            serve(fd);
+            finished(worker);
+        });
+    } catch (const std::system_error&) {
+        // No thread to serve it: the client sees its connection closed.
+        ::close(fd);
+        workers_.pop_back();
+    }
+}
+
+void MsgServer::finished(Worker& worker) {
+    worker.done = true;
+    std::uint64_t one = 1;
+    while (::write(slotFreed_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void MsgServer::reap(bool all) {
+    std::uint64_t count;
+    // Drained before the flags are read: a worker that ends later signals again.
+    while (::read(slotFreed_, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        if (all || it->done) {
+            it->thread.join();
+            it = workers_.erase(it);
+        } else {
+            ++it;
+        }
     }
 }
 

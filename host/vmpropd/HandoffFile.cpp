@@ -1,0 +1,82 @@
+#include "host/vmpropd/HandoffFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "host/platform/HostPlatform.h"
+#include "platform/Path.h"
+
+namespace {
+
+// realpath(3) into a String; false with errno set.
+bool resolve(const String& hostPath, String& resolved) {
+    char buffer[PATH_MAX];
+    if (::realpath(hostPath.c_str(), buffer) == nullptr) return false;
+    resolved = buffer;
+    return true;
+}
+
+}  // namespace
+
+int HandoffFile::read(const String& platformPath, String& contents) {
+    int fd = openChecked(platformPath);
+    if (fd < 0) return -fd;
+    struct stat info;
+    int error = 0;
+    if (::fstat(fd, &info) != 0)
+        error = errno;
+    else if (!S_ISREG(info.st_mode))
+        error = EINVAL;
+    else if (info.st_size > maxSize)
+        error = EFBIG;
+    else
+        error = readAll(fd, info.st_size, contents);
+    ::close(fd);
+    return error;
+}
+
+int HandoffFile::openChecked(const String& platformPath) {
+    if (platformPath.empty()) return -ENOENT;
+    String directory, resolved;
+    if (!resolve(HostPlatform::hostPath(Path("/vm/tmp")), directory)) return -errno;
+    if (!resolve(HostPlatform::hostPath(Path(platformPath)), resolved)) return -errno;
+    // Only direct entries: then the last open below is relative to a
+    // directory descriptor and no directory on the way can be swapped.
+    if (resolved.size() <= directory.size() + 1 ||
+        resolved.compare(0, directory.size(), directory) != 0 ||
+        resolved[directory.size()] != '/' ||
+        resolved.find('/', directory.size() + 1) != String::npos)
+        return -EACCES;
+    int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return -errno;
+    String name = resolved.substr(directory.size() + 1);
+    int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    int error = errno;
+    ::close(dirFd);
+    return fd >= 0 ? fd : -error;
+}
+
+int HandoffFile::readAll(int fd, off_t size, String& contents) {
+    // One byte more than announced tells a file that grows while it is read;
+    // what exceeds maxSize is refused, not truncated.
+    contents.assign(static_cast<std::size_t>(size) + 1, '\0');
+    std::size_t have = 0;
+    for (;;) {
+        if (have == contents.size()) {
+            if (contents.size() > static_cast<std::size_t>(maxSize)) return EFBIG;
+            contents.resize(std::min(contents.size() * 2, static_cast<std::size_t>(maxSize) + 1));
+        }
+        ssize_t n = ::read(fd, contents.data() + have, contents.size() - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) break;
+        have += static_cast<std::size_t>(n);
+    }
+    contents.resize(have);
+    return 0;
+}

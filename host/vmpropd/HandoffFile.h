@@ -1,0 +1,34 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include "platform/String.h"
+
+// Reads the hand-off file a peer names in an update request. The peer is not
+// trusted: the file must resolve (symbolic links followed, "." and ".."
+// applied) to an entry directly in the platform's "/vm/tmp" under the
+// current root, which is where senders put their hand-off files, and must be
+// a regular file of at most maxSize bytes. The final open does not follow a
+// link and does not wait for a writer, so a path swapped for a link or a FIFO
+// after the check is refused instead of read.
+//
+// Host system calls only, no module code: callable without the run token.
+// Blocks only on local file reads.
+class HandoffFile {
+  public:
+    static constexpr off_t maxSize = off_t{64} << 20;
+
+    // Returns 0 with the file's bytes in `contents`, or an errno:
+    //   ENOENT  the path or "/vm/tmp" does not exist (or a part of it);
+    //   EACCES  the path resolves outside "/vm/tmp", or below a subdirectory;
+    //   EINVAL  not a regular file;
+    //   EFBIG   larger than maxSize;
+    //   ELOOP   the entry became a symbolic link after it was resolved;
+    //   otherwise the errno of the failing call (realpath, open, read).
+    static int read(const String& platformPath, String& contents);
+
+  private:
+    // The open descriptor of the checked entry, or -errno.
+    static int openChecked(const String& platformPath);
+    static int readAll(int fd, off_t size, String& contents);
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+
+#include "platform/String.h"
+
+// Runs the built vmpropd program (found through $CFGADM_BUILD_DIR, else next
+// to the test executable) as a child process on a platform root. start()
+// blocks until the daemon's socket exists (at most 10 s); stop() sends
+// SIGTERM and waits for the exit (at most 10 s, then SIGKILL). The
+// destructor stops a daemon still running. The daemon's standard output and
+// error go to "<root>/vmpropd.out".
+class VmpropdProcess {
+  public:
+    VmpropdProcess() = default;
+    ~VmpropdProcess();
+    VmpropdProcess(const VmpropdProcess&) = delete;
+    VmpropdProcess& operator=(const VmpropdProcess&) = delete;
+
+    static String binary();
+    // True once the daemon listens; false when it could not be started or
+    // exited (or did not listen in time; it is then killed).
+    bool start(const String& root, std::uint16_t box, int traceLevel = 2);
+    // The exit status (-1 when it did not exit normally, or never ran).
+    // Later calls return the same status.
+    int stop();
+    bool running() const { return pid_ > 0; }
+
+  private:
+    // Waits up to timeoutMs for the child to end; true when it has.
+    bool reap(int timeoutMs);
+
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
