@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The demo behind `make run`: a fresh platform root inside the build tree, the
-# platform's configuration-parameter file, and a property file, driven with
-# vmcfg as an administrator would.
+# platform's configuration-parameter file, and property sets of each kind,
+# driven with vmcfg as an administrator would. Class-of-service records belong
+# to box 333: the demo starts the owner daemon vmpropd for that box and edits
+# a record from box 1 through it.
 set -euo pipefail
 build=${1:-build}
 root=${2:-$build/demo-root}
 vmcfg="$build/vmcfg"
+vmpropd="$build/vmpropd"
 [ -x "$vmcfg" ] || { echo "demo: $vmcfg is not built" >&2; exit 1; }
 
 rm -rf "$root"
@@ -36,13 +39,42 @@ run --json param get language
 run param check
 run param get no_such_key
 
-db=/VM/config/sys_prop_db
-run props put $db Greeting hello --read Minimal
-run props put $db Greeting "good evening" --read Minimal
-run props put $db Pin 1234 --read Server --write Server
-run props show $db --access Standard
-run props put $db Pin 0000 --index 1 --access Standard
-run props check $db
+run init --demo
+run init --demo
+
 echo
-echo "The file, byte for byte:"
-cat "$root$db"
+echo "The sets of the four kinds, and the known properties of one kind:"
+run props show --system --access Standard
+run props show --message /VM/orvex/sd/msg/1001/0001.prop
+run props show --cos 1
+run props show --subscriber 1001
+run props show /VM/config/COSPropertyDefaults
+run props put --system "System Greeting Length" 45 --access Trusted
+run props put --system "System Max Message Length" 600 --index 1 --access Trusted
+run props check --system
+
+echo
+echo "Box 1 does not own class-of-service records: with nobody listening for box 333,"
+echo "the save fails and nothing changes."
+run --box 1 props put --cos 1 "COS Greeting Length" 45 --index 1
+if [ ! -x "$vmpropd" ]; then
+  echo "demo: $vmpropd is not built; skipping the save through the owner" >&2
+  exit 0
+fi
+
+owner=
+stop_owner() {
+  if [ -n "$owner" ]; then kill "$owner" 2>/dev/null || true; wait "$owner" 2>/dev/null || true; fi
+  owner=
+}
+trap stop_owner EXIT
+echo
+echo "$ vmpropd --root $root --box 333 &"
+"$vmpropd" --root "$root" --box 333 &
+owner=$!
+for _ in $(seq 100); do [ -S "$root/vm/run/box333.1" ] && break; sleep 0.1; done
+run --box 1 props put --cos 1 "COS Greeting Length" 45 --index 1
+echo
+echo "The record box 333 wrote, as any box reads it:"
+run props show --cos 1
+stop_owner

@@ -1,13 +1,17 @@
 #include "host/vmcfg/PropsCommands.h"
 
+#include <strings.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 
+#include "host/vmcfg/EditCycle.h"
 #include "host/vmcfg/JsonText.h"
-#include "host/vmcfg/PropertyFile.h"
+#include "properties/Properties.h"
 
 namespace {
 
@@ -84,36 +88,37 @@ bool parseAccess(const String& text, A::AccessType& access) {
 }  // namespace
 
 PropsCommands::PropsCommands(CLI::App& app) {
-    group_ = app.add_subcommand("props", "Read and edit a property-set file");
+    group_ = app.add_subcommand("props", "Read and edit a property set");
     group_->require_subcommand(1);
-    auto common = [this](CLI::App* command) {
-        command->add_option("file", file_, "Platform path of the property file")->required();
-        command->add_option("--access", access_, "Access class acted for")->capture_default_str();
-        command->fallthrough();
-    };
-    show_ = group_->add_subcommand("show", "List the properties the access class may see");
-    common(show_);
+    show_ = addCommand("show", "List the properties the access class may see", "[FILE]");
     show_->add_option("--name", name_, "Only this name");
-    check_ = group_->add_subcommand("check", "Read the whole file and report the first error");
-    common(check_);
-    put_ = group_->add_subcommand("put", "Add or change a property (index 0: a new instance)");
-    common(put_);
-    put_->add_option("name", name_, "Property name")->required();
-    put_->add_option("value", value_, "Property value")->required();
+    check_ = addCommand("check", "Read the whole set and report the first error", "[FILE]");
+    put_ = addCommand("put", "Add or change a property (index 0: a new instance)",
+                      "[FILE] NAME VALUE");
     put_->add_option("--index", index_, "Instance number (0: next free)");
-    put_->add_option("--read", readers_, "Least privileged class that may read")
-        ->capture_default_str();
-    put_->add_option("--write", writers_, "Least privileged class that may write")
-        ->capture_default_str();
-    put_->add_option("--version", version_, "Version byte")->check(CLI::Range(0, 255));
-    put_->add_option("--type", type_, "Value type code")->check(CLI::Range(-128, 127));
-    put_->add_flag("--forwardable", forwardable_, "Travels when the set is forwarded");
-    put_->add_flag("--server-known", serverKnown_, "Marked as a known property of its kind");
-    remove_ = group_->add_subcommand("remove", "Remove an instance, or every instance of a name");
-    common(remove_);
-    remove_->add_option("name", name_, "Property name")->required();
+    attributeOptions_ = {
+        put_->add_option("--read", readers_, "Least privileged class that may read")
+            ->capture_default_str(),
+        put_->add_option("--write", writers_, "Least privileged class that may write")
+            ->capture_default_str(),
+        put_->add_option("--version", version_, "Version byte")->check(CLI::Range(0, 255)),
+        put_->add_option("--type", type_, "Value type code")->check(CLI::Range(-128, 127)),
+        put_->add_flag("--forwardable", forwardable_, "Travels when the set is forwarded"),
+        put_->add_flag("--server-known", serverKnown_, "Marked as a known property of its kind")};
+    remove_ =
+        addCommand("remove", "Remove an instance, every instance of a name, or all", "[FILE] NAME");
     remove_->add_option("--index", index_, "Instance number (0: all of the name)");
+    remove_->add_flag("--all", all_, "Remove every property of the set (no NAME)");
     group_->fallthrough();
+}
+
+CLI::App* PropsCommands::addCommand(const char* name, const char* description, const char* words) {
+    CLI::App* command = group_->add_subcommand(name, description);
+    command->add_option("words", words_, words);
+    target_.addOptions(command);
+    command->add_option("--access", access_, "Access class acted for")->capture_default_str();
+    command->fallthrough();
+    return command;
 }
 
 bool PropsCommands::selected() const {
@@ -126,39 +131,64 @@ A::AccessType PropsCommands::access() const {
     return a;
 }
 
-int PropsCommands::run(const GlobalOptions& options, std::ostream& out, std::ostream& err) {
+bool PropsCommands::usable(std::ostream& err) {
     A::AccessType ignored;
     for (const String* text : {&access_, &readers_, &writers_})
         if (!parseAccess(*text, ignored)) {
             err << "vmcfg: unknown access class '" << *text
                 << "' (Server, Privileged, Trusted, Standard, Restricted, Minimal)" << std::endl;
-            return 2;
+            return false;
         }
-    PropertyFile set{Path(file_)};
-    errno = 0;
-    if (!set.load(put_->parsed())) {
-        Properties::PropertiesError error = set.getError();
-        err << "vmcfg: can't read property file " << file_ << ": "
-            << (error == Properties::CANT_OPEN ? String(std::strerror(errno))
-                                               : Properties::error_name(error))
-            << std::endl;
-        return error == Properties::CANT_OPEN ? 2 : 1;
+    bool removeAll = remove_->parsed() && all_;
+    std::size_t own = put_->parsed() ? 2 : remove_->parsed() && !all_ ? 1 : 0;
+    if (!target_.choose(words_, own, err)) return false;
+    if (words_.size() != own) {
+        err << "vmcfg: props "
+            << (put_->parsed()      ? "put takes NAME VALUE"
+                : removeAll         ? "remove --all takes no NAME"
+                : remove_->parsed() ? "remove takes NAME (or --all)"
+                                    : "show and check take no NAME")
+            << " after the set" << std::endl;
+        return false;
     }
-    if (show_->parsed()) return show(set, options.json, out);
-    if (put_->parsed()) return put(set, options.json, out, err);
-    if (remove_->parsed()) return remove(set, options.json, out, err);
-    if (options.json)
-        out << jsonText({{"file", file_}, {"ok", true}, {"count", set.count()}});
-    else
-        out << file_ << ": " << set.count() << " properties, version " << set.getVersion() << "\n";
-    return 0;
+    if (own > 0) name_ = words_[0];
+    if (own > 1) value_ = words_[1];
+    if (own > 0 && name_.empty()) {
+        err << "vmcfg: the property name is empty (remove --all removes every property)"
+            << std::endl;
+        return false;
+    }
+    if (removeAll && index_ != 0) {
+        err << "vmcfg: remove --all takes no --index" << std::endl;
+        return false;
+    }
+    return true;
 }
 
-int PropsCommands::show(Properties& set, bool json, std::ostream& out) const {
+int PropsCommands::run(const GlobalOptions& options, std::ostream& out, std::ostream& err) {
+    if (!usable(err)) return 2;
+    if (put_->parsed()) return put(options.json, out, err);
+    if (remove_->parsed()) return remove(options.json, out, err);
+    return show(options.json, out, err);
+}
+
+int PropsCommands::show(bool json, std::ostream& out, std::ostream& err) {
+    int status = 0;
+    std::unique_ptr<Properties> set = target_.open(false, err, status);
+    if (!set) return status;
+    if (check_->parsed()) {
+        if (json)
+            out << jsonText(
+                {{"target", target_.describe()}, {"ok", true}, {"count", set->count()}});
+        else
+            out << target_.describe() << ": " << set->count() << " properties, version "
+                << set->getVersion() << "\n";
+        return 0;
+    }
     Json list = Json::array();
     Property p;
     if (!name_.empty()) p.name = Symbol(name_);
-    for (int r; (r = set.get_next(p, access(), !name_.empty())) != Properties::NEXT_END;) {
+    for (int r; (r = set->get_next(p, access(), !name_.empty())) != Properties::NEXT_END;) {
         if (r == Properties::NEXT_NO_SUCH_PROPERTY) break;
         if (r != Properties::NEXT_OK) continue;  // hidden from this class
         if (json)
@@ -170,18 +200,24 @@ int PropsCommands::show(Properties& set, bool json, std::ostream& out) const {
     return 0;
 }
 
-bool PropsCommands::store(Properties& set, std::ostream& err) const {
-    if (set.save()) return true;
-    err << "vmcfg: can't write " << file_ << ": " << Properties::error_name(set.getError())
-        << std::endl;
+bool PropsCommands::attributesGiven() const {
+    for (const CLI::Option* option : attributeOptions_)
+        if (option->count() > 0) return true;
     return false;
 }
 
-int PropsCommands::put(Properties& set, bool json, std::ostream& out, std::ostream& err) const {
+Property PropsCommands::newProperty(Properties& set) const {
     Property p;
     p.name = Symbol(name_);
     p.index = index_;
     p.value.modify(value_, 0);
+    // What the kind says about a known name is what the platform's own
+    // processes give it; explicit options override it.
+    std::optional<PropertyAttributes> known;
+    if (!attributesGiven() && (known = PropsTarget::knownAttributes(set, p.name))) {
+        p.attributes = *known;
+        return p;
+    }
     A::AccessType readers = A::Server, writers = A::Server;
     parseAccess(readers_, readers);
     parseAccess(writers_, writers);
@@ -191,32 +227,58 @@ int PropsCommands::put(Properties& set, bool json, std::ostream& out, std::ostre
     p.attributes.set_type(type_);
     p.attributes.set_forwardable(forwardable_);
     p.attributes.set_server_known(serverKnown_);
-    int result = set.put(p, access());
-    if (result != Properties::PUT_OK) {
-        err << "vmcfg: put refused: " << kPutResults[result] << std::endl;
-        return 1;
-    }
-    if (!store(set, err)) return 1;
+    return p;
+}
+
+int PropsCommands::put(bool json, std::ostream& out, std::ostream& err) {
+    Property stored;
+    int status = EditCycle(target_, true)
+                     .run(
+                         [&](Properties& set) {
+                             Property p = newProperty(set);
+                             int result = set.put(p, access());
+                             if (result != Properties::PUT_OK) {
+                                 err << "vmcfg: put refused: " << kPutResults[result] << std::endl;
+                                 return 1;
+                             }
+                             stored = p;
+                             return 0;
+                         },
+                         err);
+    if (status != 0) return status;
     if (json)
-        out << jsonText(describe(p));
+        out << jsonText(describe(stored));
     else
-        printText(p, out);
+        printText(stored, out);
     return 0;
 }
 
-int PropsCommands::remove(Properties& set, bool json, std::ostream& out, std::ostream& err) const {
-    Property p;
-    p.name = Symbol(name_);
-    p.index = index_;
-    int result = set.remove(p, access());
-    if (result != Properties::REMOVE_OK) {
-        err << "vmcfg: remove refused: " << kRemoveResults[result] << std::endl;
-        return 1;
-    }
-    if (!store(set, err)) return 1;
+int PropsCommands::remove(bool json, std::ostream& out, std::ostream& err) {
+    std::size_t removed = 0, left = 0;
+    int status = EditCycle(target_, false)
+                     .run(
+                         [&](Properties& set) {
+                             Property p;
+                             if (!all_) p.name = Symbol(name_);
+                             p.index = index_;
+                             std::size_t before = set.count();
+                             int result = set.remove(p, access());
+                             if (result != Properties::REMOVE_OK) {
+                                 err << "vmcfg: remove refused: " << kRemoveResults[result]
+                                     << std::endl;
+                                 return 1;
+                             }
+                             left = set.count();
+                             removed = before - left;
+                             return 0;
+                         },
+                         err);
+    if (status != 0) return status;
+    String what = all_ ? String("all properties") : name_;
     if (json)
-        out << jsonText({{"removed", name_}, {"count", set.count()}});
+        out << jsonText({{"removed", what}, {"instances", removed}, {"count", left}});
     else
-        out << "removed " << name_ << "; " << set.count() << " properties left\n";
+        out << "removed " << what << " (" << removed << " instances) from " << target_.describe()
+            << "; " << left << " properties left\n";
     return 0;
 }

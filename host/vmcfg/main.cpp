@@ -1,6 +1,7 @@
 // vmcfg: the administration program of the configuration module. Global
 // options set up the stand-in platform; each command group lives in its own
-// unit (ParamCommands for "param", PropsCommands for "props").
+// unit (InitCommand for "init", ParamCommands for "param", PropsCommands
+// for "props").
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -9,6 +10,7 @@
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
 #include "host/vmcfg/GlobalOptions.h"
+#include "host/vmcfg/InitCommand.h"
 #include "host/vmcfg/ParamCommands.h"
 #include "host/vmcfg/PropsCommands.h"
 
@@ -32,6 +34,7 @@ int main(int argc, char** argv) {
     app.add_option("--trace-level", options.traceLevel, "Platform trace level")
         ->check(CLI::Range(0, 9));
     app.require_subcommand(1);
+    InitCommand init(app);
     ParamCommands param(app);
     PropsCommands props(app);
     try {
@@ -44,6 +47,7 @@ int main(int argc, char** argv) {
     }
     applyGlobals(options);
     RunTokenHolder token;
+    if (init.selected()) return init.run(options, std::cout, std::cerr);
     if (param.selected()) return param.run(options, std::cout, std::cerr);
     if (props.selected()) return props.run(options, std::cout, std::cerr);
     std::cerr << "vmcfg: no command given" << std::endl;

@@ -18,12 +18,16 @@ String slurp(const String& hostFile) {
 
 }  // namespace
 
-String VmcfgRunner::binary() {
+String VmcfgRunner::program(const String& name) {
     const char* dir = std::getenv("CFGADM_BUILD_DIR");
     std::filesystem::path base =
         dir ? std::filesystem::path(dir)
             : std::filesystem::read_symlink("/proc/self/exe").parent_path();
-    return (base / "vmcfg").string();
+    return (base / name).string();
+}
+
+String VmcfgRunner::binary() {
+    return program("vmcfg");
 }
 
 VmcfgRunner::Outcome VmcfgRunner::run(const String& root, const String& arguments,

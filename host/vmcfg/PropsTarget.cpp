@@ -1,0 +1,169 @@
+#include "host/vmcfg/PropsTarget.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ostream>
+
+#include "platform/FileSystem.h"
+#include "properties/COSProperties.h"
+#include "properties/FileProperties.h"
+#include "properties/MessageProperties.h"
+#include "properties/SubscriberProperties.h"
+#include "properties/SystemProperties.h"
+
+namespace {
+
+// A set's key holds at most this many bytes of a path; a longer one would
+// name another file.
+constexpr std::size_t kMaxKeyPath = sizeof(Properties::PropertiesID::bytes) - 1;
+// The numbers that mean "no class" and "no subscriber" to the kinds.
+constexpr unsigned long kMaxCos = COSProperties::unbound - 1UL;
+constexpr long kMaxSubscriber = SubscriberProperties::unbound - 1L;
+
+}  // namespace
+
+void PropsTarget::addOptions(CLI::App* command) {
+    command->add_flag("--system", system_, "The system property set");
+    command->add_option("--message", message_, "A message's property file (platform path)");
+    command->add_option("--cos", cos_, "Class of service N")->check(CLI::Range(0UL, kMaxCos));
+    command->add_option("--subscriber", subscriber_, "Subscriber N")
+        ->check(CLI::Range(0L, kMaxSubscriber));
+}
+
+bool PropsTarget::choose(std::vector<String>& words, std::size_t own, std::ostream& err) {
+    if (words.size() == own + 1) {
+        file_ = words.front();
+        words.erase(words.begin());
+    }
+    int given = file_.has_value() + system_ + message_.has_value() + cos_.has_value() +
+                subscriber_.has_value();
+    if (given != 1) {
+        err << "vmcfg: name one set: FILE, --system, --message PATH, --cos N or --subscriber N"
+            << std::endl;
+        return false;
+    }
+    const std::optional<String>& path = file_ ? file_ : message_;
+    if (path && (path->empty() || path->size() > kMaxKeyPath)) {
+        err << "vmcfg: a property file path must have 1 to " << kMaxKeyPath << " bytes"
+            << std::endl;
+        return false;
+    }
+    return true;
+}
+
+PropsTarget::Kind PropsTarget::kind() const {
+    if (file_) return FILE;
+    if (system_) return SYSTEM;
+    if (message_) return MESSAGE;
+    if (cos_) return COS;
+    if (subscriber_) return SUBSCRIBER;
+    return NONE;
+}
+
+bool PropsTarget::fileBacked() const {
+    Kind k = kind();
+    return k == FILE || k == SYSTEM || k == MESSAGE;
+}
+
+Path PropsTarget::filePath() const {
+    if (file_) return Path(*file_);
+    if (message_) return Path(*message_);
+    return SystemProperties::filePath;
+}
+
+String PropsTarget::describe() const {
+    switch (kind()) {
+        case FILE:
+            return *file_;
+        case SYSTEM:
+            return "the system set " + SystemProperties::filePath.text();
+        case MESSAGE:
+            return "message properties " + *message_;
+        case COS:
+            return "class of service " + std::to_string(*cos_);
+        case SUBSCRIBER:
+            return "subscriber " + std::to_string(*subscriber_);
+        default:
+            return "no set";
+    }
+}
+
+Path PropsTarget::lockPath() const {
+    String key = cos_ ? COSProperties::factoryName.text() + "-" + std::to_string(*cos_)
+                      : SubscriberProperties::factoryName.text() + "-" +
+                            std::to_string(subscriber_.value_or(0));
+    return Path("/vm/run/props-" + key + ".lock");
+}
+
+std::unique_ptr<Properties> PropsTarget::open(bool mayBeMissing, std::ostream& err,
+                                              int& status) const {
+    return fileBacked() ? openFile(mayBeMissing, err, status) : openRecord(err, status);
+}
+
+std::unique_ptr<Properties> PropsTarget::openFile(bool mayBeMissing, std::ostream& err,
+                                                  int& status) const {
+    Path path = filePath();
+    // FileProperties reads a file it cannot open as an empty set; an
+    // administrator asking about that file wants to hear why instead.
+    bool present = FileSystem::exists(path);
+    errno = present ? 0 : ENOENT;
+    if ((!present && !mayBeMissing && kind() != SYSTEM) ||
+        (present && FileSystem::access(path, R_OK) != 0)) {
+        err << "vmcfg: can't read " << describe() << ": " << std::strerror(errno) << std::endl;
+        status = 2;
+        return nullptr;
+    }
+    std::unique_ptr<Properties> set;
+    if (kind() == SYSTEM)
+        set = std::make_unique<SystemProperties>();
+    else if (kind() == MESSAGE)
+        set.reset(Properties::factory(MessageProperties::factoryName,
+                                      Properties::PropertiesID(path.text())));
+    else
+        set = std::make_unique<FileProperties>(path);
+    if (set->getError() == Properties::NO_ERROR) return set;
+    err << "vmcfg: can't read " << describe() << ": " << Properties::error_name(set->getError())
+        << std::endl;
+    status = 1;
+    return nullptr;
+}
+
+std::unique_ptr<Properties> PropsTarget::openRecord(std::ostream& err, int& status) const {
+    bool read;
+    std::unique_ptr<Properties> set;
+    Path index;
+    if (cos_) {
+        auto cos = std::make_unique<COSProperties>();
+        read = cos->reinitialize(*cos_, false);
+        set = std::move(cos);
+        index = COSProperties::indexPath;
+    } else {
+        auto subscriber = std::make_unique<SubscriberProperties>();
+        read = subscriber->reinitialize(*subscriber_, false);
+        set = std::move(subscriber);
+        index = SubscriberProperties::indexPath;
+    }
+    if (read) return set;
+    int error = errno;
+    status = 1;
+    if (set->getError() == Properties::CANT_OPEN)
+        err << "vmcfg: can't open the index " << index << ": " << std::strerror(error)
+            << " (has 'vmcfg init' been run?)" << std::endl;
+    else
+        err << "vmcfg: can't read " << describe() << " from " << index << ": "
+            << Properties::error_name(set->getError()) << std::endl;
+    return nullptr;
+}
+
+std::optional<PropertyAttributes> PropsTarget::knownAttributes(Properties& set,
+                                                               const Symbol& name) {
+    Properties* knowns = set.getKnown().knowns;
+    Property known;
+    known.name = name;
+    if (knowns == nullptr ||
+        knowns->get_next(known, PropertyAttributes::Server, true) != Properties::NEXT_OK)
+        return std::nullopt;
+    return known.attributes;
+}
