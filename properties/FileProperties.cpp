@@ -130,6 +130,15 @@ bool FileProperties::get_from_file(const Path& path, bool replace) {
         seen_ = Version{};
         return true;
     }
+    if (outcome == LockedFile::NOT_REGULAR) {
+        // A FIFO or a directory at a property file's path is a mistake to
+        // report, not an empty set that a save would then replace.
+        MC_std_trace() << "FileProperties::get_from_file(" << path << ") - not a regular file"
+                       << oops;
+        error_ = OS_SYSTEM_ERROR;
+        errno = EINVAL;
+        return false;
+    }
     if (outcome == LockedFile::UNLOCKED)
         traceLockFailure("get_from_file", "rdlock", path, file.lockError());
     struct stat info = file.info();
@@ -211,7 +220,7 @@ FileProperties::SaveOutcome FileProperties::write(bool onlyIfUnchanged) {
         file.open(target, LockedFile::Exclusive, kWriteRelease, kWriteAcquire);
     if (outcome == LockedFile::UNLOCKED)
         traceLockFailure("write_to_file", "write lock", path_, file.lockError());
-    if (outcome != LockedFile::OPEN_FAILED) {
+    if (outcome != LockedFile::OPEN_FAILED && outcome != LockedFile::NOT_REGULAR) {
         if (onlyIfUnchanged && versionOf(file.info()) != seen_) return STALE;
         FileSystem::unlink(temporaryFor(target));
         if (count() == 0) {

@@ -33,8 +33,16 @@ LockedFile::Outcome LockedFile::open(const Path& path, Mode mode, const char* re
     close();
     int flags = mode == Shared ? O_RDONLY : O_WRONLY | O_CREAT;
     for (int attempt = 0;; ++attempt) {
-        fd_ = FileSystem::open(path, flags, 0664);
-        if (fd_ < 0) return mode == Shared && errno == ENOENT ? MISSING : OPEN_FAILED;
+        fd_ = FileSystem::open(path, flags | O_NONBLOCK, 0664);
+        if (fd_ < 0) {
+            if (errno == EISDIR || errno == ENXIO) return NOT_REGULAR;
+            return mode == Shared && errno == ENOENT ? MISSING : OPEN_FAILED;
+        }
+        if (FileSystem::fstat(fd_, &info_) == 0 && !S_ISREG(info_.st_mode)) {
+            close();
+            errno = EINVAL;
+            return NOT_REGULAR;
+        }
         struct flock region {};
         region.l_type = mode == Shared ? F_RDLCK : F_WRLCK;
         region.l_whence = SEEK_SET;

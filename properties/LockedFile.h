@@ -21,10 +21,11 @@ class LockedFile {
   public:
     enum Mode { Shared, Exclusive };
     enum Outcome {
-        LOCKED,      // open, locked, and still the file the path names
-        UNLOCKED,    // open, but the lock call failed (see lockError())
-        MISSING,     // Shared only: no file at the path (or it vanished)
-        OPEN_FAILED  // the file could not be opened (errno tells why)
+        LOCKED,       // open, locked, and still the file the path names
+        UNLOCKED,     // open, but the lock call failed (see lockError())
+        MISSING,      // Shared only: no file at the path (or it vanished)
+        OPEN_FAILED,  // the file could not be opened (errno tells why)
+        NOT_REGULAR   // a directory, FIFO or device: never a property file
     };
 
     LockedFile() = default;
@@ -33,7 +34,8 @@ class LockedFile {
     LockedFile& operator=(const LockedFile&) = delete;
 
     // Shared: opens an existing file for reading. Exclusive: opens it for
-    // writing, creating it (mode 0664) when missing. `releaseReason` and
+    // writing, creating it (mode 0664) when missing. The open never waits
+    // for a FIFO's writer, and nothing but a regular file is locked. `releaseReason` and
     // `acquireReason` name the wait for the run token.
     Outcome open(const Path& path, Mode mode, const char* releaseReason, const char* acquireReason);
     void close();

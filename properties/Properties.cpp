@@ -158,8 +158,9 @@ int Properties::get_next(Property& p, Access access, bool same_name) {
 int Properties::put(Property& p, Access access) {
     // A record without a name cannot be read back: it would make the whole
     // stored set unreadable.
-    if (p.name.empty()) {
-        MC_std_trace() << "Properties::put() - a property needs a name" << oops;
+    if (p.name.empty() || static_cast<long>(p.name.length()) > Property::maxNameLength) {
+        MC_std_trace() << "Properties::put() - a name of " << p.name.length()
+                       << " bytes can't be stored" << oops;
         return PUT_NO_PERMISSION;
     }
     bool knownSet = isKnownSet();

@@ -87,6 +87,13 @@ bool Properties::obtain(std::istream& in, bool replace) {
             error_ = OS_SYSTEM_ERROR;
             return false;
         }
+        // Only a stream that runs out may end a record early; one that goes
+        // on with bytes that are not a record (a claimed length over the
+        // limits, a number that is not one) is malformed.
+        if (in.fail() && !in.eof()) {
+            error_ = CANT_PARSE_FILE;
+            return false;
+        }
         in.get();
         if (p.name.empty() || p.index == 0) {
             error_ = CANT_PARSE_FILE;

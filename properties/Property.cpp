@@ -55,7 +55,7 @@ std::istream& operator>>(std::istream& in, Property& property) {
     long nameLength = 0;
     char separator;
     if (!(in >> nameLength)) return in;
-    if (nameLength < 0) {
+    if (nameLength < 0 || nameLength > Property::maxNameLength) {
         in.setstate(std::ios::failbit);
         return in;
     }

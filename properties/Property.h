@@ -13,6 +13,11 @@
 // write), so copying is cheap whatever the value's size.
 class CFGADM_EXPORT Property {
   public:
+    // The longest name a record may carry. Names are interned for the life
+    // of the process, so a stream claiming a longer one is refused rather
+    // than kept.
+    static constexpr long maxNameLength = 65535;
+
     // Empty name, index 0, default attributes, an empty in-memory value.
     Property();
 

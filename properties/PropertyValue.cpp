@@ -92,8 +92,9 @@ std::ostream& operator<<(std::ostream& out, const PropertyValue& value) {
 
 std::istream& operator>>(std::istream& in, PropertyValue& value) {
     unsigned long count = 0;
-    if (!(in >> count)) {
+    if (!(in >> count) || count > PropertyValue::maxLength) {
         value.unique(0, 0);
+        in.setstate(std::ios::failbit);
         return in;
     }
     char separator;

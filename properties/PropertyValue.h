@@ -20,6 +20,10 @@
 // a time.
 class CFGADM_EXPORT PropertyValue : public PropertyValueBase {
   public:
+    // The longest value a record may carry: a stored set's length must fit
+    // a signed 32-bit number.
+    static constexpr unsigned long maxLength = 0x7FFFFFFF;
+
     // The shared empty value. Handles point at it when they hold nothing; it
     // is never released or deleted through a handle.
     static PropertyValueNull NullPropertyValue;

@@ -1,5 +1,6 @@
 #include "host/vmcfg/PropsTarget.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -107,8 +108,14 @@ std::unique_ptr<Properties> PropsTarget::openFile(bool mayBeMissing, std::ostrea
     Path path = filePath();
     // FileProperties reads a file it cannot open as an empty set; an
     // administrator asking about that file wants to hear why instead.
-    bool present = FileSystem::exists(path);
+    struct stat info;
+    bool present = FileSystem::stat(path, &info) == 0;
     errno = present ? 0 : ENOENT;
+    if (present && !S_ISREG(info.st_mode)) {
+        err << "vmcfg: can't read " << describe() << ": not a regular file" << std::endl;
+        status = 2;
+        return nullptr;
+    }
     if ((!present && !mayBeMissing && kind() != SYSTEM) ||
         (present && FileSystem::access(path, R_OK) != 0)) {
         err << "vmcfg: can't read " << describe() << ": " << std::strerror(errno) << std::endl;

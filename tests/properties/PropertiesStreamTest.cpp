@@ -99,10 +99,16 @@ TEST_F(PropertiesStream, ReadsHeadersAndRecords) {
          0},
         {"HugeValueLength",
          kHeader + "2\n8 Greeting 1\n5 3 10 1 3 0 \n1000000000000000 hello \n\n" + kRecord2, false,
-         E::CANT_PARSE_FILE, 1},
+         E::CANT_PARSE_FILE, 0},
+        // A malformed record is refused even when it is the last one.
+        {"ValueLengthOverTheLimit",
+         kHeader + "1\n8 Greeting 1\n5 3 10 1 3 0 \n2147483648 hello \n\n", false,
+         E::CANT_PARSE_FILE, 0},
+        {"NameLengthOverTheLimit", kHeader + "1\n65536 " + String(65536, 'n') + " 1\n", false,
+         E::CANT_PARSE_FILE, 0},
         {"HugeAttributeLength",
          kHeader + "2\n8 Greeting 1\n1000000000000000 3 10 1 3 0 \n0  \n\n" + kRecord2, false,
-         E::CANT_PARSE_FILE, 1},
+         E::CANT_PARSE_FILE, 0},
         // A bad record keeps what was read of it; only a record after it fails the read.
         {"StreamEndsInTheLastRecord", kHeader + "1\n8 Greeting 1\n5 3 10", true, E::NO_ERROR, 1},
         {"StreamEndsInAnEarlierRecord", kHeader + "2\n8 Greeting 1\n5 3 10", false,

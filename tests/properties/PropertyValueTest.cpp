@@ -151,9 +151,9 @@ TEST_F(PropertyValueTest, BadTextFailsTheStreamAndLeavesNoFiles) {
         {"", 0},
         {"4", 0},
         {"10 abc", 3},
-        {"1000000000000000 abc", 3},
+        {"1000000000000000 abc", 0},  // over the limit: refused before reading
         {"5000 " + pattern(100), 100},
-        {"-5 abc", 3},
+        {"-5 abc", 0},
     };
     for (const Case& c : cases) {
         {
