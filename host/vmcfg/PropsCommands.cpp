@@ -72,9 +72,10 @@ Json describe(const Property& p) {
 
 void printText(const Property& p, std::ostream& out) {
     Json d = describe(p);
-    out << p.name.text() << " " << p.index << "  read: " << d["read"].get<String>()
-        << "  write: " << d["write"].get<String>() << "  version " << int(p.attributes.version())
-        << "  type " << p.attributes.type() << (p.attributes.server_known() ? "  server_known" : "")
+    out << printable(p.name.text(), String::npos) << " " << p.index
+        << "  read: " << d["read"].get<String>() << "  write: " << d["write"].get<String>()
+        << "  version " << int(p.attributes.version()) << "  type " << p.attributes.type()
+        << (p.attributes.server_known() ? "  server_known" : "")
         << (p.attributes.forwardable() ? "  forwardable" : "") << "\n    value ("
         << p.value.length() << " bytes): " << printable(String(p.value), 200) << "\n";
 }
@@ -278,7 +279,7 @@ int PropsCommands::remove(bool json, std::ostream& out, std::ostream& err) {
     if (json)
         out << jsonText({{"removed", what}, {"instances", removed}, {"count", left}});
     else
-        out << "removed " << what << " (" << removed << " instances) from " << target_.describe()
-            << "; " << left << " properties left\n";
+        out << "removed " << printable(what, String::npos) << " (" << removed << " instances) from "
+            << printable(target_.describe(), String::npos) << "; " << left << " properties left\n";
     return 0;
 }

@@ -68,6 +68,8 @@ const Case kCases[] = {
     {"MissingFile", "props show /VM/config/absent", 2, "No such file or directory"},
     {"MissingMessageFile", "props remove --message /VM/absent Name", 2,
      "No such file or directory"},
+    {"ControlBytesShownEscaped", "props put --system \"$(printf 'Bad\\033Name')\" x", 0, "",
+     "props show --system", "Bad\\x1bName"},
     {"DirectoryIsNoSet", "props show /VM/config", 2, "not a regular file"},
     {"DotDotStaysInTheRoot", "props show /../../VM/config/sys_prop_db", 0, "", "",
      "english spanish french"},
