@@ -13,27 +13,13 @@
 #include "platform/FileSystem.h"
 #include "properties/FileProperties.h"
 #include "properties/LockedFile.h"
+#include "tests/properties/StoreTesting.h"
 #include "tests/testing/PlatformFixture.h"
 
 namespace {
 
 using A = PropertyAttributes;
 const Path kFile = "/VM/config/props";
-
-Property named(const String& name, const String& value) {
-    Property p;
-    p.name = Symbol(name);
-    p.attributes.set_readable(A::Server, true);
-    p.attributes.set_writeable(A::Server, true);
-    p.value.modify(value, 0);
-    return p;
-}
-
-String streamOf(const Properties& set) {
-    std::ostringstream out;
-    set.save(out);
-    return out.str();
-}
 
 // Runs body in a child process and returns its pid; the child exits 0 when
 // body returns true.

@@ -7,26 +7,12 @@
 #include "properties/MessageProperties.h"
 #include "properties/SubscriberProperties.h"
 #include "properties/SystemProperties.h"
+#include "tests/properties/StoreTesting.h"
 #include "tests/testing/PlatformFixture.h"
 
 namespace {
 
 using A = PropertyAttributes;
-
-Property named(const String& name, const String& value) {
-    Property p;
-    p.name = Symbol(name);
-    p.attributes.set_readable(A::Server, true);
-    p.attributes.set_writeable(A::Server, true);
-    p.value.modify(value, 0);
-    return p;
-}
-
-String streamOf(const Properties& set) {
-    std::ostringstream out;
-    set.save(out);
-    return out.str();
-}
 
 // Each test has a fresh root: nothing of an earlier root may stay open.
 class PropertyKindsTest : public PlatformFixture {
