@@ -3,17 +3,20 @@
 #include <functional>
 #include <string_view>
 
-#include "platform/FileStream.h"
 #include "platform/Path.h"
 #include "platform/Regex.h"
 #include "platform/String.h"
 
+class ConfigurationFile;
 class VantorConfigurationInfo;
 class VantorConfigurationInfoDB;
 
-// Parses one configuration-parameter file into a reader. The file is read a
-// line at a time (a last line without newline too), each line being, by the
-// first pattern that matches:
+// Parses one configuration-parameter file into a reader. Only a regular file
+// is read (a FIFO, device or directory is refused at once, without waiting).
+// The file is read a line at a time (a last line without newline too); a line
+// longer than ConfigurationFile::lineLimit bytes is a parse error, reported
+// with its beginning only. Otherwise each line is, by the first pattern that
+// matches:
 //   - a comment ("#" first) or blank line, skipped;
 //   - "precedence TYPE EXPRESSION": declares TYPE, whose value is EXPRESSION
 //     resolved now (environment terms ${NAME}, command terms $(COMMAND) giving
@@ -49,9 +52,10 @@ class ConfigurationParser {
     static bool parse_precedence(const String& expression, String& result,
                                  unsigned long debugLevel);
     // Visits the matches of the term pattern in expression from left to right,
-    // exactly as one RegexIterator over the whole expression yields them, until
-    // visit returns false. Long expressions are matched in pieces cut between
-    // terms, so the cost grows with the length, not with length times terms.
+    // with the subexpressions and texts that one RegexIterator over the whole
+    // expression yields, until visit returns false. Each match is made over
+    // just the text that decides it (offsets in it count from where that text
+    // starts), so the cost grows with the length, not with length times terms.
     static void forEachTerm(const String& expression,
                             const std::function<bool(const RegexMatch&)>& visit);
     // Cuts one key or value off the front of text: "^", termPattern and
@@ -71,7 +75,10 @@ class ConfigurationParser {
                                    const String& reason);
 
   private:
-    bool open(FileStream& in);
+    bool open(ConfigurationFile& in);
+    // Reports a line longer than ConfigurationFile::lineLimit, showing its
+    // beginning only.
+    void tooLong(const String& line);
     void parseLine(const String& line);
     void precedenceLine(const String& type, const String& expression, const String& line);
     void parameterLine(const String& type, const String& selector, const String& pairs,

@@ -1,12 +1,14 @@
 #include "host/vmcfg/ParamCommands.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <string_view>
 
 #include "config/ConfigurationInfo.h"
 #include "host/vmcfg/JsonText.h"
@@ -15,6 +17,62 @@
 namespace {
 
 using Json = nlohmann::json;
+
+// Human output shows names and values as text a terminal only displays:
+// control characters, DEL, C1 controls and bytes that are not UTF-8 are
+// written as \xNN, so a value cannot move the cursor or retitle the window.
+// Printable ASCII and well-formed UTF-8 above the C1 range pass unchanged.
+// A backslash is not escaped: human output is for reading, and the JSON
+// output is the one to parse.
+struct Shown {
+    std::string_view text;
+};
+
+// The length of the well-formed UTF-8 sequence of a printable character at
+// the front of text, or 0.
+std::size_t printableSequence(std::string_view text) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(0);
+    if (lead >= 0x20 && lead < 0x7f) return 1;
+    std::size_t length = lead >= 0xc2 && lead <= 0xdf   ? 2
+                         : lead >= 0xe0 && lead <= 0xef ? 3
+                         : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                        : 0;
+    if (length == 0 || text.size() < length) return 0;
+    // The second byte's range excludes overlong forms, surrogates, code points
+    // above U+10FFFF and, after 0xc2, the C1 controls.
+    unsigned char low = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : lead == 0xc2 ? 0xa0 : 0x80;
+    unsigned char high = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xbf) return 0;
+    return length;
+}
+
+std::ostream& operator<<(std::ostream& out, Shown shown) {
+    std::string_view text = shown.text;
+    while (!text.empty()) {
+        std::size_t length = printableSequence(text);
+        if (length != 0) {
+            out << text.substr(0, length);
+        } else {
+            static const char digits[] = "0123456789abcdef";
+            unsigned char c = static_cast<unsigned char>(text[0]);
+            out << "\\x" << digits[c >> 4] << digits[c & 15];
+            length = 1;
+        }
+        text.remove_prefix(length);
+    }
+    return out;
+}
+
+Shown shown(const String& text) {
+    return Shown{text};
+}
+
+Shown shown(const Symbol& symbol) {
+    return Shown{symbol.text()};
+}
 
 // What a reader's slot holds for key, if anything.
 const String* heldValue(const VantorConfigurationInfoDB& slot, const Symbol& key) {
@@ -38,7 +96,8 @@ ParamCommands::ParamCommands(CLI::App& app) : file_(ConfigurationInfo::defaultCo
     explain_->add_option("key", key_, "Parameter key")->required();
     addFile(explain_);
     check_ = group_->add_subcommand("check", "Parse the file; exit 1 when the parse fails");
-    check_->add_option("--debug", debugLevel_, "Parser debug level (0, >0, >10, >100)");
+    check_->add_option("--debug", debugLevel_, "Parser debug level (0, >0, >10, >100)")
+        ->check(CLI::Range(0L, std::numeric_limits<long>::max()));
     addFile(check_);
     types_ = group_->add_subcommand("types", "List the precedence types in slot order");
     addFile(types_);
@@ -50,25 +109,39 @@ bool ParamCommands::selected() const {
 }
 
 int ParamCommands::run(const GlobalOptions& options, std::ostream& out, std::ostream& err) {
-    if (check_->parsed()) return check(options.json, out);
     if (!readable(err)) return 2;
-    // A quiet reader: the file is parsed once and its diagnostics are failures only.
-    ConfigurationInfo info(Path(file_), 0);
-    if (get_->parsed()) return get(info, options.json, out, err);
-    if (explain_->parsed()) return explain(info, options.json, out);
-    return types(info, options.json, out);
+    // Apart from check, a quiet reader: the file is parsed once and its
+    // diagnostics are failures only.
+    ConfigurationInfo info(Path(file_), check_->parsed() ? debugLevel_ : 0);
+    int parsed = info.isInitialized() ? 0 : 1;
+    if (check_->parsed()) return check(info, options.json, out);
+    if (get_->parsed()) return std::max(get(info, options.json, out, err), parsed);
+    if (explain_->parsed()) return std::max(explain(info, options.json, out), parsed);
+    types(info, options.json, out);
+    return parsed;
 }
 
 bool ParamCommands::readable(std::ostream& err) const {
+    Path path(file_);
     struct stat info;
-    int error = 0;
-    if (FileSystem::stat(Path(file_), &info) != 0 || FileSystem::access(Path(file_), R_OK) != 0)
-        error = errno;
-    else if (S_ISDIR(info.st_mode))
-        error = EISDIR;
-    if (error == 0) return true;
-    err << "vmcfg: can't read configuration file " << file_ << ": " << std::strerror(error)
-        << std::endl;
+    String reason;
+    if (FileSystem::stat(path, &info) != 0) {
+        reason = std::strerror(errno);
+    } else if (S_ISDIR(info.st_mode)) {
+        reason = std::strerror(EISDIR);
+    } else if (!S_ISREG(info.st_mode)) {
+        reason = "not a regular file";
+    } else {
+        // Opening says what the reader will meet, where access() would judge
+        // by the real rather than the effective user.
+        int fd = FileSystem::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            reason = std::strerror(errno);
+        else
+            FileSystem::close(fd);
+    }
+    if (reason.empty()) return true;
+    err << "vmcfg: can't read configuration file " << shown(file_) << ": " << reason << std::endl;
     return false;
 }
 
@@ -87,9 +160,10 @@ int ParamCommands::get(const VantorConfigurationInfo& info, bool json, std::ostr
         }
         out << jsonText(reply);
     } else if (found) {
-        out << value << " (" << type << "=" << typeValue << ")" << std::endl;
+        out << shown(value) << " (" << shown(type) << "=" << shown(typeValue) << ")" << std::endl;
     } else {
-        err << "vmcfg: " << key_ << ": no precedence type holds this key in " << file_ << std::endl;
+        err << "vmcfg: " << shown(key_) << ": no precedence type holds this key in " << shown(file_)
+            << std::endl;
     }
     return found ? 0 : 1;
 }
@@ -113,9 +187,11 @@ int ParamCommands::explain(const VantorConfigurationInfo& info, bool json,
                             {"value", held ? Json(*held) : Json(nullptr)},
                             {"wins", wins}});
         } else {
-            out << "slot " << slot << ": " << db->paramType() << "=" << db->paramValue() << "  "
-                << (held ? "holds " + key_ + "=" + *held : "does not hold " + key_)
-                << (wins ? "  <- wins" : "") << std::endl;
+            out << "slot " << slot << ": " << shown(db->paramType()) << "="
+                << shown(db->paramValue()) << "  " << (held ? "holds " : "does not hold ")
+                << shown(key_);
+            if (held) out << "=" << shown(*held);
+            out << (wins ? "  <- wins" : "") << std::endl;
         }
         ++slot;
     }
@@ -127,26 +203,26 @@ int ParamCommands::explain(const VantorConfigurationInfo& info, bool json,
         }
         out << jsonText(reply);
     } else if (found) {
-        out << key_ << "=" << value << " from " << winner << "=" << winnerValue << std::endl;
+        out << shown(key_) << "=" << shown(value) << " from " << shown(winner) << "="
+            << shown(winnerValue) << std::endl;
     } else {
-        out << key_ << ": no precedence type holds this key" << std::endl;
+        out << shown(key_) << ": no precedence type holds this key" << std::endl;
     }
     return found ? 0 : 1;
 }
 
-int ParamCommands::check(bool json, std::ostream& out) const {
-    ConfigurationInfo info(Path(file_), debugLevel_);
+int ParamCommands::check(const VantorConfigurationInfo& info, bool json, std::ostream& out) const {
     bool ok = info.isInitialized();
     std::size_t count = info.precedenceSlots().size();
     if (json)
         out << jsonText({{"file", file_}, {"ok", ok}, {"types", count}});
     else
-        out << file_ << ": " << (ok ? "ok" : "failed") << ", " << count << " precedence type"
+        out << shown(file_) << ": " << (ok ? "ok" : "failed") << ", " << count << " precedence type"
             << (count == 1 ? "" : "s") << std::endl;
     return ok ? 0 : 1;
 }
 
-int ParamCommands::types(const VantorConfigurationInfo& info, bool json, std::ostream& out) const {
+void ParamCommands::types(const VantorConfigurationInfo& info, bool json, std::ostream& out) const {
     Json rows = Json::array();
     std::size_t slot = 0;
     for (const VantorConfigurationInfoDB* db : info.precedenceSlots()) {
@@ -155,9 +231,9 @@ int ParamCommands::types(const VantorConfigurationInfo& info, bool json, std::os
                             {"type", db->paramType().text()},
                             {"type_value", db->paramValue()}});
         else
-            out << slot << " " << db->paramType() << "=" << db->paramValue() << std::endl;
+            out << slot << " " << shown(db->paramType()) << "=" << shown(db->paramValue())
+                << std::endl;
         ++slot;
     }
     if (json) out << jsonText({{"file", file_}, {"types", rows}});
-    return 0;
 }

@@ -16,10 +16,14 @@ class VantorConfigurationInfo;
 //   param explain KEY    every precedence type, whether it holds KEY, the winner
 //   param check          parses (--debug N for the parser's own tracing)
 //   param types          the precedence types in slot order with their values
-// Each takes --file PATH (a platform path). Exit status: 0 success; 1 key not
-// found (get, explain) or parse failed (check); 2 unreadable file. The
-// reader's own diagnostics go to standard error as it writes them. The caller
-// must hold the run token while run() runs.
+// Each takes --file PATH (a platform path), which must be a readable regular
+// file. Exit status, the same for every command: 2 bad usage (including a
+// negative --debug) or a file that is missing, unreadable or not regular; 1
+// key not found (get, explain) or the parse failed (what the reader stored is
+// still shown); 0 otherwise. The reader's own diagnostics go to standard
+// error as it writes them. Human output writes names and values with control
+// characters and bytes that are not UTF-8 as \xNN (JSON output escapes as
+// JSON does). The caller must hold the run token while run() runs.
 class ParamCommands {
   public:
     // Registers the group and its commands on app; options are bound to this
@@ -35,9 +39,10 @@ class ParamCommands {
     int get(const VantorConfigurationInfo& info, bool json, std::ostream& out,
             std::ostream& err) const;
     int explain(const VantorConfigurationInfo& info, bool json, std::ostream& out) const;
-    int check(bool json, std::ostream& out) const;
-    int types(const VantorConfigurationInfo& info, bool json, std::ostream& out) const;
-    // Whether the file can be read; says why not on err.
+    int check(const VantorConfigurationInfo& info, bool json, std::ostream& out) const;
+    void types(const VantorConfigurationInfo& info, bool json, std::ostream& out) const;
+    // Whether the file is a regular file that can be opened for reading; says
+    // why not on err.
     bool readable(std::ostream& err) const;
 
     CLI::App* group_;
