@@ -3,9 +3,11 @@
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 DEMO_ROOT ?= $(BUILD)/demo-root
 
-.PHONY: all setup build run test asan bench format clean
+.PHONY: all setup build run test asan bench format clean fuzz
 
 all: build
 
@@ -31,6 +33,15 @@ asan: setup $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
+
+# libFuzzer targets (clang): each runs FUZZ_SECONDS on a copy of its seeds.
+$(FUZZ_BUILD)/build.ninja: | setup
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCFGADM_FUZZ=ON \
+		-DCFGADM_BENCH=OFF
+
+fuzz: setup $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	./fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 bench: build
 	./scripts/bench.sh $(BUILD)
