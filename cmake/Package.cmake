@@ -23,6 +23,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # package, and the install-time files see the prefix /usr.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
 # Dependencies: dpkg-shlibdeps finds the libraries the binaries link (libc6,
