@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "config_adm_version.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
@@ -13,8 +14,6 @@
 #include "host/vmcfg/InitCommand.h"
 #include "host/vmcfg/ParamCommands.h"
 #include "host/vmcfg/PropsCommands.h"
-
-#include "config_adm_version.h"
 
 namespace {
 

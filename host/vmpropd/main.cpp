@@ -11,13 +11,12 @@
 #include <iostream>
 #include <optional>
 
+#include "config_adm_version.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/MsgServer.h"
 #include "host/vmpropd/PropertyOwner.h"
 #include "platform/Trace.h"
-
-#include "config_adm_version.h"
 
 namespace {
 
