@@ -16,7 +16,8 @@ root=$stage$prefix
 pc=$(find "$root" -name config_adm.pc)
 [ -n "$pc" ] || fail "no config_adm.pc"
 libdir=$(dirname "$(dirname "$pc")")
-export PKG_CONFIG_LIBDIR=$(dirname "$pc") PKG_CONFIG_SYSROOT_DIR=$stage
+PKG_CONFIG_LIBDIR=$(dirname "$pc")
+export PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR=$stage
 
 for lib in config_adm vmplatform; do
   readelf -d "$libdir/lib$lib.so" | grep -q "SONAME.*\[lib$lib\.so\.${CFGADM_VERSION%%.*}\]" ||
@@ -34,10 +35,12 @@ grep -q "^ExecStart=$prefix/bin/vmpropd " "$root/lib/systemd/system/vmpropd@.ser
 [ ! -e "$root/include/config_adm/host" ] || fail "headers of the stand-in installed"
 
 # Every public header compiles on its own.
-export CXX cflags="$(pkg-config --cflags config_adm) -Wall -Wextra"
+cflags="$(pkg-config --cflags config_adm) -Wall -Wextra"
+export CXX cflags
+# shellcheck disable=SC2016  # expanded by the inner shell
 (cd "$root/include/config_adm" && find . -name '*.h' | sed 's|^\./||') |
-  xargs -P 2 -I{} sh -c 'echo "#include \"{}\"" | $CXX $cflags -fsyntax-only -x c++ - ||
-                         { echo "{} does not compile alone" >&2; exit 255; }'
+  xargs -P 2 -n 1 sh -c 'echo "#include \"$1\"" | $CXX $cflags -fsyntax-only -x c++ - ||
+                         { echo "$1 does not compile alone" >&2; exit 255; }' sh
 
 # A platform program: reads a parameter through the module.
 cat >"$tmp/probe.cpp" <<'EOF'
