@@ -6,8 +6,10 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 DEMO_ROOT ?= $(BUILD)/demo-root
+# make install: where to (DESTDIR stages the tree elsewhere, as usual).
+PREFIX ?= /usr/local
 
-.PHONY: all setup build run test asan bench format clean fuzz
+.PHONY: all setup build run test asan bench format clean fuzz install deb
 
 all: build
 
@@ -15,7 +17,7 @@ setup:
 	@./scripts/setup.sh
 
 $(BUILD)/build.ninja: | setup
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 build: setup $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -42,6 +44,16 @@ $(FUZZ_BUILD)/build.ninja: | setup
 fuzz: setup $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	./fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# The prefix is given again at install time: a build tree serves any PREFIX.
+# As root into the live system, the loader's cache learns the new libraries.
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+	@if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" = 0 ]; then ldconfig; fi
+
+# The Debian package (under /usr) from the build's binaries: $(BUILD)/*.deb
+deb: build
+	cd $(BUILD) && cpack -G DEB
 
 bench: build
 	./scripts/bench.sh $(BUILD)

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "config_adm_version.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
@@ -27,6 +28,10 @@ void applyGlobals(const GlobalOptions& options) {
 int main(int argc, char** argv) {
     CLI::App app{"vmcfg: administration of the configuration module"};
     GlobalOptions options;
+    app.set_version_flag("--version", [] {
+        return std::string("vmcfg (config_adm) ") + CFGADM_VERSION + "\nmodule libconfig_adm " +
+               config_adm_version();
+    });
     app.add_option("--root", options.root, "Platform root directory (default: / or $VM_ROOT)");
     app.add_flag("--json", options.json, "Machine-readable output (JSON)");
     app.add_option("--box", options.box, "Processor box number of this process")
@@ -40,6 +45,8 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <optional>
 
+#include "config_adm_version.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/MsgServer.h"
@@ -79,6 +80,10 @@ int serve(std::uint16_t box) {
 int main(int argc, char** argv) {
     CLI::App app{"vmpropd: applies remote property updates on the box that owns the kinds"};
     Options options;
+    app.set_version_flag("--version", [] {
+        return std::string("vmpropd (config_adm) ") + CFGADM_VERSION + "\nmodule libconfig_adm " +
+               config_adm_version();
+    });
     app.add_option("--root", options.root, "Platform root directory (default: / or $VM_ROOT)");
     app.add_option("--box", options.box, "Processor box number served (default 333)")
         ->check(CLI::Range(1, 65535));
@@ -88,6 +93,8 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

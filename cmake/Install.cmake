@@ -1,0 +1,105 @@
+# Installation: the version, `make install` (cmake --install), the public
+# headers, config_adm.pc, manual pages, bash completion, systemd units and
+# /etc/default/vmplatform, and the install test. Included from CMakeLists.txt
+# once the libraries and HOST_PROGRAM_TARGETS are defined.
+#
+# Paths that depend on the prefix (config_adm.pc, the units, the default file)
+# are made at install time from the prefix given then, so one build tree serves
+# `cmake --install build --prefix /usr/local`, a DESTDIR staging and CPack's
+# /usr package alike.
+
+# On Debian the multiarch directory is searched by the loader and pkg-config
+# under /usr and /usr/local alike, so it is the library directory for both.
+if(CMAKE_LIBRARY_ARCHITECTURE AND NOT DEFINED CACHE{CMAKE_INSTALL_LIBDIR})
+  set(CMAKE_INSTALL_LIBDIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}"
+      CACHE PATH "Object code libraries (LIBDIR)")
+endif()
+include(GNUInstallDirs)
+
+# ---- one version source: project(VERSION) -> config_adm_version.h, and
+# config_adm_version() in the module for the version of the loaded library.
+set(CFGADM_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/config_adm_version.h.in
+               ${CFGADM_GENERATED_DIR}/config_adm_version.h @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/config_adm_version.cpp.in
+               ${CFGADM_GENERATED_DIR}/config_adm_version.cpp @ONLY)
+target_sources(config_adm_obj PRIVATE ${CFGADM_GENERATED_DIR}/config_adm_version.cpp)
+# (the generated unit finds the header beside it; programs through config_adm)
+target_include_directories(config_adm PUBLIC ${CFGADM_GENERATED_DIR})
+
+set_target_properties(config_adm vmplatform PROPERTIES
+                      VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+
+# ---- libraries and every host program (mkgf_act, vmadmd... once they exist)
+install(TARGETS config_adm vmplatform LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS ${HOST_PROGRAM_TARGETS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# ---- manual pages: man1 from each program's own --help (help2man), man5
+# hand-written (packaging/man/*.5); gzip -9n as Debian ships them.
+set(CFGADM_MAN_DIR ${CMAKE_BINARY_DIR}/man)
+find_program(HELP2MAN help2man)
+find_program(GZIP gzip REQUIRED)
+set(CFGADM_MAN_PAGES)
+if(HELP2MAN)
+  foreach(prog ${HOST_PROGRAM_TARGETS})
+    set(extra ${CMAKE_SOURCE_DIR}/packaging/man/${prog}.h2m)
+    if(NOT EXISTS ${extra})
+      set(extra "")
+    endif()
+    add_custom_command(
+      OUTPUT ${CFGADM_MAN_DIR}/${prog}.1.gz
+      COMMAND ${CMAKE_SOURCE_DIR}/packaging/man/help2man.sh ${HELP2MAN} $<TARGET_FILE:${prog}>
+              ${prog} ${PROJECT_VERSION} ${CFGADM_MAN_DIR}/${prog}.1 ${extra}
+      COMMAND ${GZIP} -9nf ${CFGADM_MAN_DIR}/${prog}.1
+      DEPENDS ${prog} ${CMAKE_SOURCE_DIR}/packaging/man/help2man.sh ${extra}
+      COMMENT "Manual page ${prog}(1)" VERBATIM)
+    list(APPEND CFGADM_MAN_PAGES ${CFGADM_MAN_DIR}/${prog}.1.gz)
+    install(FILES ${CFGADM_MAN_DIR}/${prog}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
+else()
+  message(WARNING "help2man not found (Debian package help2man, see scripts/setup.sh): "
+                  "no man1 pages are built or installed")
+endif()
+file(GLOB CFGADM_MAN5_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/packaging/man/*.5)
+foreach(page ${CFGADM_MAN5_SOURCES})
+  get_filename_component(name ${page} NAME)
+  add_custom_command(
+    OUTPUT ${CFGADM_MAN_DIR}/${name}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CFGADM_MAN_DIR}
+    COMMAND ${GZIP} -9n -c ${page} > ${CFGADM_MAN_DIR}/${name}.gz
+    DEPENDS ${page} COMMENT "Manual page ${name}")
+  list(APPEND CFGADM_MAN_PAGES ${CFGADM_MAN_DIR}/${name}.gz)
+  install(FILES ${CFGADM_MAN_DIR}/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+endforeach()
+add_custom_target(manpages ALL DEPENDS ${CFGADM_MAN_PAGES})
+
+# ---- bash completion
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/bash-completion/vmcfg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
+# ---- install time: public headers (the closure of the exported ones),
+# config_adm.pc, systemd units of the installed programs, the default file.
+install(CODE "
+  set(CFGADM_SOURCE_DIR \"${CMAKE_SOURCE_DIR}\")
+  set(CFGADM_BINARY_DIR \"${CMAKE_BINARY_DIR}\")
+  set(CFGADM_GENERATED_DIR \"${CFGADM_GENERATED_DIR}\")
+  set(CFGADM_VERSION \"${PROJECT_VERSION}\")
+  set(CFGADM_PROGRAMS \"${HOST_PROGRAM_TARGETS}\")
+  set(CFGADM_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+  set(CFGADM_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+  set(CFGADM_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
+")
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/InstallTime.cmake)
+
+# ---- the install test: a DESTDIR staging, a program built with pkg-config
+# only; the package test (root only) lives in Package.cmake.
+set(CFGADM_TEST_FLAGS "")
+if(CFGADM_SANITIZE)
+  # A program linked to instrumented libraries needs the runtime first.
+  set(CFGADM_TEST_FLAGS "-fsanitize=address,undefined")
+endif()
+add_test(NAME install.staged
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/install/install_test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(install.staged PROPERTIES
+  TIMEOUT 300
+  ENVIRONMENT "CXX=${CMAKE_CXX_COMPILER};CFGADM_TEST_FLAGS=${CFGADM_TEST_FLAGS};CFGADM_VERSION=${PROJECT_VERSION}")

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# install_test.sh BUILD: installs BUILD into a temporary DESTDIR under a prefix
+# of its own, checks the tree, compiles every public header alone and a small
+# program with `pkg-config --cflags --libs config_adm` only, and runs it.
+set -euo pipefail
+build=$1
+CXX=${CXX:-c++}
+: "${CFGADM_VERSION:?set by CTest: the project version}"
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/cfgadm-install.XXXXXX")
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+stage=$tmp/stage prefix=/opt/cfgadm
+DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >"$tmp/log" || { cat "$tmp/log"; fail "install"; }
+root=$stage$prefix
+pc=$(find "$root" -name config_adm.pc)
+[ -n "$pc" ] || fail "no config_adm.pc"
+libdir=$(dirname "$(dirname "$pc")")
+PKG_CONFIG_LIBDIR=$(dirname "$pc")
+export PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR=$stage
+
+for lib in config_adm vmplatform; do
+  readelf -d "$libdir/lib$lib.so" | grep -q "SONAME.*\[lib$lib\.so\.${CFGADM_VERSION%%.*}\]" ||
+    fail "lib$lib.so has no SONAME lib$lib.so.${CFGADM_VERSION%%.*}"
+done
+for program in "$root"/bin/*; do
+  [ -f "$root/share/man/man1/$(basename "$program").1.gz" ] || fail "no man page for $program"
+done
+for f in bin/vmcfg bin/vmpropd share/man/man5/config_adm.5.gz lib/systemd/system/vmpropd@.service \
+  etc/default/vmplatform share/bash-completion/completions/vmcfg; do
+  [ -e "$root/$f" ] || fail "$f not installed"
+done
+grep -q "^ExecStart=$prefix/bin/vmpropd " "$root/lib/systemd/system/vmpropd@.service" ||
+  fail "vmpropd@.service does not start $prefix/bin/vmpropd"
+[ ! -e "$root/include/config_adm/host" ] || fail "headers of the stand-in installed"
+
+# Every public header compiles on its own.
+cflags="$(pkg-config --cflags config_adm) -Wall -Wextra"
+export CXX cflags
+# shellcheck disable=SC2016  # expanded by the inner shell
+(cd "$root/include/config_adm" && find . -name '*.h' | sed 's|^\./||') |
+  xargs -P 2 -n 1 sh -c 'echo "#include \"$1\"" | $CXX $cflags -fsyntax-only -x c++ - ||
+                         { echo "$1 does not compile alone" >&2; exit 255; }' sh
+
+# A platform program: reads a parameter through the module.
+cat >"$tmp/probe.cpp" <<'EOF'
+#include <iostream>
+
+#include "config/ConfigurationInfo.h"
+#include "config_adm_version.h"
+
+int main() {
+    ConfigurationInfo info(ConfigurationInfo::defaultConfigFile, 0);
+    String value;
+    Symbol type, typeValue;
+    if (!info.configGet(Symbol("max_ports"), value, type, typeValue)) return 1;
+    std::cout << config_adm_version() << " " << value << " " << type.text() << "="
+              << typeValue.text() << "\n";
+}
+EOF
+# shellcheck disable=SC2046,SC2086
+$CXX ${CFGADM_TEST_FLAGS:-} "$tmp/probe.cpp" -o "$tmp/probe" $(pkg-config --cflags --libs config_adm)
+mkdir -p "$tmp/root/VM/config"
+printf 'precedence node vm7\nnode vm7 : max_ports=48\n' >"$tmp/root/VM/config/config_params"
+out=$(VM_ROOT=$tmp/root LD_LIBRARY_PATH=$libdir "$tmp/probe")
+[ "$out" = "$CFGADM_VERSION 48 node=vm7" ] || fail "probe printed '$out'"
+
+out=$(LD_LIBRARY_PATH=$libdir "$root/bin/vmcfg" --version)
+[ "$out" = "vmcfg (config_adm) $CFGADM_VERSION"$'\n'"module libconfig_adm $CFGADM_VERSION" ] ||
+  fail "vmcfg --version printed '$out'"
+
+# Completion: commands of a group, classes after --access.
+source "$root/share/bash-completion/completions/vmcfg"
+complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vmcfg; echo "${COMPREPLY[*]}"; }
+[ "$(complete_words vmcfg --root /r props '')" = "show check put remove" ] || fail "completion: props"
+[ "$(complete_words vmcfg props show --access R)" = "Restricted" ] || fail "completion: --access"
+echo "installed tree under $prefix: ok"
