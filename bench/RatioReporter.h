@@ -75,8 +75,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
             std::printf("%-40s %-36s %5s %9s %8s\n", p.measured.c_str(), p.anchor.c_str(), clock,
                         ratio, goal);
             if (all)
-                std::fprintf(all, "%s\t%s\t%s\t%s\t%s\t%s\n", program_.c_str(),
-                             p.measured.c_str(), p.anchor.c_str(), clock, ratio, goal);
+                std::fprintf(all, "%s\t%s\t%s\t%s\t%s\t%s\n", program_.c_str(), p.measured.c_str(),
+                             p.anchor.c_str(), clock, ratio, goal);
         }
         for (const auto& [what, figure] : notes_) {
             std::printf("%-40s %s\n", what.c_str(), figure.c_str());

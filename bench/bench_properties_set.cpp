@@ -284,8 +284,8 @@ double heapPerProperty(int n) {
     MemoryInput in(bytes.data(), bytes.size());
     set->obtain(in, true);
     auto after = mallinfo2();
-    double held = static_cast<double>((after.uordblks + after.hblkhd) -
-                                      (before.uordblks + before.hblkhd));
+    double held =
+        static_cast<double>((after.uordblks + after.hblkhd) - (before.uordblks + before.hblkhd));
     delete set;
     return held / n;
 }
@@ -297,8 +297,8 @@ double minimalHeapPerProperty(int n) {
     auto* set = new MinimalSet;
     minimalRead(bytes, *set);
     auto after = mallinfo2();
-    double held = static_cast<double>((after.uordblks + after.hblkhd) -
-                                      (before.uordblks + before.hblkhd));
+    double held =
+        static_cast<double>((after.uordblks + after.hblkhd) - (before.uordblks + before.hblkhd));
     delete set;
     return held / n;
 }

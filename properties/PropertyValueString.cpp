@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <istream>
-#include <utility>
 #include <ostream>
+#include <utility>
 
 namespace {
 

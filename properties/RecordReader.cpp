@@ -73,7 +73,9 @@ class RecordAttributes {
 };
 
 RecordReader::RecordReader(std::istream& in)
-    : in_(in), buffer_(in.rdbuf()), usable_(buffer_ != nullptr && in.getloc() == std::locale::classic()) {}
+    : in_(in),
+      buffer_(in.rdbuf()),
+      usable_(buffer_ != nullptr && in.getloc() == std::locale::classic()) {}
 
 bool RecordReader::read(Property& p, bool trailingLine, bool freshAttributes) {
     if (!usable_ || in_.rdstate() != std::ios::goodbit ||
