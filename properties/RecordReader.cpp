@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <locale>
+#include <string_view>
 
 #include "properties/PropertyValueString.h"
 
@@ -77,6 +78,64 @@ RecordReader::RecordReader(std::istream& in)
       buffer_(in.rdbuf()),
       usable_(buffer_ != nullptr && in.getloc() == std::locale::classic()) {}
 
+// The fields of one record as they lie in the buffer.
+struct RecordFields {
+    std::string_view name;
+    unsigned long index = 0;
+    unsigned long attributeCount = 0;
+    unsigned char attributes[8] = {};
+    std::string_view value;
+};
+
+namespace {
+
+// Line 1: name length, one character, the name, white space, the index, one
+// character. Returns where line 2 starts, or null.
+const char* parseNameLine(const char* at, const char* end, RecordFields& fields) {
+    unsigned long nameLength = 0;
+    if (!decimal(at, end, 5, nameLength) || nameLength > Property::maxNameLength) return nullptr;
+    ++at;
+    if (static_cast<unsigned long>(end - at) < nameLength) return nullptr;
+    fields.name = std::string_view(at, nameLength);
+    at += nameLength;
+    while (at < end && isSpace(*at)) ++at;
+    if (!decimal(at, end, 9, fields.index)) return nullptr;
+    return at + 1;
+}
+
+// Line 2: the attribute record, at most room bytes, and its line end.
+const char* parseAttributeLine(const char* at, const char* end, std::size_t room,
+                               RecordFields& fields) {
+    unsigned long& count = fields.attributeCount;
+    if (at >= end || !decimal(at, end, 3, count) || count > room ||
+        count > sizeof fields.attributes)
+        return nullptr;
+    ++at;
+    for (unsigned long i = 0; i < count; ++i) {
+        unsigned value = 0;
+        if (at >= end || !hexadecimal(at, end, value)) return nullptr;
+        fields.attributes[i] = static_cast<unsigned char>(value & 0xff);
+        ++at;
+    }
+    return at + 1;
+}
+
+// Line 3: the value's length, one character, the bytes, one character, the
+// line end, and the empty line when asked for. Returns the end of it all.
+const char* parseValueLine(const char* at, const char* end, bool trailingLine,
+                           RecordFields& fields) {
+    unsigned long length = 0;
+    if (at >= end || !decimal(at, end, 4, length) || length >= PropertyValueBase::FileRequired)
+        return nullptr;
+    ++at;
+    std::size_t after = trailingLine ? 3 : 2;
+    if (static_cast<std::size_t>(end - at) < length + after) return nullptr;
+    fields.value = std::string_view(at, length);
+    return at + length + after;
+}
+
+}  // namespace
+
 bool RecordReader::read(Property& p, bool trailingLine, bool freshAttributes) {
     if (!usable_ || in_.rdstate() != std::ios::goodbit ||
         (in_.flags() & std::ios::basefield) != std::ios::dec)
@@ -84,62 +143,29 @@ bool RecordReader::read(Property& p, bool trailingLine, bool freshAttributes) {
     const char* begin = GetArea::next(buffer_);
     const char* end = GetArea::end(buffer_);
     if (begin == nullptr || begin >= end) return false;
-    const char* at = begin;
-
-    // Line 1: name length, one character, the name, white space, the index,
-    // one character.
-    unsigned long nameLength = 0;
-    if (!decimal(at, end, 5, nameLength) || nameLength > Property::maxNameLength) return false;
-    ++at;
-    if (static_cast<unsigned long>(end - at) < nameLength) return false;
-    const char* name = at;
-    at += nameLength;
-    while (at < end && isSpace(*at)) ++at;
-    unsigned long index = 0;
-    if (!decimal(at, end, 9, index)) return false;
-    ++at;
-
-    // Line 2: the attribute record, no longer than the one it replaces.
-    String* record = &RecordAttributes::record(p.attributes);
-    std::size_t have = freshAttributes ? PropertyAttributes().length() : record->size();
-    unsigned long count = 0;
-    if (at >= end || !decimal(at, end, 3, count) || count > have) return false;
-    ++at;
-    unsigned char bytes[8];
-    if (count > sizeof bytes) return false;
-    for (unsigned long i = 0; i < count; ++i) {
-        unsigned value = 0;
-        if (at >= end || !hexadecimal(at, end, value)) return false;
-        bytes[i] = static_cast<unsigned char>(value & 0xff);
-        ++at;
-    }
-    ++at;
-
-    // Line 3: the value's length, one character, the bytes, one character;
-    // then the line end, and the empty line when asked for.
-    unsigned long valueLength = 0;
-    if (at >= end || !decimal(at, end, 4, valueLength) ||
-        valueLength >= PropertyValueBase::FileRequired)
-        return false;
-    ++at;
-    std::size_t after = trailingLine ? 3 : 2;
-    if (static_cast<std::size_t>(end - at) < valueLength + after) return false;
-    const char* value = at;
-    at += valueLength + after;
-
-    // Everything is there: take it.
-    in_.unsetf(std::ios::skipws);
-    if (nameLength == lastName_.length() &&
-        std::memcmp(name, lastName_.text().data(), nameLength) == 0)
-        p.name = lastName_;
-    else
-        p.name = lastName_ = Symbol(String(name, nameLength));
-    p.index = static_cast<std::uint32_t>(index);
-    if (freshAttributes) p.attributes = PropertyAttributes();
-    record = &RecordAttributes::record(p.attributes);
-    for (unsigned long i = 0; i < count; ++i) (*record)[i] = static_cast<char>(bytes[i]);
-    p.attributes.synch_bitfields();
-    p.value.change_rep(new PropertyValueString(String(value, valueLength)), false);
+    RecordFields fields;
+    std::size_t room = freshAttributes ? PropertyAttributes().length()
+                                       : RecordAttributes::record(p.attributes).size();
+    const char* at = parseNameLine(begin, end, fields);
+    if (at != nullptr) at = parseAttributeLine(at, end, room, fields);
+    if (at != nullptr) at = parseValueLine(at, end, trailingLine, fields);
+    if (at == nullptr) return false;
+    take(fields, p, freshAttributes);
     GetArea::consume(buffer_, static_cast<int>(at - begin));
     return true;
+}
+
+void RecordReader::take(const RecordFields& fields, Property& p, bool freshAttributes) {
+    in_.unsetf(std::ios::skipws);
+    if (fields.name == lastName_.text())
+        p.name = lastName_;
+    else
+        p.name = lastName_ = Symbol(String(fields.name));
+    p.index = static_cast<std::uint32_t>(fields.index);
+    if (freshAttributes) p.attributes = PropertyAttributes();
+    String& record = RecordAttributes::record(p.attributes);
+    for (unsigned long i = 0; i < fields.attributeCount; ++i)
+        record[i] = static_cast<char>(fields.attributes[i]);
+    p.attributes.synch_bitfields();
+    p.value.change_rep(new PropertyValueString(String(fields.value)), false);
 }

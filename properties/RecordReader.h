@@ -5,6 +5,8 @@
 #include "platform/Symbol.h"
 #include "properties/Property.h"
 
+struct RecordFields;
+
 // The fast way through a property record (Property.h, operator>>): parses
 // the record straight from the bytes the stream has already buffered, with
 // no formatted extraction, and builds the value's representation once with
@@ -37,6 +39,9 @@ class RecordReader {
     void remember(Symbol name) { lastName_ = name; }
 
   private:
+    // Fills p from fields that are all there.
+    void take(const RecordFields& fields, Property& p, bool freshAttributes);
+
     std::istream& in_;
     std::streambuf* buffer_;
     bool usable_;
