@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     batches->shortValues = makeBatch(0);
     batches->largeValues = makeBatch(8 * 1024);
 
-    RatioReporter reporter;
+    RatioReporter reporter("bench_property_records");
     for (const char* kind : {"short", "8KiB"}) {
         reporter.compare(String("BM_WriteRecords/") + kind, String("BM_RawWrite/") + kind);
         reporter.compare(String("BM_ReadRecords/") + kind, String("BM_RawRead/") + kind);

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <vector>
 
 #include "config/ConfigurationFile.h"
+#include "config/TermScanner.h"
 #include "config/VantorConfigurationInfo.h"
 #include "platform/Symbol.h"
 
@@ -13,13 +15,13 @@ namespace {
 
 const String commentPattern = "^[ \t]*(#.*$|$)";
 const String parameterPattern = "^[ \t]*([^ \t]+)[ \t]+([^ \t]+)[ \t]*:[ \t]*(.*)";
-const String keyTerm = "([^ \t=]+)";
-const String keyRest = "[ \t]*=[ \t]*(.*)";
-const String valueTerm = "([^ \t]*)";
-const String valueRest = "[ \t]*(.*)";
 
 // How much of a line over the limit its report shows.
 constexpr std::size_t tooLongShown = 256;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 String precedencePattern() {
     return "^[ \t]*precedence[ \t]+([^ \t]+)[ \t]+((" +
@@ -27,6 +29,35 @@ String precedencePattern() {
 }
 
 }  // namespace
+
+// The type is the first word and must be followed by a blank; the selector
+// is the whole second word when blanks and ":" follow it, else the second
+// word up to its last ":" (at least one character before it); the pairs
+// start after that ":" and its blanks.
+bool ConfigurationParser::parameterParts(std::string_view line, ParameterParts& parts) {
+    std::size_t size = line.size(), at = 0;
+    while (at < size && isBlank(line[at])) ++at;
+    std::size_t type = at;
+    while (at < size && !isBlank(line[at])) ++at;
+    if (at == type || at == size) return false;
+    parts.type = line.substr(type, at - type);
+    while (at < size && isBlank(line[at])) ++at;
+    std::size_t selector = at;
+    while (at < size && !isBlank(line[at])) ++at;
+    if (at == selector) return false;
+    std::size_t word = at, colon = at;
+    while (colon < size && isBlank(line[colon])) ++colon;
+    if (colon == size || line[colon] != ':') {
+        colon = line.rfind(':', word - 1);
+        if (colon == std::string_view::npos || colon <= selector) return false;
+        word = colon;
+    }
+    parts.selector = line.substr(selector, word - selector);
+    std::size_t pairs = colon + 1;
+    while (pairs < size && isBlank(line[pairs])) ++pairs;
+    parts.pairs = line.substr(pairs);
+    return true;
+}
 
 ConfigurationParser::ConfigurationParser(VantorConfigurationInfo& info, const Path& file)
     : info_(info),
@@ -95,13 +126,10 @@ void ConfigurationParser::parseLine(const String& line) {
     bool maybePrecedence = line.compare(text, 10, "precedence") == 0;
     RegexMatch match;
     if (maybeComment && comment_.search(line, match)) return;
-    if (maybePrecedence && precedence_.search(line, match)) {
+    if (maybePrecedence && precedence_.search(line, match))
         precedenceLine(match.str(1), match.str(2), line);
-    } else if (parameter_.search(line, match)) {
-        parameterLine(match.str(1), match.str(2), match.str(3), line);
-    } else {
-        error(line, String());
-    }
+    else
+        parameterLine(line);
 }
 
 void ConfigurationParser::precedenceLine(const String& type, const String& expression,
@@ -121,55 +149,69 @@ void ConfigurationParser::precedenceLine(const String& type, const String& expre
     ++info_.slotCount;
 }
 
-void ConfigurationParser::parameterLine(const String& type, const String& selector,
-                                        const String& pairs, const String& line) {
-    auto entry = info_.types.find(Symbol(type));
-    if (entry == info_.types.end()) {
-        error(line, "Unknown parameter type: " + type);
+void ConfigurationParser::parameterLine(const String& line) {
+    ParameterParts parts;
+    if (!parameterParts(line, parts)) {
+        error(line, String());
+        return;
+    }
+    VantorConfigurationInfoDB* db = findType(parts.type);
+    if (db == nullptr) {
+        error(line, "Unknown parameter type: " + String(parts.type));
         return;
     }
     if (debugLevel_ != 0)
-        std::cerr << "Found an entry for " << type << ", found_type=" << selector << std::endl;
+        std::cerr << "Found an entry for " << parts.type << ", found_type=" << parts.selector
+                  << std::endl;
     // Lines for other values of the type are not examined at all, so their
     // pairs may be malformed without an error.
-    if (selector != entry->second->paramValue()) return;
-    readPairs(*entry->second, pairs, line);
+    if (parts.selector != db->paramValue()) return;
+    readPairs(*db, parts.pairs, line);
 }
 
-void ConfigurationParser::readPairs(VantorConfigurationInfoDB& db, const String& pairs,
+VantorConfigurationInfoDB* ConfigurationParser::findType(std::string_view type) {
+    if (lastType_ != nullptr && lastType_->paramType().text() == type) return lastType_;
+    auto entry = info_.types.find(Symbol(String(type)));
+    if (entry == info_.types.end()) return nullptr;
+    return lastType_ = entry->second;
+}
+
+void ConfigurationParser::readPairs(VantorConfigurationInfoDB& db, std::string_view pairs,
                                     const String& line) {
     if (debugLevel_ > 100) std::cerr << "params:  '" << pairs << "'" << std::endl;
-    // Pairs are collected apart so that a line in error stores none of them.
-    std::map<Symbol, String> stored;
+    // Pairs are collected apart so that a line in error stores none of them;
+    // stored in order, a later pair of the line wins over an earlier one.
+    std::vector<std::pair<Symbol, String>> stored;
     unsigned long counter = 0;
     std::string_view text(pairs);
+    TermScanner scanner(pairs);
     while (!text.empty()) {
         ++counter;
         String key, value;
-        if (!extract_term(text, keyTerm, "+", keyRest, debugLevel_, key)) {
+        if (!extract_term(scanner, text, keyTerm, "+", keyRest, debugLevel_, key)) {
             error(line, "key for pair " + std::to_string(counter));
             return;
         }
-        if (!readValue(text, value)) {
+        if (!readValue(scanner, text, value)) {
             error(line, "value for pair " + std::to_string(counter));
             return;
         }
         if (debugLevel_ != 0)
             std::cerr << "key='" << key << "', value='" << value << "'" << std::endl;
-        stored[Symbol(key)] = value;
+        stored.emplace_back(Symbol(key), std::move(value));
     }
     if (stored.empty()) return;
     found_ = true;
-    for (const auto& [key, value] : stored) db.params()[key] = value;
+    for (auto& [key, value] : stored) db.params()[key] = std::move(value);
 }
 
-bool ConfigurationParser::readValue(std::string_view& text, String& value) {
+bool ConfigurationParser::readValue(TermScanner& scanner, std::string_view& text, String& value) {
     if (!text.empty() && text.front() == '$') {
         String expression(text);
         text.remove_prefix(text.size());
         return parse_precedence(expression, value, debugLevel_);
     }
-    return extract_term(text, valueTerm, "*", valueRest, debugLevel_, value);
+    return extract_term(scanner, text, valueTerm, "*", valueRest, debugLevel_, value);
 }
 
 void ConfigurationParser::error(const String& line, const String& reason) {

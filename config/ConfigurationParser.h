@@ -8,6 +8,7 @@
 #include "platform/String.h"
 
 class ConfigurationFile;
+class TermScanner;
 class VantorConfigurationInfo;
 class VantorConfigurationInfoDB;
 
@@ -40,6 +41,8 @@ class ConfigurationParser {
     // The term of an expression: subexpression 3 an environment variable's
     // name, 5 a command, 6 a plain text; trailing blanks belong to no term.
     static const String precedenceExpressionRE;
+    // The term and rest patterns of a pair's key and value.
+    static const String keyTerm, keyRest, valueTerm, valueRest;
 
     // Parses file into info, which must not be delegating.
     ConfigurationParser(VantorConfigurationInfo& info, const Path& file);
@@ -62,13 +65,25 @@ class ConfigurationParser {
     // restPattern, or, when the text begins with a non-alphanumeric character,
     // that term or the delimited form (repeat applied to the inner text),
     // whichever covers more. On true, term is the term (inner text when
-    // delimited) and text what restPattern's last subexpression left. Assumes,
-    // as the pairs patterns do, that termPattern stops at a blank and that
-    // restPattern takes blanks and "=" and then "(.*)": only the front of text
-    // that can decide the term is matched, so long lines stay linear.
+    // delimited) and text what restPattern's last subexpression left. The
+    // key's and the value's patterns are read by a TermScanner (linear in the
+    // text); any other pattern is matched as a regular expression.
     static bool extract_term(std::string_view& text, const String& termPattern,
                              const String& repeat, const String& restPattern,
                              unsigned long debugLevel, String& term);
+    // The same with the scanner of the whole pairs text that text is the
+    // rest of, so that cutting every term of a line stays linear.
+    static bool extract_term(TermScanner& scanner, std::string_view& text,
+                             const String& termPattern, const String& repeat,
+                             const String& restPattern, unsigned long debugLevel, String& term);
+    // The subexpressions of the parameter-line pattern
+    // "^[ \t]*([^ \t]+)[ \t]+([^ \t]+)[ \t]*:[ \t]*(.*)", found without a
+    // regular expression: false when the line does not match. All three
+    // are views into line.
+    struct ParameterParts {
+        std::string_view type, selector, pairs;
+    };
+    static bool parameterParts(std::string_view line, ParameterParts& parts);
     // Writes "<file> Can't parse [<reason> on ]line:  <n>, line is:" and the
     // line itself.
     static void report_parse_error(const Path& file, unsigned long lineNumber, const String& line,
@@ -81,10 +96,12 @@ class ConfigurationParser {
     void tooLong(const String& line);
     void parseLine(const String& line);
     void precedenceLine(const String& type, const String& expression, const String& line);
-    void parameterLine(const String& type, const String& selector, const String& pairs,
-                       const String& line);
-    void readPairs(VantorConfigurationInfoDB& db, const String& pairs, const String& line);
-    bool readValue(std::string_view& text, String& value);
+    void parameterLine(const String& line);
+    // The precedence type named type, or null; the last one found is kept,
+    // since the lines of one type usually come together.
+    VantorConfigurationInfoDB* findType(std::string_view type);
+    void readPairs(VantorConfigurationInfoDB& db, std::string_view pairs, const String& line);
+    bool readValue(TermScanner& scanner, std::string_view& text, String& value);
     void error(const String& line, const String& reason);
 
     VantorConfigurationInfo& info_;
@@ -95,5 +112,7 @@ class ConfigurationParser {
     bool ok_ = true;
     Regex comment_;
     Regex precedence_;
+    // Shown at the highest debug level; lines are split by parameterParts.
     Regex parameter_;
+    VantorConfigurationInfoDB* lastType_ = nullptr;
 };

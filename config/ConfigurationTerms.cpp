@@ -8,6 +8,7 @@
 
 #include "config/ConfigurationParser.h"
 #include "config/TermDelimiters.h"
+#include "config/TermScanner.h"
 #include "platform/Process.h"
 
 const String ConfigurationParser::precedenceExpressionRE =
@@ -35,30 +36,6 @@ const Regex& compiled(const String& pattern) {
     return *entry;
 }
 
-bool isBlankOrEquals(char c) {
-    return c == ' ' || c == '\t' || c == '=';
-}
-
-// How much of the front of text can decide the next term: the undelimited
-// reading ends by the first blank, the delimited one at the first closing
-// character (without one it cannot match at all), and the rest pattern then
-// takes only blanks and "="; one more character settles where those end.
-// Matching just this front gives the same term as matching the whole text,
-// without rescanning the rest of a long line for every pair.
-std::size_t decidingLength(std::string_view text) {
-    std::size_t size = text.size();
-    std::size_t end = text.find_first_of(" \t");
-    if (end == std::string_view::npos) return size;
-    if (!isAlphanumeric(text[0])) {
-        term_delimiters delimiters = term_delimiters::forCharacter(text[0]);
-        std::size_t close = 1;
-        while (close < size && !delimiters.closes(text[close])) ++close;
-        if (close < size) end = std::max(end, close + 1);
-    }
-    while (end < size && isBlankOrEquals(text[end])) ++end;
-    return std::min(end + 1, size);
-}
-
 // The first line of a command's output, read in bounded form: whatever the
 // command writes after it is left in the pipe and discarded by the close.
 String readFirstLine(FILE* pipe) {
@@ -84,48 +61,67 @@ bool runCommand(const String& command, String& result, unsigned long debugLevel)
     return true;
 }
 
-// Tells where the next match of the term pattern ends, so that the matcher is
-// handed only the text that decides it: a search over the whole rest of an
-// expression costs its whole length, which made long expressions quadratic.
-// A match can start only at a character other than a blank or "$", or at a
-// "${" or "$(" that forms a term: "${" with at least one character before the
-// first "}" after it; "$(" with at least one character before the first ")"
-// or backslash after it, that one being a ")". A plain-text term runs to the
-// first blank, and every term takes the blanks after it. The first closing
-// characters after an opener are remembered, which keeps the scan linear
-// however many openers share them. Ends must be asked for from left to right.
+// Finds the successive matches of the term pattern in an expression without
+// a regular expression. A match starts at the first character that is not a
+// blank and not "$", or at an earlier "${" or "$(" that forms a term: "${"
+// with at least one character before the first "}" after it; "$(" with at
+// least one character before the first ")" or backslash after it, that one
+// being a ")". A plain-text term runs to the first blank, and every term
+// takes the blanks after it. The first closing characters after an opener
+// are remembered, which keeps the scan linear however many openers share
+// them. Matches must be asked for from left to right.
 class TermHorizon {
   public:
     explicit TermHorizon(const String& text) : text_(text) {}
 
-    // The end of the first match at or after from, or npos when there is none.
-    std::size_t matchEnd(std::size_t from) {
+    // The first match at or after from, as the subexpressions of the term
+    // pattern give it; false when there is none.
+    bool next(std::size_t from, RegexMatch& match) {
         std::size_t size = text_.size();
         for (std::size_t i = from; i < size; ++i) {
             char c = text_[i];
             if (c == ' ' || c == '\t') continue;
-            if (c != '$') return blanksFrom(std::min(text_.find_first_of(" \t", i), size));
+            if (c != '$') {
+                std::size_t end = std::min(text_.find_first_of(" \t", i), size);
+                return found(match, i, end, 6, i, end);
+            }
             std::size_t close = i + 1 < size ? closeOf(i) : String::npos;
-            if (close != String::npos && close > i + 2) return blanksFrom(close + 1);
+            if (close != String::npos && close > i + 2) {
+                std::size_t group = text_[i + 1] == '{' ? 2 : 4;
+                return found(match, i, close + 1, group + 1, i + 2, close);
+            }
         }
-        return String::npos;
+        return false;
     }
 
   private:
+    // Fills match for a term over [start, end) whose innermost subexpression
+    // is sub over [inner, innerEnd); the blanks after the term end the match.
+    bool found(RegexMatch& match, std::size_t start, std::size_t end, std::size_t sub,
+               std::size_t inner, std::size_t innerEnd) const {
+        std::size_t matchEnd = blanksFrom(end);
+        match.reset(text_, start, matchEnd, 7);
+        match.set(0, start, matchEnd);
+        match.set(1, start, end);
+        if (sub != 6) match.set(sub - 1, start, end);
+        match.set(sub, inner, innerEnd);
+        return true;
+    }
+
     // Where a term opened at i may close: the first "}" after "${", the first
     // ")" after "$(" unless a backslash comes first; npos otherwise.
     std::size_t closeOf(std::size_t i) {
         char opener = text_[i + 1];
-        if (opener == '{') return envClose_ = next(envClose_, i + 2, "}");
+        if (opener == '{') return envClose_ = firstOf(envClose_, i + 2, "}");
         if (opener != '(') return String::npos;
-        commandStop_ = next(commandStop_, i + 2, ")\\");
+        commandStop_ = firstOf(commandStop_, i + 2, ")\\");
         return commandStop_ != String::npos && text_[commandStop_] == ')' ? commandStop_
                                                                           : String::npos;
     }
 
     // The first of `characters` at or after from; `known`, found for an
     // earlier from, is still that answer when it is npos or not before from.
-    std::size_t next(std::size_t known, std::size_t from, const char* characters) const {
+    std::size_t firstOf(std::size_t known, std::size_t from, const char* characters) const {
         if (known == String::npos || known >= from) return known;
         return text_.find_first_of(characters, from);
     }
@@ -139,36 +135,71 @@ class TermHorizon {
     std::size_t commandStop_ = 0;
 };
 
+// The pattern a term is cut by, as the trace shows it: "^", the term
+// pattern and the rest pattern, or, for a text that begins with a character
+// other than a letter or digit, the term pattern or the delimited form.
+String termPatternFor(std::string_view text, const String& termPattern, const String& repeat,
+                      const String& restPattern, unsigned long debugLevel) {
+    if (text.empty() || isAlphanumeric(text[0])) return "^" + termPattern + restPattern;
+    term_delimiters delimiters = term_delimiters::forCharacter(text[0]);
+    if (debugLevel > 100)
+        std::cerr << "\tstart/stop delimiters: '" << delimiters.start << "'/'" << delimiters.stop
+                  << "'" << std::endl;
+    return "^(" + termPattern + "|(" + delimiters.openingPattern() + "(" +
+           delimiters.innerPattern() + repeat + ")" + delimiters.closingPattern() + "))" +
+           restPattern;
+}
+
+// A term pattern other than the key's and the value's: matched as a regular
+// expression over the whole text.
+bool matchTerm(std::string_view& text, const Regex& regex, bool delimitable, String& term,
+               bool& delimited) {
+    std::size_t termSub = delimitable ? 2 : 1, innerSub = 4, restSub = delimitable ? 5 : 2;
+    RegexMatch match;
+    if (!regex.search(String(text), match)) return false;
+    delimited = !match.matched(termSub);
+    term = delimited ? match.str(innerSub) : match.str(termSub);
+    text.remove_prefix(match.matched(restSub) ? match.start(restSub) : match.end(0));
+    return true;
+}
+
 }  // namespace
+
+const String ConfigurationParser::keyTerm = "([^ \t=]+)";
+const String ConfigurationParser::keyRest = "[ \t]*=[ \t]*(.*)";
+const String ConfigurationParser::valueTerm = "([^ \t]*)";
+const String ConfigurationParser::valueRest = "[ \t]*(.*)";
 
 bool ConfigurationParser::extract_term(std::string_view& text, const String& termPattern,
                                        const String& repeat, const String& restPattern,
                                        unsigned long debugLevel, String& term) {
-    String front(text.substr(0, decidingLength(text)));
-    String pattern = "^" + termPattern + restPattern;
-    std::size_t termSub = 1, innerSub = 0, restSub = 2;
-    if (!front.empty() && !isAlphanumeric(front[0])) {
-        term_delimiters delimiters = term_delimiters::forCharacter(front[0]);
-        if (debugLevel > 100)
-            std::cerr << "\tstart/stop delimiters: '" << delimiters.start << "'/'"
-                      << delimiters.stop << "'" << std::endl;
-        pattern = "^(" + termPattern + "|(" + delimiters.openingPattern() + "(" +
-                  delimiters.innerPattern() + repeat + ")" + delimiters.closingPattern() + "))" +
-                  restPattern;
-        termSub = 2, innerSub = 4, restSub = 5;
+    TermScanner scanner(text);
+    return extract_term(scanner, text, termPattern, repeat, restPattern, debugLevel, term);
+}
+
+bool ConfigurationParser::extract_term(TermScanner& scanner, std::string_view& text,
+                                       const String& termPattern, const String& repeat,
+                                       const String& restPattern, unsigned long debugLevel,
+                                       String& term) {
+    bool key = termPattern == keyTerm && repeat == "+" && restPattern == keyRest;
+    bool value = termPattern == valueTerm && repeat == "*" && restPattern == valueRest;
+    // The pattern text is made only when it is shown or really matched.
+    const Regex* regex = nullptr;
+    if (debugLevel != 0 || !(key || value)) {
+        regex = &compiled(termPatternFor(text, termPattern, repeat, restPattern, debugLevel));
+        if (debugLevel != 0) {
+            std::cerr << "termRE error:  '" << regex->error() << "'" << std::endl;
+            std::cerr << "\t" << regex->pattern() << std::endl;
+        }
     }
-    const Regex& regex = compiled(pattern);
+    bool delimited = false;
+    bool found =
+        key || value
+            ? scanner.cut(text, key ? TermScanner::Key : TermScanner::Value, term, delimited)
+            : matchTerm(text, *regex, !text.empty() && !isAlphanumeric(text[0]), term, delimited);
+    if (!found) return false;
     if (debugLevel != 0) {
-        std::cerr << "termRE error:  '" << regex.error() << "'" << std::endl;
-        std::cerr << "\t" << regex.pattern() << std::endl;
-    }
-    RegexMatch match;
-    if (!regex.search(front, match)) return false;
-    bool undelimited = match.matched(termSub);
-    term = undelimited ? match.str(termSub) : match.str(innerSub);
-    text.remove_prefix(match.matched(restSub) ? match.start(restSub) : match.end(0));
-    if (debugLevel != 0) {
-        std::cerr << "term='" << term << "', " << (undelimited ? "undelimited" : "delimited")
+        std::cerr << "term='" << term << "', " << (delimited ? "delimited" : "undelimited")
                   << std::endl;
         std::cerr << "params='" << text << "'" << std::endl;
     }
@@ -177,19 +208,11 @@ bool ConfigurationParser::extract_term(std::string_view& text, const String& ter
 
 void ConfigurationParser::forEachTerm(const String& expression,
                                       const std::function<bool(const RegexMatch&)>& visit) {
-    static const Regex& termRegex = *new Regex(precedenceExpressionRE);
     TermHorizon horizon(expression);
     RegexMatch match;
-    String window;
-    for (std::size_t from = 0; from < expression.size();) {
-        std::size_t end = horizon.matchEnd(from);
-        if (end == String::npos) return;
-        // The window reaches exactly as far as the match, so the matcher
-        // decides the term as it would over the whole rest of the text.
-        window.assign(expression, from, end - from);
-        if (!termRegex.search(window, match) || !visit(match)) return;
-        from += match.end(0);
-    }
+    for (std::size_t from = 0; from < expression.size() && horizon.next(from, match);
+         from = match.end(0))
+        if (!visit(match)) return;
 }
 
 bool ConfigurationParser::parse_precedence(const String& expression, String& result,

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <istream>
+#include <optional>
 #include <ostream>
 
 #include "platform/Identity.h"
@@ -11,6 +12,7 @@
 #include "platform/Trace.h"
 #include "properties/DecimalDigits.h"
 #include "properties/Properties.h"
+#include "properties/RecordReader.h"
 
 namespace {
 
@@ -76,31 +78,45 @@ bool Properties::obtain(std::istream& in, bool replace) {
         return false;
     }
     // The count is only a claim: records are read one at a time, and a
-    // stream that runs out yields an empty record that ends the loop.
+    // stream that runs out yields an empty record that ends the loop. Records
+    // come from the stream's buffer when they are whole there (RecordReader),
+    // else through operator>>; a stored set is sorted, so each name and index
+    // is placed after the last one without a search.
+    RecordReader reader(in);
+    Property fast;
+    auto names = properties_.end();
     for (long i = 0; i < n; ++i) {
-        Property p;
-        in >> p;
-        // A value that could not be stored (its temporary file could not be
-        // made or written) is lost, not cut off: the read fails, so that no
-        // save can write the set back without it.
-        if (in.bad() && !in.eof()) {
-            error_ = OS_SYSTEM_ERROR;
-            return false;
+        std::optional<Property> slow;
+        bool read = reader.read(fast, true, true);
+        if (!read) {
+            in >> slow.emplace();
+            // A value that could not be stored (its temporary file could not
+            // be made or written) is lost, not cut off: the read fails, so
+            // that no save can write the set back without it.
+            if (in.bad() && !in.eof()) {
+                error_ = OS_SYSTEM_ERROR;
+                return false;
+            }
+            // Only a stream that runs out may end a record early; one that
+            // goes on with bytes that are not a record (a claimed length over
+            // the limits, a number that is not one) is malformed.
+            if (in.fail() && !in.eof()) {
+                error_ = CANT_PARSE_FILE;
+                return false;
+            }
+            in.get();
+            reader.remember(slow->name);
         }
-        // Only a stream that runs out may end a record early; one that goes
-        // on with bytes that are not a record (a claimed length over the
-        // limits, a number that is not one) is malformed.
-        if (in.fail() && !in.eof()) {
-            error_ = CANT_PARSE_FILE;
-            return false;
-        }
-        in.get();
+        const Property& p = read ? fast : *slow;
         if (p.name.empty() || p.index == 0) {
             error_ = CANT_PARSE_FILE;
             return false;
         }
-        if (!replace && holds(p.name, p.index)) continue;
-        properties_[p.name][p.index] = p;
+        if (names == properties_.end() || !(names->first == p.name))
+            names = properties_.try_emplace(properties_.end(), p.name);
+        Instances& instances = names->second;
+        if (!replace && instances.count(p.index) != 0) continue;
+        instances.insert_or_assign(instances.end(), p.index, p);
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "properties/DecimalDigits.h"
+#include "properties/RecordReader.h"
 
 namespace {
 
@@ -51,6 +52,8 @@ std::ostream& operator<<(std::ostream& out, const Property& property) {
 }
 
 std::istream& operator>>(std::istream& in, Property& property) {
+    // A record whole in the stream's buffer is taken from there.
+    if (RecordReader(in).read(property, false, false)) return in;
     in.unsetf(std::ios::skipws);
     long nameLength = 0;
     char separator;

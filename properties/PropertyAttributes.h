@@ -109,6 +109,8 @@ class CFGADM_EXPORT PropertyAttributes {
 
     friend CFGADM_EXPORT std::ostream& operator<<(std::ostream&, const PropertyAttributes&);
     friend CFGADM_EXPORT std::istream& operator>>(std::istream&, PropertyAttributes&);
+    // The set's record reader fills the record in place (RecordReader.cpp).
+    friend class RecordAttributes;
 
     // Mutable because handing out the record refreshes bytes 0 and 1.
     mutable String attrs_;

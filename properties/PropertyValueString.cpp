@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <istream>
 #include <ostream>
+#include <utility>
 
 namespace {
 
@@ -14,6 +15,8 @@ constexpr unsigned long ReadStep = 8096;
 PropertyValueString::PropertyValueString() = default;
 
 PropertyValueString::PropertyValueString(const String& bytes) : bytes_(bytes) {}
+
+PropertyValueString::PropertyValueString(String&& bytes) : bytes_(std::move(bytes)) {}
 
 PropertyValueString::operator String() const {
     return bytes_;

@@ -9,6 +9,7 @@ class CFGADM_EXPORT PropertyValueString : public PropertyValueRepresentationBase
   public:
     PropertyValueString();
     explicit PropertyValueString(const String& bytes);
+    explicit PropertyValueString(String&& bytes);
 
     operator String() const override;
     String get(unsigned long position, unsigned long count) const override;
