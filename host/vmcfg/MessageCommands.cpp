@@ -139,64 +139,91 @@ int MessageCommands::props(bool json, std::ostream& out, std::ostream& err) cons
     return 0;
 }
 
+namespace {
+
+// What check found out about a message's proxy reply address.
+struct ProxyCheck {
+    Property property;
+    int got = Properties::GET_NO_SUCH_PROPERTY;
+    bool valid = true;
+    bool split = false;
+    String address, nodeName;
+    MSG_ATTRS record{};
+    int result = 0;
+    bool resolved = false;
+    String meaning;
+
+    bool present() const { return got != Properties::GET_NO_SUCH_PROPERTY; }
+    bool readable() const { return got == Properties::GET_OK; }
+    Json value(const String& text, bool shown) const { return shown ? Json(text) : Json(nullptr); }
+};
+
+ProxyCheck inspect(MessageProperties& set) {
+    ProxyCheck c;
+    c.property.name = Proxy_Reply_To;
+    c.got = set.get(c.property, A::Server);
+    bool known = c.readable() && c.property.attributes.server_known();
+    if (c.readable()) {
+        c.valid = validate_property(c.property);
+        c.split = get_proxy_address(String(c.property.value), c.address, c.nodeName);
+    }
+    // A scratch record: the message itself is not changed.
+    c.record.user_id = -1;
+    c.record.node = -1;
+    c.result = property_change(set, c.record);
+    c.resolved = known && c.result == MSGPROP_OK;
+    c.meaning = !c.present()             ? "nothing to resolve"
+                : c.readable() && !known ? "nothing to resolve (the property is not server-known)"
+                                         : MessageCommands::changeMeaning(c.result);
+    return c;
+}
+
+void print(const ProxyCheck& c, std::ostream& out) {
+    const String& name = Proxy_Reply_To.text();
+    if (!c.present()) {
+        out << "no " << name << " property: nothing to check\n";
+        return;
+    }
+    if (!c.readable()) {
+        out << name << ": not readable by Server\n";
+    } else {
+        out << name << ": " << terminalText(String(c.property.value))
+            << "\nvalid: " << (c.valid ? "yes" : "no");
+        if (c.split)
+            out << " (address " << terminalText(c.address) << ", node " << terminalText(c.nodeName)
+                << ")";
+        out << "\n";
+    }
+    out << "result " << c.result << ": " << c.meaning << "\n";
+    if (c.resolved)
+        out << "user id: " << c.record.user_id << "\nnode: " << c.record.node
+            << "\nmailbox: " << terminalText(recordMailbox(c.record)) << "\n";
+}
+
+}  // namespace
+
 int MessageCommands::check(bool json, std::ostream& out, std::ostream& err) const {
     MessageProperties set;
     String path;
     if (!readSet(set, path, err)) return 1;
-    Property p;
-    p.name = Proxy_Reply_To;
-    int got = set.get(p, A::Server);
-    bool present = got != Properties::GET_NO_SUCH_PROPERTY;
-    bool valid = got == Properties::GET_OK ? validate_property(p) : !present;
-    String address, nodeName;
-    bool split = got == Properties::GET_OK && get_proxy_address(String(p.value), address, nodeName);
-    MSG_ATTRS record{};
-    record.user_id = -1;
-    record.node = -1;
-    int rc = property_change(set, record);
-    bool resolved =
-        present && rc == MSGPROP_OK && got == Properties::GET_OK && p.attributes.server_known();
-    int status = valid && rc == MSGPROP_OK ? 0 : 1;
-    String meaning = !present ? "nothing to resolve"
-                     : got == Properties::GET_OK && !p.attributes.server_known()
-                         ? "nothing to resolve (the property is not server-known)"
-                         : changeMeaning(rc);
+    ProxyCheck c = inspect(set);
+    int status = c.valid && c.result == MSGPROP_OK ? 0 : 1;
     if (json) {
-        Json reply = {{"msgid", msgid_},
-                      {"path", path},
-                      {"present", present},
-                      {"value", got == Properties::GET_OK ? Json(String(p.value)) : Json(nullptr)},
-                      {"valid", valid},
-                      {"address", split ? Json(address) : Json(nullptr)},
-                      {"node_name", split ? Json(nodeName) : Json(nullptr)},
-                      {"result", rc},
-                      {"meaning", meaning},
-                      {"user_id", resolved ? Json(record.user_id) : Json(nullptr)},
-                      {"node", resolved ? Json(record.node) : Json(nullptr)},
-                      {"mailbox", resolved ? Json(recordMailbox(record)) : Json(nullptr)}};
-        out << jsonText(reply);
-        return status;
-    }
-    out << "message " << msgid_ << ": " << terminalText(path) << "\n";
-    if (!present) {
-        out << "no " << Proxy_Reply_To.text() << " property: nothing to check\n";
-        return status;
-    }
-    if (got != Properties::GET_OK) {
-        out << Proxy_Reply_To.text() << ": not readable by Server\n";
+        out << jsonText({{"msgid", msgid_},
+                         {"path", path},
+                         {"present", c.present()},
+                         {"value", c.value(String(c.property.value), c.readable())},
+                         {"valid", c.valid},
+                         {"address", c.value(c.address, c.split)},
+                         {"node_name", c.value(c.nodeName, c.split)},
+                         {"result", c.result},
+                         {"meaning", c.meaning},
+                         {"user_id", c.resolved ? Json(c.record.user_id) : Json(nullptr)},
+                         {"node", c.resolved ? Json(c.record.node) : Json(nullptr)},
+                         {"mailbox", c.value(recordMailbox(c.record), c.resolved)}});
     } else {
-        out << Proxy_Reply_To.text() << ": " << terminalText(String(p.value)) << "\n";
-        out << "valid: " << (valid ? "yes" : "no");
-        if (split)
-            out << " (address " << terminalText(address) << ", node " << terminalText(nodeName)
-                << ")";
-        else if (!p.attributes.server_known())
-            out << " (not server-known: not a proxy reply address)";
-        out << "\n";
+        out << "message " << msgid_ << ": " << terminalText(path) << "\n";
+        print(c, out);
     }
-    out << "result " << rc << ": " << meaning << "\n";
-    if (resolved)
-        out << "user id: " << record.user_id << "\nnode: " << record.node
-            << "\nmailbox: " << terminalText(recordMailbox(record)) << "\n";
     return status;
 }
