@@ -118,7 +118,7 @@ int MessageCommands::props(bool json, std::ostream& out, std::ostream& err) cons
     Json list = Json::array();
     if (!json)
         out << "message " << msgid_ << ": " << terminalText(path) << ", " << set.count()
-            << " properties\n";
+            << (set.count() == 1 ? " property\n" : " properties\n");
     Property p;
     for (int r; (r = set.get_next(p, A::Server, false)) != Properties::NEXT_END;) {
         if (r == Properties::NEXT_NO_SUCH_PROPERTY) break;
