@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/platform/PlatformDatabase.h"
+#include "host/platform/PlatformStatement.h"
 
 // The directory on the stand-in's database (host/platform/PlatformDatabase.h):
 // tables nodes, users and addresses. Every text written to a caller's buffer

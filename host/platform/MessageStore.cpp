@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "host/platform/PlatformDatabase.h"
+#include "host/platform/PlatformStatement.h"
 
 // The message store on the stand-in's database: tables items and attributes
 // (host/platform/PlatformDatabase.h). An attribute without a row holds no

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "host/platform/HostPlatform.h"
+#include "host/platform/PlatformStatement.h"
 
 namespace {
 
@@ -60,74 +61,6 @@ bool fail(const PlatformConnection& connection) {
 }  // namespace
 
 const Path PlatformDatabase::path("/vm/db/platform.sqlite");
-
-PlatformConnection::PlatformConnection(bool write) {
-    String file = HostPlatform::hostPath(PlatformDatabase::path);
-    struct stat info;
-    if (::stat(file.c_str(), &info) != 0) {
-        missing_ = errno == ENOENT;
-        return;
-    }
-    int flags = (write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-        sqlite3_close(db_);
-        db_ = nullptr;
-        return;
-    }
-    sqlite3_busy_timeout(db_, 5000);
-    sqlite3_exec(db_, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
-}
-
-PlatformConnection::~PlatformConnection() {
-    sqlite3_close(db_);
-}
-
-PlatformStatement::PlatformStatement(const PlatformConnection& connection, const char* sql) {
-    if (connection.ok()) sqlite3_prepare_v2(connection.db(), sql, -1, &statement_, nullptr);
-}
-
-PlatformStatement::~PlatformStatement() {
-    sqlite3_finalize(statement_);
-}
-
-PlatformStatement& PlatformStatement::bind(int index, long long value) {
-    if (statement_) sqlite3_bind_int64(statement_, index, value);
-    return *this;
-}
-
-PlatformStatement& PlatformStatement::bind(int index, const char* text, std::size_t length) {
-    if (statement_)
-        sqlite3_bind_text64(statement_, index, text, length, SQLITE_TRANSIENT, SQLITE_UTF8);
-    return *this;
-}
-
-PlatformStatement& PlatformStatement::bindNull(int index) {
-    if (statement_) sqlite3_bind_null(statement_, index);
-    return *this;
-}
-
-bool PlatformStatement::row() {
-    return statement_ && sqlite3_step(statement_) == SQLITE_ROW;
-}
-
-bool PlatformStatement::done() {
-    return statement_ && sqlite3_step(statement_) == SQLITE_DONE;
-}
-
-long long PlatformStatement::integer(int column) const {
-    return sqlite3_column_int64(statement_, column);
-}
-
-String PlatformStatement::text(int column) const {
-    const void* bytes = sqlite3_column_blob(statement_, column);
-    int length = sqlite3_column_bytes(statement_, column);
-    return bytes ? String(static_cast<const char*>(bytes), static_cast<std::size_t>(length))
-                 : String();
-}
-
-bool PlatformStatement::null(int column) const {
-    return sqlite3_column_type(statement_, column) == SQLITE_NULL;
-}
 
 bool PlatformDatabase::create() {
     String file = HostPlatform::hostPath(path);

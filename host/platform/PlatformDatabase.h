@@ -5,14 +5,12 @@
 #include "platform/Path.h"
 #include "platform/String.h"
 
-struct sqlite3;
-struct sqlite3_stmt;
-
 // The stand-in's directory and message store: one SQLite database at the
 // platform path PlatformDatabase::path under the platform root (schema in
 // docs/messages.md). The platform calls of platform/Directory.h and
 // platform/MessageStore.h read and write it; this class is the host's side:
 // it creates the database and fills it (vmcfg init --demo, tests).
+// PlatformConnection and PlatformStatement are the calls' access to it.
 //
 // A missing database is an empty directory and message store: lookups answer
 // "not found" and nothing is created by them. Every call opens the database,
@@ -42,51 +40,4 @@ class PlatformDatabase {
     static long count(const String& table);
 
     static const String& lastError();
-};
-
-// One open connection, closed by the destructor. For the stand-in's own use.
-class PlatformConnection {
-  public:
-    // Opens the database read-only or for writing; a missing database is not
-    // created (ok() is then false and missing() true).
-    explicit PlatformConnection(bool write);
-    ~PlatformConnection();
-    PlatformConnection(const PlatformConnection&) = delete;
-    PlatformConnection& operator=(const PlatformConnection&) = delete;
-
-    bool ok() const { return db_ != nullptr; }
-    bool missing() const { return missing_; }
-    sqlite3* db() const { return db_; }
-
-  private:
-    sqlite3* db_ = nullptr;
-    bool missing_ = false;
-};
-
-// One prepared statement, finalized by the destructor.
-class PlatformStatement {
-  public:
-    PlatformStatement(const PlatformConnection& connection, const char* sql);
-    ~PlatformStatement();
-    PlatformStatement(const PlatformStatement&) = delete;
-    PlatformStatement& operator=(const PlatformStatement&) = delete;
-
-    bool ok() const { return statement_ != nullptr; }
-    PlatformStatement& bind(int index, long long value);
-    PlatformStatement& bind(int index, const char* text, std::size_t length);
-    PlatformStatement& bind(int index, const String& text) {
-        return bind(index, text.data(), text.size());
-    }
-    PlatformStatement& bindNull(int index);
-    // Steps once: true when a row came (SQLITE_ROW).
-    bool row();
-    // Runs to completion: true on SQLITE_DONE.
-    bool done();
-    long long integer(int column) const;
-    // The column's bytes (empty for NULL), and whether it is NULL.
-    String text(int column) const;
-    bool null(int column) const;
-
-  private:
-    sqlite3_stmt* statement_ = nullptr;
 };
