@@ -54,6 +54,16 @@ run props put --system "System Max Message Length" 600 --index 1 --access Truste
 run props check --system
 
 echo
+echo "Network addresses and message properties (the demo's directory and message store):"
+run address locate 1002@BOSTON BOSTON
+run address locate jsmith CALLNET
+run address locate 5551234@amis.example.com AMISGW
+run address build 200004
+run message props 200005
+run message check 200005
+run message check 200007
+
+echo
 echo "Box 1 does not own class-of-service records: with nobody listening for box 333,"
 echo "the save fails and nothing changes."
 run --box 1 props put --cos 1 "COS Greeting Length" 45 --index 1

@@ -3,6 +3,7 @@
 #include <memory>
 #include <ostream>
 
+#include "host/vmcfg/DemoDirectory.h"
 #include "host/vmcfg/PropsTarget.h"
 #include "platform/FileSystem.h"
 #include "properties/COSProperties.h"
@@ -151,5 +152,5 @@ bool DemoContent::write(std::vector<String>& created, std::ostream& err) {
         writeRecord<COSProperties>(2, "class of service 2", kCos2, created, err) &&
         writeRecord<SubscriberProperties>(1001, "subscriber 1001", kSubscriber1001, created, err);
     Properties::myPBox = box;
-    return written;
+    return written && DemoDirectory::write(created, err);
 }

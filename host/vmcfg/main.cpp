@@ -1,7 +1,7 @@
 // vmcfg: the administration program of the configuration module. Global
 // options set up the stand-in platform; each command group lives in its own
 // unit (InitCommand for "init", ParamCommands for "param", PropsCommands
-// for "props").
+// for "props", AddressCommands for "address", MessageCommands for "message").
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -10,8 +10,10 @@
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
+#include "host/vmcfg/AddressCommands.h"
 #include "host/vmcfg/GlobalOptions.h"
 #include "host/vmcfg/InitCommand.h"
+#include "host/vmcfg/MessageCommands.h"
 #include "host/vmcfg/ParamCommands.h"
 #include "host/vmcfg/PropsCommands.h"
 
@@ -42,6 +44,8 @@ int main(int argc, char** argv) {
     InitCommand init(app);
     ParamCommands param(app);
     PropsCommands props(app);
+    AddressCommands address(app);
+    MessageCommands message(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -57,6 +61,8 @@ int main(int argc, char** argv) {
     if (init.selected()) return init.run(options, std::cout, std::cerr);
     if (param.selected()) return param.run(options, std::cout, std::cerr);
     if (props.selected()) return props.run(options, std::cout, std::cerr);
+    if (address.selected()) return address.run(options, std::cout, std::cerr);
+    if (message.selected()) return message.run(options, std::cout, std::cerr);
     std::cerr << "vmcfg: no command given" << std::endl;
     return 2;
 }

@@ -1,0 +1,50 @@
+#include "host/platform/PlatformStatement.h"
+
+#include <sqlite3.h>
+
+PlatformStatement::PlatformStatement(const PlatformConnection& connection, const char* sql) {
+    if (connection.ok()) sqlite3_prepare_v2(connection.db(), sql, -1, &statement_, nullptr);
+}
+
+PlatformStatement::~PlatformStatement() {
+    sqlite3_finalize(statement_);
+}
+
+PlatformStatement& PlatformStatement::bind(int index, long long value) {
+    if (statement_) sqlite3_bind_int64(statement_, index, value);
+    return *this;
+}
+
+PlatformStatement& PlatformStatement::bind(int index, const char* text, std::size_t length) {
+    if (statement_)
+        sqlite3_bind_text64(statement_, index, text, length, SQLITE_TRANSIENT, SQLITE_UTF8);
+    return *this;
+}
+
+PlatformStatement& PlatformStatement::bindNull(int index) {
+    if (statement_) sqlite3_bind_null(statement_, index);
+    return *this;
+}
+
+bool PlatformStatement::row() {
+    return statement_ && sqlite3_step(statement_) == SQLITE_ROW;
+}
+
+bool PlatformStatement::done() {
+    return statement_ && sqlite3_step(statement_) == SQLITE_DONE;
+}
+
+long long PlatformStatement::integer(int column) const {
+    return sqlite3_column_int64(statement_, column);
+}
+
+String PlatformStatement::text(int column) const {
+    const void* bytes = sqlite3_column_blob(statement_, column);
+    int length = sqlite3_column_bytes(statement_, column);
+    return bytes ? String(static_cast<const char*>(bytes), static_cast<std::size_t>(length))
+                 : String();
+}
+
+bool PlatformStatement::null(int column) const {
+    return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+}

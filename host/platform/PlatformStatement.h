@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+
+#include "host/platform/PlatformConnection.h"
+#include "platform/String.h"
+
+struct sqlite3_stmt;
+
+// One prepared statement, finalized by the destructor.
+class PlatformStatement {
+  public:
+    PlatformStatement(const PlatformConnection& connection, const char* sql);
+    ~PlatformStatement();
+    PlatformStatement(const PlatformStatement&) = delete;
+    PlatformStatement& operator=(const PlatformStatement&) = delete;
+
+    bool ok() const { return statement_ != nullptr; }
+    PlatformStatement& bind(int index, long long value);
+    PlatformStatement& bind(int index, const char* text, std::size_t length);
+    PlatformStatement& bind(int index, const String& text) {
+        return bind(index, text.data(), text.size());
+    }
+    PlatformStatement& bindNull(int index);
+    // Steps once: true when a row came (SQLITE_ROW).
+    bool row();
+    // Runs to completion: true on SQLITE_DONE.
+    bool done();
+    long long integer(int column) const;
+    // The column's bytes (empty for NULL), and whether it is NULL.
+    String text(int column) const;
+    bool null(int column) const;
+
+  private:
+    sqlite3_stmt* statement_ = nullptr;
+};
