@@ -56,11 +56,23 @@ bool MsgServer::listen() {
     if (slotFreed_ < 0) return false;
     listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) return false;
-    if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    // The socket is bound under a name of its own and renamed into place once
+    // it listens: a client that finds the path can connect at once, never in
+    // the moment between bind and listen.
+    String bound = path_ + "." + std::to_string(::getpid());
+    sockaddr_un staging;
+    if (!MsgChannel::socketAddress(bound, &staging)) {
+        bound = path_;
+        staging = address;
+    }
+    ::unlink(bound.c_str());
+    if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&staging), sizeof staging) != 0)
         return false;
-    if (::listen(listenFd_, SOMAXCONN) == 0) return true;
+    if (::listen(listenFd_, SOMAXCONN) == 0 &&
+        (bound == path_ || ::rename(bound.c_str(), path_.c_str()) == 0))
+        return true;
     int error = errno;
-    ::unlink(path_.c_str());
+    ::unlink(bound.c_str());
     errno = error;
     return false;
 }
