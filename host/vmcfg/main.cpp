@@ -1,7 +1,8 @@
 // vmcfg: the administration program of the configuration module. Global
 // options set up the stand-in platform; each command group lives in its own
 // unit (InitCommand for "init", ParamCommands for "param", PropsCommands
-// for "props").
+// for "props", FormCommands for "form" and "shell", KnownCommands for
+// "known").
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -9,8 +10,10 @@
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
+#include "host/vmcfg/FormCommands.h"
 #include "host/vmcfg/GlobalOptions.h"
 #include "host/vmcfg/InitCommand.h"
+#include "host/vmcfg/KnownCommands.h"
 #include "host/vmcfg/ParamCommands.h"
 #include "host/vmcfg/PropsCommands.h"
 
@@ -37,6 +40,8 @@ int main(int argc, char** argv) {
     InitCommand init(app);
     ParamCommands param(app);
     PropsCommands props(app);
+    FormCommands forms(app);
+    KnownCommands known(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -50,6 +55,8 @@ int main(int argc, char** argv) {
     if (init.selected()) return init.run(options, std::cout, std::cerr);
     if (param.selected()) return param.run(options, std::cout, std::cerr);
     if (props.selected()) return props.run(options, std::cout, std::cerr);
+    if (forms.selected()) return forms.run(options, std::cin, std::cout, std::cerr);
+    if (known.selected()) return known.run(options, std::cout, std::cerr);
     std::cerr << "vmcfg: no command given" << std::endl;
     return 2;
 }
