@@ -96,6 +96,7 @@ TEST_F(VmcfgForms, FormJsonCarriesEveryReplyField) {
 // ---- vmcfg shell
 
 TEST_F(VmcfgForms, ShellAnswersEachLineWithTheModuleKeptLoaded) {
+    ASSERT_EQ(run("init").status, 0);
     writeFile("/requests",
               "# add, read back, remove\n"
               "2 add COS 'COS Shell' \"\" R W R W - - - - - - - - y 3 1\n"
