@@ -5,8 +5,28 @@
 #include "properties/SubscriberProperties.h"
 #include "properties/SystemProperties.h"
 
+namespace {
+
+// A kind's known-property record and its known set live as long as the
+// module. The frame is the first thing unloading destroys and nothing of the
+// module runs after it, so it returns them here: a server that loads and
+// unloads the module keeps nothing of it.
+template <class Kind>
+void releaseKnowns() {
+    if (Kind::defaults == nullptr) return;
+    delete Kind::defaults->knowns;
+    delete Kind::defaults;
+    Kind::defaults = nullptr;
+}
+
+}  // namespace
+
 PropertyDBmap::~PropertyDBmap() {
     for (auto& [selector, kind] : kinds_) delete kind;
+    releaseKnowns<MessageProperties>();
+    releaseKnowns<SystemProperties>();
+    releaseKnowns<COSProperties>();
+    releaseKnowns<SubscriberProperties>();
 }
 
 void PropertyDBmap::fill() {

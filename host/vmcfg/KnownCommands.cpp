@@ -298,6 +298,12 @@ int KnownCommands::list(FormSession& session, bool json, std::ostream& out, std:
         }
         if (answer->outputs.ecode != kMoreFollow) break;
         // The next page starts after the fourth entry: send its name back.
+        String last = answer->fields[kStartField] + answer->fields[kStartField + 1];
+        if (last == request.fields[kStartField] + request.fields[kStartField + 1]) {
+            err << "vmcfg: known list " << kind_ << ": the listing does not advance past "
+                << shownName(last) << std::endl;
+            return 1;
+        }
         request.fields[kStartField] = answer->fields[kStartField];
         request.fields[kStartField + 1] = answer->fields[kStartField + 1];
     }
