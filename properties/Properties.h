@@ -155,6 +155,12 @@ class CFGADM_EXPORT Properties {
     // owner answers; the run token is kept). False with the error code set.
     bool save();
 
+    // The kind's known-property record this set keeps (null until the set
+    // first needs it), and its replacement. Only for code that refreshes a
+    // kind's record from outside the set (the administration forms).
+    knownInfo* cachedKnown() const { return known_; }
+    void setCachedKnown(knownInfo* record) { known_ = record; }
+
     PropertiesError getError() const { return error_; }
     bool isModified() const { return modified_; }
     unsigned long getVersion() const { return version_; }

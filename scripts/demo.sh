@@ -62,6 +62,22 @@ run address build 200004
 run message props 200005
 run message check 200005
 run message check 200007
+echo "The known properties of every kind, through the module's property forms"
+echo "(vmcfg loads libconfig_adm.so with dlopen, as the administration server does):"
+for kind in SYSTEM MESSAGE COS SUBSCRIBER; do run known list "$kind"; done
+run known check SYSTEM "System Night Service"
+run known add SYSTEM "System Night Service" --read all --write server,privileged
+run known change SYSTEM "System Night Service" --forwardable --version 2
+run --json known get SYSTEM "System Night Service"
+run known rm SYSTEM "System Night Service"
+run known get SYSTEM "System Night Service"
+run known rm SYSTEM "QRT SYSTEM supported languages"
+echo
+echo "Raw requests: one to form 2, then a session of several on standard input:"
+run form 2 get SYSTEM "System Greeting Length"
+requests=("2 addv COS 'COS Night Service'" "2 get COS 'COS Mailbox Capacity'" "1 list COS")
+printf '\n$ vmcfg --json shell <<requests\n'; printf '%s\n' "${requests[@]}"; echo requests
+printf '%s\n' "${requests[@]}" | "$vmcfg" --root "$root" --json shell || echo "(exit status $?)"
 
 echo
 echo "Box 1 does not own class-of-service records: with nobody listening for box 333,"

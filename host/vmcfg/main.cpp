@@ -1,7 +1,8 @@
 // vmcfg: the administration program of the configuration module. Global
 // options set up the stand-in platform; each command group lives in its own
 // unit (InitCommand for "init", ParamCommands for "param", PropsCommands
-// for "props", AddressCommands for "address", MessageCommands for "message").
+// for "props", AddressCommands for "address", MessageCommands for "message",
+// FormCommands for "form" and "shell", KnownCommands for "known").
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -11,8 +12,10 @@
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
 #include "host/vmcfg/AddressCommands.h"
+#include "host/vmcfg/FormCommands.h"
 #include "host/vmcfg/GlobalOptions.h"
 #include "host/vmcfg/InitCommand.h"
+#include "host/vmcfg/KnownCommands.h"
 #include "host/vmcfg/MessageCommands.h"
 #include "host/vmcfg/ParamCommands.h"
 #include "host/vmcfg/PropsCommands.h"
@@ -46,6 +49,8 @@ int main(int argc, char** argv) {
     PropsCommands props(app);
     AddressCommands address(app);
     MessageCommands message(app);
+    FormCommands forms(app);
+    KnownCommands known(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -63,6 +68,8 @@ int main(int argc, char** argv) {
     if (props.selected()) return props.run(options, std::cout, std::cerr);
     if (address.selected()) return address.run(options, std::cout, std::cerr);
     if (message.selected()) return message.run(options, std::cout, std::cerr);
+    if (forms.selected()) return forms.run(options, std::cin, std::cout, std::cerr);
+    if (known.selected()) return known.run(options, std::cout, std::cerr);
     std::cerr << "vmcfg: no command given" << std::endl;
     return 2;
 }

@@ -1,0 +1,57 @@
+#include "host/platform/AdmModule.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "host/platform/AdmServer.h"
+
+AdmModule::~AdmModule() {
+    unload();
+}
+
+bool AdmModule::load(const std::string& path, std::string& error) {
+    unload();
+    dlerror();
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = dlerror();
+        error = why ? why : ("cannot load " + path);
+        return false;
+    }
+    auto* data = static_cast<Appl_Adm_Data*>(dlsym(handle, "SM_pkg_data"));
+    auto* forms = static_cast<Adm_Forms**>(dlsym(handle, "Forms"));
+    if (data == nullptr || forms == nullptr) {
+        error = path + " exports no " + (data == nullptr ? "SM_pkg_data" : "Forms");
+        dlclose(handle);
+        return false;
+    }
+    handle_ = handle;
+    data_ = data;
+    forms_ = forms;
+    return true;
+}
+
+void AdmModule::unload() {
+    if (handle_ != nullptr) dlclose(handle_);
+    handle_ = nullptr;
+    data_ = nullptr;
+    forms_ = nullptr;
+}
+
+Form* AdmModule::form(int number) const {
+    const Adm_Forms* entry = adm_find(forms(), number);
+    return entry ? entry->form : nullptr;
+}
+
+std::string AdmModule::defaultPath() {
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string program(self, static_cast<std::size_t>(n));
+        std::string beside = program.substr(0, program.rfind('/') + 1) + "libconfig_adm.so";
+        if (access(beside.c_str(), R_OK) == 0) return beside;
+    }
+    return "libconfig_adm.so";
+}

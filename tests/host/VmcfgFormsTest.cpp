@@ -1,0 +1,202 @@
+// vmcfg form, shell and known: the module's forms driven as an administrator
+// drives them, checked through output and exit status.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/testing/PlatformFixture.h"
+#include "tests/testing/VmcfgRunner.h"
+
+namespace {
+
+using Outcome = VmcfgRunner::Outcome;
+using Json = nlohmann::json;
+
+class VmcfgForms : public PlatformFixture {
+  protected:
+    Outcome run(const String& arguments) const { return VmcfgRunner::run(root_, arguments, root_); }
+    Json json(const String& arguments, int status = 0) const {
+        Outcome o = run("--json " + arguments);
+        EXPECT_EQ(o.status, status) << arguments << ": " << o.err;
+        try {
+            return Json::parse(o.out);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << arguments << ": not JSON: " << o.out;
+            return Json();
+        }
+    }
+    void demo() const { ASSERT_EQ(run("init --demo").status, 0); }
+};
+
+// ---- vmcfg form
+
+struct FormCase {
+    const char* id;
+    const char* command;
+    int status;
+    const char* out;  // expected in standard output
+    const char* err;  // expected in standard error
+};
+
+const FormCase kFormCases[] = {
+    {"GetFixedKnown", "form 2 get SYSTEM 'QRT SYSTEM supported languages'", 0,
+     "form 2 get: result 0 (ok)  rval 2  ecode 0  field_no -1\n   0  SYSTEM\n"
+     "   1  QRT SYSTEM supported languages\n   2\n   3  R\n   4  W\n",
+     ""},
+    {"GetMissing", "form 2 get cos Nothing", 1,
+     "result 1023 (failed)  rval 3  ecode 2 (no such property)", ""},
+    {"FieldOptionWinsOverPosition",
+     "form 2 get SYSTEM Nothing -f 1='QRT SYSTEM supported languages'", 0, "result 0", ""},
+    {"DefaultOperation", "form 1 rem SYSTEM", 1,
+     "ecode 9000 (this form does not support that operation)", ""},
+    {"VersionOutOfRange", "form 2 add SYSTEM Name '' R W R W - - - - - - - - n 256 0", 1,
+     "ecode 9003 (the number is out of range)  field_no 16", ""},
+    {"DashFieldsAfterDoubleDash", "form 2 add -- SYSTEM Name '' R W -x - - - - - - - - - n 1 0", 0,
+     "result 0 (ok)", ""},
+    {"NoSuchForm", "form 9 get SYSTEM", 2, "", "the module has no form 9 (forms 2, 1)"},
+    {"UnknownOperation", "form 2 fetch SYSTEM", 2, "", "unknown operation 'fetch'"},
+    {"BadFieldNumber", "form 2 get -f 128=x", 2, "", "-f takes N=TEXT"},
+    {"UnknownOption", "form 2 get --frobnicate", 2, "", "unknown option '--frobnicate'"},
+    {"MissingModule", "form --module /nonexistent/lib.so 2 get SYSTEM", 4, "",
+     "can't load the module"},
+    {"KnownGetOne", "known get SYSTEM 'System Max Message Length'", 0,
+     "System Max Message Length  RW   RW   R-   R-   R-   R-", ""},
+    {"KnownGetMissing", "known get SYSTEM Nothing", 1, "",
+     "known get SYSTEM 'Nothing': no such property"},
+    {"CheckFree", "known check cos 'COS New'", 0, "'COS New' is free in COS", ""},
+    {"CheckTaken", "known check cos 'COS Greeting Length'", 1, "",
+     "a property of that name already exists"},
+    {"AddTaken", "known add COS 'COS Greeting Length'", 1, "",
+     "a property of that name already exists"},
+    {"AddBadVersion", "known add COS 'COS New' --version 256", 1, "",
+     "field 16 (version): the number is out of range"},
+    {"ChangeMissing", "known change COS 'COS New' --version 3", 1, "", "no such property"},
+    {"RemoveFixed", "known rm SYSTEM 'QRT SYSTEM supported languages'", 1, "",
+     "removal refused: the property is one of its kind's fixed known properties"},
+    {"UnknownKind", "known list USER", 2, "", "unknown kind 'USER'"},
+    {"UnknownClass", "known add COS X --read everybody", 2, "", "unknown class 'everybody'"},
+    {"Contradiction", "known change COS X --forwardable --no-forwardable", 2, "", "contradict"},
+};
+
+TEST_F(VmcfgForms, FormJsonCarriesEveryReplyField) {
+    Json a = json("form 1 list system");
+    EXPECT_EQ(a["form"], 1);
+    EXPECT_EQ(a["op"], "list");
+    EXPECT_EQ(a["result"], 0);
+    EXPECT_EQ(a["rval"], 2);
+    EXPECT_EQ(a["ecode"], 0);
+    EXPECT_EQ(a["field_no"], -1);
+    ASSERT_EQ(a["fields"].size(), 69u);
+    EXPECT_EQ(a["fields"][0], "SYSTEM");
+    EXPECT_EQ(a["fields"][1], "QRT SYSTEM supported languages");
+    Json failed = json("form 2 rem SYSTEM 'QRT SYSTEM supported languages'", 1);
+    EXPECT_EQ(failed["ecode"], 4);
+    EXPECT_EQ(failed["fields"].size(), 18u);
+    // --json may also follow the request.
+    EXPECT_EQ(Json::parse(run("form 2 addv SYSTEM Free --json").out)["rval"], 1);
+}
+
+// ---- vmcfg shell
+
+TEST_F(VmcfgForms, ShellAnswersEachLineWithTheModuleKeptLoaded) {
+    ASSERT_EQ(run("init").status, 0);
+    writeFile("/requests",
+              "# add, read back, remove\n"
+              "2 add COS 'COS Shell' \"\" R W R W - - - - - - - - y 3 1\n"
+              "\n"
+              "2 get COS 'COS Shell'\n"
+              "2 rem COS COS\\ Shell\n"
+              "2 get COS 'COS Shell'\n"
+              "2 get 'unclosed\n"
+              "7 get COS\n");
+    Outcome o = run("--json shell < " + hostPath("/requests"));
+    EXPECT_EQ(o.status, 2) << o.err;
+    std::vector<Json> answers;
+    std::istringstream lines(o.out);
+    for (String line; std::getline(lines, line);) answers.push_back(Json::parse(line));
+    ASSERT_EQ(answers.size(), 6u) << o.out;
+    EXPECT_EQ(answers[0]["result"], 0);
+    EXPECT_EQ(answers[1]["fields"][1], "COS Shell");
+    EXPECT_EQ(answers[1]["fields"][15], "y");
+    EXPECT_EQ(answers[2]["result"], 0);
+    EXPECT_EQ(answers[3]["ecode"], 2);
+    EXPECT_EQ(answers[4]["line"], 7);
+    EXPECT_NE(answers[4]["error"].get<String>().find("not closed"), String::npos);
+    EXPECT_EQ(answers[5]["line"], 8);
+    EXPECT_NE(o.err.find("line 8: the module has no form 7"), String::npos) << o.err;
+}
+
+// ---- vmcfg known
+
+TEST_F(VmcfgForms, KnownListPagesThroughEveryKind) {
+    demo();
+    Outcome o = run("known list system");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("SRV  PRV  TRU  STD  RES  MIN  FWD  VER  TYPE"), String::npos) << o.out;
+    EXPECT_NE(o.out.find("System Greeting Length          RW   RW   RW   R-   R-   R-   n  1    0"),
+              String::npos)
+        << o.out;
+    struct Kind {
+        const char* name;
+        std::size_t count;
+    };
+    // MESSAGE: eleven fixed names and three from the defaults file.
+    for (Kind kind :
+         {Kind{"SYSTEM", 4}, Kind{"message", 14}, Kind{"Cos", 4}, Kind{"SUBSCRIBER", 3}}) {
+        Json list = json(String("known list ") + kind.name);
+        EXPECT_EQ(list.size(), kind.count) << kind.name << ": " << list.dump();
+    }
+    EXPECT_EQ(json("known list COS")[0],
+              Json::parse(R"({"name": "COS Greeting Length", "read": ["server", "privileged",
+                  "trusted", "standard", "restricted", "minimal"], "write": ["server",
+                  "privileged"], "forwardable": false, "version": 1, "type": 0})"));
+}
+
+TEST_F(VmcfgForms, KnownAddChangeRemove) {
+    demo();
+    const String pin = " SUBSCRIBER 'Subscriber Pin Length'";
+    Json added = json("known add" + pin +
+                      " --read standard --write server,privileged --version 2 "
+                      "--type 3")[0];
+    EXPECT_EQ(added, Json::parse(R"({"name": "Subscriber Pin Length", "read": ["server",
+        "privileged", "trusted", "standard"], "write": ["server", "privileged"],
+        "forwardable": false, "version": 2, "type": 3})"));
+    EXPECT_NE(readFile("/VM/config/SubscriberPropertyDefaults").find("Subscriber Pin Length"),
+              String::npos);
+    // A change starts from the current attributes and changes only those named.
+    Json changed = json("known change" + pin + " --forwardable")[0];
+    added["forwardable"] = true;
+    EXPECT_EQ(changed, added);
+    changed = json("known change" + pin + " --read none --no-forwardable")[0];
+    added["forwardable"] = false;
+    added["read"] = Json::array();
+    EXPECT_EQ(changed, added);
+    EXPECT_EQ(json("known check" + pin, 1)["free"], false);
+    EXPECT_EQ(json("known rm" + pin),
+              (Json{{"kind", "SUBSCRIBER"}, {"name", "Subscriber Pin Length"}, {"removed", true}}));
+    EXPECT_EQ(json("known check" + pin)["free"], true);
+    EXPECT_EQ(json("known add COS 'COS New' --version 300", 1),
+              (Json{{"error", "field 16 (version): the number is out of range"},
+                    {"form", 2},
+                    {"op", "add"},
+                    {"ecode", 9003},
+                    {"field_no", 16}}));
+}
+
+class VmcfgFormCases : public VmcfgForms, public ::testing::WithParamInterface<FormCase> {};
+
+// On a root prepared by "init --demo".
+TEST_P(VmcfgFormCases, AnswersWithItsStatus) {
+    const FormCase& c = GetParam();
+    demo();
+    Outcome o = run(c.command);
+    EXPECT_EQ(o.status, c.status) << o.err;
+    EXPECT_NE(o.out.find(c.out), String::npos) << o.out;
+    EXPECT_NE(o.err.find(c.err), String::npos) << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, VmcfgFormCases, ::testing::ValuesIn(kFormCases),
+                         [](const auto& info) { return String(info.param.id); });
+
+}  // namespace
