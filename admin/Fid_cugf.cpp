@@ -68,7 +68,8 @@ bool Fid_cugf::takenOffForm(const GreenFeatureInfo& row) {
 
 int Fid_cugf::get(Buffer& buffer, unsigned int, int& rval, int& ecode, int& field_no) {
     buffer.reply(replyFields);
-    if (config_ == nullptr) config_ = new ConfigurationInfo(ConfigurationInfo::defaultConfigFile, 0);
+    if (config_ == nullptr)
+        config_ = new ConfigurationInfo(ConfigurationInfo::defaultConfigFile, 0);
     mask_ = 0;
     MC_std_trace() << "Orvex Features - OP_GET" << trace;
     int field = 1;
@@ -172,8 +173,8 @@ int Fid_cugf::confirmedChange(long row, char setting, int& rval, int& ecode, int
                    << ", field_no=" << field_no << verbose;
     if (info.systemProp != nullptr && (setting == 'n' || result == 0)) {
         int propResult = chg_system_prop(info.systemProp, setting == 'y');
-        MC_std_trace() << "fid_cugf: calling chg_sytem_prop(" << info.systemProp << ","
-                       << setting << ") returns " << propResult << verbose;
+        MC_std_trace() << "fid_cugf: calling chg_sytem_prop(" << info.systemProp << "," << setting
+                       << ") returns " << propResult << verbose;
         if (result == 0) result = propResult;
     }
     return result;
@@ -231,7 +232,8 @@ int Fid_cugf::chg_system_prop(char const* name, bool on) {
     p.name = Symbol(name);
     p.index = 1;
     switch (int result = set.get(p, PropertyAttributes::Standard)) {
-        case Properties::GET_OK: break;
+        case Properties::GET_OK:
+            break;
         case Properties::GET_NO_SUCH_PROPERTY:
             return traced("properties.get: GET_NO_SUCH_PROPERTY", kSystemPropFailed);
         case Properties::GET_NO_PERMISSION:
@@ -242,7 +244,8 @@ int Fid_cugf::chg_system_prop(char const* name, bool on) {
     }
     p.value.modify(String(1, on ? '\1' : '\0'), 0);
     switch (int result = set.put(p, PropertyAttributes::Server)) {
-        case Properties::PUT_OK: break;
+        case Properties::PUT_OK:
+            break;
         case Properties::PUT_NO_PERMISSION:
             return traced("properties.put: PUT_NO_PERMISSION", kSystemPropFailed);
         case Properties::PUT_NO_ATTRIBUTE_PERMISSION:
