@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "admin/Fid_cugf.h"
 #include "properties/SystemProperties.h"
@@ -66,6 +67,29 @@ TEST_F(FeatureForm, GetListsOfferedRowsAndCdrParameterTakesRowOneOff) {
     EXPECT_EQ(reply(16), "6");
     EXPECT_EQ(reply(19), "") << "blank end mark";
     EXPECT_EQ(Fid_cugf::curr_setting[1], 'y');
+}
+
+// The feature command gives the run token up while it runs; a second
+// confirmed change must still wait for the first to leave the region.
+TEST_F(FeatureForm, ConfirmedChangesInTwoThreadsRunOneAfterTheOther) {
+    writeFile("/bin/mkgf_act",
+              "#!/bin/sh\necho start >> \"$VM_ROOT/log\"; sleep 0.2; "
+              "echo end >> \"$VM_ROOT/log\"\n");
+    ASSERT_EQ(request(3, AdmOp::get, {}).result, 0);
+    token_.reset();  // the threads take turns with the run token
+    auto change = [this](const char* row) {
+        RunTokenHolder token;
+        Buffer buffer;
+        for (auto [field, text] : {std::pair{0, "confirm"}, {1, row}, {3, "y"}})
+            buffer.set_field(field, text);
+        AdmAnswer a = adm_request(*adm_find(Forms, 3)->form, AdmOp::chg, buffer);
+        EXPECT_EQ(a.result, 0) << row;
+    };
+    std::thread first(change, "3"), second(change, "4");
+    first.join();
+    second.join();
+    token_ = std::make_unique<RunTokenHolder>();
+    EXPECT_EQ(readFile("/log"), "start\nend\nstart\nend\n");
 }
 
 struct Change {
