@@ -30,6 +30,9 @@ void HostPlatform::setRoot(const String& directory) {
     String root = directory.empty() ? String("/") : directory;
     while (root.size() > 1 && root.back() == '/') root.pop_back();
     settings().root = root;
+    // Commands the module runs (the feature command, "$(...)" terms of the
+    // parameter file) work on the same root.
+    ::setenv("VM_ROOT", root.c_str(), 1);
 }
 
 const String& HostPlatform::root() {

@@ -11,7 +11,8 @@
 //   ("/VM/config/...", "/vm/tmp") live; "/" unless set, or $VM_ROOT;
 // - this process's processor box number: 1 unless set, or $VM_BOX; box 0
 //   makes the identity service fail.
-// Setters are meant for start-up, before module code runs.
+// Setters are meant for start-up, before module code runs. setRoot also sets
+// $VM_ROOT, so the commands the module runs work on the same root.
 class HostPlatform {
   public:
     static void setRoot(const String& directory);

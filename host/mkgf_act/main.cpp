@@ -1,0 +1,78 @@
+// mkgf_act: the platform's feature command, as the stand-in has it. The
+// feature form runs it after it has written or removed a marker file. It reads
+// the marker files in "/VM/config" under the platform root ($VM_ROOT, or
+// --root), records the features now active in the trace log and in
+// "/vm/run/features.active" (one short name a line), and exits 0. It exits 1
+// when "/VM/config" cannot be read or the record cannot be written. It prints
+// nothing: its caller's output is not its own.
+
+#include <dirent.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include "host/platform/HostPlatform.h"
+#include "host/platform/HostTrace.h"
+
+namespace {
+
+const String kPrefix = "Marker file for ";
+const String kSuffix = " custom ";
+
+// The short name a marker file's first line carries, or nothing when the
+// file is not a feature marker.
+std::optional<String> shortName(const String& hostFile) {
+    std::ifstream in(hostFile);
+    String line;
+    if (!std::getline(in, line) || line.rfind(kPrefix, 0) != 0 ||
+        line.size() < kPrefix.size() + kSuffix.size() ||
+        line.compare(line.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
+        return std::nullopt;
+    return line.substr(kPrefix.size(), line.size() - kPrefix.size() - kSuffix.size());
+}
+
+std::optional<std::vector<String>> activeFeatures() {
+    String directory = HostPlatform::hostPath("/VM/config");
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr) return std::nullopt;
+    std::vector<String> active;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        if (auto name = shortName(directory + "/" + entry->d_name)) active.push_back(*name);
+    }
+    ::closedir(dir);
+    std::sort(active.begin(), active.end());
+    return active;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"mkgf_act: applies the feature marker files of the platform"};
+    std::optional<String> root;
+    app.add_option("--root", root, "Platform root directory (default: / or $VM_ROOT)");
+    CLI11_PARSE(app, argc, argv);
+    if (root) HostPlatform::setRoot(*root);
+
+    std::optional<std::vector<String>> active = activeFeatures();
+    if (!active) {
+        HostTrace::record(1, "mkgf_act: can't read /VM/config");
+        return 1;
+    }
+    std::ostringstream list, lines;
+    for (const String& name : *active) {
+        list << (list.tellp() > 0 ? ", " : "") << name;
+        lines << name << '\n';
+    }
+    HostTrace::record(
+        1, "mkgf_act: active features: " + (active->empty() ? String("none") : list.str()));
+    String record = HostPlatform::hostPath("/vm/run/features.active");
+    HostPlatform::makeParentDirectories(record);
+    std::ofstream out(record, std::ios::trunc);
+    out << lines.str();
+    return out.flush() ? 0 : 1;
+}

@@ -1,0 +1,165 @@
+#include <unistd.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "admin/Fid_cugf.h"
+#include "properties/SystemProperties.h"
+#include "tests/admin/AdminFixture.h"
+
+namespace {
+
+using A = PropertyAttributes;
+const char* const kDelivery = "ORVEX DISABLE MESSAGE DELIVERY";
+
+// Form 3 on a root with "/VM/config" and a stand-in feature command first on
+// the PATH that exits with the status written in "/mkgf_status" (0 when none).
+class FeatureForm : public AdminFixture {
+  protected:
+    void SetUp() override {
+        AdminFixture::SetUp();
+        FileSystem::makeDirectories("/VM/config");
+        writeFile("/bin/mkgf_act",
+                  "#!/bin/sh\nexit $(cat \"$VM_ROOT/mkgf_status\" 2>/dev/null || echo 0)\n");
+        ::chmod(hostPath("/bin/mkgf_act").c_str(), 0755);
+        savedPath_ = std::getenv("PATH");
+        ::setenv("PATH", (hostPath("/bin") + ":" + savedPath_).c_str(), 1);
+    }
+    void TearDown() override {
+        ::setenv("PATH", savedPath_.c_str(), 1);
+        AdminFixture::TearDown();
+    }
+    void setDelivery(char value) {
+        SystemProperties set;
+        Property p;
+        p.name = Symbol(kDelivery);
+        p.index = 1;
+        p.attributes.set_readable(A::Standard, true);
+        p.value.modify(String(1, value), 0);
+        ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
+        ASSERT_TRUE(set.save());
+    }
+    String delivery() {
+        SystemProperties set;
+        Property p;
+        p.name = Symbol(kDelivery);
+        return set.get(p, A::Server) == Properties::GET_OK ? String(p.value) : "<none>";
+    }
+    String savedPath_;
+};
+
+TEST_F(FeatureForm, GetListsOfferedRowsAndCdrParameterTakesRowOneOff) {
+    AdmAnswer all = request(3, AdmOp::get, {});
+    EXPECT_EQ(std::tie(all.result, all.rval, all.ecode, all.field_no), std::tie(0, 2, 0, 0));
+    for (int row = 0; row < 7; ++row) {
+        EXPECT_EQ(reply(3 * row + 1), std::to_string(row));
+        EXPECT_EQ(reply(3 * row + 2), Fid_cugf::features[row].question);
+        EXPECT_EQ(reply(3 * row + 3), "n");
+    }
+    // The parameter file is read once per process: this is its only reader.
+    writeFile("/VM/config/config_params",
+              "precedence global default\nglobal default : (Number of CDR Files)=4\n");
+    writeFile("/VM/config/tan_mbx", "x\n");
+    AdmAnswer off = request(3, AdmOp::get, {});
+    EXPECT_EQ(off.result, 0);
+    EXPECT_EQ(reply(4), "2") << "rows after row 1 move up by three fields";
+    EXPECT_EQ(reply(6), "y");
+    EXPECT_EQ(reply(16), "6");
+    EXPECT_EQ(reply(19), "") << "blank end mark";
+    EXPECT_EQ(Fid_cugf::curr_setting[1], 'y');
+}
+
+// The feature command gives the run token up while it runs; a second
+// confirmed change must still wait for the first to leave the region.
+TEST_F(FeatureForm, ConfirmedChangesInTwoThreadsRunOneAfterTheOther) {
+    writeFile("/bin/mkgf_act",
+              "#!/bin/sh\necho start >> \"$VM_ROOT/log\"; sleep 0.2; "
+              "echo end >> \"$VM_ROOT/log\"\n");
+    ASSERT_EQ(request(3, AdmOp::get, {}).result, 0);
+    token_.reset();  // the threads take turns with the run token
+    auto change = [this](const char* row) {
+        RunTokenHolder token;
+        Buffer buffer;
+        for (auto [field, text] : {std::pair{0, "confirm"}, {1, row}, {3, "y"}})
+            buffer.set_field(field, text);
+        AdmAnswer a = adm_request(*adm_find(Forms, 3)->form, AdmOp::chg, buffer);
+        EXPECT_EQ(a.result, 0) << row;
+    };
+    std::thread first(change, "3"), second(change, "4");
+    first.join();
+    second.join();
+    token_ = std::make_unique<RunTokenHolder>();
+    EXPECT_EQ(readFile("/log"), "start\nend\nstart\nend\n");
+}
+
+struct Change {
+    const char* name;
+    std::vector<const char*> markers;  // present before the get
+    std::map<int, String> fields;
+    int result, rval, ecode, field_no;
+    std::vector<const char*> after;  // markers present afterwards
+    int commandStatus = 0;
+    int deliveryBefore = -1;  // -1: no such system property
+    String deliveryAfter = "<none>";
+};
+
+void PrintTo(const Change& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const char* const kCad = "/VM/config/cadisc";
+const char* const kTan = "/VM/config/tan_mbx";
+const char* const kDel = "/VM/config/dismsgdel";
+const String kConfirm = "confirm";
+
+const Change kChanges[] = {
+    {"NothingChanges", {kCad}, {{1, "0"}, {3, "y"}}, 0, 0, 0, 5, {kCad}},
+    {"TwoChanges", {}, {{1, "0"}, {3, "y"}, {4, "3"}, {6, "y"}}, 1023, 3, 5, -1, {}},
+    {"RowAfterTheBlank", {}, {{1, "0"}, {3, "y"}, {7, "3"}}, 1023, 3, 10, 7, {}},
+    {"BadSetting", {}, {{1, "0"}, {3, "maybe"}}, 1023, 3, 9, 3, {}},
+    {"FirstRequestAsksOn", {}, {{1, "2"}, {3, "y"}}, 1037, 4, 7, 0, {}},
+    {"FirstRequestAsksOff", {kCad}, {{1, "0"}, {3, "n"}}, 1037, 4, 6, 0, {kCad}},
+    {"ConfirmedOn", {}, {{0, kConfirm}, {1, "2"}, {3, "y"}}, 0, 2, 0, 0, {kTan}},
+    {"ConfirmedOff", {kCad}, {{0, kConfirm}, {1, "0"}, {3, "n"}}, 0, 2, 0, 0, {}},
+    {"Incompatible", {kCad}, {{0, kConfirm}, {1, "2"}, {3, "y"}}, 1023, 3, 8, -1, {kCad}},
+    {"CommandFails", {}, {{0, kConfirm}, {1, "2"}, {3, "y"}}, -1, 3, 1, 0, {kTan}, 3},
+    {"DeliveryOn", {}, {{0, kConfirm}, {1, "5"}, {3, "y"}}, 0, 2, 0, 0, {kDel}, 0, 0, "\x01"},
+    {"DeliveryOffEvenWhenCommandFails",
+     {kDel},
+     {{0, kConfirm}, {1, "5"}, {3, "n"}},
+     -1,
+     3,
+     1,
+     0,
+     {},
+     3,
+     1,
+     String(1, '\0')},
+    {"DeliveryPropertyMissing", {}, {{0, kConfirm}, {1, "5"}, {3, "y"}}, 1190, 2, 0, 0, {kDel}},
+};
+
+class FeatureChange : public FeatureForm, public ::testing::WithParamInterface<Change> {};
+
+TEST_P(FeatureChange, AnswersAndLeavesTheMarkers) {
+    const Change& c = GetParam();
+    for (const char* marker : c.markers) writeFile(marker, "on\n");
+    if (c.deliveryBefore >= 0) setDelivery(static_cast<char>(c.deliveryBefore));
+    writeFile("/mkgf_status", std::to_string(c.commandStatus) + "\n");
+    ASSERT_EQ(request(3, AdmOp::get, {}).result, 0);
+    AdmAnswer a = request(3, AdmOp::chg, c.fields);
+    if (c.result != -1) EXPECT_EQ(a.result, c.result);  // -1: errno, whatever it is
+    EXPECT_EQ(std::tie(a.rval, a.ecode, a.field_no), std::tie(c.rval, c.ecode, c.field_no));
+    if (a.result == 1037) EXPECT_EQ(reply(0), "confirm");
+    for (const char* marker : {kCad, kTan, kDel}) {
+        bool expected = std::find(c.after.begin(), c.after.end(), marker) != c.after.end();
+        EXPECT_EQ(FileSystem::exists(marker), expected) << marker;
+    }
+    if (c.after == std::vector<const char*>{kTan} && c.commandStatus == 0)
+        EXPECT_EQ(readFile(kTan), "Marker file for Tandem Mailbox custom \n");
+    EXPECT_EQ(delivery(), c.deliveryAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FeatureChange, ::testing::ValuesIn(kChanges),
+                         [](const auto& info) { return String(info.param.name); });
+
+}  // namespace
