@@ -7,10 +7,11 @@
 // it. Nothing here opens a file or reads a property set:
 // the selector map fills on the first request.
 //
-// Load order: the selector map (empty), form 2, form 1, [form 3], the data
-// object. Unload: the reverse.
+// Load order: the selector map (empty), form 2, form 1, the feature form's
+// critical region, form 3, the data object. Unload: the reverse.
 
 #include "admin/Config_Adm_Data.h"
+#include "admin/Fid_cugf.h"
 #include "admin/Fid_list_properties.h"
 #include "admin/Fid_property.h"
 #include "admin/Group.h"
@@ -31,10 +32,14 @@ namespace {
 Fid_property propertyForm;
 Fid_list_properties listForm;
 
-// Form 3 (the feature form) joins here, before the data object: first its unit's
-// feature table and critical region, then
-//     Fid_cugf featureForm(3);
-// so that the registry order becomes 2, 1, 3.
+}  // namespace
+
+// Form 3 after its critical region, which it uses until it is destroyed.
+_Critical_Region Fid_cugf::gfeature_update;
+
+namespace {
+
+Fid_cugf featureForm(Fid_cugf::number);
 
 }  // namespace
 

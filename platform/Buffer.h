@@ -9,7 +9,8 @@
 class Buffer : public Com_Buffer {
   public:
     // Opens reply fields 0 to fields - 1, all empty (fields is kept within 0
-    // and max_fields); an earlier reply is dropped.
+    // and max_fields), and lets the form write field `fields` as well; an
+    // earlier reply is dropped.
     void reply(int fields);
 
     // Reads a whole decimal number (blanks around it allowed) within

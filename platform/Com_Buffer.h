@@ -6,8 +6,10 @@
 // The request and reply fields of one request. Request fields 0 to
 // max_fields - 1 exist and are empty unless the server set them; the server
 // may mark one unreadable (a field the transport could not decode). Reply
-// fields exist only once Buffer::reply opened them; a field number outside
-// the request or the reply is refused without touching any memory.
+// fields exist only once Buffer::reply(n) opened them: fields 0 to n - 1, and
+// field n too once a form writes it (a form may write up to the number it
+// gave). A field number outside the request or the reply is refused without
+// touching any memory.
 class Com_Buffer {
   public:
     static constexpr int max_fields = 128;
@@ -31,7 +33,7 @@ class Com_Buffer {
     void set_unreadable(int field);
     // Empties every request field and closes the reply.
     void clear();
-    // The number of reply fields opened, and one of them ("" outside).
+    // The number of reply fields (opened or written), and one of them ("" outside).
     int reply_size() const { return static_cast<int>(reply_.size()); }
     const std::string& reply_field(int field) const;
     const std::vector<std::string>& reply_fields() const { return reply_; }
@@ -42,5 +44,6 @@ class Com_Buffer {
     std::vector<std::string> request_;
     std::vector<bool> readable_;
     std::vector<std::string> reply_;
+    int replyLast_ = -1;  // the highest reply field a form may write
     int refused_ = 0;
 };

@@ -62,6 +62,7 @@ run address build 200004
 run message props 200005
 run message check 200005
 run message check 200007
+echo
 echo "The known properties of every kind, through the module's property forms"
 echo "(vmcfg loads libconfig_adm.so with dlopen, as the administration server does):"
 for kind in SYSTEM MESSAGE COS SUBSCRIBER; do run known list "$kind"; done
@@ -79,6 +80,14 @@ requests=("2 addv COS 'COS Night Service'" "2 get COS 'COS Mailbox Capacity'" "1
 printf '\n$ vmcfg --json shell <<requests\n'; printf '%s\n' "${requests[@]}"; echo requests
 printf '%s\n' "${requests[@]}" | "$vmcfg" --root "$root" --json shell || echo "(exit status $?)"
 
+echo
+echo "The platform's optional features (form 3), switched through the form's confirmation:"
+run features
+run features set "Tandem Mailbox" on --yes
+run features set CAD on --yes
+run --json features set "Disable Message Delivery?" on --yes
+run features set "Disable Message Delivery?" off --yes
+run features
 echo
 echo "Box 1 does not own class-of-service records: with nobody listening for box 333,"
 echo "the save fails and nothing changes."

@@ -35,6 +35,15 @@ const EcodeText kTexts[] = {
     {2, 2, "no such property"},
     {2, 3, "a property of that name already exists"},
     {2, 4, "removal refused: the property is one of its kind's fixed known properties"},
+    {3, 1,
+     "the feature was not switched: its marker file could not be written or the feature "
+     "command \"mkgf_act\" failed"},
+    {3, 5, "only one feature can be changed at a time"},
+    {3, 6, "confirm: switch the feature off?"},
+    {3, 7, "confirm: switch the feature on?"},
+    {3, 8, "incompatible features: Call Answer Disclaimer and Tandem Mailbox may not both be on"},
+    {3, 9, "a setting must be y or n"},
+    {3, 10, "no row may follow the blank row that ends the list"},
 };
 
 }  // namespace

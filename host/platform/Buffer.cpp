@@ -1,5 +1,6 @@
 #include "platform/Buffer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -29,6 +30,7 @@ void Buffer::reply(int fields) {
     // Keeps the capacity: a server answering many requests reuses it.
     for (std::string& field : reply_) field.clear();
     reply_.resize(static_cast<std::size_t>(fields));
+    replyLast_ = fields == 0 ? -1 : std::min(fields, max_fields - 1);
 }
 
 int Buffer::in_long(int field, long minimum, long maximum, long& value, int& rval, int& ecode) {

@@ -19,11 +19,13 @@ int Com_Buffer::in_field(int field, char*& text) {
 }
 
 int Com_Buffer::out_field(int field, char const* text) {
-    if (!inRange(field, reply_.size()) || text == nullptr) {
+    if (field < 0 || field > replyLast_ || text == nullptr) {
         ++refused_;
         return 1;
     }
-    reply_[static_cast<std::size_t>(field)] = text;
+    auto f = static_cast<std::size_t>(field);
+    if (f >= reply_.size()) reply_.resize(f + 1);
+    reply_[f] = text;
     return 0;
 }
 
@@ -43,6 +45,7 @@ void Com_Buffer::clear() {
     for (std::string& field : request_) field.clear();
     readable_.assign(readable_.size(), true);
     reply_.clear();
+    replyLast_ = -1;
     refused_ = 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include "host/vmcfg/DemoDirectory.h"
 #include "host/vmcfg/PropsTarget.h"
+#include "platform/FileStream.h"
 #include "platform/FileSystem.h"
 #include "properties/COSProperties.h"
 #include "properties/FileProperties.h"
@@ -34,7 +35,8 @@ const Known kSystemKnown[] = {
     {"QRT SYSTEM supported languages", "english", A::Minimal, A::Privileged},
     {"System Max Message Length", "300", A::Minimal, A::Privileged},
     {"System Greeting Length", "60", A::Minimal, A::Trusted},
-    {"System Operator Extension", "0", A::Minimal, A::Trusted}};
+    {"System Operator Extension", "0", A::Minimal, A::Trusted},
+    {"ORVEX DISABLE MESSAGE DELIVERY", "", A::Minimal, A::Privileged}};
 const Known kMessageKnown[] = {{"ORVEX Priority", "normal", A::Restricted, A::Standard},
                                {"ORVEX Sensitivity", "normal", A::Restricted, A::Standard},
                                {"ORVEX Expiry Days", "14", A::Restricted, A::Trusted}};
@@ -46,8 +48,11 @@ const Known kSubscriberKnown[] = {{"Subscriber Language", "english", A::Restrict
                                   {"Subscriber Greeting Length", "30", A::Restricted, A::Standard},
                                   {"Subscriber Notification", "lamp", A::Restricted, A::Standard}};
 
+// The feature form sets message delivery's property to the character 1 or 0;
+// empty: never switched.
 const Sample kSystemSet[] = {{"QRT SYSTEM supported languages", "english spanish french"},
-                             {"System Max Message Length", "300"}};
+                             {"System Max Message Length", "300"},
+                             {"ORVEX DISABLE MESSAGE DELIVERY", ""}};
 const Sample kMessageSet[] = {{"ORVEX Primary Media", "voice"},
                               {"ORVEX Priority", "urgent"},
                               {"ORVEX Original From", "1002"}};
@@ -152,5 +157,24 @@ bool DemoContent::write(std::vector<String>& created, std::ostream& err) {
         writeRecord<COSProperties>(2, "class of service 2", kCos2, created, err) &&
         writeRecord<SubscriberProperties>(1001, "subscriber 1001", kSubscriber1001, created, err);
     Properties::myPBox = box;
-    return written && DemoDirectory::write(created, err);
+    return written && writeParameters(created, err) && DemoDirectory::write(created, err);
+}
+
+// A parameter file: a site type from the environment over the defaults.
+// "Number of CDR Files" at 0 keeps the CDR feature on the feature form.
+bool DemoContent::writeParameters(std::vector<String>& created, std::ostream& err) {
+    const Path path("/VM/config/config_params");
+    if (FileSystem::exists(path)) return true;
+    FileStream out(path, std::ios::out);
+    out << "# Site parameters of the demo platform\n"
+           "precedence site ${VM_SITE}\n"
+           "precedence global default\n"
+           "site east : (Max Ports)=48\n"
+           "global default : (Number of CDR Files)=0 (Max Ports)=24 (Greeting Text)=(Welcome)\n";
+    if (!out.close()) {
+        err << "vmcfg: can't write " << path << std::endl;
+        return false;
+    }
+    created.push_back(path.text() + " (2 precedence types)");
+    return true;
 }

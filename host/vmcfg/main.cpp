@@ -2,9 +2,12 @@
 // options set up the stand-in platform; each command group lives in its own
 // unit (InitCommand for "init", ParamCommands for "param", PropsCommands
 // for "props", AddressCommands for "address", MessageCommands for "message",
-// FormCommands for "form" and "shell", KnownCommands for "known").
+// FormCommands for "form" and "shell", KnownCommands for "known",
+// FeatureCommands for "features").
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "config_adm_version.h"
@@ -12,6 +15,7 @@
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
 #include "host/vmcfg/AddressCommands.h"
+#include "host/vmcfg/FeatureCommands.h"
 #include "host/vmcfg/FormCommands.h"
 #include "host/vmcfg/GlobalOptions.h"
 #include "host/vmcfg/InitCommand.h"
@@ -22,7 +26,19 @@
 
 namespace {
 
+// The platform's commands that the module runs (the feature command
+// "mkgf_act") are installed beside vmcfg: they come first on the PATH.
+void findPlatformCommandsBesideThisProgram() {
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return;
+    const char* path = std::getenv("PATH");
+    String value = self.parent_path().string() + (path && *path ? ":" + String(path) : "");
+    ::setenv("PATH", value.c_str(), 1);
+}
+
 void applyGlobals(const GlobalOptions& options) {
+    findPlatformCommandsBesideThisProgram();
     if (options.root) HostPlatform::setRoot(*options.root);
     if (options.box) HostPlatform::setBox(static_cast<std::uint16_t>(*options.box));
     if (options.traceLevel) HostTrace::setLevel(*options.traceLevel);
@@ -51,6 +67,7 @@ int main(int argc, char** argv) {
     MessageCommands message(app);
     FormCommands forms(app);
     KnownCommands known(app);
+    FeatureCommands features(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -70,6 +87,7 @@ int main(int argc, char** argv) {
     if (message.selected()) return message.run(options, std::cout, std::cerr);
     if (forms.selected()) return forms.run(options, std::cin, std::cout, std::cerr);
     if (known.selected()) return known.run(options, std::cout, std::cerr);
+    if (features.selected()) return features.run(options, std::cin, std::cout, std::cerr);
     std::cerr << "vmcfg: no command given" << std::endl;
     return 2;
 }

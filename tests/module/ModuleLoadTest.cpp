@@ -46,21 +46,23 @@ class ModuleLoad : public ::testing::Test {
     AdmModule module_;
 };
 
-TEST_F(ModuleLoad, FormsRegister2Then1TheDataObjectLastAndUnloadReverses) {
+TEST_F(ModuleLoad, FormsRegister2Then1Then3TheDataObjectLastAndUnloadReverses) {
     EXPECT_EQ(AdmJournal::events(),
               (std::vector<std::string>{"form 2 registered with 4", "form 1 registered with 4",
-                                        "data Configuration built with 2 forms"}));
+                                        "form 3 registered with 4",
+                                        "data Configuration built with 3 forms"}));
     ASSERT_NE(module_.data(), nullptr);
     EXPECT_STREQ(module_.data()->application(), "Configuration");
     EXPECT_EQ(module_.data()->forms(), module_.forms());
     std::vector<std::pair<int, int>> entries;
     for (const Adm_Forms* e = module_.forms(); e != nullptr; e = e->next)
         entries.emplace_back(e->number, e->kind);
-    EXPECT_EQ(entries, (std::vector<std::pair<int, int>>{{2, 4}, {1, 4}}));
+    EXPECT_EQ(entries, (std::vector<std::pair<int, int>>{{2, 4}, {1, 4}, {3, 4}}));
     AdmJournal::clear();
     module_.unload();
-    EXPECT_EQ(AdmJournal::events(), (std::vector<std::string>{"data Configuration destroyed",
-                                                              "form 1 left", "form 2 left"}));
+    EXPECT_EQ(AdmJournal::events(),
+              (std::vector<std::string>{"data Configuration destroyed", "form 3 left",
+                                        "form 1 left", "form 2 left"}));
 }
 
 TEST_F(ModuleLoad, RequestsRunThroughTheRegistry) {
