@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "host/vmcfg/JsonText.h"
-#include "host/vmcfg/TerminalText.h"
+#include "host/vmcfg/PropertyText.h"
 #include "platform/Directory.h"
 #include "util/Address.h"
 

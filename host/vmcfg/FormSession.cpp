@@ -187,22 +187,6 @@ bool splitWords(const String& line, std::vector<String>& words, String& error) {
     return true;
 }
 
-String terminalText(const String& bytes) {
-    String shown;
-    for (unsigned char c : bytes) {
-        if (c == '\\')
-            shown += "\\\\";
-        else if (c >= 0x20 && c < 0x7f)
-            shown += static_cast<char>(c);
-        else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            shown += escaped;
-        }
-    }
-    return shown;
-}
-
 void printAnswer(const FormSession::Request& request, const FormSession::Answer& answer, bool json,
                  std::ostream& out) {
     const AdmAnswer& a = answer.outputs;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/platform/AdmServer.h"
+#include "host/vmcfg/PropertyText.h"
 #include "platform/String.h"
 
 // The module loaded the way the administration server loads it (dlopen of
@@ -60,6 +61,3 @@ bool splitWords(const String& line, std::vector<String>& words, String& error);
 // "ecode","field_no","fields"} on one line.
 void printAnswer(const FormSession::Request& request, const FormSession::Answer& answer, bool json,
                  std::ostream& out);
-
-// Bytes shown on a terminal: printable ASCII as is, the rest escaped.
-String terminalText(const String& bytes);

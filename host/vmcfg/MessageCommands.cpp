@@ -5,7 +5,7 @@
 
 #include "host/vmcfg/AddressCommands.h"
 #include "host/vmcfg/JsonText.h"
-#include "host/vmcfg/TerminalText.h"
+#include "host/vmcfg/PropertyText.h"
 #include "message/MessagePropertyUpdate.h"
 #include "platform/MessageStore.h"
 
@@ -15,32 +15,6 @@ using Json = nlohmann::json;
 using A = PropertyAttributes;
 
 const char kCaller[] = "vmcfg message";
-
-// The classes from most to least privileged.
-const std::pair<const char*, A::AccessType> kChain[] = {
-    {"Server", A::Server},     {"Privileged", A::Privileged}, {"Trusted", A::Trusted},
-    {"Standard", A::Standard}, {"Restricted", A::Restricted}, {"Minimal", A::Minimal}};
-
-// The least privileged class that passes the test, or "none".
-template <class Test>
-String weakest(Test test) {
-    String found = "none";
-    for (const auto& [name, access] : kChain)
-        if (test(access)) found = name;
-    return found;
-}
-
-Json describe(const Property& p) {
-    return Json{{"name", p.name.text()},
-                {"index", p.index},
-                {"read", weakest([&](A::AccessType a) { return p.attributes.readable(a); })},
-                {"write", weakest([&](A::AccessType a) { return p.attributes.writeable(a); })},
-                {"version", p.attributes.version()},
-                {"type", p.attributes.type()},
-                {"server_known", p.attributes.server_known()},
-                {"forwardable", p.attributes.forwardable()},
-                {"value", String(p.value)}};
-}
 
 // The mailbox field of the record: at most 11 bytes, not always terminated.
 String recordMailbox(const MSG_ATTRS& record) {
@@ -123,17 +97,10 @@ int MessageCommands::props(bool json, std::ostream& out, std::ostream& err) cons
     for (int r; (r = set.get_next(p, A::Server, false)) != Properties::NEXT_END;) {
         if (r == Properties::NEXT_NO_SUCH_PROPERTY) break;
         if (r != Properties::NEXT_OK) continue;
-        Json d = describe(p);
-        if (json) {
-            list.push_back(d);
-            continue;
-        }
-        out << "  " << terminalText(p.name.text()) << " " << p.index
-            << "  read: " << d["read"].get<String>() << "  write: " << d["write"].get<String>()
-            << "  version " << int(p.attributes.version()) << "  type " << p.attributes.type()
-            << (p.attributes.server_known() ? "  server_known" : "")
-            << (p.attributes.forwardable() ? "  forwardable" : "")
-            << "\n    value: " << terminalText(String(p.value)) << "\n";
+        if (json)
+            list.push_back(propertyJson(p));
+        else
+            printProperty(p, out, "  ");
     }
     if (json) out << jsonText({{"msgid", msgid_}, {"path", path}, {"properties", list}});
     return 0;

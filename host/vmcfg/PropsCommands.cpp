@@ -11,6 +11,7 @@
 
 #include "host/vmcfg/EditCycle.h"
 #include "host/vmcfg/JsonText.h"
+#include "host/vmcfg/PropertyText.h"
 #include "properties/Properties.h"
 
 namespace {
@@ -18,73 +19,9 @@ namespace {
 using Json = nlohmann::json;
 using A = PropertyAttributes;
 
-// The classes from most to least privileged: what one may do, all before it may.
-const std::pair<const char*, A::AccessType> kChain[] = {
-    {"Server", A::Server},     {"Privileged", A::Privileged}, {"Trusted", A::Trusted},
-    {"Standard", A::Standard}, {"Restricted", A::Restricted}, {"Minimal", A::Minimal}};
-
 const char* kPutResults[] = {"PUT_OK", "PUT_NO_PERMISSION", "PUT_NO_ATTRIBUTE_PERMISSION",
                              "PUT_IS_SERVER_KNOWN"};
 const char* kRemoveResults[] = {"REMOVE_OK", "REMOVE_NO_SUCH_PROPERTY", "REMOVE_NO_PERMISSION"};
-
-// The least privileged class that passes the test, or "none".
-template <class Test>
-String weakest(Test test) {
-    String found = "none";
-    for (const auto& [name, access] : kChain)
-        if (test(access)) found = name;
-    return found;
-}
-
-// Bytes shown on a terminal: printable ASCII as is, the rest escaped.
-String printable(const String& bytes, std::size_t limit) {
-    String shown;
-    for (std::size_t i = 0; i < bytes.size() && i < limit; ++i) {
-        unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c == '\\')
-            shown += "\\\\";
-        else if (c == '\n')
-            shown += "\\n";
-        else if (c >= 0x20 && c < 0x7f)
-            shown += static_cast<char>(c);
-        else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            shown += escaped;
-        }
-    }
-    if (bytes.size() > limit) shown += "...";
-    return shown;
-}
-
-Json describe(const Property& p) {
-    return Json{{"name", p.name.text()},
-                {"index", p.index},
-                {"read", weakest([&](A::AccessType a) { return p.attributes.readable(a); })},
-                {"write", weakest([&](A::AccessType a) { return p.attributes.writeable(a); })},
-                {"version", p.attributes.version()},
-                {"type", p.attributes.type()},
-                {"server_known", p.attributes.server_known()},
-                {"forwardable", p.attributes.forwardable()},
-                {"length", p.value.length()},
-                {"value", String(p.value)}};
-}
-
-void printText(const Property& p, std::ostream& out) {
-    Json d = describe(p);
-    out << printable(p.name.text(), String::npos) << " " << p.index
-        << "  read: " << d["read"].get<String>() << "  write: " << d["write"].get<String>()
-        << "  version " << int(p.attributes.version()) << "  type " << p.attributes.type()
-        << (p.attributes.server_known() ? "  server_known" : "")
-        << (p.attributes.forwardable() ? "  forwardable" : "") << "\n    value ("
-        << p.value.length() << " bytes): " << printable(String(p.value), 200) << "\n";
-}
-
-bool parseAccess(const String& text, A::AccessType& access) {
-    for (const auto& [name, a] : kChain)
-        if (strcasecmp(name, text.c_str()) == 0) return (access = a), true;
-    return false;
-}
 
 }  // namespace
 
@@ -128,14 +65,14 @@ bool PropsCommands::selected() const {
 
 A::AccessType PropsCommands::access() const {
     A::AccessType a = A::Server;
-    parseAccess(access_, a);
+    parseAccessClass(access_, a);
     return a;
 }
 
 bool PropsCommands::usable(std::ostream& err) {
     A::AccessType ignored;
     for (const String* text : {&access_, &readers_, &writers_})
-        if (!parseAccess(*text, ignored)) {
+        if (!parseAccessClass(*text, ignored)) {
             err << "vmcfg: unknown access class '" << *text
                 << "' (Server, Privileged, Trusted, Standard, Restricted, Minimal)" << std::endl;
             return false;
@@ -193,9 +130,9 @@ int PropsCommands::show(bool json, std::ostream& out, std::ostream& err) {
         if (r == Properties::NEXT_NO_SUCH_PROPERTY) break;
         if (r != Properties::NEXT_OK) continue;  // hidden from this class
         if (json)
-            list.push_back(describe(p));
+            list.push_back(propertyJson(p));
         else
-            printText(p, out);
+            printProperty(p, out);
     }
     if (json) out << jsonText(list);
     return 0;
@@ -220,8 +157,8 @@ Property PropsCommands::newProperty(Properties& set) const {
         return p;
     }
     A::AccessType readers = A::Server, writers = A::Server;
-    parseAccess(readers_, readers);
-    parseAccess(writers_, writers);
+    parseAccessClass(readers_, readers);
+    parseAccessClass(writers_, writers);
     p.attributes.set_readable(readers, true);
     p.attributes.set_writeable(writers, true);
     p.attributes.set_version(static_cast<unsigned char>(version_));
@@ -248,9 +185,9 @@ int PropsCommands::put(bool json, std::ostream& out, std::ostream& err) {
                          err);
     if (status != 0) return status;
     if (json)
-        out << jsonText(describe(stored));
+        out << jsonText(propertyJson(stored));
     else
-        printText(stored, out);
+        printProperty(stored, out);
     return 0;
 }
 
@@ -279,7 +216,7 @@ int PropsCommands::remove(bool json, std::ostream& out, std::ostream& err) {
     if (json)
         out << jsonText({{"removed", what}, {"instances", removed}, {"count", left}});
     else
-        out << "removed " << printable(what, String::npos) << " (" << removed << " instances) from "
-            << printable(target_.describe(), String::npos) << "; " << left << " properties left\n";
+        out << "removed " << terminalText(what) << " (" << removed << " instances) from "
+            << terminalText(target_.describe()) << "; " << left << " properties left\n";
     return 0;
 }

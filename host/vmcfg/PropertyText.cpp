@@ -1,0 +1,77 @@
+#include "host/vmcfg/PropertyText.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <ostream>
+#include <utility>
+
+namespace {
+
+using A = PropertyAttributes;
+
+// The classes from most to least privileged: what one may do, all before it may.
+const std::pair<const char*, A::AccessType> kChain[] = {
+    {"Server", A::Server},     {"Privileged", A::Privileged}, {"Trusted", A::Trusted},
+    {"Standard", A::Standard}, {"Restricted", A::Restricted}, {"Minimal", A::Minimal}};
+
+// The least privileged class that passes the test, or "none".
+template <class Test>
+String weakest(Test test) {
+    String found = "none";
+    for (const auto& [name, access] : kChain)
+        if (test(access)) found = name;
+    return found;
+}
+
+}  // namespace
+
+String terminalText(const String& bytes, std::size_t limit) {
+    String shown;
+    for (std::size_t i = 0; i < bytes.size() && i < limit; ++i) {
+        unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\\') {
+            shown += "\\\\";
+        } else if (c == '\n') {
+            shown += "\\n";
+        } else if (c >= 0x20 && c < 0x7f) {
+            shown += static_cast<char>(c);
+        } else {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            shown += escaped;
+        }
+    }
+    if (bytes.size() > limit) shown += "...";
+    return shown;
+}
+
+bool parseAccessClass(const String& text, A::AccessType& access) {
+    for (const auto& [name, a] : kChain)
+        if (strcasecmp(name, text.c_str()) == 0) return (access = a), true;
+    return false;
+}
+
+nlohmann::json propertyJson(const Property& p) {
+    return {{"name", p.name.text()},
+            {"index", p.index},
+            {"read", weakest([&](A::AccessType a) { return p.attributes.readable(a); })},
+            {"write", weakest([&](A::AccessType a) { return p.attributes.writeable(a); })},
+            {"version", p.attributes.version()},
+            {"type", p.attributes.type()},
+            {"server_known", p.attributes.server_known()},
+            {"forwardable", p.attributes.forwardable()},
+            {"length", p.value.length()},
+            {"value", String(p.value)}};
+}
+
+void printProperty(const Property& p, std::ostream& out, const char* indent) {
+    nlohmann::json d = propertyJson(p);
+    out << indent << terminalText(p.name.text()) << " " << p.index
+        << "  read: " << d["read"].get<String>() << "  write: " << d["write"].get<String>()
+        << "  version " << int(p.attributes.version()) << "  type " << p.attributes.type()
+        << (p.attributes.server_known() ? "  server_known" : "")
+        << (p.attributes.forwardable() ? "  forwardable" : "") << "\n"
+        << indent << "    value (" << p.value.length()
+        << " bytes): " << terminalText(String(p.value), 200) << "\n";
+}
