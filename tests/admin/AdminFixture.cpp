@@ -32,13 +32,6 @@ std::map<int, String> AdminFixture::attributeFields(const String& kind, const St
     return fields;
 }
 
-void AdminFixture::touchUnique(const Path& path) {
-    static long next = 1000000000;
-    struct timespec times[2] = {{next, 0}, {next, 0}};
-    ++next;
-    ASSERT_EQ(utimensat(AT_FDCWD, hostPath(path).c_str(), times, 0), 0);
-}
-
 void AdminFixture::writeDefaults(const Path& path, const std::vector<KnownSpec>& knowns) {
     HostPlatform::makeParentDirectories(hostPath(path));
     FileProperties defaults(path);
@@ -55,7 +48,11 @@ void AdminFixture::writeDefaults(const Path& path, const std::vector<KnownSpec>&
         ASSERT_EQ(defaults.put(p, PropertyAttributes::Server), Properties::PUT_OK);
     }
     ASSERT_TRUE(defaults.saveThem());
-    if (!knowns.empty()) touchUnique(path);
+    if (knowns.empty()) return;
+    static long next = 1000000000;
+    struct timespec times[2] = {{next, 0}, {next, 0}};
+    ++next;
+    ASSERT_EQ(utimensat(AT_FDCWD, hostPath(path).c_str(), times, 0), 0);
 }
 
 bool AdminFixture::storedProperty(const Path& path, const String& name, Property& p) {

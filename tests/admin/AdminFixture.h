@@ -40,7 +40,6 @@ class AdminFixture : public PlatformFixture {
     void writeDefaults(const Path& path, const std::vector<KnownSpec>& knowns);
     // The property a stored file holds under name (index 1), read directly.
     bool storedProperty(const Path& path, const String& name, Property& p);
-    void touchUnique(const Path& path);
 
     Buffer buffer_;
 };

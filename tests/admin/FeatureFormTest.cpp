@@ -120,6 +120,7 @@ const char* const kCad = "/VM/config/cadisc";
 const char* const kTan = "/VM/config/tan_mbx";
 const char* const kDel = "/VM/config/dismsgdel";
 const String kConfirm = "confirm";
+const String kNul(1, '\0');
 
 const Change kChanges[] = {
     {"NothingChanges", {kCad}, {{1, "0"}, {3, "y"}}, 0, 0, 0, 5, {kCad}},
@@ -133,17 +134,8 @@ const Change kChanges[] = {
     {"Incompatible", {kCad}, {{0, kConfirm}, {1, "2"}, {3, "y"}}, 1023, 3, 8, -1, {kCad}},
     {"CommandFails", {}, {{0, kConfirm}, {1, "2"}, {3, "y"}}, -1, 3, 1, 0, {kTan}, 3},
     {"DeliveryOn", {}, {{0, kConfirm}, {1, "5"}, {3, "y"}}, 0, 2, 0, 0, {kDel}, 0, 0, "\x01"},
-    {"DeliveryOffEvenWhenCommandFails",
-     {kDel},
-     {{0, kConfirm}, {1, "5"}, {3, "n"}},
-     -1,
-     3,
-     1,
-     0,
-     {},
-     3,
-     1,
-     String(1, '\0')},
+    // The delivery property is switched off even when the command fails.
+    {"DeliveryOffAnyway", {kDel}, {{0, kConfirm}, {1, "5"}, {3, "n"}}, -1, 3, 1, 0, {}, 3, 1, kNul},
     {"DeliveryPropertyMissing", {}, {{0, kConfirm}, {1, "5"}, {3, "y"}}, 1190, 2, 0, 0, {kDel}},
 };
 

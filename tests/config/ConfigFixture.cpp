@@ -1,5 +1,12 @@
 #include "tests/config/ConfigFixture.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
 Path ConfigFixture::writeConfig(const String& content) const {
     static int counter = 0;
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -41,4 +48,18 @@ String dump(const VantorConfigurationInfo& info) {
         for (const auto& [key, value] : slot->params())
             out += slot->paramType().text() + ":" + key.text() + "=" + value + "\n";
     return out;
+}
+
+std::jthread ConfigFixture::fifoAndDevice() const {
+    using namespace std::chrono_literals;
+    String fifo = hostPath("/VM/config/fifo");
+    std::filesystem::create_directories(hostPath("/VM/config"));
+    EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/null", hostPath("/VM/config/device"));
+    return std::jthread([fifo](std::stop_token stop) {
+        for (auto deadline = std::chrono::steady_clock::now() + 10s; !stop.stop_requested();
+             std::this_thread::sleep_for(20ms))
+            if (std::chrono::steady_clock::now() > deadline)
+                ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    });
 }

@@ -14,6 +14,14 @@ namespace {
 using CutTerm = std::function<bool(std::string_view&, bool key, String& term)>;
 using Terms = std::function<String(const String& expression)>;
 
+// A "$" expression term as "<subexpression>:<text>|", the subexpression
+// telling the kind.
+String describe(const RegexMatch& match) {
+    for (std::size_t i : {3, 5, 6})
+        if (match.matched(i)) return std::to_string(i) + ":" + match.str(i) + "|";
+    return "none|";
+}
+
 String transcript(std::string_view pairs, const CutTerm& cut, const Terms& terms) {
     String out;
     for (int counter = 1; !pairs.empty(); ++counter) {
@@ -55,9 +63,7 @@ String regexReading(const String& line) {
         String out;
         RegexIterator each(term, expression);
         RegexMatch match;
-        while (each.next(match))
-            for (std::size_t i : {3, 5, 6})
-                if (match.matched(i)) out += std::to_string(i) + ":" + match.str(i) + "|";
+        while (each.next(match)) out += describe(match);
         return out;
     };
     String pairs = m.str(3);
@@ -76,8 +82,7 @@ String scannerReading(const String& line) {
     Terms terms = [](const String& expression) {
         String out;
         ConfigurationParser::forEachTerm(expression, [&](const RegexMatch& match) {
-            for (std::size_t i : {3, 5, 6})
-                if (match.matched(i)) out += std::to_string(i) + ":" + match.str(i) + "|";
+            out += describe(match);
             return true;
         });
         return out;
@@ -103,6 +108,27 @@ TEST(TermScanner, ReadsLinesAsTheRegularExpressionsDo) {
         }
         if (random() % 16 == 0) line += String(1, '\0') + "x";
         ASSERT_EQ(scannerReading(line), regexReading(line)) << "line '" << line << "'";
+    }
+}
+
+// forEachTerm matches a bounded piece of the text at a time; it must find
+// what one iteration over the whole text finds, in short texts of glued terms
+// and in texts far longer than a piece.
+TEST(TermScanner, FindsTheTermsOfOneIterationOverTheWholeText) {
+    Regex termRegex(ConfigurationParser::precedenceExpressionRE);
+    std::mt19937 random(4321);
+    for (int round = 0; round < 20040 && !HasFailure(); ++round) {
+        const String alphabet = round < 20000 ? "ab$$${}()\\ \t" : "ab    \t$$${}()\\";
+        std::size_t length = round < 20000 ? random() % 24 : 9000 + random() % 9000;
+        String text, whole, pieces;
+        for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+        RegexIterator terms(termRegex, text);
+        for (RegexMatch match; terms.next(match);) whole += describe(match);
+        ConfigurationParser::forEachTerm(text, [&](const RegexMatch& match) {
+            pieces += describe(match);
+            return true;
+        });
+        EXPECT_EQ(pieces, whole) << "round " << round << ": '" << text.substr(0, 100) << "'";
     }
 }
 

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "tests/config/ConfigFixture.h"
-#include "tests/testing/VmcfgRunner.h"
 
 namespace {
 
@@ -13,8 +10,6 @@ class Vmcfg : public ConfigFixture {
     void SetUp() override {
         ConfigFixture::SetUp();
         setenv("SITE_NAME", "east", 1);
-        ASSERT_TRUE(std::filesystem::exists(VmcfgRunner::binary()))
-            << VmcfgRunner::binary() << ": build the vmcfg target";
         writeFile("/VM/config/config_params",
                   "#site parameters\n"
                   "precedence node $(echo vm7)\n"
@@ -22,18 +17,16 @@ class Vmcfg : public ConfigFixture {
                   "precedence global default\n"
                   "node vm7 : max_ports=48 greeting=(Good morning)\n"
                   "node vm8 : max_ports=96\n"
-                  "site east : max_ports=24 language=english\n"
+                  "site east : max_ports=24 language=english esc=a\x1b]0;t\x07z del=\x7f "
+                  "c1=\xc2\x9b bad=\xff\xc3 utf8=\xc3\xa9\xe2\x80\x94 tab=(a\tb)\n"
                   "global default : max_ports=12 timeout=30 language=(US english) "
                   "(Number of CDR Files)=4\n");
-        writeFile("/VM/config/bad", "precedence g x\nnot a parameter line\n");
-    }
-
-    VmcfgRunner::Outcome run(const String& arguments) const {
-        return VmcfgRunner::run(root_, arguments, root_);
+        writeFile("/VM/config/bad", "precedence g x\ng x : k=1\nnot a parameter line\n");
     }
 };
 
 TEST_F(Vmcfg, ParamCommands) {
+    std::jthread release = fifoAndDevice();
     struct Case {
         const char* arguments;
         int status;
@@ -68,8 +61,10 @@ TEST_F(Vmcfg, ParamCommands) {
         {"param explain absent_key", 1, nullptr, nullptr},
         {"param check", 0, "/VM/config/config_params: ok, 3 precedence types\n", ""},
         {"param check --file /VM/config/bad", 1, "/VM/config/bad: failed, 1 precedence type\n",
-         "/VM/config/bad Can't parse line:  2, line is:\nnot a parameter line\n"
-         "Can't find configuration\n"},
+         "/VM/config/bad Can't parse line:  3, line is:\nnot a parameter line\n"},
+        {"param get k --file /VM/config/bad", 1, "1 (g=x)\n", nullptr},
+        {"param types --file /VM/config/bad", 1, "0 g=x\n", nullptr},
+        {"param explain k --file /VM/config/bad", 1, nullptr, nullptr},
         {"param types", 0, "0 node=vm7\n1 site=east\n2 global=default\n", ""},
         {"--json param types", 0,
          R"({"file":"/VM/config/config_params","types":[{"slot":0,"type":"node",)"
@@ -79,6 +74,20 @@ TEST_F(Vmcfg, ParamCommands) {
          ""},
         {"param get k --file /VM/config/none", 2, "",
          "vmcfg: can't read configuration file /VM/config/none: No such file or directory\n"},
+        {"param check --debug -1", 2, "", nullptr},
+        {"param check --file /VM/config/none", 2, "", nullptr},
+        {"param check --file /VM/config", 2, "", nullptr},
+        {"param check --file /VM/config/fifo", 2, "", nullptr},
+        {"param get k --file /VM/config/fifo", 2, "", nullptr},
+        {"param types --file /VM/config/device", 2, "", nullptr},
+        {"param explain k --file /VM/config/device", 2, "", nullptr},
+        // Bytes that are not printable text are shown escaped.
+        {"param get esc", 0, "a\\x1b]0;t\\x07z (site=east)\n", ""},
+        {"param get del", 0, "\\x7f (site=east)\n", ""},
+        {"param get c1", 0, "\\xc2\\x9b (site=east)\n", ""},
+        {"param get bad", 0, "\\xff\\xc3 (site=east)\n", ""},
+        {"param get utf8", 0, "\xc3\xa9\xe2\x80\x94 (site=east)\n", ""},
+        {"param get tab", 0, "a\\x09b (site=east)\n", ""},
         {"param", 2, "", nullptr},
         {"param get", 2, "", nullptr},
         {"--box x param types", 2, "", nullptr},

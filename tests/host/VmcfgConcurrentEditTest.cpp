@@ -1,56 +1,30 @@
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <filesystem>
-#include <fstream>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
-#include <thread>
 #include <vector>
 
-#include "tests/testing/PlatformFixture.h"
 #include "tests/testing/VmcfgRunner.h"
-
-extern char** environ;
+#include "tests/testing/VmpropdProcess.h"
 
 namespace {
 
 constexpr int kWorkers = 8;
 constexpr int kNamesEach = 50;
 
-String slurp(const String& hostFile) {
-    std::ifstream in(hostFile, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-class VmcfgConcurrentEdit : public PlatformFixture {
+class VmcfgConcurrentEdit : public VmcfgFixture {
   protected:
-    void TearDown() override {
-        stopOwner();
-        PlatformFixture::TearDown();
-    }
-
-    VmcfgRunner::Outcome run(const String& arguments) const {
-        return VmcfgRunner::run(root_, arguments, root_);
-    }
-
     // kWorkers vmcfg processes at once, each putting kNamesEach names of its
     // own into target. Returns the puts that failed, with their errors.
     String putConcurrently(const String& target) const {
         std::ostringstream script;
         script << "for w in $(seq 1 " << kWorkers << "); do ( for i in $(seq 1 " << kNamesEach
-               << "); do '" << VmcfgRunner::binary() << "' --root '" << root_
+               << "); do '" << VmcfgRunner::program("vmcfg") << "' --root '" << root_
                << "' --box 1 props put " << target << " name-$w-$i value-$w-$i >/dev/null 2>>'"
                << root_ << "/errors' || echo \"put $w-$i failed\" >>'" << root_
                << "/errors'; done ) & done; wait";
         std::system(script.str().c_str());
-        return slurp(root_ + "/errors");
+        return readFile("/errors");
     }
 
     std::set<String> namesIn(const String& target) const {
@@ -73,28 +47,6 @@ class VmcfgConcurrentEdit : public PlatformFixture {
                     lost.push_back(name);
         return lost;
     }
-
-    // Starts vmpropd as box 333 on the root and waits for its socket.
-    bool startOwner() {
-        String program = VmcfgRunner::program("vmpropd");
-        const char* argv[] = {program.c_str(), "--root", root_.c_str(), "--box", "333", nullptr};
-        if (posix_spawn(&owner_, program.c_str(), nullptr, nullptr, const_cast<char**>(argv),
-                        environ) != 0)
-            return false;
-        String socket = root_ + "/vm/run/box333.1";
-        for (int wait = 0; wait < 200 && !std::filesystem::exists(socket); ++wait)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return std::filesystem::exists(socket);
-    }
-
-    void stopOwner() {
-        if (owner_ <= 0) return;
-        kill(owner_, SIGTERM);
-        waitpid(owner_, nullptr, 0);
-        owner_ = 0;
-    }
-
-    pid_t owner_ = 0;
 };
 
 TEST_F(VmcfgConcurrentEdit, FileSetLosesNoUpdate) {
@@ -106,24 +58,13 @@ TEST_F(VmcfgConcurrentEdit, FileSetLosesNoUpdate) {
 }
 
 TEST_F(VmcfgConcurrentEdit, ClassOfServiceThroughTheOwnerLosesNoUpdate) {
-    if (!std::filesystem::exists(VmcfgRunner::program("vmpropd")))
-        GTEST_SKIP() << "vmpropd is not built";
     ASSERT_EQ(run("init").status, 0);
-    ASSERT_TRUE(startOwner()) << "vmpropd did not listen";
+    VmpropdProcess owner;
+    ASSERT_TRUE(owner.start(root_, 333)) << readFile("/vmpropd.out");
     EXPECT_EQ(putConcurrently("--cos 7"), "");
     std::vector<String> lost = lostFrom("--cos 7");
     EXPECT_TRUE(lost.empty()) << lost.size() << " updates lost, the first " << lost.front();
     EXPECT_TRUE(listDirectory("/vm/tmp").empty()) << "no hand-off file left";
-}
-
-TEST_F(VmcfgConcurrentEdit, WithoutTheOwnerARemotePutFailsInWords) {
-    ASSERT_EQ(run("init").status, 0);
-    VmcfgRunner::Outcome put = run("--box 1 props put --cos 7 Greeting hello");
-    EXPECT_EQ(put.status, 1);
-    EXPECT_NE(put.err.find("owner box 333 is not listening (messaging status 1401)"), String::npos)
-        << put.err;
-    EXPECT_TRUE(listDirectory("/vm/tmp").empty()) << "no hand-off file left";
-    EXPECT_TRUE(namesIn("--cos 7").empty());
 }
 
 }  // namespace

@@ -1,16 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "tests/testing/PlatformFixture.h"
 #include "tests/testing/VmcfgRunner.h"
 
 namespace {
 
-class VmcfgFeatures : public PlatformFixture {
-  protected:
-    VmcfgRunner::Outcome run(const String& arguments) const {
-        return VmcfgRunner::run(root_, arguments, root_);
-    }
-};
+class VmcfgFeatures : public VmcfgFixture {};
 
 // One demo root, the steps in order: each sees what the earlier ones did.
 // The feature command is the built mkgf_act beside vmcfg.

@@ -1,11 +1,11 @@
 // vmcfg form, shell and known: the module's forms driven as an administrator
-// drives them, checked through output and exit status.
+// drives them, checked through output and exit status; and a table of
+// commands (forms, address, message, props) with their exit statuses.
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-#include "tests/testing/PlatformFixture.h"
 #include "tests/testing/VmcfgRunner.h"
 
 namespace {
@@ -13,30 +13,30 @@ namespace {
 using Outcome = VmcfgRunner::Outcome;
 using Json = nlohmann::json;
 
-class VmcfgForms : public PlatformFixture {
+class VmcfgForms : public VmcfgFixture {
   protected:
-    Outcome run(const String& arguments) const { return VmcfgRunner::run(root_, arguments, root_); }
     Json json(const String& arguments, int status = 0) const {
         Outcome o = run("--json " + arguments);
         EXPECT_EQ(o.status, status) << arguments << ": " << o.err;
-        try {
-            return Json::parse(o.out);
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << arguments << ": not JSON: " << o.out;
-            return Json();
-        }
+        Json parsed = Json::parse(o.out, nullptr, false);
+        EXPECT_FALSE(parsed.is_discarded()) << arguments << ": not JSON: " << o.out;
+        return parsed.is_discarded() ? Json() : parsed;
     }
     void demo() const { ASSERT_EQ(run("init --demo").status, 0); }
 };
 
 // ---- vmcfg form
 
+// One command on a root prepared by "init --demo", then (optionally) a
+// command whose output shows the command's effect.
 struct FormCase {
     const char* id;
     const char* command;
     int status;
-    const char* out;  // expected in standard output
-    const char* err;  // expected in standard error
+    const char* out;       // expected in standard output (then's, with then)
+    const char* err = "";  // expected in the command's standard error
+    const char* then = "";
+    const char* hides = "";  // must not be in the output out is looked for in
 };
 
 const FormCase kFormCases[] = {
@@ -77,16 +77,73 @@ const FormCase kFormCases[] = {
     {"UnknownKind", "known list USER", 2, "", "unknown kind 'USER'"},
     {"UnknownClass", "known add COS X --read everybody", 2, "", "unknown class 'everybody'"},
     {"Contradiction", "known change COS X --forwardable --no-forwardable", 2, "", "contradict"},
+    // vmcfg address and message.
+    {"Locate", "address locate 1002@BOSTON BOSTON", 0, "user id: 1002"},
+    {"LocateJson", "--json address locate jane.doe@example.net INTERNET", 0,
+     R"("full_address":"jane.doe@example.net","id":1005,"kind":4)"},
+    {"LocateUnknownNode", "address locate 1002@NOWHERE NOWHERE", 1,
+     "result 1114: the directory has no node of that name"},
+    {"LocateUsage", "address locate 1002@BOSTON", 2, ""},
+    {"Build", "address build 200001", 0, "address: 1002@BOSTON\nnode: BOSTON"},
+    {"BuildKind0", "address build 200009", 1, "", "result 1114"},
+    {"MessageProps", "message props 200001", 0, "ORVEX Priority 1"},
+    {"MessagePropsNoFile", "message props 200008", 1, "", "no property file"},
+    {"MessageCheck", "message check 200005", 0, "user id: 1002\nnode: 1\nmailbox: 1002"},
+    {"MessageCheckElevenCharMailbox", "message check 200006", 0, "mailbox: 90011234567"},
+    {"MessageCheckJson", "--json message check 200007", 1, R"("result":1230)"},
+    {"MessageCheckAbsent", "message check 200001", 0, "nothing to check"},
+    // vmcfg props.
+    {"ShowSystem", "props show --system", 0, "english spanish french"},
+    {"ShowCosAsMinimal", "props show --cos 1 --access Minimal", 0, "COS Max Message Length 1"},
+    {"ShowSubscriberHidesFromMinimal", "props show --subscriber 1001 --access Minimal", 0, "", "",
+     "", "Subscriber Language"},
+    {"ShowMessageFile", "props show --message /VM/orvex/sd/msg/1001/0001.prop", 0, "urgent"},
+    {"ShowDefaultsFile", "props show /VM/config/COSPropertyDefaults --name 'COS Mailbox Capacity'",
+     0, "value (2 bytes): 50"},
+    {"CheckCos", "props check --cos 2", 0, "class of service 2: 3 properties"},
+    {"PutKnownTakesKnownAttributes", "props put --system 'System Greeting Length' 45", 0,
+     "write: Trusted  version 1", "", "props show --system --name 'System Greeting Length'"},
+    {"PutKnownRefusedToWeakClass",
+     "props put --system 'System Max Message Length' 10 --access Standard", 1,
+     "value (3 bytes): 300", "PUT_NO_PERMISSION", "props show --system", "(2 bytes): 10"},
+    {"PutUnknownClaimingKnownRefused",
+     "props put --cos 1 Colour blue --server-known --access Standard", 1, "",
+     "PUT_NO_ATTRIBUTE_PERMISSION"},
+    {"PutOnOwnerBoxWritesRecord", "--box 333 props put --cos 1 'COS Mailbox Capacity' 75", 0,
+     "value (2 bytes): 75", "", "props show --cos 1 --name 'COS Mailbox Capacity'"},
+    {"PutOffOwnerWithoutDaemon", "props put --subscriber 1001 Pin 1234", 1, "",
+     "owner box 333 is not listening (messaging status 1401)", "props show --subscriber 1001",
+     "Pin"},
+    {"RemoveName", "props remove --message /VM/orvex/sd/msg/1001/0001.prop 'ORVEX Priority'", 0,
+     "ORVEX Primary Media", "", "props show --message /VM/orvex/sd/msg/1001/0001.prop",
+     "ORVEX Priority"},
+    {"RemoveAll", "props remove --system --all", 0, "0 properties", "", "props check --system"},
+    {"RemoveMissingName", "props remove --system Nothing", 1, "", "REMOVE_NO_SUCH_PROPERTY"},
+    {"RemoveWithoutName", "props remove --system", 2, "", "remove takes NAME"},
+    {"RemoveAllWithName", "props remove --system --all SysLang", 2, "", "name one set"},
+    {"RemoveAllWithIndex", "props remove --system --all --index 1", 2, "", "takes no --index"},
+    {"PutEmptyName", "props put --cos 1 '' x", 2, "", "name is empty"},
+    {"RemoveEmptyName", "props remove --system ''", 2, "", "name is empty"},
+    {"TwoTargets", "props show --system --cos 1", 2, "", "name one set"},
+    {"NoTarget", "props put Name Value", 2, "", "name one set"},
+    {"FileAndTarget", "props show /VM/config/sys_prop_db --system", 2, "", "name one set"},
+    {"CosOutOfRange", "props show --cos 4294967295", 2, ""},
+    {"MissingFile", "props show /VM/config/absent", 2, "", "No such file or directory"},
+    {"MissingMessageFile", "props remove --message /VM/absent Name", 2, "",
+     "No such file or directory"},
+    {"ControlBytesShownEscaped", "props put --system \"$(printf 'Bad\\033Name')\" x", 0,
+     "Bad\\x1bName", "", "props show --system"},
+    {"DirectoryIsNoSet", "props show /VM/config", 2, "", "not a regular file"},
+    {"DotDotStaysInTheRoot", "props show /../../VM/config/sys_prop_db", 0,
+     "english spanish french"},
+    {"UnknownAccessClass", "props show --system --access Nobody", 2, "", "unknown access class"},
 };
 
 TEST_F(VmcfgForms, FormJsonCarriesEveryReplyField) {
     Json a = json("form 1 list system");
-    EXPECT_EQ(a["form"], 1);
-    EXPECT_EQ(a["op"], "list");
-    EXPECT_EQ(a["result"], 0);
-    EXPECT_EQ(a["rval"], 2);
-    EXPECT_EQ(a["ecode"], 0);
-    EXPECT_EQ(a["field_no"], -1);
+    EXPECT_EQ(
+        (Json::array({a["form"], a["op"], a["result"], a["rval"], a["ecode"], a["field_no"]})),
+        (Json::array({1, "list", 0, 2, 0, -1})));
     ASSERT_EQ(a["fields"].size(), 69u);
     EXPECT_EQ(a["fields"][0], "SYSTEM");
     EXPECT_EQ(a["fields"][1], "QRT SYSTEM supported languages");
@@ -137,15 +194,13 @@ TEST_F(VmcfgForms, KnownListPagesThroughEveryKind) {
     EXPECT_NE(o.out.find("System Greeting Length          RW   RW   RW   R-   R-   R-   n  1    0"),
               String::npos)
         << o.out;
-    struct Kind {
-        const char* name;
-        std::size_t count;
-    };
     // MESSAGE: eleven fixed names and three from the defaults file.
-    for (Kind kind :
-         {Kind{"SYSTEM", 5}, Kind{"message", 14}, Kind{"Cos", 4}, Kind{"SUBSCRIBER", 3}}) {
-        Json list = json(String("known list ") + kind.name);
-        EXPECT_EQ(list.size(), kind.count) << kind.name << ": " << list.dump();
+    for (auto [kind, count] : {std::pair<String, std::size_t>{"SYSTEM", 5},
+                               {"message", 14},
+                               {"Cos", 4},
+                               {"SUBSCRIBER", 3}}) {
+        Json list = json("known list " + kind);
+        EXPECT_EQ(list.size(), count) << kind << ": " << list.dump();
     }
     EXPECT_EQ(json("known list COS")[0],
               Json::parse(R"({"name": "COS Greeting Length", "read": ["server", "privileged",
@@ -186,14 +241,18 @@ TEST_F(VmcfgForms, KnownAddChangeRemove) {
 
 class VmcfgFormCases : public VmcfgForms, public ::testing::WithParamInterface<FormCase> {};
 
-// On a root prepared by "init --demo".
 TEST_P(VmcfgFormCases, AnswersWithItsStatus) {
     const FormCase& c = GetParam();
     demo();
     Outcome o = run(c.command);
-    EXPECT_EQ(o.status, c.status) << o.err;
-    EXPECT_NE(o.out.find(c.out), String::npos) << o.out;
+    EXPECT_EQ(o.status, c.status) << o.out << o.err;
     EXPECT_NE(o.err.find(c.err), String::npos) << o.err;
+    if (*c.then) o = run(c.then);
+    EXPECT_NE(o.out.find(c.out), String::npos) << o.out;
+    if (*c.hides) {
+        EXPECT_EQ(o.out.find(c.hides), String::npos) << o.out;
+    }
+    EXPECT_TRUE(listDirectory("/vm/tmp").empty()) << "no hand-off file left";
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, VmcfgFormCases, ::testing::ValuesIn(kFormCases),

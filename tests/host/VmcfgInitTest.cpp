@@ -6,19 +6,14 @@
 #include <map>
 #include <thread>
 
-#include "tests/testing/PlatformFixture.h"
 #include "tests/testing/VmcfgRunner.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class VmcfgInit : public PlatformFixture {
+class VmcfgInit : public VmcfgFixture {
   protected:
-    VmcfgRunner::Outcome run(const String& arguments) const {
-        return VmcfgRunner::run(root_, arguments, root_);
-    }
-
     // Every entry under the root with what a rewrite would change: kind,
     // inode (a replaced file is a new one), size and modification time.
     // Left out: the runner's output files, and the B-tree indexes' lock files,

@@ -167,13 +167,6 @@ TEST_F(Vmpropd, FileKindIsWrittenAndAnsweredWithTheFileTime) {
     EXPECT_EQ(readFile("/VM/config/props"), goodStream);
 }
 
-TEST_F(Vmpropd, SilentConnectionDoesNotDelayAnotherClient) {
-    int silent = connectToOwner();
-    // Served within half the time the silent connection may hold its slot.
-    EXPECT_EQ(exchange(goodRequest(), MsgServer::requestTimeoutMs / 2).io, Io::ok);
-    ::close(silent);
-}
-
 TEST_F(Vmpropd, FullServerQueuesAClientAndStopsDespiteSilentOnes) {
     std::vector<int> silent;
     for (std::size_t i = 0; i < MsgServer::maxConnections; ++i) silent.push_back(connectToOwner());
@@ -182,8 +175,10 @@ TEST_F(Vmpropd, FullServerQueuesAClientAndStopsDespiteSilentOnes) {
         << "served beyond the connection limit";
     ::close(silent.back());
     silent.pop_back();
-    // Well before the silent connections' own time limit runs out.
-    ASSERT_EQ(queued.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    // Well before the silent connections' own time limit runs out: the ones
+    // still open do not delay it.
+    ASSERT_EQ(queued.wait_for(std::chrono::milliseconds(MsgServer::requestTimeoutMs / 2)),
+              std::future_status::ready);
     EXPECT_EQ(queued.get().io, Io::ok);
 
     auto start = std::chrono::steady_clock::now();

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "platform/String.h"
+#include "tests/testing/PlatformFixture.h"
 
-// Runs the built vmcfg program (found through $CFGADM_BUILD_DIR, else next to
-// the test executable) on a platform root and collects what it did, and finds
-// the other built programs.
+// Finds the built programs: through $CFGADM_BUILD_DIR, else next to the test
+// executable.
 class VmcfgRunner {
   public:
     struct Outcome {
@@ -15,9 +15,12 @@ class VmcfgRunner {
 
     // The path of the built program `name` (it may not exist).
     static String program(const String& name);
-    // vmcfg's path.
-    static String binary();
-    // Runs "vmcfg --root ROOT ARGUMENTS" (arguments as shell words); the
-    // output files live under scratch (a host directory).
-    static Outcome run(const String& root, const String& arguments, const String& scratch);
+};
+
+// A fresh platform root for the built programs to run on.
+class VmcfgFixture : public PlatformFixture {
+  protected:
+    // Runs "PROGRAM --root ROOT ARGUMENTS" (arguments as shell words) and
+    // collects what it did; its output files are "/stdout" and "/stderr".
+    VmcfgRunner::Outcome run(const String& arguments, const String& program = "vmcfg") const;
 };

@@ -9,10 +9,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
 #include <thread>
 #include <vector>
+
+#include "tests/testing/VmcfgRunner.h"
 
 namespace {
 
@@ -24,16 +24,9 @@ VmpropdProcess::~VmpropdProcess() {
     stop();
 }
 
-String VmpropdProcess::binary() {
-    const char* dir = std::getenv("CFGADM_BUILD_DIR");
-    std::filesystem::path base =
-        dir ? std::filesystem::path(dir)
-            : std::filesystem::read_symlink("/proc/self/exe").parent_path();
-    return (base / "vmpropd").string();
-}
-
 bool VmpropdProcess::start(const String& root, std::uint16_t box, int traceLevel) {
-    String program = binary(), boxText = std::to_string(box), level = std::to_string(traceLevel);
+    String program = VmcfgRunner::program("vmpropd"), boxText = std::to_string(box),
+           level = std::to_string(traceLevel);
     String output = root + "/vmpropd.out";
     std::vector<char*> argv = {program.data(),
                                const_cast<char*>("--root"),

@@ -6,12 +6,11 @@
 
 #include "platform/String.h"
 
-// Runs the built vmpropd program (found through $CFGADM_BUILD_DIR, else next
-// to the test executable) as a child process on a platform root. start()
-// blocks until the daemon's socket exists (at most 10 s); stop() sends
-// SIGTERM and waits for the exit (at most 10 s, then SIGKILL). The
-// destructor stops a daemon still running. The daemon's standard output and
-// error go to "<root>/vmpropd.out".
+// Runs the built vmpropd program (found as VmcfgRunner finds programs) as a
+// child process on a platform root. start() blocks until the daemon's socket
+// exists (at most 10 s); stop() sends SIGTERM and waits for the exit (at most
+// 10 s, then SIGKILL). The destructor stops a daemon still running. The
+// daemon's standard output and error go to "<root>/vmpropd.out".
 class VmpropdProcess {
   public:
     VmpropdProcess() = default;
@@ -19,7 +18,6 @@ class VmpropdProcess {
     VmpropdProcess(const VmpropdProcess&) = delete;
     VmpropdProcess& operator=(const VmpropdProcess&) = delete;
 
-    static String binary();
     // True once the daemon listens; false when it could not be started or
     // exited (or did not listen in time; it is then killed).
     bool start(const String& root, std::uint16_t box, int traceLevel = 2);

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -92,13 +90,9 @@ TEST(CriticalRegion, OneThreadAtATimeAndEveryReleaseWakes) {
     delete second;
 }
 
-class FeatureCommandTest : public PlatformFixture {
+class FeatureCommandTest : public VmcfgFixture {
   protected:
-    int runCommand() {
-        String command = "'" + VmcfgRunner::program("mkgf_act") + "' --root '" + root_ + "'";
-        int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    int runCommand() const { return run("", "mkgf_act").status; }
 };
 
 TEST_F(FeatureCommandTest, RecordsTheActiveMarkersAndFailsWithoutTheDirectory) {
