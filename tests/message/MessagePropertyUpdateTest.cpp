@@ -10,6 +10,7 @@
 #include "host/platform/PlatformDatabase.h"
 #include "message/MessagePropertyUpdate.h"
 #include "platform/FileSystem.h"
+#include "tests/properties/StoreTesting.h"
 #include "tests/testing/DirectoryFixture.h"
 
 namespace {
@@ -29,10 +30,7 @@ class MessagePropertyUpdate : public DirectoryFixture {
 
     // A readable, server-known property of value type 1.
     static Property property(const Symbol& name, const String& value, bool serverKnown = true) {
-        Property p;
-        p.name = name;
-        p.value.modify(value, 0);
-        p.attributes.set_readable(A::Minimal, true);
+        Property p = make(name.text(), 0, value, {A::Minimal}, {});
         p.attributes.set_server_known(serverKnown);
         p.attributes.set_type(1);
         return p;

@@ -56,7 +56,6 @@ class RemoteUpdateTest : public PlatformFixture {
 };
 
 TEST_F(RemoteUpdateTest, SendsRscIdAndNulPaddedInputAndCopiesTheReply) {
-    ASSERT_EQ(key.size(), 40u);
     MsgServer server = owner(replyBody(0, 1700000000, 0, 0));
     ASSERT_TRUE(server.start());
 

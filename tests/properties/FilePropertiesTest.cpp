@@ -36,19 +36,26 @@ int exitStatus(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Holds a lock on the file from another process (POSIX locks only exclude
-// other processes) for a while; returns its pid once the lock is held.
-pid_t lockElsewhere(const String& hostFile, short type, int holdMs, int ready[2]) {
-    return child([&] {
-        int fd = ::open(hostFile.c_str(), type == F_WRLCK ? O_RDWR : O_RDONLY);
+// Takes a write lock on the file in another process (POSIX locks only
+// exclude other processes) and runs then() there holding it; returns the
+// child's pid once the lock is held (or the child has given up).
+template <class Then>
+pid_t lockElsewhere(const String& hostFile, Then then) {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    pid_t pid = child([&] {
+        int fd = ::open(hostFile.c_str(), O_RDWR);
         struct flock region {};
-        region.l_type = type;
-        region.l_whence = SEEK_SET;
+        region.l_type = F_WRLCK;
         if (fd < 0 || fcntl(fd, F_SETLKW, &region) != 0) return false;
         (void)!write(ready[1], "x", 1);
-        usleep(holdMs * 1000);
-        return true;
+        return then();
     });
+    ::close(ready[1]);
+    char c;
+    (void)!read(ready[0], &c, 1);
+    ::close(ready[0]);
+    return pid;
 }
 
 class FilePropertiesTest : public PlatformFixture {
@@ -216,11 +223,7 @@ TEST_F(FilePropertiesTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
 
 TEST_F(FilePropertiesTest, AWriterHoldingTheLockMakesAReaderWait) {
     saveMany(5);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    pid_t holder = lockElsewhere(hostPath(kFile), F_WRLCK, 300, ready);
-    char c;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    pid_t holder = lockElsewhere(hostPath(kFile), [] { return usleep(300000) == 0; });
     auto start = std::chrono::steady_clock::now();
     FileProperties set(kFile);
     auto waited = std::chrono::steady_clock::now() - start;
@@ -232,15 +235,8 @@ TEST_F(FilePropertiesTest, AWriterHoldingTheLockMakesAReaderWait) {
 // A reader that waited on a file that was replaced meanwhile reads the new one.
 TEST_F(FilePropertiesTest, AReaderThatWaitedOnAReplacedFileReadsTheNewOne) {
     saveMany(1);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
     String file = hostPath(kFile);
-    pid_t writer = child([&] {
-        int fd = ::open(file.c_str(), O_RDWR);
-        struct flock region {};
-        region.l_type = F_WRLCK;
-        if (fd < 0 || fcntl(fd, F_SETLKW, &region) != 0) return false;
-        (void)!write(ready[1], "x", 1);
+    pid_t writer = lockElsewhere(file, [&] {
         usleep(200000);
         // Not read from kFile: a read would take a lock of this process on
         // it, and closing it would drop the write lock held above.
@@ -255,8 +251,6 @@ TEST_F(FilePropertiesTest, AReaderThatWaitedOnAReplacedFileReadsTheNewOne) {
         std::ofstream(file + ".next") << out.str();
         return ::rename((file + ".next").c_str(), file.c_str()) == 0;
     });
-    char c;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
     FileProperties set(kFile);
     EXPECT_EQ(set.count(), 7u);
     EXPECT_EQ(exitStatus(writer), 0);

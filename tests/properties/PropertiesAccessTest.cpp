@@ -3,23 +3,12 @@
 #include <sstream>
 
 #include "tests/properties/MemoryProperties.h"
+#include "tests/properties/StoreTesting.h"
 #include "tests/testing/PlatformFixture.h"
 
 namespace {
 
 using A = PropertyAttributes;
-
-Property make(const char* name, std::uint32_t index, const String& value = "",
-              std::initializer_list<A::AccessType> readers = {A::Server},
-              std::initializer_list<A::AccessType> writers = {A::Server}) {
-    Property p;
-    p.name = Symbol(name);
-    p.index = index;
-    p.value.modify(value, 0);
-    for (auto a : readers) p.attributes.set_readable(a, true);
-    for (auto a : writers) p.attributes.set_writeable(a, true);
-    return p;
-}
 
 // The value of name#index as Server gets it, or "<none>".
 String at(Properties& set, const char* name, std::uint32_t index) {
@@ -194,6 +183,15 @@ TEST_F(PropertiesAccess, ForwardAndMergeCopyOverTheDestination) {
     set.merge(source, false, false);
     EXPECT_EQ(at(set, "stays", 1), "local");
     EXPECT_EQ(at(set, "stays", 2), "added");
+}
+
+TEST_F(PropertiesAccess, APropertyWithoutANameIsRefused) {
+    Property p;
+    p.value.modify("value", 0);
+    for (A::AccessType access : {A::Server, A::Standard}) {
+        EXPECT_EQ(set.put(p, access), Properties::PUT_NO_PERMISSION);
+        EXPECT_EQ(set.count(), 0u);
+    }
 }
 
 }  // namespace

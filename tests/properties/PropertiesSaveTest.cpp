@@ -10,6 +10,7 @@
 #include "host/platform/MsgServer.h"
 #include "platform/FileSystem.h"
 #include "tests/properties/MemoryProperties.h"
+#include "tests/properties/StoreTesting.h"
 #include "tests/testing/PlatformFixture.h"
 
 namespace {
@@ -40,10 +41,7 @@ class PropertiesSave : public PlatformFixture {
         PlatformFixture::SetUp();
         Properties::myPBox = 0;
         kind.pbox = 333;
-        Property p;
-        p.name = Symbol("Greeting");
-        p.attributes.set_readable(A::Server, true);
-        p.value.modify("hello", 0);
+        Property p = make("Greeting", 0, "hello", {A::Server}, {});
         ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
     }
 
@@ -68,12 +66,6 @@ class PropertiesSave : public PlatformFixture {
         return server;
     }
 
-    String written() {
-        std::ostringstream out;
-        set.save(out);
-        return out.str();
-    }
-
     Properties::knownInfo kind;
     MemoryProperties set{kind, "/VM/orvex/sd/sdata/COSproperties#0042"};
     Seen seen;
@@ -83,7 +75,7 @@ TEST_F(PropertiesSave, LocalStoreWhenNoOtherBoxOwnsTheKind) {
     kind.pbox = 0;
     EXPECT_TRUE(set.save());
     EXPECT_EQ(set.saves, 1);
-    EXPECT_EQ(set.stored, written());
+    EXPECT_EQ(set.stored, streamOf(set));
     EXPECT_TRUE(set.save()) << "unmodified and unchanged: nothing to write";
     EXPECT_EQ(set.saves, 1);
     set.storeChanged = true;
@@ -103,7 +95,7 @@ TEST_F(PropertiesSave, LocalStoreWhenNoOtherBoxOwnsTheKind) {
 
 TEST_F(PropertiesSave, OwnerTakesTheSetThroughAHandOffFile) {
     auto server = owner(0, 777);
-    String expected = written();
+    String expected = streamOf(set);
     ASSERT_TRUE(set.save());
     server->stop();
     ASSERT_EQ(seen.requests, 1);

@@ -3,7 +3,9 @@
 #include <cstring>
 #include <sstream>
 
+#include "host/platform/FaultInjector.h"
 #include "tests/properties/MemoryProperties.h"
+#include "tests/properties/StoreTesting.h"
 #include "tests/testing/PlatformFixture.h"
 
 namespace {
@@ -19,14 +21,8 @@ const String kWorkedExample = kHeader + "2\n" + kRecord1 + kRecord2;
 class PropertiesStream : public PlatformFixture {
   protected:
     Property greeting(std::uint32_t index, const String& value) {
-        Property p;
-        p.name = Symbol("Greeting");
-        p.index = index;
-        p.attributes.set_readable(A::Server, true);
-        p.attributes.set_writeable(A::Server, true);
-        p.attributes.set_readable(A::Minimal, true);
+        Property p = make("Greeting", index, value, {A::Server, A::Minimal});
         p.attributes.set_version(1);
-        p.value.modify(value, 0);
         return p;
     }
 
@@ -58,7 +54,6 @@ TEST_F(PropertiesStream, WorkedExampleIsWrittenByteForByteAndReadsBack) {
     ASSERT_EQ(set.put(one, A::Server), Properties::PUT_OK);
     ASSERT_EQ(set.put(two, A::Server), Properties::PUT_OK);
     EXPECT_EQ(write(set), kWorkedExample);
-    EXPECT_EQ(kWorkedExample.size(), 117u);
     EXPECT_EQ(set.length(), 117);
 
     MemoryProperties back(info);
@@ -191,6 +186,26 @@ TEST_F(PropertiesStream, KnownSetsAreSeededFromTheTable) {
         EXPECT_EQ(String(p.attributes), String(bytes, 5)) << name->text();
         EXPECT_EQ(p.value.length(), 0u);
     }
+}
+
+// A record whose value cannot be stored must fail the read, whether or not
+// it is the last record: a caller that saved after a "successful" read would
+// write the set back without the value.
+TEST_F(PropertiesStream, AValueThatCannotBeStoredFailsTheRead) {
+    MemoryProperties source{info};
+    for (Property p : {make("first", 0, "small"), make("large", 0, String(5000, 'x'))})
+        source.put(p, A::Server);
+    const String saved = streamOf(source);
+    for (FaultOp op : {FaultOp::Open, FaultOp::Write}) {
+        FaultInjector::add(op, ENOSPC, "/vm/tmp/", 0, -1);
+        MemoryProperties target{info};
+        EXPECT_FALSE(read(target, saved));
+        EXPECT_EQ(target.getError(), Properties::OS_SYSTEM_ERROR);
+        FaultInjector::clear();
+    }
+    MemoryProperties set{info};
+    EXPECT_TRUE(read(set, saved));
+    EXPECT_EQ(set.count(), 2u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "properties/PropertyAttributes.h"
+#include "tests/properties/StoreTesting.h"
 #include "tests/testing/PlatformFixture.h"
 
 namespace {
@@ -13,11 +14,7 @@ constexpr Access All[] = {PropertyAttributes::Server,     PropertyAttributes::Pr
                           PropertyAttributes::Standard,   PropertyAttributes::Trusted,
                           PropertyAttributes::Restricted, PropertyAttributes::Minimal};
 
-String text(const PropertyAttributes& a) {
-    std::ostringstream out;
-    out << a;
-    return out.str();
-}
+const auto text = textOf<PropertyAttributes>;
 
 PropertyAttributes parse(const String& line) {
     PropertyAttributes a;

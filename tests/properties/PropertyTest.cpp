@@ -1,31 +1,39 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <limits>
 #include <sstream>
 
+#include "host/platform/FaultInjector.h"
 #include "properties/Property.h"
+#include "properties/PropertyValue.h"
 #include "properties/PropertyValueFile.h"
+#include "tests/properties/StoreTesting.h"
 #include "tests/testing/PlatformFixture.h"
 
 namespace {
 
-String text(const Property& p) {
-    std::ostringstream out;
-    out << p;
-    return out.str();
+// Bytes that differ from position to position, so a misplaced copy shows.
+String pattern(std::size_t size, char first = 'a') {
+    String bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(first + i % 23);
+    return bytes;
 }
 
-Property make(const String& name, std::uint32_t index, const String& value) {
-    Property p;
-    p.name = Symbol(name);
-    p.index = index;
-    p.value.modify(value, 0);
-    return p;
+PropertyValue valueOf(const String& bytes) {
+    PropertyValue v;
+    v.modify(bytes, 0);
+    return v;
 }
+
+bool inFile(const PropertyValue& v) {
+    return dynamic_cast<const PropertyValueFile*>(v.representation()) != nullptr;
+}
+
+const auto text = textOf<Property>;
 
 Property greeting() {
     Property p = make("Greeting", 1, "hello");
-    p.attributes.set_readable(PropertyAttributes::Server, true);
-    p.attributes.set_writeable(PropertyAttributes::Server, true);
     p.attributes.set_version(1);
     return p;
 }
@@ -44,6 +52,134 @@ class PropertyTest : public PlatformFixture {
   protected:
     std::vector<String> tempFiles() const { return listDirectory("/vm/tmp"); }
 };
+using PropertyValueTest = PropertyTest;
+
+TEST_F(PropertyValueTest, ModifyMovesBetweenMemoryAndFileAtTheThresholds) {
+    struct Case {
+        std::size_t initial, text, position;
+        bool file, sameRep;
+    } cases[] = {
+        {0, 4096, 0, true, false},       // reaching 4096 bytes moves to a file
+        {4096, 2000, 0, false, false},   // keep 0 always builds afresh
+        {4096, 2000, 2000, true, true},  // 4000 bytes still fit the file
+        {3000, 10, 3000, false, true},   // 3010 bytes stay in memory
+        {4090, 10, 4090, true, false},   // 4100 bytes move to a file
+        {4, 3, 10, false, true},         // a position past the end appends
+        {5000, 10, 1000, false, false},  // 1010 bytes: back to memory
+    };
+    for (const Case& c : cases) {
+        String initial = pattern(c.initial), text = pattern(c.text, 'A');
+        PropertyValue v = valueOf(initial);
+        const void* before = v.representation();
+        v.modify(text, c.position);
+        String expected = initial.substr(0, std::min(c.position, c.initial)) + text;
+        EXPECT_EQ(String(v), expected) << c.initial << "+" << c.text << "@" << c.position;
+        EXPECT_EQ(v.length(), expected.size());
+        EXPECT_EQ(inFile(v), c.file) << c.initial << "+" << c.text << "@" << c.position;
+        EXPECT_EQ(v.representation() == before, c.sameRep) << c.initial << "@" << c.position;
+    }
+    EXPECT_TRUE(tempFiles().empty());
+}
+
+TEST_F(PropertyValueTest, CopiesShareUntilOneChanges) {
+    for (std::size_t size : {5, 5000}) {
+        PropertyValue a = valueOf(pattern(size));
+        PropertyValue b = a;
+        b = b;
+        a = b;
+        EXPECT_EQ(a.representation(), b.representation());
+        EXPECT_EQ(a.representation()->reference_count(), 2u);
+        b.modify("Z", size - 1);
+        EXPECT_EQ(String(a), pattern(size)) << size;
+        EXPECT_EQ(String(b), pattern(size - 1) + "Z") << size;
+        EXPECT_EQ(a.representation()->reference_count(), 1u);
+        EXPECT_EQ(inFile(a), inFile(b));
+        // A changed copy of a file value writes a file of its own.
+        EXPECT_EQ(tempFiles().size(), size >= 4096 ? 2u : 0u);
+    }
+}
+
+TEST_F(PropertyValueTest, GetStaysWithinTheValue) {
+    struct Case {
+        unsigned long position, count;
+        const char* expected;
+    } cases[] = {{5, 10, "fgh"}, {9, 1, ""},
+                 {8, 1, ""},     {2, 3, "cde"},
+                 {0, 0, ""},     {0, std::numeric_limits<unsigned long>::max(), "abcdefgh"}};
+    PropertyValueString memory("abcdefgh");
+    PropertyValueFile file("abcdefgh");
+    for (const PropertyValueBase* v : {static_cast<const PropertyValueBase*>(&memory),
+                                       static_cast<const PropertyValueBase*>(&file)})
+        for (const Case& c : cases)
+            EXPECT_EQ(v->get(c.position, c.count), c.expected) << c.position << "," << c.count;
+}
+
+TEST_F(PropertyValueTest, TextFormRoundTripsAnyBytes) {
+    String binary("line\nend  two\0blanks\r\n", 22);
+    for (const String& bytes :
+         {String(), String("hello"), binary, pattern(5000), pattern(8096 * 2 + 7)}) {
+        PropertyValue v = valueOf(bytes);
+        String written = textOf(v);
+        EXPECT_EQ(written, std::to_string(bytes.size()) + " " + bytes + " ");
+        EXPECT_EQ(v.stream_length(), written.size());
+        std::istringstream in(written + "next");
+        in.unsetf(std::ios::skipws);
+        PropertyValue back;
+        in >> back;
+        EXPECT_TRUE(in.good());
+        EXPECT_EQ(String(back), bytes);
+        EXPECT_EQ(inFile(back), bytes.size() >= 4096);
+        if (inFile(back)) {
+            String path =
+                static_cast<const PropertyValueFile*>(back.representation())->path().text();
+            EXPECT_EQ(path.rfind("/vm/tmp/", 0), 0u) << path;
+            EXPECT_EQ(path.substr(path.size() - 2), ".p");
+            EXPECT_EQ(readFile(path), bytes);
+        }
+        String rest;
+        in >> rest;
+        EXPECT_EQ(rest, "next");
+    }
+}
+
+TEST_F(PropertyValueTest, FailedTruncateIsReportedAndLeavesTheValue) {
+    PropertyValue v = valueOf(pattern(5000));
+    auto file = dynamic_cast<const PropertyValueFile*>(v.representation());
+    ASSERT_NE(file, nullptr);
+    FaultInjector::add(FaultOp::Truncate, EACCES, ".p");
+    testing::internal::CaptureStderr();
+    v.modify("tail", 2000);
+    String err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "PropertyValueFile::modify() - can't truncate " + file->path().text() +
+                       " from 5000 bytes to 2000 bytes, errno = 13 (Permission denied)\n");
+    EXPECT_EQ(String(v), pattern(5000));
+}
+
+TEST_F(PropertyValueTest, BadTextFailsTheStreamAndLeavesNoFiles) {
+    struct Case {
+        String input;
+        unsigned long held;  // bytes the value holds afterwards
+    } cases[] = {
+        {"x", 0},
+        {"", 0},
+        {"4", 0},
+        {"10 abc", 3},
+        {"1000000000000000 abc", 0},  // over the limit: refused before reading
+        {"5000 " + pattern(100), 100},
+        {"-5 abc", 0},
+    };
+    for (const Case& c : cases) {
+        {
+            std::istringstream in(c.input);
+            in.unsetf(std::ios::skipws);
+            PropertyValue v = valueOf("old");
+            in >> v;
+            EXPECT_TRUE(in.fail()) << c.input.substr(0, 20);
+            EXPECT_EQ(v.length(), c.held) << c.input.substr(0, 20);
+        }
+        EXPECT_TRUE(tempFiles().empty()) << c.input.substr(0, 20);
+    }
+}
 
 // A record is three lines; it reads back field by field, and its length is
 // what is written.
@@ -51,7 +187,7 @@ TEST_F(PropertyTest, RecordsAreThreeLinesAndReadBack) {
     EXPECT_EQ(text(greeting()), "8 Greeting 1\n5 3 0 1 3 0 \n5 hello \n");
     EXPECT_EQ(text(Property()), "0  0\n5 0 0 0 3 0 \n0  \n");
     Property big = make(String(1000, 'n'), 1234567, String(5000, 'v'));
-    ASSERT_TRUE(dynamic_cast<const PropertyValueFile*>(big.value.representation()));
+    ASSERT_TRUE(inFile(big.value));
     Property lagging = make("Lagging", 1, "");  // bits not yet in the record
     lagging.attributes.set_readable(PropertyAttributes::Trusted, true);
     const Property originals[] = {greeting(),

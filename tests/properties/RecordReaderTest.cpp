@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "tests/properties/MemoryProperties.h"
+#include "tests/properties/StoreTesting.h"
 #include "tests/testing/PlatformFixture.h"
 
 namespace {
@@ -53,10 +54,7 @@ class RecordReaderTest : public PlatformFixture {
   protected:
     Outcome read(const String& text, std::size_t chunk, bool replace) {
         MemoryProperties set{kind};
-        Property held;
-        held.name = Symbol("B");
-        held.index = 1;
-        held.value.modify("held", 0);
+        Property held = make("B", 1, "held");
         set.put(held, PropertyAttributes::Server);
         ChunkedInput buffer(text, chunk);
         std::istream in(&buffer);
@@ -64,9 +62,7 @@ class RecordReaderTest : public PlatformFixture {
         o.ok = set.obtain(in, replace);
         o.error = set.getError();
         o.count = set.count();
-        std::ostringstream out;
-        set.save(out);
-        o.written = out.str();
+        o.written = streamOf(set);
         o.state = in.rdstate();
         o.consumed = buffer.consumed();
         return o;
@@ -77,55 +73,16 @@ class RecordReaderTest : public PlatformFixture {
 
 // Pieces a stream is made of, among them every number form the stream's own
 // extraction reads in its own way (signs, "0x", leading zeros, overflow).
+// clang-format off
 const char* const pieces[] = {
-    "component-file-version=2\n",
-    "number of properties=",
-    "3\n",
-    "9\n",
-    "1 A 1\n",
-    "1 B 1\n",
-    "1 B 2\n",
-    "3 a b 7\n",
-    "3 a\nb \t\n 7\n",
-    "0  0\n",
-    "5 3 10 1 3 0 \n",
-    "5 ff 3f 2 3 7f \n",
-    "7 1 2 3 4 5 6 7 \n",
-    "2 0 0 \n",
-    "0 \n",
-    "5 hello \n\n",
-    "0  \n\n",
-    "3 a\nb \n\n",
-    "4096 ",
-    "4097 ",
-    "0x5 ",
-    "0X",
-    "00005 ",
-    "+3 ",
-    "-1 ",
-    "99999999999 ",
-    "1ffff ",
-    "0x ",
-    "5 3 0x1 1 3 0 \n",
-    "5 00003 10 1 3 0 \n",
-    "5 +3 10 1 3 0 \n",
-    "5 -3 10 1 3 0 \n",
-    "\n",
-    " ",
-    "\t",
-    "\v",
-    "\f\r",
-    "x",
-    "0",
-    "1",
-    "9",
-    "f",
-    "00",
-    "65535 ",
-    "65536 ",
-    "4294967295",
-    "4294967296",
-};
+    "component-file-version=2\n", "number of properties=", "3\n", "9\n",
+    "1 A 1\n", "1 B 1\n", "1 B 2\n", "3 a b 7\n", "3 a\nb \t\n 7\n", "0  0\n",
+    "5 3 10 1 3 0 \n", "5 ff 3f 2 3 7f \n", "7 1 2 3 4 5 6 7 \n", "2 0 0 \n", "0 \n",
+    "5 hello \n\n", "0  \n\n", "3 a\nb \n\n", "4096 ", "4097 ", "0x5 ", "0X", "00005 ",
+    "+3 ", "-1 ", "99999999999 ", "1ffff ", "0x ", "5 3 0x1 1 3 0 \n", "5 00003 10 1 3 0 \n",
+    "5 +3 10 1 3 0 \n", "5 -3 10 1 3 0 \n", "\n", " ", "\t", "\v", "\f\r", "x", "0", "1", "9",
+    "f", "00", "65535 ", "65536 ", "4294967295", "4294967296"};
+// clang-format on
 
 String randomStream(std::mt19937& random) {
     String text;

@@ -1,22 +1,41 @@
 #pragma once
 
+#include <initializer_list>
 #include <sstream>
 
 #include "properties/Properties.h"
 
-// A property the Server class may read and write, holding value.
-inline Property named(const String& name, const String& value) {
+// name#index holding value, readable by each class of readers and writeable
+// by each class of writers.
+inline Property make(
+    const String& name, std::uint32_t index, const String& value = "",
+    std::initializer_list<PropertyAttributes::AccessType> readers = {PropertyAttributes::Server},
+    std::initializer_list<PropertyAttributes::AccessType> writers = {PropertyAttributes::Server}) {
     Property p;
     p.name = Symbol(name);
-    p.attributes.set_readable(PropertyAttributes::Server, true);
-    p.attributes.set_writeable(PropertyAttributes::Server, true);
+    p.index = index;
     p.value.modify(value, 0);
+    for (auto a : readers) p.attributes.set_readable(a, true);
+    for (auto a : writers) p.attributes.set_writeable(a, true);
     return p;
+}
+
+// A property the Server class may read and write, holding value.
+inline Property named(const String& name, const String& value) {
+    return make(name, 0, value);
 }
 
 // The set's text stream.
 inline String streamOf(const Properties& set) {
     std::ostringstream out;
     set.save(out);
+    return out.str();
+}
+
+// What operator<< writes of x.
+template <class T>
+String textOf(const T& x) {
+    std::ostringstream out;
+    out << x;
     return out.str();
 }
