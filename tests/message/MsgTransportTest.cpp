@@ -76,19 +76,6 @@ TEST_F(MsgTransportTest, SocketPathBeyondSunPathIsRefused) {
     EXPECT_EQ(errno, ENAMETOOLONG);
 }
 
-TEST_F(MsgTransportTest, ClientWithoutMessageReportsItsStatusWord) {
-    EXPECT_EQ(client.access_with_reply(-1, 3).status, 1114u);
-}
-
-TEST_F(MsgTransportTest, ClientStartsFromTheGivenMessage) {
-    call("first");
-    OrvexMsgClient copy(&client, 1114);
-    ASSERT_TRUE(copy.allocate());
-    EXPECT_EQ(copy.opcode(), 42);
-    EXPECT_EQ(copy.to()[1], 7u);
-    EXPECT_EQ(String(copy.body(), copy.length()), "first");
-}
-
 TEST_F(MsgTransportTest, TimeLimitEndsTheWaitForASlowOwner) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();

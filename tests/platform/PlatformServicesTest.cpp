@@ -56,16 +56,6 @@ TEST(PlatformRoot, PathsAreNormalisedInsideTheRoot) {
     EXPECT_EQ(HostPlatform::hostPath(""), "");
 }
 
-TEST_F(FileSystemTest, UniqueTempPathsAreFreshAndShaped) {
-    Path a = FileSystem::uniqueTempPath("/vm/tmp", "pre", ".p");
-    Path b = FileSystem::uniqueTempPath("/vm/tmp", "pre", ".p");
-    EXPECT_NE(a, b);
-    EXPECT_EQ(a.text().rfind("/vm/tmp/pre", 0), 0u);
-    EXPECT_EQ(a.text().substr(a.text().size() - 2), ".p");
-    EXPECT_FALSE(FileSystem::exists(a)) << "nothing is created at the path";
-    EXPECT_TRUE(FileSystem::exists("/vm/tmp")) << "the directory is made on demand";
-}
-
 TEST_F(FileSystemTest, NthWriteFailureBreaksTheStream) {
     ASSERT_TRUE(FileSystem::makeDirectories("/vm/tmp"));
     FaultInjector::add(FaultOp::Write, ENOSPC, "/vm/tmp/out", /*skip=*/1);
@@ -77,21 +67,6 @@ TEST_F(FileSystemTest, NthWriteFailureBreaksTheStream) {
     EXPECT_EQ(errno, ENOSPC);
     out.clear();
     EXPECT_TRUE(out.close()) << "the rule failed one call only";
-}
-
-TEST_F(FileSystemTest, StreamReadsLargeFilesAndSeeks) {
-    String bytes;
-    for (int i = 0; i < 200000; ++i) bytes += static_cast<char>(i % 251);
-    writeFile("/vm/tmp/big", bytes);
-    FileStream in("/vm/tmp/big", std::ios::in);
-    String back(bytes.size(), '\0');
-    in.read(back.data(), static_cast<std::streamsize>(back.size()));
-    EXPECT_EQ(in.gcount(), static_cast<std::streamsize>(bytes.size()));
-    EXPECT_EQ(back, bytes);
-    in.clear();
-    in.seekg(5);
-    EXPECT_EQ(in.get(), 5);
-    EXPECT_EQ(in.tellg(), 6);
 }
 
 TEST(Symbol, InternsByTextAndOrdersByText) {
@@ -160,17 +135,6 @@ TEST_F(RunTokenTest, MisuseIsTracedNotFatal) {
     stranger.join();
     EXPECT_TRUE(traces->contains(1, "OrvexRunToken::release(not mine) - run token not held"));
     EXPECT_TRUE(RunTokenHolder::heldByCurrentThread());
-}
-
-TEST_F(RunTokenTest, IdentityAnswersTheHostBox) {
-    Rsc_id id;
-    HostPlatform::setBox(333);
-    ASSERT_EQ(who_am_i(&id), 0);
-    EXPECT_EQ(id.box, 333);
-    HostPlatform::setBox(0);
-    id.box = 9;
-    EXPECT_NE(who_am_i(&id), 0);
-    EXPECT_EQ(id.box, 9) << "a failed lookup leaves the id alone";
 }
 
 }  // namespace

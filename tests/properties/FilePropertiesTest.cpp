@@ -121,16 +121,6 @@ TEST_F(FilePropertiesTest, UnderlierChangedFollowsTheFilesModificationTime) {
     EXPECT_TRUE(set.underlierChanged());
 }
 
-TEST_F(FilePropertiesTest, KeyIsThePathCutTo1023Bytes) {
-    FileProperties set(kFile);
-    EXPECT_EQ(set.myKey().text(), kFile.text());
-    FileProperties unbound(EmptyPath);
-    EXPECT_FALSE(unbound.underlierKnown());
-    std::unique_ptr<Properties> longOne(
-        unbound.factory(Properties::PropertiesID(String(2000, 'a'))));
-    EXPECT_EQ(longOne->myKey().text().size(), 1023u);
-}
-
 TEST_F(FilePropertiesTest, MakeKnownsRereadsOnlyATouchedDefaultsFile) {
     const Symbol tableName("Table entry");
     const Properties::knownEntry table[] = {{&tableName, 0, true, false}};
