@@ -15,9 +15,9 @@ class ListForm : public AdminFixture {
   protected:
     // Known properties of the class-of-service kind (it has no fixed table).
     void knowns(const Names& names) {
-        std::vector<KnownSpec> specs;
-        for (const String& name : names) specs.push_back({name});
-        writeDefaults(COSProperties::defaultsPath, specs);
+        std::vector<KnownSpec> knowns;
+        for (const String& name : names) knowns.push_back({name});
+        writeDefaults(COSProperties::defaultsPath, knowns);
     }
     // A page and the names of its entries (checking that the rest is empty).
     Names page(AdmAnswer& a, const String& after1 = "", const String& after2 = "") {
