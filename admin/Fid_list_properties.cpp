@@ -11,11 +11,7 @@ int Fid_list_properties::list(Buffer& buffer, unsigned int, int& rval, int& ecod
     for (int field = 0; field < replyFields; ++field) buffer.out_field(field, "");
     Properties* knowns = nullptr;
     Property p;
-    if (!get_known_properties(buffer, knowns) || !get_property_name(buffer, startField, p)) {
-        rval = 3;
-        ecode = 1;
-        return 1023;
-    }
+    if (!addressed(buffer, startField, knowns, p, rval, ecode)) return 1023;
     int base = 0;
     for (int i = entries; i > 0; --i, base += entryFields) {
         MC_std_trace() << "fid_list_properties - i=" << i << ", get_next(" << p.name

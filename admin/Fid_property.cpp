@@ -19,11 +19,7 @@ int Fid_property::get(Buffer& buffer, unsigned int, int& rval, int& ecode, int& 
     for (int field = 3; field < replyFields; ++field) buffer.out_field(field, "");
     Property p;
     Properties* knowns = nullptr;
-    if (!get_known_properties(buffer, knowns) || !get_property_name(buffer, 1, p)) {
-        rval = 3;
-        ecode = 1;
-        return kFailed;
-    }
+    if (!addressed(buffer, 1, knowns, p, rval, ecode)) return kFailed;
     MC_std_trace() << "fid_property get(" << p.name << ", PropertyAttributes::Server)" << verbose;
     switch (knowns->get(p, A::Server)) {
         case Properties::GET_OK:
@@ -46,11 +42,7 @@ int Fid_property::addv(Buffer& buffer, unsigned int, int& rval, int& ecode, int&
     buffer.reply(replyFields);
     Property p;
     Properties* knowns = nullptr;
-    if (!get_known_properties(buffer, knowns) || !get_property_name(buffer, 1, p)) {
-        rval = 3;
-        ecode = 1;
-        return kFailed;
-    }
+    if (!addressed(buffer, 1, knowns, p, rval, ecode)) return kFailed;
     MC_std_trace() << "fid_property get(" << p.name << ", PropertyAttributes::Server)" << verbose;
     switch (knowns->get(p, A::Server)) {
         case Properties::GET_NO_SUCH_PROPERTY:
@@ -89,11 +81,7 @@ int Fid_property::rem(Buffer& buffer, unsigned int, int& rval, int& ecode, int& 
     buffer.reply(replyFields);
     Property p;
     Properties* knowns = nullptr;
-    if (!get_known_properties(buffer, knowns) || !get_property_name(buffer, 1, p)) {
-        rval = 3;
-        ecode = 1;
-        return kFailed;
-    }
+    if (!addressed(buffer, 1, knowns, p, rval, ecode)) return kFailed;
     if (p.name.empty()) {
         rval = 3;
         ecode = 2;

@@ -174,3 +174,11 @@ bool Fid_property_base::fill_attrs(Buffer& buffer, int, Property& p, int& rval, 
     }
     return true;
 }
+
+bool Fid_property_base::addressed(Buffer& buffer, int field, Properties*& knowns, Property& p,
+                                  int& rval, int& ecode) {
+    if (get_known_properties(buffer, knowns) && get_property_name(buffer, field, p)) return true;
+    rval = 3;
+    ecode = 1;
+    return false;
+}

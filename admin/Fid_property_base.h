@@ -22,6 +22,10 @@ class Fid_property_base : public Group {
     // non-empty name is set with index 1, an empty one leaves p as it was.
     // False when either field cannot be read.
     bool get_property_name(Buffer& buffer, int field, Property& p);
+    // Both of the above, as every request that names a property starts: false
+    // after setting rval 3 and ecode 1 (an invalid request).
+    bool addressed(Buffer& buffer, int field, Properties*& knowns, Property& p, int& rval,
+                   int& ecode);
     // Writes p into reply fields base+1 to base+17.
     void fill_buf(Buffer& buffer, int base, Property& p);
     // Reads a whole property from request fields 0 to 17, puts it into the

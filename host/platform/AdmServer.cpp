@@ -2,14 +2,17 @@
 
 namespace {
 
+// Each operation's name and the form's member that answers it.
 struct OpName {
     AdmOp op;
     const char* name;
+    int (Form::*call)(Buffer&, unsigned int, int&, int&, int&);
 };
 
-const OpName kOps[] = {{AdmOp::get, "get"},    {AdmOp::chg, "chg"}, {AdmOp::add, "add"},
-                       {AdmOp::addv, "addv"},  {AdmOp::rem, "rem"}, {AdmOp::list, "list"},
-                       {AdmOp::valid, "valid"}};
+const OpName kOps[] = {{AdmOp::get, "get", &Form::get},      {AdmOp::chg, "chg", &Form::chg},
+                       {AdmOp::add, "add", &Form::add},      {AdmOp::addv, "addv", &Form::addv},
+                       {AdmOp::rem, "rem", &Form::rem},      {AdmOp::list, "list", &Form::list},
+                       {AdmOp::valid, "valid", &Form::valid}};
 
 // The texts of the "Configuration" application's forms: form 0 stands for
 // the framework's own ecodes, which any form may answer.
@@ -62,32 +65,8 @@ const char* adm_op_name(AdmOp op) {
 
 AdmAnswer adm_request(Form& form, AdmOp op, Buffer& buffer) {
     AdmAnswer a;
-    int& r = a.rval;
-    int& e = a.ecode;
-    int& f = a.field_no;
-    switch (op) {
-        case AdmOp::get:
-            a.result = form.get(buffer, 0, r, e, f);
-            break;
-        case AdmOp::chg:
-            a.result = form.chg(buffer, 0, r, e, f);
-            break;
-        case AdmOp::add:
-            a.result = form.add(buffer, 0, r, e, f);
-            break;
-        case AdmOp::addv:
-            a.result = form.addv(buffer, 0, r, e, f);
-            break;
-        case AdmOp::rem:
-            a.result = form.rem(buffer, 0, r, e, f);
-            break;
-        case AdmOp::list:
-            a.result = form.list(buffer, 0, r, e, f);
-            break;
-        case AdmOp::valid:
-            a.result = form.valid(buffer, 0, r, e, f);
-            break;
-    }
+    for (const OpName& entry : kOps)
+        if (entry.op == op) a.result = (form.*entry.call)(buffer, 0, a.rval, a.ecode, a.field_no);
     return a;
 }
 
