@@ -1,5 +1,6 @@
 #include "properties/PropertyAttributes.h"
 
+#include <cstring>
 #include <istream>
 #include <ostream>
 
@@ -31,7 +32,7 @@ int chainPosition(PropertyAttributes::AccessType type) {
 
 }  // namespace
 
-PropertyAttributes::PropertyAttributes() : attrs_(BuiltLength, '\0'), bits_(0) {
+PropertyAttributes::PropertyAttributes() : attrs_(BuiltLength), bits_(0) {
     attrs_[LevelByte] = static_cast<char>(CurrentLevel);
 }
 
@@ -54,7 +55,7 @@ unsigned char PropertyAttributes::byte(std::size_t i) const {
 }
 
 void PropertyAttributes::set_byte(std::size_t i, unsigned char value) {
-    if (i >= attrs_.size()) attrs_.resize(i + 1, '\0');
+    if (i >= attrs_.size()) attrs_.resize(i + 1);
     attrs_[i] = static_cast<char>(value);
 }
 
@@ -133,13 +134,14 @@ unsigned long PropertyAttributes::length() const {
 }
 
 void PropertyAttributes::set_defaults(const PropertyAttributes& source) {
-    if (attrs_.size() < source.attrs_.size()) attrs_.resize(source.attrs_.size(), '\0');
-    attrs_.replace(0, source.attrs_.size(), source.attrs_);
+    std::size_t n = source.attrs_.size();
+    if (attrs_.size() < n) attrs_.resize(n);
+    std::memmove(attrs_.data(), source.attrs_.data(), n);
     for (int i = 0; i < BitCount; ++i) set_bit(i, source.bit(i));
 }
 
 void PropertyAttributes::synch_attributes() const {
-    if (attrs_.size() < 2) attrs_.resize(2, '\0');
+    if (attrs_.size() < 2) attrs_.resize(2);
     attrs_[0] = static_cast<char>(bits_ & 0xff);
     attrs_[1] = static_cast<char>((bits_ >> 8) & 0xff);
 }
@@ -163,11 +165,11 @@ void PropertyAttributes::synch_bitfields() {
 
 PropertyAttributes::operator String() const {
     synch_attributes();
-    return attrs_;
+    return attrs_.str();
 }
 
 PropertyAttributes& PropertyAttributes::operator=(const String& record) {
-    attrs_ = record;
+    attrs_.assign(record.data(), record.size());
     synch_bitfields();
     return *this;
 }
@@ -176,14 +178,15 @@ PropertyAttributes& PropertyAttributes::operator=(const String& record) {
 unsigned long PropertyAttributes::stream_length() const {
     synch_attributes();
     unsigned long total = decimalDigits(attrs_.size()) + 1;
-    for (unsigned char c : attrs_) total += (c < 16 ? 1 : 2) + 1;
+    for (std::size_t i = 0; i < attrs_.size(); ++i) total += (byte(i) < 16 ? 1 : 2) + 1;
     return total;
 }
 
 std::ostream& operator<<(std::ostream& out, const PropertyAttributes& attributes) {
     attributes.synch_attributes();
     out << attributes.attrs_.size() << ' ' << std::hex;
-    for (unsigned char c : attributes.attrs_) out << static_cast<unsigned>(c) << ' ';
+    for (std::size_t i = 0; i < attributes.attrs_.size(); ++i)
+        out << static_cast<unsigned>(attributes.byte(i)) << ' ';
     return out << std::dec;
 }
 
@@ -191,7 +194,7 @@ std::istream& operator>>(std::istream& in, PropertyAttributes& attributes) {
     unsigned long count = 0;
     char separator;
     if (!(in >> count) || !in.get(separator)) return in;
-    String& record = attributes.attrs_;
+    AttributeRecord& record = attributes.attrs_;
     if (count > record.size() && MC_current_trace_level() > 2)
         MC_std_trace() << "PropertyAttributes::<< number of attributes bytes (" << count
                        << ") > expected (" << record.size() << ")" << verbose;

@@ -5,6 +5,7 @@
 
 #include "platform/Export.h"
 #include "platform/String.h"
+#include "properties/AttributeRecord.h"
 
 // The attribute record of a property: which access classes may read and write
 // it, whether it is one of its kind's known properties, whether it travels
@@ -113,7 +114,7 @@ class CFGADM_EXPORT PropertyAttributes {
     friend class RecordAttributes;
 
     // Mutable because handing out the record refreshes bytes 0 and 1.
-    mutable String attrs_;
+    mutable AttributeRecord attrs_;
     std::uint16_t bits_;
 };
 

@@ -47,7 +47,7 @@ void PropertyValue::unique(unsigned long size, unsigned long keep) {
     if (size >= FileRequired)
         change_rep(new PropertyValueFile(saved), false);
     else
-        change_rep(new PropertyValueString(saved), false);
+        change_rep(PropertyValueString::make(saved, size), false);
 }
 
 PropertyValue::operator String() const {

@@ -1,7 +1,9 @@
 #include "properties/PropertyValueString.h"
 
 #include <algorithm>
+#include <cstring>
 #include <istream>
+#include <new>
 #include <ostream>
 #include <utility>
 
@@ -12,45 +14,127 @@ constexpr unsigned long ReadStep = 8096;
 
 }  // namespace
 
-PropertyValueString::PropertyValueString() = default;
+PropertyValueString::PropertyValueString() : store_{} {}
 
-PropertyValueString::PropertyValueString(const String& bytes) : bytes_(bytes) {}
+PropertyValueString::PropertyValueString(const String& bytes)
+    : PropertyValueString(String(bytes)) {}
 
-PropertyValueString::PropertyValueString(String&& bytes) : bytes_(std::move(bytes)) {}
+PropertyValueString::PropertyValueString(String&& bytes) : store_{} {
+    if (bytes.size() <= InlineBytes) {
+        std::memcpy(inlineBytes(), bytes.data(), bytes.size());
+        length_ = static_cast<std::uint16_t>(bytes.size());
+    } else {
+        store_.text = new String(std::move(bytes));
+        room_ = Spilled;
+    }
+}
+
+PropertyValueString::PropertyValueString(std::string_view bytes, std::size_t room)
+    : length_(static_cast<std::uint16_t>(bytes.size())),
+      room_(static_cast<std::uint16_t>(room)),
+      store_{} {
+    std::memcpy(inlineBytes(), bytes.data(), bytes.size());
+}
+
+PropertyValueString::~PropertyValueString() {
+    delete spilled();
+}
+
+PropertyValueString* PropertyValueString::make(std::string_view bytes, std::size_t room) {
+    room = std::max(room, bytes.size());
+    // A value too big to keep in memory is not given room for all of it.
+    if (room <= InlineBytes || room >= FileRequired) {
+        auto* made = new PropertyValueString;
+        made->modify(String(bytes), 0);
+        return made;
+    }
+    std::size_t size = sizeof(PropertyValueString) - InlineBytes + room;
+    return ::new (operator new(size)) PropertyValueString(bytes, room);
+}
+
+void* PropertyValueString::operator new(std::size_t size) {
+    return ::operator new(size);
+}
+
+void PropertyValueString::operator delete(void* block) {
+    ::operator delete(block);
+}
+
+// The bytes in place begin at store_ and may run past it, into the rest of
+// the block make() allocated.
+const char* PropertyValueString::inlineBytes() const {
+    return reinterpret_cast<const char*>(this) + (sizeof(PropertyValueString) - InlineBytes);
+}
+
+char* PropertyValueString::inlineBytes() {
+    return reinterpret_cast<char*>(this) + (sizeof(PropertyValueString) - InlineBytes);
+}
+
+String* PropertyValueString::spilled() const {
+    return room_ == Spilled ? store_.text : nullptr;
+}
+
+String& PropertyValueString::spill() {
+    if (String* text = spilled()) return *text;
+    auto* text = new String(inlineBytes(), length_);
+    store_.text = text;
+    room_ = Spilled;
+    return *text;
+}
 
 PropertyValueString::operator String() const {
-    return bytes_;
+    if (const String* text = spilled()) return *text;
+    return String(inlineBytes(), length_);
 }
 
 String PropertyValueString::get(unsigned long position, unsigned long count) const {
-    if (position > bytes_.size()) return String();
-    return bytes_.substr(position, count);
+    unsigned long size = length();
+    if (position > size) return String();
+    const char* bytes = spilled() ? spilled()->data() : inlineBytes();
+    return String(bytes + position, std::min(count, size - position));
 }
 
 void PropertyValueString::modify(const String& text, unsigned long position) {
-    bytes_.resize(std::min<unsigned long>(position, bytes_.size()));
-    bytes_ += text;
+    unsigned long kept = std::min(position, length());
+    if (!spilled() && kept + text.size() <= room_) {
+        std::memcpy(inlineBytes() + kept, text.data(), text.size());
+        length_ = static_cast<std::uint16_t>(kept + text.size());
+        return;
+    }
+    String& bytes = spill();
+    bytes.resize(kept);
+    bytes += text;
 }
 
 unsigned long PropertyValueString::length() const {
-    return bytes_.size();
+    if (const String* text = spilled()) return text->size();
+    return length_;
 }
 
 bool PropertyValueString::read(std::istream& in, unsigned long count) {
-    bytes_.clear();
-    while (bytes_.size() < count) {
-        std::size_t have = bytes_.size();
+    if (!spilled() && count <= room_) {
+        in.read(inlineBytes(), static_cast<std::streamsize>(count));
+        length_ = static_cast<std::uint16_t>(in.gcount());
+        return static_cast<unsigned long>(in.gcount()) == count;
+    }
+    String& bytes = spill();
+    bytes.clear();
+    while (bytes.size() < count) {
+        std::size_t have = bytes.size();
         std::size_t step = std::min<unsigned long>(ReadStep, count - have);
-        bytes_.resize(have + step);
-        in.read(bytes_.data() + have, static_cast<std::streamsize>(step));
-        bytes_.resize(have + static_cast<std::size_t>(in.gcount()));
+        bytes.resize(have + step);
+        in.read(bytes.data() + have, static_cast<std::streamsize>(step));
+        bytes.resize(have + static_cast<std::size_t>(in.gcount()));
         if (static_cast<std::size_t>(in.gcount()) < step) return false;
     }
     return true;
 }
 
 bool PropertyValueString::write(std::ostream& out) const {
-    out.write(bytes_.data(), static_cast<std::streamsize>(bytes_.size()));
+    if (const String* text = spilled())
+        out.write(text->data(), static_cast<std::streamsize>(text->size()));
+    else
+        out.write(inlineBytes(), length_);
     return true;
 }
 
@@ -59,5 +143,6 @@ bool PropertyValueString::can_handle_size(unsigned long size) const {
 }
 
 PropertyValueRepresentationBase* PropertyValueString::clone() const {
-    return new PropertyValueString(bytes_);
+    if (const String* text = spilled()) return make(*text);
+    return make(std::string_view(inlineBytes(), length_));
 }

@@ -1,15 +1,36 @@
 #pragma once
 
+#include <cstdint>
+#include <string_view>
+
 #include "platform/Export.h"
 #include "platform/String.h"
 #include "properties/PropertyValueRepresentationBase.h"
 
 // A value held in memory. Holds values below FileRequired bytes.
+//
+// The bytes live in the representation's own allocation when it was made
+// for their size (make()): a set read from a stream then costs one block per
+// value, not a representation plus a string. Bytes that outgrow that room,
+// and those of representations built with the constructors, move to a String
+// of the representation's own. Which of the two holds them is invisible from
+// outside.
 class CFGADM_EXPORT PropertyValueString : public PropertyValueRepresentationBase {
   public:
     PropertyValueString();
     explicit PropertyValueString(const String& bytes);
     explicit PropertyValueString(String&& bytes);
+    ~PropertyValueString() override;
+
+    // A new representation (count 1, owned by the caller, released through
+    // remove()) holding `bytes`, with room in place for `room` bytes (at
+    // least the bytes' own length) so that a modify up to that size does not
+    // allocate again.
+    static PropertyValueString* make(std::string_view bytes, std::size_t room = 0);
+    // make() allocates more than the class's size: every representation is
+    // allocated and freed through these unsized forms.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* block);
 
     operator String() const override;
     String get(unsigned long position, unsigned long count) const override;
@@ -23,6 +44,26 @@ class CFGADM_EXPORT PropertyValueString : public PropertyValueRepresentationBase
     bool can_handle_size(unsigned long size) const override;
     PropertyValueRepresentationBase* clone() const override;
 
-  protected:
-    String bytes_;
+  private:
+    // Room every representation has in place.
+    static constexpr std::size_t InlineBytes = sizeof(String*);
+    // room_ when the bytes live in a String (its pointer is kept in place).
+    static constexpr std::uint16_t Spilled = 0xffff;
+
+    PropertyValueString(std::string_view bytes, std::size_t room);
+
+    const char* inlineBytes() const;
+    char* inlineBytes();
+    String* spilled() const;
+    // Moves the bytes into a String of their own (a no-op when they are).
+    String& spill();
+
+    std::uint16_t length_ = 0;
+    std::uint16_t room_ = InlineBytes;
+    // Last: the bytes in place start here and run on past it when make()
+    // allocated more.
+    union {
+        char bytes[InlineBytes];
+        String* text;
+    } store_;
 };

@@ -70,7 +70,7 @@ bool hexadecimal(const char*& p, const char* end, unsigned& value) {
 // PropertyAttributes lets this reader at its record (friend).
 class RecordAttributes {
   public:
-    static String& record(PropertyAttributes& a) { return a.attrs_; }
+    static AttributeRecord& record(PropertyAttributes& a) { return a.attrs_; }
 };
 
 RecordReader::RecordReader(std::istream& in)
@@ -163,9 +163,9 @@ void RecordReader::take(const RecordFields& fields, Property& p, bool freshAttri
         p.name = lastName_ = Symbol(String(fields.name));
     p.index = static_cast<std::uint32_t>(fields.index);
     if (freshAttributes) p.attributes = PropertyAttributes();
-    String& record = RecordAttributes::record(p.attributes);
+    AttributeRecord& record = RecordAttributes::record(p.attributes);
     for (unsigned long i = 0; i < fields.attributeCount; ++i)
         record[i] = static_cast<char>(fields.attributes[i]);
     p.attributes.synch_bitfields();
-    p.value.change_rep(new PropertyValueString(String(fields.value)), false);
+    p.value.change_rep(PropertyValueString::make(fields.value), false);
 }
