@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ostream>
+#include <string_view>
 
 #include "platform/String.h"
 
@@ -13,6 +14,9 @@ class Symbol {
   public:
     Symbol();
     explicit Symbol(const String& text);
+    // Interns the bytes without building a String when they are interned
+    // already.
+    explicit Symbol(std::string_view text);
     Symbol(const char* text);
 
     const String& text() const { return *text_; }

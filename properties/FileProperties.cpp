@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <sstream>
 
 #include "platform/FileSystem.h"
 #include "platform/Pause.h"
@@ -227,8 +226,7 @@ FileProperties::SaveOutcome FileProperties::write(bool onlyIfUnchanged) {
             modified_ = false;
             if (FileSystem::unlink(target) == 0 || errno == ENOENT) return SAVED;
         } else {
-            std::ostringstream out;
-            if (save(out) && replaceFile(target, out.str())) return SAVED;
+            if (replaceFile(target, streamText())) return SAVED;
         }
     }
     int error = errno;

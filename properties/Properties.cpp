@@ -90,16 +90,16 @@ const Property* Properties::knownProperty(Symbol name) {
     if (knowns == nullptr) return nullptr;
     auto it = knowns->properties_.find(name);
     if (it == knowns->properties_.end() || it->second.empty()) return nullptr;
-    return &it->second.begin()->second;
+    return &*it->second.begin();
 }
 
 bool Properties::holds(Symbol name, std::uint32_t index) const {
     auto held = properties_.find(name);
-    return held != properties_.end() && held->second.count(index) != 0;
+    return held != properties_.end() && held->second.holds(index);
 }
 
 void Properties::store(const Property& p) {
-    properties_[p.name][p.index] = p;
+    properties_[p.name].assign(p);
     modified_ = true;
 }
 
@@ -111,9 +111,9 @@ int Properties::get(Property& p, Access access) {
     if (p.index != 0) {
         auto it = name->second.find(p.index);
         if (it == name->second.end()) return GET_NO_SUCH_PROPERTY;
-        taken = &it->second;
+        taken = &*it;
     } else {
-        for (const auto& [index, instance] : name->second) {
+        for (const Property& instance : name->second) {
             if (knownSet || instance.attributes.readable(access)) {
                 taken = &instance;
                 break;
@@ -140,12 +140,12 @@ int Properties::get_next(Property& p, Access access, bool same_name) {
         ++candidate;
     }
     if (candidate != name->second.end()) {
-        if (!knownSet && !candidate->second.attributes.readable(access)) {
-            p.name = candidate->second.name;
-            p.index = candidate->second.index;
+        if (!knownSet && !candidate->attributes.readable(access)) {
+            p.name = candidate->name;
+            p.index = candidate->index;
             return NEXT_NO_PERMISSION;
         }
-        p = candidate->second;
+        p = *candidate;
         return NEXT_OK;
     }
     auto next = std::next(name);
@@ -167,7 +167,7 @@ int Properties::put(Property& p, Access access) {
     auto name = properties_.find(p.name);
     if (name != properties_.end() && !name->second.empty()) {
         if (p.index == 0) {
-            std::uint32_t highest = name->second.rbegin()->first;
+            std::uint32_t highest = name->second.back().index;
             // Index 0 means "no index": a name whose top index is taken has no next one.
             if (highest == std::numeric_limits<std::uint32_t>::max()) {
                 MC_std_trace() << "Properties::put() - no index left for " << p.name << oops;
@@ -182,9 +182,9 @@ int Properties::put(Property& p, Access access) {
         }
         auto held = name->second.find(p.index);
         if (held != name->second.end()) {
-            if (!held->second.attributes.writeable(access)) return PUT_NO_PERMISSION;
+            if (!held->attributes.writeable(access)) return PUT_NO_PERMISSION;
             // A put cannot change the attributes of an existing instance.
-            p.attributes = held->second.attributes;
+            p.attributes = held->attributes;
         }
         store(p);
         return PUT_OK;
@@ -223,7 +223,7 @@ int Properties::remove(Property& p, Access access) {
         for (std::uint32_t i = 0; i < info.count; ++i)
             if (info.table[i].name != nullptr && *info.table[i].name == p.name)
                 return REMOVE_NO_PERMISSION;
-    } else if (!held->second.attributes.writeable(access)) {
+    } else if (!held->attributes.writeable(access)) {
         return REMOVE_NO_PERMISSION;
     }
     name->second.erase(held);
@@ -249,7 +249,7 @@ int Properties::removeAll(Property& p, Access access) {
 
 int Properties::removeName(Property& p, Access access) {
     std::vector<std::uint32_t> indexes;
-    for (const auto& entry : properties_[p.name]) indexes.push_back(entry.first);
+    for (const Property& instance : properties_[p.name]) indexes.push_back(instance.index);
     int result = REMOVE_OK;
     for (std::uint32_t index : indexes) {
         p.index = index;
@@ -269,9 +269,9 @@ std::int32_t Properties::estimateLength() {
 
 void Properties::merge(const Properties& source, bool replace, bool forwardable_only) {
     for (const auto& [name, instances] : source.properties_) {
-        for (const auto& [index, q] : instances) {
+        for (const Property& q : instances) {
             if (forwardable_only && !q.attributes.forwardable()) continue;
-            if (!replace && holds(name, index)) continue;
+            if (!replace && holds(name, q.index)) continue;
             store(q);
         }
     }

@@ -8,6 +8,9 @@
 #include "platform/Regex.h"
 #include "platform/Symbol.h"
 #include "properties/Property.h"
+#include "properties/PropertyInstances.h"
+
+class RecordWriter;
 
 // A set of properties keyed by name and index, with access-controlled
 // reading, iteration, writing and removal, and its text stream. It is also the
@@ -139,7 +142,9 @@ class CFGADM_EXPORT Properties {
     // instance with the same name and index.
     void forward(Properties& destination) const;
 
-    // Writes the text stream; true when the output stream has not failed.
+    // Writes the text stream, in one write and a flush (a value held in a
+    // file is copied from its file); true when the output stream has not
+    // failed.
     bool save(std::ostream& out) const;
     // Reads a text stream into the set, adding to what it holds (replace:
     // the stream's instance wins over a held one with the same name and
@@ -180,7 +185,7 @@ class CFGADM_EXPORT Properties {
     static std::uint16_t myPBox;
 
   protected:
-    using Instances = std::map<std::uint32_t, Property>;
+    using Instances = PropertyInstances;
 
     // Fetches the known record on first use.
     knownInfo& knownRecord();
@@ -190,6 +195,8 @@ class CFGADM_EXPORT Properties {
     bool holds(Symbol name, std::uint32_t index) const;
     // Stores a copy of p under its name and index; sets modified.
     void store(const Property& p);
+    // The text stream save(std::ostream&) writes, formatted in memory.
+    String streamText() const;
 
     std::map<Symbol, Instances> properties_;
     // Mutable: the const questions a store answers (has the record changed?)
@@ -200,6 +207,7 @@ class CFGADM_EXPORT Properties {
     knownInfo* known_ = nullptr;
 
   private:
+    void write(RecordWriter& writer) const;
     int putNew(Property& p, PropertyAttributes::AccessType access);
     int removeAll(Property& p, PropertyAttributes::AccessType access);
     int removeName(Property& p, PropertyAttributes::AccessType access);

@@ -13,6 +13,7 @@
 #include "properties/DecimalDigits.h"
 #include "properties/Properties.h"
 #include "properties/RecordReader.h"
+#include "properties/RecordWriter.h"
 
 namespace {
 
@@ -40,16 +41,27 @@ long Properties::length() {
     unsigned long total = kVersionHeader.size() + decimalDigits(version_) + 1 +
                           kCountHeader.size() + decimalDigits(n) + 1;
     for (const auto& [name, instances] : properties_)
-        for (const auto& [index, property] : instances) total += property.length() + 1;
+        for (const Property& property : instances) total += property.length() + 1;
     return static_cast<long>(total);
 }
 
-bool Properties::save(std::ostream& out) const {
-    out << kVersionHeader << version_ << std::endl;
-    out << kCountHeader << count() << std::endl;
+void Properties::write(RecordWriter& writer) const {
+    writer.header(kVersionHeader, version_);
+    writer.header(kCountHeader, count());
     for (const auto& [name, instances] : properties_)
-        for (const auto& [index, property] : instances) out << property << std::endl;
-    return !out.fail();
+        for (const Property& property : instances) writer.record(property, true);
+}
+
+bool Properties::save(std::ostream& out) const {
+    RecordWriter writer(&out);
+    write(writer);
+    return writer.finish();
+}
+
+String Properties::streamText() const {
+    RecordWriter writer(nullptr);
+    write(writer);
+    return std::move(writer.text());
 }
 
 std::ostream& operator<<(std::ostream& out, const Properties& set) {
@@ -115,8 +127,8 @@ bool Properties::obtain(std::istream& in, bool replace) {
         if (names == properties_.end() || !(names->first == p.name))
             names = properties_.try_emplace(properties_.end(), p.name);
         Instances& instances = names->second;
-        if (!replace && instances.count(p.index) != 0) continue;
-        instances.insert_or_assign(instances.end(), p.index, p);
+        if (!replace && instances.holds(p.index)) continue;
+        instances.assign(p);
     }
     return true;
 }

@@ -6,6 +6,7 @@
 
 #include "properties/DecimalDigits.h"
 #include "properties/RecordReader.h"
+#include "properties/RecordWriter.h"
 
 namespace {
 
@@ -43,12 +44,10 @@ unsigned long Property::length() const {
 }
 
 std::ostream& operator<<(std::ostream& out, const Property& property) {
-    const String& name = property.name.text();
-    out << name.size() << ' ';
-    out.write(name.data(), static_cast<std::streamsize>(name.size()));
-    out << ' ' << property.index << std::endl;
-    out << property.attributes << std::endl;
-    return out << property.value << std::endl;
+    RecordWriter writer(&out);
+    writer.record(property, false);
+    writer.finish();
+    return out;
 }
 
 std::istream& operator>>(std::istream& in, Property& property) {

@@ -82,16 +82,19 @@ String& PropertyValueString::spill() {
     return *text;
 }
 
-PropertyValueString::operator String() const {
+std::string_view PropertyValueString::bytes() const {
     if (const String* text = spilled()) return *text;
-    return String(inlineBytes(), length_);
+    return std::string_view(inlineBytes(), length_);
+}
+
+PropertyValueString::operator String() const {
+    return String(bytes());
 }
 
 String PropertyValueString::get(unsigned long position, unsigned long count) const {
-    unsigned long size = length();
-    if (position > size) return String();
-    const char* bytes = spilled() ? spilled()->data() : inlineBytes();
-    return String(bytes + position, std::min(count, size - position));
+    std::string_view all = bytes();
+    if (position > all.size()) return String();
+    return String(all.substr(position, count));
 }
 
 void PropertyValueString::modify(const String& text, unsigned long position) {
@@ -131,10 +134,8 @@ bool PropertyValueString::read(std::istream& in, unsigned long count) {
 }
 
 bool PropertyValueString::write(std::ostream& out) const {
-    if (const String* text = spilled())
-        out.write(text->data(), static_cast<std::streamsize>(text->size()));
-    else
-        out.write(inlineBytes(), length_);
+    std::string_view all = bytes();
+    out.write(all.data(), static_cast<std::streamsize>(all.size()));
     return true;
 }
 
@@ -143,6 +144,5 @@ bool PropertyValueString::can_handle_size(unsigned long size) const {
 }
 
 PropertyValueRepresentationBase* PropertyValueString::clone() const {
-    if (const String* text = spilled()) return make(*text);
-    return make(std::string_view(inlineBytes(), length_));
+    return make(bytes());
 }

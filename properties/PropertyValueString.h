@@ -44,6 +44,9 @@ class CFGADM_EXPORT PropertyValueString : public PropertyValueRepresentationBase
     bool can_handle_size(unsigned long size) const override;
     PropertyValueRepresentationBase* clone() const override;
 
+    // The bytes, without a copy; valid until the value next changes.
+    std::string_view bytes() const;
+
   private:
     // Room every representation has in place.
     static constexpr std::size_t InlineBytes = sizeof(String*);

@@ -160,7 +160,7 @@ void RecordReader::take(const RecordFields& fields, Property& p, bool freshAttri
     if (fields.name == lastName_.text())
         p.name = lastName_;
     else
-        p.name = lastName_ = Symbol(String(fields.name));
+        p.name = lastName_ = Symbol(fields.name);
     p.index = static_cast<std::uint32_t>(fields.index);
     if (freshAttributes) p.attributes = PropertyAttributes();
     AttributeRecord& record = RecordAttributes::record(p.attributes);

@@ -1,14 +1,35 @@
 #include "platform/Symbol.h"
 
+#include <atomic>
+#include <functional>
 #include <mutex>
-#include <unordered_set>
+#include <vector>
 
 namespace {
 
-// Never destroyed: symbols held by static objects may be used during exit.
+// The intern table: open addressing over (hash, text) slots, at most half
+// full. Finding a name already interned takes no lock: a slot's text pointer
+// is published (release) only after its hash is written, and a table is
+// published only once filled. A grown table replaces the old one, which is
+// kept (never freed) for readers still looking at it; all tables together
+// take at most twice the live one. Texts are never freed either: symbols held
+// by static objects may be used during exit.
+struct Slot {
+    std::atomic<std::size_t> hash{0};
+    std::atomic<const String*> text{nullptr};
+};
+
+struct Table {
+    explicit Table(std::size_t size) : slots(size), mask(size - 1) {}
+    std::vector<Slot> slots;
+    std::size_t mask;
+    std::size_t used = 0;
+};
+
 struct InternTable {
-    std::mutex mutex;
-    std::unordered_set<String> texts;
+    std::mutex mutex;  // serialises inserts
+    std::atomic<Table*> current{new Table(1024)};
+    std::vector<Table*> retired;  // kept reachable, so that no leak is reported
 };
 
 InternTable& table() {
@@ -16,22 +37,65 @@ InternTable& table() {
     return *t;
 }
 
-const String* intern(const String& text) {
-    InternTable& t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    return &*t.texts.insert(text).first;
+std::size_t hashOf(std::string_view text) {
+    return std::hash<std::string_view>{}(text);
+}
+
+// The slot that holds text, or the empty slot where it would go.
+Slot& probe(Table& t, std::string_view text, std::size_t hash) {
+    for (std::size_t i = hash & t.mask;; i = (i + 1) & t.mask) {
+        Slot& slot = t.slots[i];
+        const String* held = slot.text.load(std::memory_order_acquire);
+        if (held == nullptr) return slot;
+        if (slot.hash.load(std::memory_order_relaxed) == hash && *held == text) return slot;
+    }
+}
+
+void place(Table& t, const String* text, std::size_t hash) {
+    Slot& slot = probe(t, *text, hash);
+    slot.hash.store(hash, std::memory_order_relaxed);
+    slot.text.store(text, std::memory_order_release);
+    ++t.used;
+}
+
+// Called with the mutex held: a table twice the size, filled, then published.
+Table* grow(InternTable& it, Table& old) {
+    auto* bigger = new Table(old.slots.size() * 2);
+    for (Slot& slot : old.slots)
+        if (const String* text = slot.text.load(std::memory_order_relaxed))
+            place(*bigger, text, slot.hash.load(std::memory_order_relaxed));
+    it.current.store(bigger, std::memory_order_release);
+    it.retired.push_back(&old);
+    return bigger;
+}
+
+const String* intern(std::string_view text) {
+    InternTable& it = table();
+    std::size_t hash = hashOf(text);
+    if (const String* held =
+            probe(*it.current.load(std::memory_order_acquire), text, hash).text.load())
+        return held;
+    std::lock_guard<std::mutex> lock(it.mutex);
+    Table* t = it.current.load(std::memory_order_relaxed);
+    // Another thread may have interned it meanwhile.
+    if (const String* held = probe(*t, text, hash).text.load()) return held;
+    if (2 * (t->used + 1) > t->slots.size()) t = grow(it, *t);
+    auto* fresh = new String(text);
+    place(*t, fresh, hash);
+    return fresh;
 }
 
 const String* emptyText() {
-    static const String* empty = intern(String());
+    static const String* empty = intern(std::string_view());
     return empty;
 }
 
 }  // namespace
 
 Symbol::Symbol() : text_(emptyText()) {}
-Symbol::Symbol(const String& text) : text_(text.empty() ? emptyText() : intern(text)) {}
-Symbol::Symbol(const char* text) : Symbol(String(text ? text : "")) {}
+Symbol::Symbol(const String& text) : Symbol(std::string_view(text)) {}
+Symbol::Symbol(std::string_view text) : text_(text.empty() ? emptyText() : intern(text)) {}
+Symbol::Symbol(const char* text) : Symbol(std::string_view(text ? text : "")) {}
 
 std::ostream& operator<<(std::ostream& out, Symbol symbol) {
     return out << symbol.text();

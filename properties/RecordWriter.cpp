@@ -1,0 +1,68 @@
+#include "properties/RecordWriter.h"
+
+#include <charconv>
+#include <ostream>
+
+#include "properties/PropertyValueString.h"
+
+RecordWriter::RecordWriter(std::ostream* out) : out_(out) {}
+
+void RecordWriter::number(unsigned long n, int base) {
+    char digits[24];
+    auto [end, ignored] = std::to_chars(digits, digits + sizeof digits, n, base);
+    text_.append(digits, end);
+}
+
+void RecordWriter::header(std::string_view text, unsigned long number) {
+    text_ += text;
+    this->number(number);
+    text_ += '\n';
+}
+
+void RecordWriter::record(const Property& p, bool emptyLine) {
+    const String& name = p.name.text();
+    number(name.size());
+    text_ += ' ';
+    text_ += name;
+    text_ += ' ';
+    number(p.index);
+    text_ += '\n';
+    // The record's bytes, with bytes 0 and 1 refreshed from the bits.
+    String attributes = p.attributes;
+    number(attributes.size());
+    text_ += ' ';
+    for (unsigned char byte : attributes) {
+        number(byte, 16);
+        text_ += ' ';
+    }
+    text_ += '\n';
+    value(p.value);
+    text_ += emptyLine ? " \n\n" : " \n";
+}
+
+void RecordWriter::value(const PropertyValue& value) {
+    number(value.length());
+    text_ += ' ';
+    auto memory = dynamic_cast<const PropertyValueString*>(value.representation());
+    if (memory != nullptr) {
+        text_ += memory->bytes();
+    } else if (out_ == nullptr) {
+        text_ += String(value);
+    } else {
+        drain();
+        value.write(*out_);
+    }
+}
+
+void RecordWriter::drain() {
+    if (out_ == nullptr || text_.empty()) return;
+    out_->write(text_.data(), static_cast<std::streamsize>(text_.size()));
+    text_.clear();
+}
+
+bool RecordWriter::finish() {
+    if (out_ == nullptr) return true;
+    drain();
+    out_->flush();
+    return !out_->fail();
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <iosfwd>
+#include <string_view>
+
+#include "platform/String.h"
+#include "properties/Property.h"
+
+// Formats a set's text stream (or one property record) into memory, so that
+// a save costs one write of the whole stream rather than a stream operation
+// and a flush per line. The bytes are those the stream operators of
+// Property, PropertyAttributes and PropertyValue write.
+//
+// With an output stream, what is formatted goes to it in one write at
+// finish(); a value held in a file is copied to the stream from its file
+// (after the bytes before it), so that a large value is never held in memory
+// whole. Without one, everything, file values included, stays in text().
+class RecordWriter {
+  public:
+    // out may be null: the text then stays in memory.
+    explicit RecordWriter(std::ostream* out);
+
+    // A header line: the text and a decimal number.
+    void header(std::string_view text, unsigned long number);
+    // One property record, and the empty line after it when asked for.
+    void record(const Property& p, bool emptyLine);
+    // Hands the formatted bytes to the stream in one write and flushes it;
+    // true when the stream has not failed (always true without a stream).
+    bool finish();
+
+    // The formatted bytes (those not yet handed to the stream).
+    String& text() { return text_; }
+
+  private:
+    void number(unsigned long n, int base = 10);
+    void value(const PropertyValue& value);
+    // Hands what is formatted so far to the stream.
+    void drain();
+
+    std::ostream* out_;
+    String text_;
+};
