@@ -208,6 +208,8 @@ class CFGADM_EXPORT Properties {
 
   private:
     void write(RecordWriter& writer) const;
+    // The characters the records take in the text stream, empty lines included.
+    std::size_t recordsLength() const;
     int putNew(Property& p, PropertyAttributes::AccessType access);
     int removeAll(Property& p, PropertyAttributes::AccessType access);
     int removeName(Property& p, PropertyAttributes::AccessType access);

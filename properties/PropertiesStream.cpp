@@ -40,12 +40,20 @@ long Properties::length() {
     // Predicted, not formatted: what save(std::ostream&) would write.
     unsigned long total = kVersionHeader.size() + decimalDigits(version_) + 1 +
                           kCountHeader.size() + decimalDigits(n) + 1;
+    return static_cast<long>(total + recordsLength());
+}
+
+std::size_t Properties::recordsLength() const {
+    std::size_t total = 0;
     for (const auto& [name, instances] : properties_)
         for (const Property& property : instances) total += property.length() + 1;
-    return static_cast<long>(total);
+    return total;
 }
 
 void Properties::write(RecordWriter& writer) const {
+    // Sized once: growing a text of megabytes by doubling copies it over and
+    // over, and makes the system map fresh pages each time.
+    writer.text().reserve(kVersionHeader.size() + kCountHeader.size() + 48 + recordsLength());
     writer.header(kVersionHeader, version_);
     writer.header(kCountHeader, count());
     for (const auto& [name, instances] : properties_)

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <thread>
+#include <vector>
 
 #include "host/platform/FaultInjector.h"
 #include "host/platform/HostPlatform.h"
@@ -79,6 +80,25 @@ TEST(Symbol, InternsByTextAndOrdersByText) {
     EXPECT_TRUE(Symbol().empty());
     EXPECT_TRUE(Symbol("") == Symbol());
     EXPECT_EQ(Symbol(String("a\0b", 3)).length(), 3u);
+}
+
+TEST(Symbol, ThreadsInterningTheSameNamesGetOneTextEach) {
+    // More names than the table first holds, so that it grows while others read.
+    constexpr int kNames = 5000;
+    std::vector<std::vector<const String*>> seen(4, std::vector<const String*>(kNames));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&seen, t] {
+            for (int i = 0; i < kNames; ++i) {
+                int k = t % 2 ? kNames - 1 - i : i;
+                seen[t][k] = &Symbol("concurrent " + std::to_string(k)).text();
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    for (int k = 0; k < kNames; ++k) {
+        ASSERT_EQ(*seen[0][k], "concurrent " + std::to_string(k));
+        for (int t = 1; t < 4; ++t) ASSERT_EQ(seen[t][k], seen[0][k]) << k;
+    }
 }
 
 class TraceTest : public PlatformFixture {};

@@ -190,9 +190,15 @@ TEST_F(FilePropertiesTest, ALargeSaveIsOneWrite) {
         Property p = named("n" + std::to_string(i), "v");
         set.put(p, A::Server);
     }
+    Property big = named("big", String(5000, 'x'));  // a value held in a file
+    set.put(big, A::Server);
     FaultInjector::add(FaultOp::Write, EIO, "/VM/config/", /*skip=*/1, /*times=*/-1);
     ASSERT_TRUE(set.saveThem());
-    EXPECT_EQ(FileProperties(kFile).count(), 100000u);
+    FileProperties back(kFile);
+    EXPECT_EQ(back.count(), 100001u);
+    Property q = named("big", "");
+    ASSERT_EQ(back.get(q, A::Server), Properties::GET_OK);
+    EXPECT_EQ(String(q.value), String(5000, 'x'));
 }
 
 TEST_F(FilePropertiesTest, FailedWriteLeavesTheOldFileAndNoTemporary) {

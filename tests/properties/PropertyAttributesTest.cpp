@@ -112,6 +112,21 @@ TEST_F(PropertyAttributesTest, LongerRecordIsKeptWholeAndAShorterOneReplacesItsF
     EXPECT_EQ(text(a), "7 3 1 1 3 2 aa bb ");
 }
 
+TEST_F(PropertyAttributesTest, RecordsOfMoreThanEightBytesSurviveCopiesAndRewrites) {
+    const String line = "12 53 15 1 3 2 aa bb cc dd ee ff 10 ";
+    PropertyAttributes a = parse(line);
+    PropertyAttributes copy = a;
+    std::istringstream in("2 3 1 ");
+    in >> a;
+    EXPECT_EQ(text(a), "12 3 1 1 3 2 aa bb cc dd ee ff 10 ");
+    EXPECT_EQ(text(copy), line) << "a copy keeps bytes of its own";
+    PropertyAttributes shorter;
+    shorter.set_defaults(copy);
+    EXPECT_EQ(String(shorter), String(copy));
+    shorter = String("\3\0\1\3\0", 5);
+    EXPECT_EQ(text(shorter), "5 3 0 1 3 0 ");
+}
+
 TEST_F(PropertyAttributesTest, OldLevelsAreUpgradedOnRead) {
     struct Case {
         const char* in;

@@ -99,6 +99,21 @@ TEST_F(PropertyValueTest, CopiesShareUntilOneChanges) {
     }
 }
 
+TEST_F(PropertyValueTest, ValuesReadFromAStreamGrowAndShrinkKeepingTheirBytes) {
+    for (std::size_t size : {3, 20, 3000}) {
+        PropertyValue v;
+        std::istringstream in(std::to_string(size) + " " + pattern(size) + " ");
+        ASSERT_TRUE(in >> v);
+        PropertyValue shared = v;
+        v.modify("XY", size - 1);
+        EXPECT_EQ(String(v), pattern(size - 1) + "XY") << size;
+        EXPECT_EQ(String(shared), pattern(size)) << size;
+        v.modify("Z", 1);
+        EXPECT_EQ(String(v), pattern(1) + "Z") << size;
+        EXPECT_EQ(v.get(1, 5), "Z");
+    }
+}
+
 TEST_F(PropertyValueTest, GetStaysWithinTheValue) {
     struct Case {
         unsigned long position, count;
