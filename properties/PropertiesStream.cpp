@@ -53,7 +53,7 @@ std::size_t Properties::recordsLength() const {
 void Properties::write(RecordWriter& writer) const {
     // Sized once: growing a text of megabytes by doubling copies it over and
     // over, and makes the system map fresh pages each time.
-    writer.text().reserve(kVersionHeader.size() + kCountHeader.size() + 48 + recordsLength());
+    writer.reserve(kVersionHeader.size() + kCountHeader.size() + 48 + recordsLength());
     writer.header(kVersionHeader, version_);
     writer.header(kCountHeader, count());
     for (const auto& [name, instances] : properties_)

@@ -1,11 +1,16 @@
 #include "properties/RecordWriter.h"
 
+#include <algorithm>
 #include <charconv>
 #include <ostream>
 
 #include "properties/PropertyValueString.h"
 
 RecordWriter::RecordWriter(std::ostream* out) : out_(out) {}
+
+void RecordWriter::reserve(std::size_t bytes) {
+    text_.reserve(out_ != nullptr ? std::min(bytes, ChunkBytes + ChunkBytes / 8) : bytes);
+}
 
 void RecordWriter::number(unsigned long n, int base) {
     char digits[24];
@@ -38,6 +43,7 @@ void RecordWriter::record(const Property& p, bool emptyLine) {
     text_ += '\n';
     value(p.value);
     text_ += emptyLine ? " \n\n" : " \n";
+    if (text_.size() >= ChunkBytes) drain();
 }
 
 void RecordWriter::value(const PropertyValue& value) {

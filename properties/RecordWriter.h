@@ -12,13 +12,21 @@
 // Property, PropertyAttributes and PropertyValue write.
 //
 // With an output stream, what is formatted goes to it in one write at
-// finish(); a value held in a file is copied to the stream from its file
-// (after the bytes before it), so that a large value is never held in memory
-// whole. Without one, everything, file values included, stays in text().
+// finish(), or in one write per ChunkBytes for a longer stream, so that a
+// save to a stream never holds more than that much beside the stream's own
+// buffer; a value held in a file is copied to the stream from its file
+// (after the bytes before it). Without a stream, everything, file values
+// included, stays in text().
 class RecordWriter {
   public:
+    static constexpr std::size_t ChunkBytes = 1 << 20;
+
     // out may be null: the text then stays in memory.
     explicit RecordWriter(std::ostream* out);
+
+    // Makes room for about `bytes` of text at once, so that a long text is
+    // not copied as it grows.
+    void reserve(std::size_t bytes);
 
     // A header line: the text and a decimal number.
     void header(std::string_view text, unsigned long number);
