@@ -10,8 +10,9 @@
 //                                            trip: BM_PageHttp fetches the
 //                                            stylesheet, no module, no JSON
 //
-// It runs "vmcfg init --demo" on the platform root ($VM_ROOT, else a scratch
-// directory) and starts the vmadmd built beside it on an ephemeral port.
+// It runs "vmcfg init --demo" on "bench-console" under $VM_ROOT (else under
+// the temporary directory) and starts the vmadmd built beside it on an
+// ephemeral port.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -137,8 +138,9 @@ class ConsoleReporter : public RatioReporter {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     const char* given = std::getenv("VM_ROOT");
-    String root =
-        given && *given ? given : std::filesystem::temp_directory_path() / "bench-console";
+    // A folder of its own: the other benchmarks write defaults files of their own.
+    std::filesystem::path base = given && *given ? given : std::filesystem::temp_directory_path();
+    String root = base / "bench-console";
     std::filesystem::create_directories(root);
     String init = "'" + besideThisProgram("vmcfg").string() + "' --root '" + root +
                   "' init --demo >/dev/null";
