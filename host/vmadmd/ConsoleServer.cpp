@@ -1,5 +1,7 @@
 #include "host/vmadmd/ConsoleServer.h"
 
+#include <sys/socket.h>
+
 #include "host/common/JsonText.h"
 #include "host/vmadmd/EmbeddedPage.h"
 
@@ -49,9 +51,21 @@ ConsoleServer::ConsoleServer(ConsoleApi& api, String token) : api_(api), token_(
     server_.set_payload_max_length(kMaxBody);
     server_.set_keep_alive_max_count(10000);
     server_.set_tcp_nodelay(true);
+    // SO_REUSEADDR lets a restart bind while old connections linger; httplib's
+    // default SO_REUSEPORT would let a second console share the port and
+    // take half of the connections instead of failing to start.
+    server_.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server_.set_default_headers({{"Content-Security-Policy", kPolicy},
                                  {"X-Content-Type-Options", "nosniff"},
                                  {"Referrer-Policy", "no-referrer"}});
+    addHandlers();
+    addRoutes();
+}
+
+void ConsoleServer::addHandlers() {
     server_.set_pre_routing_handler(
         [this](const httplib::Request& request, httplib::Response& response) {
             return admit(request, response);
@@ -80,7 +94,6 @@ ConsoleServer::ConsoleServer(ConsoleApi& api, String token) : api_(api), token_(
             response.status = 500;
             setJson(response, {{"error", text}});
         });
-    addRoutes();
 }
 
 httplib::Server::HandlerResponse ConsoleServer::admit(const httplib::Request& request,

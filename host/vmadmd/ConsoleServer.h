@@ -32,6 +32,9 @@ class ConsoleServer {
     void stop();
 
   private:
+    // The checks before routing, the headers after it, and the JSON bodies of
+    // refusals and failures.
+    void addHandlers();
     void addRoutes();
     // The checks every request passes before its route: the token for the
     // API, the same-origin rule for its POSTs.
