@@ -122,21 +122,20 @@ void ConsoleServer::answer(httplib::Response& response, const ConsoleApi::Reply&
 }
 
 void ConsoleServer::addRoutes() {
-    auto page = [](const char* name) {
-        return [name](const httplib::Request&, httplib::Response& response) {
-            const EmbeddedFile* file = findEmbedded(name);
-            if (file == nullptr) {
-                response.status = 404;
-                return;
-            }
-            response.set_header("Cache-Control", "no-cache");
-            response.set_content(file->bytes.data(), file->bytes.size(), embeddedContentType(name));
-        };
+    // Any file of the page by its name (index.html, console.js, console.css,
+    // and whatever else the page brings), "/" being index.html.
+    auto page = [](const httplib::Request& request, httplib::Response& response) {
+        String name = request.matches.size() > 1 ? request.matches[1].str() : "index.html";
+        const EmbeddedFile* file = findEmbedded(name);
+        if (file == nullptr) {
+            response.status = 404;
+            return;
+        }
+        response.set_header("Cache-Control", "no-cache");
+        response.set_content(file->bytes.data(), file->bytes.size(), embeddedContentType(name));
     };
-    server_.Get("/", page("index.html"));
-    server_.Get("/index.html", page("index.html"));
-    server_.Get("/console.js", page("console.js"));
-    server_.Get("/console.css", page("console.css"));
+    server_.Get("/", page);
+    server_.Get(R"(/([A-Za-z0-9_-][A-Za-z0-9_.-]*))", page);
     server_.Get("/api/session", [this](const httplib::Request&, httplib::Response& response) {
         answer(response, api_.session());
     });
