@@ -2,6 +2,9 @@
 
 #include <sys/socket.h>
 
+#include <chrono>
+#include <thread>
+
 #include "host/common/JsonText.h"
 #include "host/vmadmd/EmbeddedPage.h"
 
@@ -162,9 +165,15 @@ int ConsoleServer::bind(const String& host, int port) {
 }
 
 bool ConsoleServer::run() {
-    return checks_ != nullptr && server_.listen_after_bind();
+    bool served = checks_ != nullptr && server_.listen_after_bind();
+    ended_ = true;
+    return served;
 }
 
 void ConsoleServer::stop() {
+    // httplib ignores a stop before its loop runs, and a signal may come
+    // right after the address is printed: wait for the loop (or its end).
+    while (!server_.is_running() && !ended_)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     server_.stop();
 }

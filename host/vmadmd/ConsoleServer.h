@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <memory>
 
 #include "host/vmadmd/ConsoleApi.h"
@@ -28,7 +29,9 @@ class ConsoleServer {
     // Serves until stop(); false when serving could not start.
     bool run();
     // Stops accepting; run() returns once the requests in progress are
-    // answered. Callable from any thread, but not from a signal handler.
+    // answered. Called before run() has started serving, it waits for that
+    // (or for run() to fail), so no stop is lost. Callable from any thread
+    // but run()'s, and not from a signal handler.
     void stop();
 
   private:
@@ -46,4 +49,5 @@ class ConsoleServer {
     ConsoleApi& api_;
     String token_;
     std::unique_ptr<RequestChecks> checks_;
+    std::atomic<bool> ended_ = false;
 };
