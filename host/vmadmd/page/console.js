@@ -1,0 +1,2 @@
+"use strict";
+// The console's screens are on their way.
