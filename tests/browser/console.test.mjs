@@ -399,6 +399,12 @@ step('removing asks first; a refused removal is said in words', async () => {
   await atWidths('the known-property screen', 'known-system');
 });
 
+// The outcome of a switch, once the page has read the form again.
+async function waitOutcome(pattern) {
+  await waitText('#features-status', pattern);
+  await page.waitForFunction(() => !document.getElementById('screen-features').hasAttribute('aria-busy'));
+}
+
 async function featureRow(row) {
   return page.$eval(`#features-list li[data-row="${row}"]`, (li) => ({
     question: li.querySelector('.feature-question').textContent,
@@ -431,7 +437,7 @@ step('switching a feature asks for confirmation, then says what happened', async
   await shot('features-confirm', false);
   check(await page.evaluate(() => document.activeElement.id === 'confirm-yes'), 'the confirmation does not focus its button');
   await page.keyboard.press('Enter');
-  await waitText('#features-status', /is now on\.$/);
+  await waitOutcome(/is now on\.$/);
   check(marker('tan_mbx'), 'the confirmed switch wrote no marker file');
   await page.waitForFunction((r) => document.querySelector(`#features-list li[data-row="${r}"] .state`).textContent === 'On', {}, tandem);
 
@@ -440,14 +446,14 @@ step('switching a feature asks for confirmation, then says what happened', async
   await page.click(`#features-list button[data-row="${cad}"]`);
   await waitDialog('confirm-dialog', true);
   await page.keyboard.press('Escape');
-  await waitText('#features-status', /^Not confirmed/);
+  await waitOutcome(/^Not confirmed/);
   check(!marker('cadisc'), 'a declined switch wrote the marker');
 
   // Confirmed but incompatible with Tandem Mailbox: refused, in words.
   await page.click(`#features-list button[data-row="${cad}"]`);
   await waitDialog('confirm-dialog', true);
   await page.click('#confirm-yes');
-  await waitText('#features-status', /was not switched on\. \S/);
+  await waitOutcome(/was not switched on\. \S/);
   check(await page.$eval('#features-status', (n) => n.classList.contains('error')), 'the refusal is not shown as an error');
   check(!marker('cadisc'), 'an incompatible feature was switched on');
   same((await featureRow(cad)).state, 'Off', 'Call Answer Disclaimer after the refusal');
@@ -524,6 +530,7 @@ for (const { name, run } of steps) {
   } catch (error) {
     failed += 1;
     console.log(`not ok - ${name}\n  ${error.message}`);
+    if (process.env.BROWSER_TEST_STACK) console.log(error.stack);
     if (page) await shot('failure').catch(() => {});
     if (serverLog) console.log(`  vmadmd's standard error:\n${serverLog.replace(/^/gm, '    ')}`);
     break;

@@ -637,7 +637,12 @@
     });
   }
 
-  $('confirm-yes').value = 'yes';
+  // Closed by hand rather than by the form's dialog method, which a strict
+  // form-action policy may treat as a submission.
+  $('confirm-form').addEventListener('submit', (event) => {
+    event.preventDefault();
+    confirmBox.close('yes');
+  });
   $('confirm-no').addEventListener('click', () => confirmBox.close('no'));
 
   // ---- features (form 3) ----------------------------------------------------
@@ -708,7 +713,8 @@
 
   function setFeatureBusy(busy) {
     featureBusy = busy;
-    $('screen-features').toggleAttribute('aria-busy', busy);
+    if (busy) $('screen-features').setAttribute('aria-busy', 'true');
+    else $('screen-features').removeAttribute('aria-busy');
     for (const button of document.querySelectorAll('#features-list button')) {
       if (busy) button.setAttribute('aria-disabled', 'true');
       else button.removeAttribute('aria-disabled');
@@ -772,8 +778,8 @@
       const text = failure(error);
       if (text) say('features-status', text, 'error');
     } finally {
-      setFeatureBusy(false);
       if (token) await loadFeatures(true);
+      setFeatureBusy(false);
     }
   }
 
