@@ -46,7 +46,14 @@ function check(condition, message) {
   if (!condition) fail(message);
 }
 
+// Lists are compared entry by entry, so a failure names the first that differs.
 function same(actual, expected, what) {
+  if (Array.isArray(actual) && Array.isArray(expected)) {
+    for (let i = 0; i < Math.max(actual.length, expected.length); ++i) {
+      same(actual[i], expected[i], `${what}, entry ${i} of ${expected.length} expected (${actual.length} seen)`);
+    }
+    return;
+  }
   const a = JSON.stringify(actual);
   const e = JSON.stringify(expected);
   if (a !== e) fail(`${what}: expected ${e}, saw ${a}`);

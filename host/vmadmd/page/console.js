@@ -734,6 +734,27 @@
     return [name + ' was not switched ' + now + '. ' + refusalText(answer), 'error'];
   }
 
+  // The form's exchange for one switch: the change, which the form answers
+  // with a request to confirm, then the same change confirmed.
+  async function exchange(feature, on) {
+    const request = { 1: String(feature.row), 3: on ? 'y' : 'n' };
+    const asked = await form(FEATURE_FORM, 'chg', request);
+    if (asked.result !== CONFIRM_RESULT && asked.rval !== CONFIRM_RVAL) {
+      if (asked.result === 0) return ['Nothing changed: the form saw no difference.', ''];
+      return [quoted(feature.question) + ': ' + refusalText(asked), 'error'];
+    }
+    const yes = await askConfirm({
+      title: on ? 'Switch this feature on?' : 'Switch this feature off?',
+      text: feature.question,
+      detail: 'The platform applies the change at once.',
+      yes: on ? 'Switch on' : 'Switch off',
+      focusYes: true,
+    });
+    if (!yes) return ['Not confirmed: ' + quoted(feature.question) + ' stays ' + (on ? 'off' : 'on') + '.', ''];
+    request[0] = 'confirm';
+    return featureOutcome(feature, on, await form(FEATURE_FORM, 'chg', request));
+  }
+
   async function switchFeature(row, on) {
     if (featureBusy) return;
     setFeatureBusy(true);
@@ -742,38 +763,11 @@
       // The form compares a change with what its last listing reported: list
       // again so that the change is judged against the settings of now.
       const rows = await loadFeatures(true);
+      const feature = rows ? rows.find((r) => r.row === row) : undefined;
       if (!rows) return;
-      const feature = rows.find((r) => r.row === row);
-      if (!feature) {
-        say('features-status', 'Row ' + row + ' is no longer offered.', 'warn');
-        return;
-      }
-      if (feature.on === on) {
-        say('features-status', quoted(feature.question) + ' is already ' + (on ? 'on' : 'off') + '.', '');
-        return;
-      }
-      const request = { 1: String(row), 3: on ? 'y' : 'n' };
-      const asked = await form(FEATURE_FORM, 'chg', request);
-      if (asked.result !== CONFIRM_RESULT && asked.rval !== CONFIRM_RVAL) {
-        if (asked.result === 0) say('features-status', 'Nothing changed: the form saw no difference.', '');
-        else say('features-status', quoted(feature.question) + ': ' + refusalText(asked), 'error');
-        return;
-      }
-      const yes = await askConfirm({
-        title: on ? 'Switch this feature on?' : 'Switch this feature off?',
-        text: feature.question,
-        detail: 'The platform applies the change at once.',
-        yes: on ? 'Switch on' : 'Switch off',
-        focusYes: true,
-      });
-      if (!yes) {
-        say('features-status', 'Not confirmed: ' + quoted(feature.question) + ' stays ' + (on ? 'off' : 'on') + '.', '');
-        return;
-      }
-      request[0] = 'confirm';
-      const done = await form(FEATURE_FORM, 'chg', request);
-      const [text, how] = featureOutcome(feature, on, done);
-      say('features-status', text, how);
+      if (!feature) say('features-status', 'Row ' + row + ' is no longer offered.', 'warn');
+      else if (feature.on === on) say('features-status', quoted(feature.question) + ' is already ' + (on ? 'on.' : 'off.'), '');
+      else say('features-status', ...(await exchange(feature, on)));
     } catch (error) {
       const text = failure(error);
       if (text) say('features-status', text, 'error');
