@@ -480,7 +480,7 @@ step('a parameter shows its value, its source and every precedence slot', async 
   check((await text('#params-answer')).includes(`supplied by ${winner.type} = ${winner.type_value}`),
     `the answer does not name ${winner.type}=${winner.type_value} as the source`);
   const rows = await page.$$eval('#params-rows tr', (trs) => trs.map((tr) => ({
-    cells: Array.from(tr.querySelectorAll('td')).map((td) => td.firstChild ? td.firstChild.textContent : ''),
+    cells: Array.from(tr.querySelectorAll('td')).map((td) => (td.querySelector('.slot-value') || td).textContent),
     wins: tr.classList.contains('wins'),
   })));
   same(rows, explain.types.map((t) => ({

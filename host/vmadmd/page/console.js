@@ -790,8 +790,8 @@
       el('td', { 'data-label': 'Type' }, String(slot.type)),
       el('td', { 'data-label': 'Type\u2019s value' }, String(slot.type_value === undefined ? '' : slot.type_value)),
       el('td', { 'data-label': 'Holds the key' }, holds ? 'yes' : 'no'),
-      el('td', { 'data-label': 'Value there' }, value,
-        wins ? el('span', { class: 'badge' }, 'wins') : null));
+      el('td', { 'data-label': 'Value there' },
+        el('span', {}, el('span', { class: 'slot-value' }, value), wins ? el('span', { class: 'badge' }, 'wins') : null)));
   }
 
   function showExplain(key, view) {
