@@ -497,6 +497,15 @@ step('a parameter shows its value, its source and every precedence slot', async 
   same(await page.$$eval('#params-rows tr', (n) => n.length), explain.types.length, 'slots shown for an absent key');
 });
 
+step('a kept token the server no longer takes leads back to sign-in', async () => {
+  await page.evaluate(() => sessionStorage.setItem('vmadmd.token', '0'.repeat(64)));
+  provoked.push({ path: '/api/session', status: 401 });
+  await page.reload({ waitUntil: 'networkidle0' });
+  await waitText('#login-message', /no longer accepted/);
+  check(!(await visible('#nav')), 'the screens stay open without a valid token');
+  check(await page.evaluate(() => sessionStorage.length === 0), 'the stale token was kept');
+});
+
 step('the page logged no error', async () => {
   same(consoleErrors, [], 'console errors');
   same(dialogs, [], 'browser dialogs');
