@@ -3,8 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "host/vmcfg/JsonText.h"
-#include "host/vmcfg/PropertyText.h"
+#include "host/common/JsonText.h"
+#include "host/common/PropertyText.h"
 #include "platform/Directory.h"
 #include "util/Address.h"
 

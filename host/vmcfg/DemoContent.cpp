@@ -3,8 +3,8 @@
 #include <memory>
 #include <ostream>
 
+#include "host/common/PropsTarget.h"
 #include "host/vmcfg/DemoDirectory.h"
-#include "host/vmcfg/PropsTarget.h"
 #include "platform/FileStream.h"
 #include "platform/FileSystem.h"
 #include "properties/COSProperties.h"

@@ -4,9 +4,9 @@
 #include <optional>
 #include <ostream>
 
+#include "host/common/PropsTarget.h"
 #include "host/platform/PlatformDatabase.h"
 #include "host/vmcfg/DemoContent.h"
-#include "host/vmcfg/PropsTarget.h"
 #include "platform/FileSystem.h"
 #include "platform/MessageStore.h"
 #include "properties/MessageProperties.h"

@@ -6,8 +6,8 @@
 #include <random>
 #include <thread>
 
+#include "host/common/PropsTarget.h"
 #include "host/vmcfg/EditLock.h"
-#include "host/vmcfg/PropsTarget.h"
 #include "host/vmcfg/RemoteSaveWatch.h"
 #include "platform/FileSystem.h"
 #include "properties/FileProperties.h"

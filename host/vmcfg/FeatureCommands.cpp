@@ -8,8 +8,9 @@
 #include <ostream>
 #include <vector>
 
-#include "host/vmcfg/FormSession.h"
-#include "host/vmcfg/JsonText.h"
+#include "host/common/FormSession.h"
+#include "host/common/JsonText.h"
+#include "host/common/PropertyText.h"
 
 namespace {
 

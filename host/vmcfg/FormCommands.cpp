@@ -3,8 +3,8 @@
 #include <istream>
 #include <ostream>
 
-#include "host/vmcfg/FormSession.h"
-#include "host/vmcfg/JsonText.h"
+#include "host/common/JsonText.h"
+#include "host/vmcfg/RequestWords.h"
 
 namespace {
 

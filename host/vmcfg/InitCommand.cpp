@@ -5,8 +5,8 @@
 #include <ostream>
 #include <vector>
 
+#include "host/common/JsonText.h"
 #include "host/vmcfg/DemoContent.h"
-#include "host/vmcfg/JsonText.h"
 #include "platform/FileSystem.h"
 
 namespace {

@@ -7,8 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "host/vmcfg/FormSession.h"
-#include "host/vmcfg/JsonText.h"
+#include "host/common/JsonText.h"
+#include "host/common/PropertyText.h"
+#include "host/vmcfg/RequestWords.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "host/common/JsonText.h"
+#include "host/common/PropertyText.h"
 #include "host/vmcfg/AddressCommands.h"
-#include "host/vmcfg/JsonText.h"
-#include "host/vmcfg/PropertyText.h"
 #include "message/MessagePropertyUpdate.h"
 #include "platform/MessageStore.h"
 

@@ -1,18 +1,14 @@
 #include "host/vmcfg/ParamCommands.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string_view>
 
 #include "config/ConfigurationInfo.h"
-#include "host/vmcfg/JsonText.h"
-#include "platform/FileSystem.h"
+#include "host/common/JsonText.h"
+#include "host/common/ParamExplain.h"
 
 namespace {
 
@@ -74,12 +70,6 @@ Shown shown(const Symbol& symbol) {
     return Shown{symbol.text()};
 }
 
-// What a reader's slot holds for key, if anything.
-const String* heldValue(const VantorConfigurationInfoDB& slot, const Symbol& key) {
-    auto found = slot.params().find(key);
-    return found == slot.params().end() ? nullptr : &found->second;
-}
-
 }  // namespace
 
 ParamCommands::ParamCommands(CLI::App& app) : file_(ConfigurationInfo::defaultConfigFile.text()) {
@@ -122,24 +112,7 @@ int ParamCommands::run(const GlobalOptions& options, std::ostream& out, std::ost
 }
 
 bool ParamCommands::readable(std::ostream& err) const {
-    Path path(file_);
-    struct stat info;
-    String reason;
-    if (FileSystem::stat(path, &info) != 0) {
-        reason = std::strerror(errno);
-    } else if (S_ISDIR(info.st_mode)) {
-        reason = std::strerror(EISDIR);
-    } else if (!S_ISREG(info.st_mode)) {
-        reason = "not a regular file";
-    } else {
-        // Opening says what the reader will meet, where access() would judge
-        // by the real rather than the effective user.
-        int fd = FileSystem::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-        if (fd < 0)
-            reason = std::strerror(errno);
-        else
-            FileSystem::close(fd);
-    }
+    String reason = configFileProblem(Path(file_));
     if (reason.empty()) return true;
     err << "vmcfg: can't read configuration file " << shown(file_) << ": " << reason << std::endl;
     return false;
@@ -170,44 +143,27 @@ int ParamCommands::get(const VantorConfigurationInfo& info, bool json, std::ostr
 
 int ParamCommands::explain(const VantorConfigurationInfo& info, bool json,
                            std::ostream& out) const {
-    Symbol key(key_);
+    bool found = false;
+    Json reply = paramExplainJson(info, key_, found);
+    if (json) {
+        out << jsonText(reply);
+        return found ? 0 : 1;
+    }
+    for (const Json& row : reply["types"]) {
+        out << "slot " << row["slot"].get<std::size_t>() << ": "
+            << shown(row["type"].get_ref<const String&>()) << "="
+            << shown(row["type_value"].get_ref<const String&>()) << "  "
+            << (row["holds"] ? "holds " : "does not hold ") << shown(key_);
+        if (row["holds"]) out << "=" << shown(row["value"].get_ref<const String&>());
+        out << (row["wins"] ? "  <- wins" : "") << std::endl;
+    }
     String value;
     Symbol winner, winnerValue;
-    bool found = info.configGet(key, value, winner, winnerValue);
-    Json rows = Json::array();
-    std::size_t slot = 0;
-    for (const VantorConfigurationInfoDB* db : info.precedenceSlots()) {
-        const String* held = heldValue(*db, key);
-        bool wins = found && db->paramType() == winner;
-        if (json) {
-            rows.push_back({{"slot", slot},
-                            {"type", db->paramType().text()},
-                            {"type_value", db->paramValue()},
-                            {"holds", held != nullptr},
-                            {"value", held ? Json(*held) : Json(nullptr)},
-                            {"wins", wins}});
-        } else {
-            out << "slot " << slot << ": " << shown(db->paramType()) << "="
-                << shown(db->paramValue()) << "  " << (held ? "holds " : "does not hold ")
-                << shown(key_);
-            if (held) out << "=" << shown(*held);
-            out << (wins ? "  <- wins" : "") << std::endl;
-        }
-        ++slot;
-    }
-    if (json) {
-        Json reply = {{"key", key_}, {"types", rows}, {"value", nullptr}, {"winner", nullptr}};
-        if (found) {
-            reply["value"] = value;
-            reply["winner"] = winner.text();
-        }
-        out << jsonText(reply);
-    } else if (found) {
+    if (info.configGet(Symbol(key_), value, winner, winnerValue))
         out << shown(key_) << "=" << shown(value) << " from " << shown(winner) << "="
             << shown(winnerValue) << std::endl;
-    } else {
+    else
         out << shown(key_) << ": no precedence type holds this key" << std::endl;
-    }
     return found ? 0 : 1;
 }
 

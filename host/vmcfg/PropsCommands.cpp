@@ -9,14 +9,13 @@
 #include <optional>
 #include <ostream>
 
+#include "host/common/JsonText.h"
+#include "host/common/PropertyText.h"
 #include "host/vmcfg/EditCycle.h"
-#include "host/vmcfg/JsonText.h"
-#include "host/vmcfg/PropertyText.h"
 #include "properties/Properties.h"
 
 namespace {
 
-using Json = nlohmann::json;
 using A = PropertyAttributes;
 
 const char* kPutResults[] = {"PUT_OK", "PUT_NO_PERMISSION", "PUT_NO_ATTRIBUTE_PERMISSION",
@@ -123,18 +122,10 @@ int PropsCommands::show(bool json, std::ostream& out, std::ostream& err) {
                 << set->getVersion() << "\n";
         return 0;
     }
-    Json list = Json::array();
-    Property p;
-    if (!name_.empty()) p.name = Symbol(name_);
-    for (int r; (r = set->get_next(p, access(), !name_.empty())) != Properties::NEXT_END;) {
-        if (r == Properties::NEXT_NO_SUCH_PROPERTY) break;
-        if (r != Properties::NEXT_OK) continue;  // hidden from this class
-        if (json)
-            list.push_back(propertyJson(p));
-        else
-            printProperty(p, out);
-    }
-    if (json) out << jsonText(list);
+    if (json)
+        out << jsonText(visiblePropertiesJson(*set, access(), name_));
+    else
+        forEachVisible(*set, access(), name_, [&](const Property& p) { printProperty(p, out); });
     return 0;
 }
 

@@ -4,8 +4,8 @@
 #include <iosfwd>
 #include <vector>
 
+#include "host/common/PropsTarget.h"
 #include "host/vmcfg/GlobalOptions.h"
-#include "host/vmcfg/PropsTarget.h"
 #include "platform/String.h"
 #include "properties/Property.h"
 

@@ -6,11 +6,10 @@
 // FeatureCommands for "features").
 
 #include <CLI/CLI.hpp>
-#include <cstdlib>
-#include <filesystem>
 #include <iostream>
 
 #include "config_adm_version.h"
+#include "host/common/PlatformCommands.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
@@ -25,17 +24,6 @@
 #include "host/vmcfg/PropsCommands.h"
 
 namespace {
-
-// The platform's commands that the module runs (the feature command
-// "mkgf_act") are installed beside vmcfg: they come first on the PATH.
-void findPlatformCommandsBesideThisProgram() {
-    std::error_code error;
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return;
-    const char* path = std::getenv("PATH");
-    String value = self.parent_path().string() + (path && *path ? ":" + String(path) : "");
-    ::setenv("PATH", value.c_str(), 1);
-}
 
 void applyGlobals(const GlobalOptions& options) {
     findPlatformCommandsBesideThisProgram();

@@ -1,9 +1,10 @@
-#include "host/vmcfg/PropsTarget.h"
+#include "host/common/PropsTarget.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ostream>
 
@@ -51,6 +52,38 @@ bool PropsTarget::choose(std::vector<String>& words, std::size_t own, std::ostre
             << std::endl;
         return false;
     }
+    return true;
+}
+
+bool PropsTarget::choose(Kind kind, const String& argument, String& error) {
+    *this = PropsTarget();
+    if (kind == FILE || kind == MESSAGE) {
+        if (argument.empty() || argument.size() > kMaxKeyPath) {
+            error = "a property file path must have 1 to " + std::to_string(kMaxKeyPath) + " bytes";
+            return false;
+        }
+        (kind == FILE ? file_ : message_) = argument;
+        return true;
+    }
+    if (kind == SYSTEM) return system_ = true;
+    if (kind != COS && kind != SUBSCRIBER) {
+        error = "name one set: file, system, message, cos or subscriber";
+        return false;
+    }
+    unsigned long maximum = kind == COS ? kMaxCos : static_cast<unsigned long>(kMaxSubscriber);
+    errno = 0;
+    char* end = nullptr;
+    unsigned long number = std::strtoul(argument.c_str(), &end, 10);
+    if (argument.empty() || argument[0] == '-' || *end != '\0' || errno == ERANGE ||
+        number > maximum) {
+        error = String(kind == COS ? "a class of service" : "a subscriber") +
+                " is a number from 0 to " + std::to_string(maximum);
+        return false;
+    }
+    if (kind == COS)
+        cos_ = number;
+    else
+        subscriber_ = static_cast<long>(number);
     return true;
 }
 

@@ -1,40 +1,12 @@
-#include "host/vmcfg/FormSession.h"
+#include "host/vmcfg/RequestWords.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "host/vmcfg/JsonText.h"
-
-bool FormSession::open(const String& path, std::ostream& err) {
-    String chosen = path.empty() ? AdmModule::defaultPath() : path;
-    String error;
-    if (!module_.load(chosen, error)) {
-        err << "vmcfg: can't load the module: " << error << std::endl;
-        return false;
-    }
-    return true;
-}
-
-std::optional<FormSession::Answer> FormSession::call(const Request& request) {
-    Form* form = module_.form(request.form);
-    if (form == nullptr) return std::nullopt;
-    buffer_.clear();
-    for (const auto& [number, text] : request.fields) buffer_.set_field(number, text);
-    Answer answer;
-    answer.outputs = adm_request(*form, request.op, buffer_);
-    answer.fields.assign(buffer_.reply_fields().begin(), buffer_.reply_fields().end());
-    return answer;
-}
-
-std::vector<int> FormSession::formNumbers() const {
-    std::vector<int> numbers;
-    for (const Adm_Forms* entry = module_.forms(); entry != nullptr; entry = entry->next)
-        numbers.push_back(entry->number);
-    return numbers;
-}
+#include "host/common/JsonText.h"
+#include "host/common/PropertyText.h"
 
 int formExitStatus(int result) {
     switch (result) {
@@ -191,13 +163,7 @@ void printAnswer(const FormSession::Request& request, const FormSession::Answer&
                  std::ostream& out) {
     const AdmAnswer& a = answer.outputs;
     if (json) {
-        out << jsonText({{"form", request.form},
-                         {"op", adm_op_name(request.op)},
-                         {"result", a.result},
-                         {"rval", a.rval},
-                         {"ecode", a.ecode},
-                         {"field_no", a.field_no},
-                         {"fields", answer.fields}});
+        out << jsonText(answerJson(request, answer));
         return;
     }
     out << "form " << request.form << " " << adm_op_name(request.op) << ": result " << a.result

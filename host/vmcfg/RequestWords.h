@@ -1,43 +1,13 @@
 #pragma once
 
 #include <iosfwd>
-#include <map>
-#include <optional>
 #include <vector>
 
-#include "host/platform/AdmServer.h"
-#include "host/vmcfg/PropertyText.h"
+#include "host/common/FormSession.h"
 #include "platform/String.h"
 
-// The module loaded the way the administration server loads it (dlopen of
-// libconfig_adm.so, SM_pkg_data and Forms by name), kept loaded for any
-// number of requests. Used by "vmcfg form", "vmcfg shell" and "vmcfg known".
-// The caller holds the run token while requests run.
-class FormSession {
-  public:
-    // One request: a form number, an operation and request fields by number.
-    struct Request {
-        int form = 0;
-        AdmOp op = AdmOp::get;
-        std::map<int, String> fields;
-    };
-    // What the form answered, with every reply field.
-    struct Answer {
-        AdmAnswer outputs;
-        std::vector<String> fields;
-    };
-
-    // Loads the module (path empty: AdmModule::defaultPath()); says why not on err.
-    bool open(const String& path, std::ostream& err);
-    // Answers the request, or nothing when the module has no such form.
-    std::optional<Answer> call(const Request& request);
-    // The form numbers in registry order.
-    std::vector<int> formNumbers() const;
-
-  private:
-    AdmModule module_;
-    Buffer buffer_;
-};
+// The words of vmcfg's raw form requests ("vmcfg form", "vmcfg shell") and
+// how their answers are printed.
 
 // Exit status of a form result: 0 for 0, 1 for 1023, 3 for 1037, 4 otherwise.
 int formExitStatus(int result);

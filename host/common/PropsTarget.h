@@ -34,6 +34,11 @@ class PropsTarget {
     // they are one more than the command's own (`own`); it is taken from
     // them. True when exactly one target was given; otherwise says so on err.
     bool choose(std::vector<String>& words, std::size_t own, std::ostream& err);
+    // The same choice without a command line (for the console): a kind and
+    // its argument (a platform path for FILE and MESSAGE, a number for COS
+    // and SUBSCRIBER, nothing for SYSTEM). False with the reason in error
+    // for a path of no or too many bytes, a number out of range, or NONE.
+    bool choose(Kind kind, const String& argument, String& error);
     Kind kind() const;
 
     // Whether the set lives in a file (and is a FileProperties).

@@ -1,10 +1,12 @@
-#include "host/vmcfg/PropertyText.h"
+#include "host/common/PropertyText.h"
 
 #include <strings.h>
 
 #include <cstdio>
 #include <ostream>
 #include <utility>
+
+#include "properties/Properties.h"
 
 namespace {
 
@@ -74,4 +76,20 @@ void printProperty(const Property& p, std::ostream& out, const char* indent) {
         << (p.attributes.forwardable() ? "  forwardable" : "") << "\n"
         << indent << "    value (" << p.value.length()
         << " bytes): " << terminalText(String(p.value), 200) << "\n";
+}
+
+void forEachVisible(Properties& set, A::AccessType access, const String& name,
+                    const std::function<void(const Property&)>& visit) {
+    Property p;
+    if (!name.empty()) p.name = Symbol(name);
+    for (int r; (r = set.get_next(p, access, !name.empty())) != Properties::NEXT_END;) {
+        if (r == Properties::NEXT_NO_SUCH_PROPERTY) break;
+        if (r == Properties::NEXT_OK) visit(p);
+    }
+}
+
+nlohmann::json visiblePropertiesJson(Properties& set, A::AccessType access, const String& name) {
+    nlohmann::json list = nlohmann::json::array();
+    forEachVisible(set, access, name, [&](const Property& p) { list.push_back(propertyJson(p)); });
+    return list;
 }

@@ -1,0 +1,23 @@
+# Writes OUTPUT, a C++ source holding each of FILES (paths separated by "|")
+# as a byte array, found by its file name through the table the console reads:
+#   cmake -DOUTPUT=page.cpp "-DFILES=a.html|b.js" -P EmbedFiles.cmake
+string(REPLACE "|" ";" FILES "${FILES}")
+set(body "// Generated from the console's page files; edit those instead.\n")
+string(APPEND body "#include \"host/vmadmd/EmbeddedPage.h\"\n\nnamespace {\n")
+set(table "")
+set(index 0)
+foreach(file ${FILES})
+  get_filename_component(name ${file} NAME)
+  file(READ ${file} hex HEX)
+  string(LENGTH "${hex}" digits)
+  math(EXPR size "${digits} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n"
+         bytes "${bytes}")
+  string(APPEND body "const unsigned char file${index}[] = {\n${bytes}0};\n")
+  string(APPEND table "    {\"${name}\", {reinterpret_cast<const char*>(file${index}), ${size}}},\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND body "\n}  // namespace\n\nconst EmbeddedFile kEmbeddedPage[] = {\n${table}")
+string(APPEND body "    {nullptr, {}}};\n")
+file(WRITE ${OUTPUT} "${body}")

@@ -1,0 +1,39 @@
+#include "host/common/FormSession.h"
+
+#include <ostream>
+
+bool FormSession::open(const String& path, std::ostream& err, const char* program) {
+    String chosen = path.empty() ? AdmModule::defaultPath() : path;
+    String error;
+    if (!module_.load(chosen, error)) {
+        err << program << ": can't load the module: " << error << std::endl;
+        return false;
+    }
+    return true;
+}
+
+std::optional<FormSession::Answer> FormSession::call(const Request& request) {
+    Form* form = module_.form(request.form);
+    if (form == nullptr) return std::nullopt;
+    buffer_.clear();
+    for (const auto& [number, text] : request.fields) buffer_.set_field(number, text);
+    Answer answer;
+    answer.outputs = adm_request(*form, request.op, buffer_);
+    answer.fields.assign(buffer_.reply_fields().begin(), buffer_.reply_fields().end());
+    return answer;
+}
+
+std::vector<int> FormSession::formNumbers() const {
+    std::vector<int> numbers;
+    for (const Adm_Forms* entry = module_.forms(); entry != nullptr; entry = entry->next)
+        numbers.push_back(entry->number);
+    return numbers;
+}
+
+nlohmann::json answerJson(const FormSession::Request& request, const FormSession::Answer& answer) {
+    const AdmAnswer& a = answer.outputs;
+    return {{"form", request.form},   {"op", adm_op_name(request.op)},
+            {"result", a.result},     {"rval", a.rval},
+            {"ecode", a.ecode},       {"field_no", a.field_no},
+            {"fields", answer.fields}};
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+#include "host/common/FormSession.h"
+#include "platform/String.h"
+
+// The console's JSON API on the loaded module, apart from HTTP: each call
+// answers a status and a JSON body ({"error":"text"} for a refusal).
+//
+// Calls may come from any number of threads. Each one that reaches module
+// code takes the console's lock and then the run token, so requests reach the
+// module one at a time, as the platform's server hands them over; a form that
+// gives the token up (the feature command) still keeps the others out, since
+// the session's field buffer is in use until it answers.
+class ConsoleApi {
+  public:
+    struct Reply {
+        int status = 200;
+        nlohmann::json body;
+    };
+
+    // Largest request field number, field count and field value accepted.
+    static constexpr int kMaxField = 127;
+    static constexpr std::size_t kMaxFields = 128;
+    static constexpr std::size_t kMaxValue = 4096;
+
+    // The session must be open and outlive this object; root is shown to the
+    // page as the platform root it administers.
+    ConsoleApi(FormSession& session, String root);
+
+    // {"application","forms":[numbers in registry order],"root"}.
+    Reply session();
+    // One form operation: form and op as the URL names them, body
+    // {"fields":{"N":"text",...}}. 404 for an unknown form or operation, 400
+    // for a body that is not such an object or breaks the bounds; otherwise
+    // 200 and the form's answer with "message", the text of its ecode.
+    Reply form(std::string_view form, std::string_view op, const std::string& body);
+    // The explain view of a configuration key (ParamExplain); 404 when no
+    // slot holds it, 503 when the configuration file cannot be read.
+    Reply param(const String& key);
+    // A property set as "vmcfg props show --json" lists it for the Server
+    // class, named by exactly one query parameter: system, cos=N,
+    // subscriber=N, message=PATH or file=PATH (platform paths, which never
+    // lead out of the platform root). 400 for a bad name, 404 when the set's file is missing or
+    // unreadable, 500 when its contents or index cannot be read.
+    Reply props(const std::multimap<std::string, std::string>& query);
+
+    static Reply error(int status, const String& text);
+
+  private:
+    FormSession& session_;
+    String root_;
+    std::mutex mutex_;
+};

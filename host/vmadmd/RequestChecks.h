@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string_view>
+
+#include "platform/String.h"
+
+// The console's checks of who is asking, before a request reaches the module.
+//
+// The bearer token proves the caller read the token file. The Host check
+// keeps out pages of other sites that reach the loopback listener through a
+// name of their own resolving to 127.0.0.1 (DNS rebinding): their requests
+// carry their own name in Host. The Origin check keeps out other sites' pages
+// that post to the console from the administrator's browser (cross-site
+// requests carry their Origin); tools that send no Origin (curl, the tests)
+// are let through since they cannot be driven by a foreign page.
+class RequestChecks {
+  public:
+    RequestChecks(String token, int port) : token_(std::move(token)), port_(port) {}
+
+    // Whether the Authorization header is "Bearer " and the token. The
+    // comparison takes the same time whatever the bytes, so the token cannot
+    // be guessed byte by byte from the answer times.
+    bool authorized(std::string_view authorization) const;
+
+    // Whether a state-changing request may proceed: Host names the
+    // listening port on a loopback name or address (localhost, 127.x.y.z,
+    // [::1]), and Origin, when present, is "http://" and that Host.
+    bool sameOrigin(std::string_view host, std::string_view origin, bool hasOrigin) const;
+
+    // Whether a Host header's name part is a loopback name or address.
+    static bool loopbackName(std::string_view name);
+
+  private:
+    String token_;
+    int port_;
+};

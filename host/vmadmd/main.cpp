@@ -1,0 +1,167 @@
+// vmadmd: the web administration console. It loads the module as the
+// platform's administration server does (FormSession), serves the page and
+// the JSON API of ConsoleServer on a loopback address, and stops cleanly on
+// SIGTERM or SIGINT. Exit status: 0 stopped by a signal; 1 could not serve
+// (module, token file, address); 2 bad usage.
+
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "config_adm_version.h"
+#include "host/common/FormSession.h"
+#include "host/common/PlatformCommands.h"
+#include "host/platform/HostPlatform.h"
+#include "host/platform/HostTrace.h"
+#include "host/platform/RunTokenHolder.h"
+#include "host/vmadmd/ConsoleApi.h"
+#include "host/vmadmd/ConsoleServer.h"
+#include "host/vmadmd/TokenFile.h"
+
+namespace {
+
+struct Options {
+    std::optional<String> root;
+    String listen = "127.0.0.1:8470";
+    std::optional<String> tokenFile;
+    String module;
+    std::optional<int> box;
+    std::optional<int> traceLevel;
+};
+
+// "HOST:PORT" with an IPv6 host in brackets; false when it is not that.
+bool splitListen(const String& listen, String& host, int& port) {
+    std::size_t colon = listen.rfind(':');
+    if (colon == String::npos || colon == 0) return false;
+    host = listen.substr(0, colon);
+    if (host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    String digits = listen.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 ||
+        digits.find_first_not_of("0123456789") != String::npos)
+        return false;
+    port = std::stoi(digits);
+    return port <= 65535;
+}
+
+// Blocks the stop signals in every thread (the server's threads inherit the
+// mask) and returns a descriptor that reads them, or -1 with errno set.
+int stopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return -1;
+    return ::signalfd(-1, &signals, SFD_CLOEXEC);
+}
+
+// Waits on its own thread for a stop signal (then stops the server) or for
+// the end of serving (a byte on `done`). The server's stop() is no call for
+// a signal handler; a thread reading the signals may make it.
+void watchSignals(int signalFd, int done, ConsoleServer& server, bool& signalled) {
+    pollfd fds[2] = {{signalFd, POLLIN, 0}, {done, POLLIN, 0}};
+    for (;;) {
+        if (::poll(fds, 2, -1) < 0 && errno == EINTR) continue;
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info;
+            if (::read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                signalled = true;
+                server.stop();
+            }
+        }
+        return;
+    }
+}
+
+int serve(const Options& options, const String& host, int port) {
+    String tokenPath =
+        options.tokenFile.value_or(HostPlatform::hostPath(Path("/vm/run/vmadmd.token")));
+    String token, error;
+    if (!TokenFile::obtain(tokenPath, token, error)) {
+        std::cerr << "vmadmd: " << error << std::endl;
+        return 1;
+    }
+    auto session = std::make_unique<FormSession>();
+    {
+        RunTokenHolder runToken;
+        if (!session->open(options.module, std::cerr, "vmadmd")) return 1;
+    }
+    int signalFd = stopSignals();
+    int done[2];
+    if (signalFd < 0 || ::pipe2(done, O_CLOEXEC) != 0) {
+        std::cerr << "vmadmd: can't take the stop signals: " << std::strerror(errno) << std::endl;
+        return 1;
+    }
+    ConsoleApi api(*session, HostPlatform::root());
+    ConsoleServer server(api, token);
+    int bound = server.bind(host, port);
+    if (bound < 0) {
+        std::cerr << "vmadmd: can't listen on " << options.listen << ": " << std::strerror(errno)
+                  << std::endl;
+        return 1;
+    }
+    String shownHost = host.find(':') != String::npos ? "[" + host + "]" : host;
+    std::cout << "vmadmd: listening on http://" << shownHost << ":" << bound << "/ token file "
+              << tokenPath << std::endl;
+    bool signalled = false;
+    std::thread watcher(watchSignals, signalFd, done[0], std::ref(server), std::ref(signalled));
+    bool served = server.run();
+    (void)!::write(done[1], "x", 1);
+    watcher.join();
+    RunTokenHolder runToken;  // the module is unloaded under the token as it was loaded
+    session.reset();
+    return signalled || served ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"vmadmd: web administration console of the configuration module"};
+    Options options;
+    app.set_version_flag("--version", [] {
+        return std::string("vmadmd (config_adm) ") + CFGADM_VERSION + "\nmodule libconfig_adm " +
+               config_adm_version();
+    });
+    app.add_option("--root", options.root, "Platform root directory (default: / or $VM_ROOT)");
+    app.add_option("--listen", options.listen, "Address and port to listen on (port 0: any)")
+        ->capture_default_str();
+    app.add_option("--token-file", options.tokenFile,
+                   "Bearer token file, mode 0600 (default: ROOT/vm/run/vmadmd.token)");
+    app.add_option("--module", options.module, "The module to load (default: beside vmadmd)");
+    app.add_option("--box", options.box, "Processor box number of this process")
+        ->check(CLI::Range(0, 65535));
+    app.add_option("--trace-level", options.traceLevel, "Platform trace level")
+        ->check(CLI::Range(0, 9));
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int status = app.exit(e);
+        return status == 0 ? 0 : 2;
+    }
+    String host;
+    int port = 0;
+    if (!splitListen(options.listen, host, port)) {
+        std::cerr << "vmadmd: --listen takes ADDRESS:PORT (got '" << options.listen << "')"
+                  << std::endl;
+        return 2;
+    }
+    std::error_code ignored;
+    if (options.root && !std::filesystem::is_directory(*options.root, ignored)) {
+        std::cerr << "vmadmd: --root " << *options.root << ": not a directory" << std::endl;
+        return 2;
+    }
+    findPlatformCommandsBesideThisProgram();
+    if (options.root) HostPlatform::setRoot(*options.root);
+    if (options.box) HostPlatform::setBox(static_cast<std::uint16_t>(*options.box));
+    if (options.traceLevel) HostTrace::setLevel(*options.traceLevel);
+    return serve(options, host, port);
+}
