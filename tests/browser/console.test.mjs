@@ -132,7 +132,7 @@ async function launch() {
 // A modal dialog's backdrop covers the window only: dialogs are taken at
 // window size, screens whole.
 async function shot(name, whole = true) {
-  await page.screenshot({ path: path.join(shots, name + '.png'), fullPage: whole });
+  await page.screenshot({ path: path.join(shots, name + '.png'), fullPage: whole, captureBeyondViewport: whole });
 }
 
 async function text(selector) {

@@ -109,8 +109,9 @@
 
   function serverError(reply) {
     const said = reply.data && typeof reply.data.error === 'string' ? reply.data.error : '';
-    return new ApiError(said ? 'The server refused the request: ' + said
-                             : 'The server answered with status ' + reply.status + '.');
+    if (!said) return new ApiError('The server answered with status ' + reply.status + '.');
+    return new ApiError((reply.status >= 500 ? 'The server could not answer: ' : 'The server refused the request: ') +
+      sentence(said));
   }
 
   // One form request; fields by number. Resolves to the form's answer.
