@@ -9,7 +9,7 @@ DEMO_ROOT ?= $(BUILD)/demo-root
 # make install: where to (DESTDIR stages the tree elsewhere, as usual).
 PREFIX ?= /usr/local
 
-.PHONY: all setup build run test asan bench format clean fuzz install deb
+.PHONY: all setup build run console test asan bench format clean fuzz install deb
 
 all: build
 
@@ -24,6 +24,11 @@ build: setup $(BUILD)/build.ninja
 
 run: build
 	./scripts/demo.sh $(BUILD) $(DEMO_ROOT)
+
+# The web console on a fresh demo root, in the foreground (Ctrl-C stops it).
+CONSOLE_LISTEN ?= 127.0.0.1:8470
+console: build
+	./scripts/console.sh $(BUILD) $(DEMO_ROOT) $(CONSOLE_LISTEN)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

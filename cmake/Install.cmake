@@ -30,7 +30,7 @@ target_include_directories(config_adm PUBLIC ${CFGADM_GENERATED_DIR})
 set_target_properties(config_adm vmplatform PROPERTIES
                       VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
 
-# ---- libraries and every host program (mkgf_act, vmadmd... once they exist)
+# ---- libraries and every host program
 install(TARGETS config_adm vmplatform LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS ${HOST_PROGRAM_TARGETS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -74,8 +74,12 @@ endforeach()
 add_custom_target(manpages ALL DEPENDS ${CFGADM_MAN_PAGES})
 
 # ---- bash completion
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/bash-completion/vmcfg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+foreach(prog ${HOST_PROGRAM_TARGETS})
+  if(EXISTS ${CMAKE_SOURCE_DIR}/packaging/bash-completion/${prog})
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/bash-completion/${prog}
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  endif()
+endforeach()
 
 # ---- install time: public headers (the closure of the exported ones),
 # config_adm.pc, systemd units of the installed programs, the default file.

@@ -1,0 +1,149 @@
+// The console's cost over the form call it carries: a form 2 get of one
+// known property through vmadmd's HTTP API on loopback (one kept-alive
+// client) against the same request through FormSession in this process, and
+// the requests per second vmadmd answers to 8 concurrent clients.
+//
+// Ratio printed after the run (wall time: the HTTP side works in another
+// process, which this process's CPU time does not see):
+//   BM_FormGetHttp / BM_FormGetInProcess     goal: within 5x
+//
+// It runs "vmcfg init --demo" on the platform root ($VM_ROOT, else a scratch
+// directory) and starts the vmadmd built beside it on an ephemeral port.
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <httplib.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "bench/RatioReporter.h"
+#include "host/common/FormSession.h"
+#include "host/platform/HostPlatform.h"
+#include "host/platform/RunTokenHolder.h"
+
+namespace {
+
+const char* const kBody = R"({"fields":{"0":"MESSAGE","1":"ORVEX Binary Filename"}})";
+
+std::filesystem::path besideThisProgram(const char* name) {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path() / name;
+}
+
+// vmadmd as a child on an ephemeral loopback port; stopped with SIGTERM.
+struct Console {
+    pid_t pid = -1;
+    int port = 0;
+    String token;
+
+    bool start(const String& root) {
+        String program = besideThisProgram("vmadmd"), tokenFile = root + "/bench.token";
+        const char* argv[] = {program.c_str(), "--root",       root.c_str(),      "--listen",
+                              "127.0.0.1:0",   "--token-file", tokenFile.c_str(), nullptr};
+        int out[2];
+        if (::pipe(out) != 0) return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, const_cast<char**>(argv),
+                                 environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        String line;
+        char c;
+        pollfd ready = {out[0], POLLIN, 0};
+        while (!failed && ::poll(&ready, 1, 10000) == 1 && ::read(out[0], &c, 1) == 1 && c != '\n')
+            line += c;
+        ::close(out[0]);
+        std::size_t colon = line.find(':', line.find("127.0.0.1"));
+        if (failed || colon == String::npos) return false;
+        port = std::stoi(line.substr(colon + 1));
+        std::ifstream(tokenFile) >> token;
+        return !token.empty();
+    }
+    ~Console() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+    }
+};
+
+Console console;
+FormSession session;
+
+void BM_FormGetInProcess(benchmark::State& state) {
+    FormSession::Request request{2, AdmOp::get, {{0, "MESSAGE"}, {1, "ORVEX Binary Filename"}}};
+    RunTokenHolder token;
+    for (auto _ : state) {
+        auto answer = session.call(request);
+        if (!answer || answer->outputs.result != 0) state.SkipWithError("the form refused");
+        benchmark::DoNotOptimize(answer);
+    }
+}
+BENCHMARK(BM_FormGetInProcess);
+
+// One kept-alive client per benchmark thread.
+void BM_FormGetHttp(benchmark::State& state) {
+    httplib::Client client("127.0.0.1", console.port);
+    client.set_keep_alive(true);
+    httplib::Headers headers = {{"Authorization", "Bearer " + console.token}};
+    for (auto _ : state) {
+        auto reply = client.Post("/api/forms/2/get", headers, kBody, "application/json");
+        if (!reply || reply->status != 200) state.SkipWithError("the console did not answer");
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_FormGetHttp)->UseRealTime();
+BENCHMARK(BM_FormGetHttp)->UseRealTime()->Threads(8);
+
+// Also keeps the 8-client throughput for the table.
+class ConsoleReporter : public RatioReporter {
+  public:
+    using RatioReporter::RatioReporter;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs)
+            if (run.threads == 8 && run.run_type == Run::RT_Iteration && !run.error_occurred)
+                perSecond = run.counters.at("items_per_second").value;
+        RatioReporter::ReportRuns(runs);
+    }
+    double perSecond = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    const char* given = std::getenv("VM_ROOT");
+    String root =
+        given && *given ? given : std::filesystem::temp_directory_path() / "bench-console";
+    std::filesystem::create_directories(root);
+    String init = "'" + besideThisProgram("vmcfg").string() + "' --root '" + root +
+                  "' init --demo >/dev/null";
+    HostPlatform::setRoot(root);
+    bool opened = false;
+    if (std::system(init.c_str()) == 0) {
+        RunTokenHolder token;
+        opened = session.open("", std::cerr, "bench_console");
+    }
+    if (!opened || !console.start(root)) {
+        std::cerr << "bench_console: can't set up the module and vmadmd on " << root << std::endl;
+        return 1;
+    }
+    ConsoleReporter reporter("bench_console");
+    reporter.compare("BM_FormGetHttp/real_time", "BM_FormGetInProcess", 5.0,
+                     RatioReporter::Clock::Wall);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    char figure[64];
+    std::snprintf(figure, sizeof figure, "%.0f requests/s", reporter.perSecond);
+    reporter.note("form 2 get over HTTP, 8 clients", figure);
+    reporter.printRatios();
+    return 0;
+}

@@ -1,0 +1,231 @@
+// The console driven over HTTP: vmadmd runs as a child process on an
+// ephemeral loopback port over a demo root, and an httplib client plays the
+// page.
+
+#include <fcntl.h>
+#include <httplib.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "tests/testing/VmcfgRunner.h"
+
+namespace {
+
+using Json = nlohmann::json;
+
+const char* const kPolicy =
+    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
+    "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
+class ConsoleTest : public VmcfgFixture {
+  protected:
+    void SetUp() override {
+        VmcfgFixture::SetUp();
+        ASSERT_EQ(run("init --demo").status, 0);
+        start();
+    }
+    void TearDown() override {
+        if (pid_ > 0) {
+            EXPECT_EQ(stop(), 0) << "vmadmd ends with status 0 on SIGTERM";
+        }
+        VmcfgFixture::TearDown();
+    }
+
+    // Starts vmadmd and reads its port from the line it prints when it listens.
+    void start() {
+        String program = VmcfgRunner::program("vmadmd"), errors = root_ + "/vmadmd.err";
+        std::vector<const char*> argv = {program.c_str(), "--root",      root_.c_str(),
+                                         "--listen",      "127.0.0.1:0", nullptr};
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_EQ(posix_spawn(&pid_, program.c_str(), &actions, nullptr,
+                              const_cast<char**>(argv.data()), environ),
+                  0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        String line;
+        pollfd wait = {out[0], POLLIN, 0};
+        char c;
+        while (::poll(&wait, 1, 10000) == 1 && ::read(out[0], &c, 1) == 1 && c != '\n') line += c;
+        ::close(out[0]);
+        std::size_t colon = line.find(':', line.find("127.0.0.1"));
+        ASSERT_NE(colon, String::npos) << "no listening line: " << line << readFile("/vmadmd.err");
+        port_ = std::stoi(line.substr(colon + 1));
+        EXPECT_NE(line.find("token file " + root_ + "/vm/run/vmadmd.token"), String::npos);
+        token_ = readFile("/vm/run/vmadmd.token").substr(0, 64);
+    }
+    int stop() {
+        ::kill(pid_, SIGTERM);
+        int status = -1;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    httplib::Headers headers(const String& token) const {
+        return {{"Authorization", "Bearer " + token}};
+    }
+    httplib::Result post(const String& path, const Json& body, httplib::Headers extra = {}) {
+        httplib::Client client("127.0.0.1", port_);
+        extra.emplace("Authorization", "Bearer " + token_);
+        return client.Post(path.c_str(), extra, body.dump(), "application/json");
+    }
+    Json form(int number, const char* op, const Json& fields) {
+        auto reply = post("/api/forms/" + std::to_string(number) + "/" + op, {{"fields", fields}});
+        EXPECT_TRUE(reply && reply->status == 200) << (reply ? reply->body : "no answer");
+        return reply ? Json::parse(reply->body) : Json();
+    }
+    // The fields of a form 2 add of a message-kind property readable by all.
+    static Json addFields(const String& name, const char* version = "1") {
+        Json fields = {{"0", "MESSAGE"}, {"1", name}, {"15", "n"}, {"16", version}, {"17", "0"}};
+        for (int f = 3; f <= 14; ++f) fields[std::to_string(f)] = f % 2 ? "R" : "W";
+        return fields;
+    }
+
+    pid_t pid_ = -1;
+    int port_ = 0;
+    String token_;
+};
+
+TEST_F(ConsoleTest, EndpointsAnswerAndRefuseWithTheHeaders) {
+    const String big(4097, 'x');
+    struct Case {
+        const char* method;
+        String path;
+        String body;
+        int status;
+        const char* contains;
+    } cases[] = {
+        {"GET", "/", "", 200, "<html"},
+        {"GET", "/console.js", "", 200, ""},
+        {"GET", "/api/session", "", 200, R"("forms":[2,1,3])"},
+        {"POST", "/api/forms/2/get", R"({"fields":{"0":"MESSAGE","1":"ORVEX Binary Filename"}})",
+         200, R"("result":0)"},
+        {"POST", "/api/forms/9/get", "{}", 404, "no form 9"},
+        {"POST", "/api/forms/2/fetch", "{}", 404, "unknown operation"},
+        {"POST", "/api/forms/2/get", R"({"fields":{"128":"x"}})", 400, "field numbers"},
+        {"POST", "/api/forms/2/get", R"({"fields":{"1":")" + big + R"("}})", 400, "4096 bytes"},
+        {"POST", "/api/forms/2/get", R"({"fields":{"1":7}})", 400, "must be a string"},
+        {"POST", "/api/forms/2/get", "fields=1", 400, "JSON object"},
+        {"GET", "/api/params/Number%20of%20CDR%20Files", "", 200, R"("value":"0")"},
+        {"GET", "/api/params/no%20such%2Fkey", "", 404, R"("key":"no such/key")"},
+        {"GET", "/api/props?system", "", 200, "ORVEX DISABLE MESSAGE DELIVERY"},
+        {"GET", "/api/props?cos=1", "", 200, "COS Greeting Length"},
+        {"GET", "/api/props?file=/VM/none", "", 404, "No such file"},
+        {"GET", "/api/props?cos=one", "", 400, "class of service"},
+        {"GET", "/api/props?system&cos=1", "", 400, "name one set"},
+    };
+    httplib::Client client("127.0.0.1", port_);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method + (" " + c.path));
+        auto reply = String(c.method) == "GET"
+                         ? client.Get(c.path.c_str(), headers(token_))
+                         : client.Post(c.path.c_str(), headers(token_), c.body, "application/json");
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, c.status);
+        EXPECT_NE(reply->body.find(c.contains), String::npos) << reply->body;
+        EXPECT_EQ(reply->get_header_value("Content-Security-Policy"), kPolicy);
+        EXPECT_EQ(reply->get_header_value("X-Content-Type-Options"), "nosniff");
+        EXPECT_EQ(reply->get_header_value("Referrer-Policy"), "no-referrer");
+        if (c.path.rfind("/api/", 0) == 0) {
+            EXPECT_EQ(reply->get_header_value("Cache-Control"), "no-store");
+        }
+    }
+}
+
+TEST_F(ConsoleTest, TokenOriginHostAndSizeChecks) {
+    httplib::Client client("127.0.0.1", port_);
+    String other = token_;
+    other[0] = other[0] == 'a' ? 'b' : 'a';
+    EXPECT_EQ(client.Get("/api/session")->status, 401);
+    EXPECT_EQ(client.Get("/api/session", headers(other))->status, 401);
+    EXPECT_EQ(client.Get("/api/session", headers(token_ + "0"))->status, 401);
+    const String self = "127.0.0.1:" + std::to_string(port_);
+    struct Case {
+        httplib::Headers headers;
+        int status;
+    } cases[] = {
+        {{{"Origin", "http://" + self}}, 200},
+        {{{"Origin", "http://evil.example"}}, 403},
+        {{{"Origin", "null"}}, 403},
+        {{{"Host", "evil.example:" + std::to_string(port_)}}, 403},
+        {{{"Host", "127.0.0.1:" + std::to_string(port_ + 1)}}, 403},
+        {{{"Host", "localhost:" + std::to_string(port_)}}, 200},
+    };
+    for (const Case& c : cases) {
+        auto reply = post("/api/forms/2/get", {{"fields", {{"0", "MESSAGE"}}}}, c.headers);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, c.status) << c.headers.begin()->second;
+    }
+    auto big = client.Post("/api/forms/2/get", headers(token_), String(64 * 1024 + 1, ' '),
+                           "application/json");
+    ASSERT_TRUE(big);
+    EXPECT_EQ(big->status, 413);
+    EXPECT_EQ(Json::parse(big->body).count("error"), 1u);
+    EXPECT_EQ(big->get_header_value("Content-Security-Policy"), kPolicy);
+}
+
+TEST_F(ConsoleTest, RefusalNamesTheFieldAndTheEcode) {
+    Json answer = form(2, "add", addFields("Console Version", "256"));
+    EXPECT_EQ(answer["result"], 1023);
+    EXPECT_EQ(answer["field_no"], 16);
+    EXPECT_EQ(answer["rval"], 3);
+    EXPECT_FALSE(answer["message"].get<String>().empty());
+}
+
+TEST_F(ConsoleTest, ConcurrentRequestsReachTheModuleOneAtATime) {
+    constexpr int kThreads = 8, kEach = 6;
+    std::vector<std::thread> threads;
+    std::vector<String> faults[kThreads];
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                String name = "Console " + std::to_string(t) + "-" + std::to_string(i);
+                Json added = form(2, "add", addFields(name));
+                Json got = form(2, "get", {{"0", "MESSAGE"}, {"1", name}});
+                // Another request's fields in this answer would show here.
+                if (added["result"] != 0 || got["result"] != 0 || got["fields"][1] != name)
+                    faults[t].push_back(name + ": " + added.dump() + " / " + got.dump());
+            }
+        });
+    for (auto& thread : threads) thread.join();
+    for (auto& list : faults) EXPECT_TRUE(list.empty()) << list.front();
+    httplib::Client client("127.0.0.1", port_);
+    auto known = client.Get("/api/props?file=/VM/config/PropertyDefaults", headers(token_));
+    ASSERT_TRUE(known && known->status == 200);
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kEach; ++i)
+            EXPECT_NE(
+                known->body.find("\"Console " + std::to_string(t) + "-" + std::to_string(i) + "\""),
+                String::npos);
+}
+
+TEST_F(ConsoleTest, TokenFileIsPrivateKeptAndRefusedWhenOpen) {
+    String path = root_ + "/vm/run/vmadmd.token";
+    struct stat info;
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    String before = token_;
+    ASSERT_EQ(stop(), 0);
+    start();
+    EXPECT_EQ(token_, before) << "a restart keeps the token the file holds";
+    ASSERT_EQ(stop(), 0);
+    ::chmod(path.c_str(), 0644);
+    VmcfgRunner::Outcome refused = run("--listen 127.0.0.1:0", "vmadmd");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("mode 0600"), String::npos) << refused.err;
+}
+
+}  // namespace
