@@ -21,6 +21,7 @@
 #include "config_adm_version.h"
 #include "host/common/FormSession.h"
 #include "host/common/PlatformCommands.h"
+#include "host/common/StopSignals.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
@@ -51,17 +52,6 @@ bool splitListen(const String& listen, String& host, int& port) {
         return false;
     port = std::stoi(digits);
     return port <= 65535;
-}
-
-// Blocks the stop signals in every thread (the server's threads inherit the
-// mask) and returns a descriptor that reads them, or -1 with errno set.
-int stopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return -1;
-    return ::signalfd(-1, &signals, SFD_CLOEXEC);
 }
 
 // Waits on its own thread for a stop signal (then stops the server) or for

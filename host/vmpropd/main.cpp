@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "config_adm_version.h"
+#include "host/common/StopSignals.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/MsgServer.h"
@@ -26,17 +27,6 @@ struct Options {
     std::optional<int> traceLevel;
     bool foreground = true;
 };
-
-// Blocks the stop signals in every thread (the server's threads inherit the
-// mask) and returns a descriptor that reads them, or -1 with errno set.
-int stopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return -1;
-    return ::signalfd(-1, &signals, SFD_CLOEXEC);
-}
 
 // The signal that arrived, or -1 when the descriptor failed.
 int awaitSignal(int signalFd) {
