@@ -6,7 +6,8 @@
 //
 // Needs BUILD_DIR/vmadmd and BUILD_DIR/vmcfg, Chromium (CHROMIUM or
 // /usr/bin/chromium) and puppeteer-core (npm ci here). Screenshots go to
-// BUILD_DIR/screenshots/. Exits non-zero on the first failure.
+// BUILD_DIR/screenshots/. Exits non-zero on the first failure
+// (BROWSER_TEST_STACK=1 also prints where it happened).
 import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
