@@ -2,12 +2,14 @@
 # Makes sure the Debian packages the build needs are present.
 # As root with apt: runs `apt-get update` once and installs what is missing.
 # Otherwise: prints the exact install line and fails.
+# Then installs the browser test's npm packages from their lock file.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libtre-dev liblmdb-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
           clang libclang-rt-14-dev
-          help2man dpkg-dev file binutils adduser)
+          help2man dpkg-dev file binutils adduser
+          chromium)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -15,16 +17,33 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
-  echo "setup: installing ${missing[*]}" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  exit 0
+# Node.js and npm run the browser test. A machine may carry its own build of
+# them (which conflicts with Debian's npm): Debian's only when none is there.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  missing+=(nodejs npm)
 fi
 
-echo "setup: missing packages; run as root:" >&2
-echo "  apt-get install ${missing[*]}" >&2
-exit 1
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
+    echo "setup: installing ${missing[*]}" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  else
+    echo "setup: missing packages; run as root:" >&2
+    echo "  apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+
+# The browser test drives Debian's Chromium through puppeteer-core, which
+# downloads no browser of its own. Installed exactly as locked, again only
+# when the lock is newer than what is installed.
+browser_tests="$(cd "$(dirname "$0")/../tests/browser" && pwd)"
+if [ ! -d "$browser_tests/node_modules" ] ||
+   [ "$browser_tests/package-lock.json" -nt "$browser_tests/node_modules" ]; then
+  echo "setup: installing the browser test's npm packages (npm ci in tests/browser)" >&2
+  (cd "$browser_tests" &&
+   PUPPETEER_SKIP_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
+  touch "$browser_tests/node_modules"
+fi

@@ -1,0 +1,558 @@
+// The web console in a real headless Chromium: a demo root, vmadmd on an
+// ephemeral loopback port, and the screens driven as an administrator would,
+// checked against what vmcfg reads from the same root.
+//
+//   node tests/browser/console.test.mjs BUILD_DIR
+//
+// Needs BUILD_DIR/vmadmd and BUILD_DIR/vmcfg, Chromium (CHROMIUM or
+// /usr/bin/chromium) and puppeteer-core (npm ci here). Screenshots go to
+// BUILD_DIR/screenshots/. Exits non-zero on the first failure
+// (BROWSER_TEST_STACK=1 also prints where it happened).
+import { execFileSync, spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import readline from 'node:readline';
+import puppeteer from 'puppeteer-core';
+
+const build = path.resolve(process.argv[2] || 'build');
+const vmadmd = path.join(build, 'vmadmd');
+const vmcfg = path.join(build, 'vmcfg');
+const shots = path.join(build, 'screenshots');
+const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
+const HOSTILE = '<img src=x onerror=alert(1)>';
+const WAIT = 15000;
+
+const temp = fs.mkdtempSync(path.join(os.tmpdir(), 'vmadmd-browser-'));
+const root = path.join(temp, 'root');
+const profile = path.join(temp, 'profile');
+// The demo's parameter file takes its site type from VM_SITE.
+const env = { ...process.env, VM_SITE: 'east', PATH: build + path.delimiter + (process.env.PATH || '') };
+
+let server = null;
+let serverLog = '';
+let browser = null;
+let page = null;
+const consoleErrors = [];
+const dialogs = [];
+// Responses the test provokes on purpose (a wrong token, an unknown key):
+// the browser logs them as failed loads, and only those are forgiven.
+const provoked = [];
+
+function fail(message) {
+  throw new Error(message);
+}
+
+function check(condition, message) {
+  if (!condition) fail(message);
+}
+
+// Lists are compared entry by entry, so a failure names the first that differs.
+function same(actual, expected, what) {
+  if (Array.isArray(actual) && Array.isArray(expected)) {
+    for (let i = 0; i < Math.max(actual.length, expected.length); ++i) {
+      same(actual[i], expected[i], `${what}, entry ${i} of ${expected.length} expected (${actual.length} seen)`);
+    }
+    return;
+  }
+  const a = JSON.stringify(actual);
+  const e = JSON.stringify(expected);
+  if (a !== e) fail(`${what}: expected ${e}, saw ${a}`);
+}
+
+function vmcfgJson(...args) {
+  const out = execFileSync(vmcfg, ['--root', root, '--json', ...args], { env, encoding: 'utf8' });
+  return JSON.parse(out);
+}
+
+// vmcfg's answer for a command that may exit non-zero (a refusal).
+function vmcfgStatus(...args) {
+  try {
+    execFileSync(vmcfg, ['--root', root, ...args], { env, stdio: 'ignore' });
+    return 0;
+  } catch (e) {
+    return e.status;
+  }
+}
+
+async function startServer() {
+  execFileSync(vmcfg, ['--root', root, 'init', '--demo'], { env, stdio: 'ignore' });
+  server = spawn(vmadmd, ['--root', root, '--listen', '127.0.0.1:0'], { env, stdio: ['ignore', 'pipe', 'pipe'] });
+  server.stderr.on('data', (chunk) => { serverLog += chunk; });
+  const exited = new Promise((resolve) => server.once('exit', (code, signal) => resolve({ code, signal })));
+  server.exitStatus = exited;
+  const lines = readline.createInterface({ input: server.stdout });
+  const first = await Promise.race([
+    new Promise((resolve) => lines.once('line', resolve)),
+    exited.then((s) => fail(`vmadmd exited before it listened (${JSON.stringify(s)}): ${serverLog}`)),
+    new Promise((resolve, reject) => setTimeout(() => reject(new Error('vmadmd printed no address within 20 s')), 20000)),
+  ]);
+  lines.on('line', () => {});
+  const match = /^vmadmd: listening on (http:\/\/127\.0\.0\.1:(\d+)\/) token file (.+)$/.exec(first);
+  check(match, `unexpected first line from vmadmd: ${JSON.stringify(first)}`);
+  check(Number(match[2]) > 0, `vmadmd listens on port ${match[2]}`);
+  const token = fs.readFileSync(match[3], 'utf8').trim();
+  check(/^[0-9a-f]{64}$/.test(token), `the token file holds no 32-byte hex token: ${JSON.stringify(token)}`);
+  return { base: match[1], token };
+}
+
+async function launch() {
+  browser = await puppeteer.launch({
+    executablePath: chromium,
+    headless: true,
+    pipe: true,
+    userDataDir: profile,
+    defaultViewport: { width: 1280, height: 800 },
+    args: ['--headless=new', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  page = await browser.newPage();
+  page.setDefaultTimeout(WAIT);
+  page.on('console', (message) => {
+    if (message.type() !== 'error') return;
+    const url = (message.location() && message.location().url) || '';
+    const text = message.text();
+    const forgiven = provoked.findIndex((p) => url.includes(p.path) && text.includes(`status of ${p.status}`));
+    if (forgiven >= 0) provoked.splice(forgiven, 1);
+    else consoleErrors.push(`${text}${url ? ' (' + url + ')' : ''}`);
+  });
+  page.on('pageerror', (error) => consoleErrors.push(`uncaught: ${error.message}`));
+  page.on('dialog', async (dialog) => {
+    dialogs.push(`${dialog.type()}: ${dialog.message()}`);
+    await dialog.dismiss();
+  });
+  // A violation of the page's content security policy is an error even where
+  // the browser would only report it.
+  await page.evaluateOnNewDocument(() => {
+    document.addEventListener('securitypolicyviolation', (e) => {
+      console.error(`CSP violation: ${e.violatedDirective} blocked ${e.blockedURI}`);
+    });
+  });
+}
+
+// A modal dialog's backdrop covers the window only: dialogs are taken at
+// window size, screens whole.
+async function shot(name, whole = true) {
+  await page.screenshot({ path: path.join(shots, name + '.png'), fullPage: whole, captureBeyondViewport: whole });
+}
+
+async function text(selector) {
+  return page.$eval(selector, (node) => node.textContent);
+}
+
+async function visible(selector) {
+  return page.$eval(selector, (node) => !node.closest('[hidden]') && node.getClientRects().length > 0);
+}
+
+async function waitText(selector, pattern) {
+  try {
+    await page.waitForFunction((s, source, flags) => {
+      const node = document.querySelector(s);
+      return node && new RegExp(source, flags).test(node.textContent);
+    }, { timeout: WAIT }, selector, pattern.source, pattern.flags);
+  } catch (e) {
+    const now = await page.$eval(selector, (node) => node.textContent).catch(() => '(no such element)');
+    fail(`${selector} never matched ${pattern}; it shows ${JSON.stringify(now)}`);
+  }
+}
+
+async function waitDialog(id, open) {
+  await page.waitForFunction((i, o) => document.getElementById(i).open === o, { timeout: WAIT }, id, open);
+}
+
+// The rows of the known-property table as the page shows them.
+async function shownKnown() {
+  return page.$$eval('#known-rows tr:not(.empty)', (rows) => rows.map((row) => {
+    const cells = row.querySelectorAll('td.col-num');
+    const marks = (i) => Array.from(row.querySelectorAll('.g-row')[i].querySelectorAll('.g-mark'))
+      .map((m) => m.classList.contains('yes'));
+    return {
+      name: row.querySelector('.name').textContent,
+      read: marks(0),
+      write: marks(1),
+      forwardable: cells[0].textContent === 'yes',
+      version: cells[1].textContent,
+      type: cells[2].textContent,
+    };
+  }));
+}
+
+const CLASSES = ['server', 'privileged', 'trusted', 'standard', 'restricted', 'minimal'];
+
+// vmcfg's listing of a kind in the page's terms.
+function knownFromVmcfg(kind) {
+  return vmcfgJson('known', 'list', kind).map((k) => ({
+    name: k.name,
+    read: CLASSES.map((c) => k.read.includes(c)),
+    write: CLASSES.map((c) => k.write.includes(c)),
+    forwardable: k.forwardable,
+    version: String(k.version),
+    type: String(k.type),
+  }));
+}
+
+async function waitListing(kind, count) {
+  await waitText('#known-caption', new RegExp(`^${count} known propert(y|ies) .*\\(${kind}\\)$`));
+  await page.waitForFunction(() => !document.getElementById('screen-known').hasAttribute('aria-busy'));
+}
+
+async function rowButton(name, action) {
+  const rows = await page.$$('#known-rows tr');
+  for (const row of rows) {
+    const shown = await row.$eval('.name', (n) => n.textContent).catch(() => null);
+    if (shown === name) return row.$(`button[data-action="${action}"]`);
+  }
+  fail(`no row named ${JSON.stringify(name)} in the listing`);
+}
+
+async function setChecked(selector, on) {
+  const now = await page.$eval(selector, (n) => n.checked);
+  if (now !== on) await page.click(selector);
+}
+
+async function typeInto(selector, value) {
+  await page.click(selector, { clickCount: 3 });
+  await page.$eval(selector, (n) => { n.value = ''; });
+  await page.type(selector, value);
+}
+
+async function noOverflow(what) {
+  const sizes = await page.evaluate(() => ({
+    scroll: document.documentElement.scrollWidth,
+    client: document.documentElement.clientWidth,
+  }));
+  check(sizes.scroll <= sizes.client,
+    `${what}: the page is ${sizes.scroll} px wide in a window of ${sizes.client} px (horizontal overflow)`);
+}
+
+async function atWidths(what, name) {
+  for (const [width, suffix] of [[1280, ''], [400, '-narrow']]) {
+    await page.setViewport({ width, height: 800 });
+    await noOverflow(`${what} at ${width} px`);
+    await shot(name + suffix);
+  }
+  await page.setViewport({ width: 1280, height: 800 });
+}
+
+async function openScreen(screen) {
+  await page.click(`#nav a[data-screen="${screen}"]`);
+  await page.waitForFunction((s) => !document.getElementById('screen-' + s).hidden, {}, screen);
+}
+
+function marker(name) {
+  return fs.existsSync(path.join(root, 'VM', 'config', name));
+}
+
+// ---- the steps ----------------------------------------------------------------
+
+const steps = [];
+const step = (name, run) => steps.push({ name, run });
+let base = '';
+let token = '';
+
+step('the server starts on the demo root and serves the page under its policy', async () => {
+  ({ base, token } = await startServer());
+  await launch();
+  const response = await page.goto(base, { waitUntil: 'networkidle0' });
+  check(response.status() === 200, `GET / answered ${response.status()}`);
+  const policy = response.headers()['content-security-policy'] || '';
+  check(/script-src 'self'/.test(policy) && /default-src 'none'/.test(policy),
+    `GET / has no strict Content-Security-Policy: ${JSON.stringify(policy)}`);
+  check(await visible('#token'), 'the sign-in screen does not show its token field');
+  check(!(await visible('#nav')), 'the screens are offered before sign-in');
+  await atWidths('the sign-in screen', 'login');
+});
+
+step('a wrong token is refused', async () => {
+  provoked.push({ path: '/api/session', status: 401 });
+  await page.type('#token', 'f'.repeat(64));
+  await page.keyboard.press('Enter');
+  await waitText('#login-message', /did not accept/);
+  check(await page.$eval('#token', (n) => n.getAttribute('aria-invalid') === 'true'),
+    'the refused token field is not marked');
+  check(!(await visible('#nav')), 'a wrong token opened the screens');
+  check(await page.evaluate(() => sessionStorage.length === 0), 'a refused token was kept');
+  await shot('login-refused');
+});
+
+step('signing in with the token from the token file, with the keyboard', async () => {
+  await typeInto('#token', token);
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => !document.getElementById('screen-known').hidden);
+  await waitText('#root-path', new RegExp(root.replace(/[.*+?^${}()|[\]\\]/g, '\\$&')));
+  check(await page.evaluate((t) => sessionStorage.getItem('vmadmd.token') === t, token),
+    'the token is not kept for the session');
+});
+
+let messageCount = 0;
+
+step('the MESSAGE kind lists what form 1 holds, with the rights grid', async () => {
+  const expected = knownFromVmcfg('MESSAGE');
+  check(expected.length > 0, 'the demo has no MESSAGE known properties');
+  messageCount = expected.length;
+  await waitListing('MESSAGE', expected.length);
+  same(await shownKnown(), expected, 'the MESSAGE listing');
+  await shot('known');
+});
+
+step('adding a property through the dialog, submitted with Enter', async () => {
+  const name = 'Console Greeting Mode';
+  await page.click('#known-add');
+  await waitDialog('property-dialog', true);
+  check(await page.evaluate(() => document.activeElement.id === 'prop-name'), 'the dialog does not focus the name');
+  await page.type('#prop-name', name);
+  await setChecked('#right-9', true); // Standard may read
+  await setChecked('#right-6', true); // Privileged may write
+  await setChecked('#prop-forwardable', true);
+  await typeInto('#prop-version', '3');
+  await typeInto('#prop-type', '1');
+  await shot('known-add', false);
+  await page.keyboard.press('Enter');
+  await waitDialog('property-dialog', false);
+  await waitText('#known-status', /^Added “Console Greeting Mode”/);
+  await waitListing('MESSAGE', messageCount + 1);
+  const stored = vmcfgJson('known', 'get', 'MESSAGE', name)[0];
+  // Granting Standard a read grants it to the wider classes too.
+  same(stored.read, ['server', 'privileged', 'trusted', 'standard'], 'the stored read rights');
+  same(stored.write, ['server', 'privileged'], 'the stored write rights');
+  same([stored.forwardable, stored.version, stored.type], [true, 3, 1], 'forwardable, version, type');
+  same(await shownKnown(), knownFromVmcfg('MESSAGE'), 'the listing after the add');
+  messageCount += 1;
+});
+
+step('a hostile property name shows as text, runs nothing, makes no element', async () => {
+  await page.click('#known-add');
+  await waitDialog('property-dialog', true);
+  await page.type('#prop-name', HOSTILE);
+  await page.click('#property-save');
+  await waitDialog('property-dialog', false);
+  await waitListing('MESSAGE', messageCount + 1);
+  messageCount += 1;
+  // Five properties: the listing crossed form 1's page of four.
+  const shown = await shownKnown();
+  same(shown, knownFromVmcfg('MESSAGE'), 'the listing after the hostile add');
+  check(shown.some((k) => k.name === HOSTILE), 'the hostile name is not shown as its literal text');
+  check(await page.evaluate(() => document.querySelectorAll('img').length === 0), 'an <img> element was created');
+  check((await text('#known-status')).includes(HOSTILE), 'the status line does not show the name as text');
+  await new Promise((resolve) => setTimeout(resolve, 300));
+  same(dialogs, [], 'browser dialogs (alerts) fired');
+  await shot('known-added');
+});
+
+step('a refusal highlights the field at fault and says why', async () => {
+  await page.click('#known-add');
+  await waitDialog('property-dialog', true);
+  await page.type('#prop-name', 'Console Bad Version');
+  await typeInto('#prop-version', '300');
+  await page.click('#property-save');
+  await waitText('#property-message', /^Version: \S/);
+  check(await page.$eval('#prop-version', (n) => n.classList.contains('fault') && n.getAttribute('aria-invalid') === 'true'),
+    'the version field (field 16) is not highlighted');
+  check(await page.evaluate(() => document.activeElement.id === 'prop-version'), 'the field at fault has no focus');
+  check(await page.$$eval('#property-dialog .fault', (n) => n.length === 1), 'more than the field at fault is highlighted');
+  check(await page.$eval('#property-dialog', (d) => d.open), 'the dialog closed on a refusal');
+  await shot('known-refused', false);
+  check(vmcfgStatus('known', 'get', 'MESSAGE', 'Console Bad Version') !== 0, 'the refused property was stored');
+
+  // A name that is taken: the check before the add refuses, at the name.
+  await typeInto('#prop-version', '1');
+  await typeInto('#prop-name', 'Console Greeting Mode');
+  await page.click('#property-save');
+  await waitText('#property-message', /^Name: \S/);
+  check(await page.$eval('#prop-name', (n) => n.classList.contains('fault')), 'the taken name is not highlighted');
+  check(!(await page.$eval('#prop-version', (n) => n.classList.contains('fault'))), 'an old fault stayed marked');
+  await page.keyboard.press('Escape');
+  await waitDialog('property-dialog', false);
+  same(vmcfgJson('known', 'get', 'MESSAGE', 'Console Greeting Mode')[0].version, 3, 'the taken name\'s version');
+});
+
+step('changing a property starts from what the set holds', async () => {
+  await (await rowButton('Console Greeting Mode', 'change')).click();
+  await waitDialog('property-dialog', true);
+  check(await page.$eval('#prop-name', (n) => n.readOnly && n.value === 'Console Greeting Mode'), 'the change dialog does not hold the name fixed');
+  check(await page.$eval('#prop-forwardable', (n) => n.checked), 'the change dialog lost the forwardable flag');
+  same(await page.$eval('#prop-version', (n) => n.value), '3', 'the version the change starts from');
+  await setChecked('#prop-forwardable', false);
+  await typeInto('#prop-version', '4');
+  await page.click('#property-save');
+  await waitDialog('property-dialog', false);
+  await waitText('#known-status', /^Saved/);
+  const stored = vmcfgJson('known', 'get', 'MESSAGE', 'Console Greeting Mode')[0];
+  same([stored.forwardable, stored.version, stored.read.length], [false, 4, 4], 'the changed property');
+  await waitListing('MESSAGE', messageCount);
+  same(await shownKnown(), knownFromVmcfg('MESSAGE'), 'the listing after the change');
+});
+
+step('removing asks first; a refused removal is said in words', async () => {
+  await (await rowButton(HOSTILE, 'remove')).click();
+  await waitDialog('confirm-dialog', true);
+  check((await text('#confirm-text')).includes(HOSTILE), 'the removal question does not name the property');
+  await page.click('#confirm-yes');
+  await waitText('#known-status', /^Removed/);
+  messageCount -= 1;
+  await waitListing('MESSAGE', messageCount);
+  check(!knownFromVmcfg('MESSAGE').some((k) => k.name === HOSTILE), 'the property is still stored');
+
+  await page.click('.kind[data-kind="SYSTEM"]');
+  const system = knownFromVmcfg('SYSTEM');
+  await waitListing('SYSTEM', system.length);
+  same(await shownKnown(), system, 'the SYSTEM listing');
+  const fixed = 'QRT SYSTEM supported languages';
+  await (await rowButton(fixed, 'remove')).click();
+  await waitDialog('confirm-dialog', true);
+  await page.click('#confirm-yes');
+  await waitText('#known-status', /was not removed: \S/);
+  check(await page.$eval('#known-status', (n) => n.classList.contains('error')), 'the refusal is not shown as an error');
+  check(knownFromVmcfg('SYSTEM').some((k) => k.name === fixed), 'the fixed property was removed');
+  await atWidths('the known-property screen', 'known-system');
+});
+
+// The outcome of a switch, once the page has read the form again.
+async function waitOutcome(pattern) {
+  await waitText('#features-status', pattern);
+  await page.waitForFunction(() => !document.getElementById('screen-features').hasAttribute('aria-busy'));
+}
+
+async function featureRow(row) {
+  return page.$eval(`#features-list li[data-row="${row}"]`, (li) => ({
+    question: li.querySelector('.feature-question').textContent,
+    state: li.querySelector('.state').textContent,
+  }));
+}
+
+step('the features screen lists form 3\'s rows', async () => {
+  await openScreen('features');
+  const expected = vmcfgJson('features').filter((f) => f.offered);
+  await page.waitForFunction((n) => document.querySelectorAll('#features-list li').length === n, {}, expected.length);
+  const shown = await page.$$eval('#features-list li', (items) => items.map((li) => ({
+    row: Number(li.dataset.row),
+    question: li.querySelector('.feature-question').textContent,
+    on: li.querySelector('.state').textContent === 'On',
+  })));
+  same(shown, expected.map((f) => ({ row: f.row, question: f.question, on: f.setting === 'on' })), 'the feature rows');
+  await shot('features');
+});
+
+step('switching a feature asks for confirmation, then says what happened', async () => {
+  const tandem = 2;
+  check(!marker('tan_mbx'), 'Tandem Mailbox is on before the test switches it');
+  // Keyboard only: the switch, then the dialog's own button (focused) with Enter.
+  await page.focus(`#features-list button[data-row="${tandem}"]`);
+  await page.keyboard.press('Enter');
+  await waitDialog('confirm-dialog', true);
+  same(await text('#confirm-text'), (await featureRow(tandem)).question, 'the question confirmed');
+  check(!marker('tan_mbx'), 'the marker was written before the confirmation');
+  await shot('features-confirm', false);
+  check(await page.evaluate(() => document.activeElement.id === 'confirm-yes'), 'the confirmation does not focus its button');
+  await page.keyboard.press('Enter');
+  await waitOutcome(/is now on\.$/);
+  check(marker('tan_mbx'), 'the confirmed switch wrote no marker file');
+  await page.waitForFunction((r) => document.querySelector(`#features-list li[data-row="${r}"] .state`).textContent === 'On', {}, tandem);
+
+  // Declined: nothing changes.
+  const cad = 0;
+  await page.click(`#features-list button[data-row="${cad}"]`);
+  await waitDialog('confirm-dialog', true);
+  await page.keyboard.press('Escape');
+  await waitOutcome(/^Not confirmed/);
+  check(!marker('cadisc'), 'a declined switch wrote the marker');
+
+  // Confirmed but incompatible with Tandem Mailbox: refused, in words.
+  await page.click(`#features-list button[data-row="${cad}"]`);
+  await waitDialog('confirm-dialog', true);
+  await page.click('#confirm-yes');
+  await waitOutcome(/was not switched on\. \S/);
+  check(await page.$eval('#features-status', (n) => n.classList.contains('error')), 'the refusal is not shown as an error');
+  check(!marker('cadisc'), 'an incompatible feature was switched on');
+  same((await featureRow(cad)).state, 'Off', 'Call Answer Disclaimer after the refusal');
+  await atWidths('the features screen', 'features-outcome');
+});
+
+step('a parameter shows its value, its source and every precedence slot', async () => {
+  await openScreen('params');
+  check(await page.evaluate(() => document.activeElement.id === 'param-key'), 'the key field has no focus');
+  const key = 'Max Ports';
+  const explain = JSON.parse(execFileSync(vmcfg, ['--root', root, '--json', 'param', 'explain', key], { env, encoding: 'utf8' }));
+  check(explain.value !== null && explain.types.length > 1, `the demo's ${key} is not held by several types`);
+  await page.type('#param-key', key);
+  await page.keyboard.press('Enter');
+  await waitText('#params-answer', new RegExp(`^${key} = ${explain.value}`));
+  const winner = explain.types.find((t) => t.wins);
+  check((await text('#params-answer')).includes(`supplied by ${winner.type} = ${winner.type_value}`),
+    `the answer does not name ${winner.type}=${winner.type_value} as the source`);
+  const rows = await page.$$eval('#params-rows tr', (trs) => trs.map((tr) => ({
+    cells: Array.from(tr.querySelectorAll('td')).map((td) => (td.querySelector('.slot-value') || td).textContent),
+    wins: tr.classList.contains('wins'),
+  })));
+  same(rows, explain.types.map((t) => ({
+    cells: [String(t.slot), t.type, t.type_value, t.holds ? 'yes' : 'no', t.holds ? t.value : ''],
+    wins: t.wins,
+  })), 'the precedence slots');
+  await atWidths('the parameters screen', 'params');
+
+  provoked.push({ path: '/api/params/', status: 404 });
+  await typeInto('#param-key', 'No Such Key');
+  await page.keyboard.press('Enter');
+  await waitText('#params-answer', /^No precedence type holds No Such Key\.$/);
+  same(await page.$$eval('#params-rows tr.wins', (n) => n.length), 0, 'winning slots for an absent key');
+  same(await page.$$eval('#params-rows tr', (n) => n.length), explain.types.length, 'slots shown for an absent key');
+});
+
+step('a kept token the server no longer takes leads back to sign-in', async () => {
+  await page.evaluate(() => sessionStorage.setItem('vmadmd.token', '0'.repeat(64)));
+  provoked.push({ path: '/api/session', status: 401 });
+  await page.reload({ waitUntil: 'networkidle0' });
+  await waitText('#login-message', /no longer accepted/);
+  check(!(await visible('#nav')), 'the screens stay open without a valid token');
+  check(await page.evaluate(() => sessionStorage.length === 0), 'the stale token was kept');
+});
+
+step('the page logged no error', async () => {
+  same(consoleErrors, [], 'console errors');
+  same(dialogs, [], 'browser dialogs');
+});
+
+step('SIGTERM stops vmadmd with status 0', async () => {
+  await browser.close();
+  browser = null;
+  server.kill('SIGTERM');
+  const status = await Promise.race([
+    server.exitStatus,
+    new Promise((resolve) => setTimeout(() => resolve(null), 10000)),
+  ]);
+  check(status, 'vmadmd still runs 10 s after SIGTERM');
+  server = null;
+  same(status, { code: 0, signal: null }, 'vmadmd\'s exit');
+});
+
+// ---- run ----------------------------------------------------------------------
+
+async function cleanUp() {
+  if (browser) await browser.close().catch(() => {});
+  if (server) {
+    server.kill('SIGKILL');
+    await server.exitStatus;
+  }
+  fs.rmSync(temp, { recursive: true, force: true });
+}
+
+fs.mkdirSync(shots, { recursive: true });
+let passed = 0;
+let failed = 0;
+for (const { name, run } of steps) {
+  try {
+    await run();
+    passed += 1;
+    console.log(`ok ${passed} - ${name}`);
+  } catch (error) {
+    failed += 1;
+    console.log(`not ok - ${name}\n  ${error.message}`);
+    if (process.env.BROWSER_TEST_STACK) console.log(error.stack);
+    if (page) await shot('failure').catch(() => {});
+    if (serverLog) console.log(`  vmadmd's standard error:\n${serverLog.replace(/^/gm, '    ')}`);
+    break;
+  }
+}
+await cleanUp();
+console.log(`${passed} passed, ${failed} failed`);
+process.exit(failed === 0 && passed === steps.length ? 0 : 1);
