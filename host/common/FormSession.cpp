@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "host/common/JsonText.h"
+
 bool FormSession::open(const String& path, std::ostream& err, const char* program) {
     String chosen = path.empty() ? AdmModule::defaultPath() : path;
     String error;
@@ -32,8 +34,15 @@ std::vector<int> FormSession::formNumbers() const {
 
 nlohmann::json answerJson(const FormSession::Request& request, const FormSession::Answer& answer) {
     const AdmAnswer& a = answer.outputs;
-    return {{"form", request.form},   {"op", adm_op_name(request.op)},
-            {"result", a.result},     {"rval", a.rval},
-            {"ecode", a.ecode},       {"field_no", a.field_no},
-            {"fields", answer.fields}};
+    nlohmann::json json = {{"form", request.form},   {"op", adm_op_name(request.op)},
+                           {"result", a.result},     {"rval", a.rval},
+                           {"ecode", a.ecode},       {"field_no", a.field_no},
+                           {"fields", answer.fields}};
+    // A name cut after its 70th byte can end or start inside a character:
+    // such fields also travel as their bytes, so a client can join them.
+    nlohmann::json raw = nlohmann::json::object();
+    for (std::size_t i = 0; i < answer.fields.size(); ++i)
+        if (!validUtf8(answer.fields[i])) raw[std::to_string(i)] = hexBytes(answer.fields[i]);
+    if (!raw.empty()) json["raw_fields"] = std::move(raw);
+    return json;
 }

@@ -45,5 +45,6 @@ class FormSession {
 
 // An answer as one JSON object {"form","op","result","rval","ecode",
 // "field_no","fields"}; reply fields that are not UTF-8 are replaced when it
-// is dumped through jsonText.
+// is dumped through jsonText, and are also given whole as hexadecimal bytes
+// in "raw_fields" {"N":"hex"} (present only when there is such a field).
 nlohmann::json answerJson(const FormSession::Request& request, const FormSession::Answer& answer);

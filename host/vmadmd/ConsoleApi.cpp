@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "config/ConfigurationInfo.h"
+#include "host/common/JsonText.h"
 #include "host/common/ParamExplain.h"
 #include "host/common/PropertyText.h"
 #include "host/common/PropsTarget.h"
@@ -22,6 +23,32 @@ bool wholeNumber(std::string_view text, int maximum, int& value) {
            value >= 0 && value <= maximum;
 }
 
+// Fields given as hexadecimal bytes ("raw_fields"), for names that are not
+// UTF-8: they replace the same field given as text.
+bool rawFields(const Json& body, std::map<int, String>& fields, String& error) {
+    auto found = body.find("raw_fields");
+    if (found == body.end()) return true;
+    if (!found->is_object() || found->size() > ConsoleApi::kMaxFields) {
+        error = "\"raw_fields\" must be an object of at most " +
+                std::to_string(ConsoleApi::kMaxFields) + " fields";
+        return false;
+    }
+    for (auto& [key, value] : found->items()) {
+        int number = 0;
+        String bytes;
+        if (!wholeNumber(key, ConsoleApi::kMaxField, number) || !value.is_string() ||
+            !bytesOfHex(value.get_ref<const String&>(), bytes) ||
+            bytes.size() > ConsoleApi::kMaxValue) {
+            error = "raw field \"" + key + "\" must be numbered 0 to " +
+                    std::to_string(ConsoleApi::kMaxField) + " and hold at most " +
+                    std::to_string(ConsoleApi::kMaxValue) + " bytes as hexadecimal pairs";
+            return false;
+        }
+        fields[number] = std::move(bytes);
+    }
+    return true;
+}
+
 // The request fields of a form call's body, or the reason they are refused.
 bool requestFields(const std::string& body, std::map<int, String>& fields, String& error) {
     Json parsed = Json::parse(body, nullptr, false);
@@ -30,7 +57,7 @@ bool requestFields(const std::string& body, std::map<int, String>& fields, Strin
         return false;
     }
     auto found = parsed.find("fields");
-    if (found == parsed.end()) return true;
+    if (found == parsed.end()) return rawFields(parsed, fields, error);
     if (!found->is_object() || found->size() > ConsoleApi::kMaxFields) {
         error = "\"fields\" must be an object of at most " +
                 std::to_string(ConsoleApi::kMaxFields) + " fields";
@@ -50,7 +77,7 @@ bool requestFields(const std::string& body, std::map<int, String>& fields, Strin
         }
         fields[number] = value.get<String>();
     }
-    return true;
+    return rawFields(parsed, fields, error);
 }
 
 // The set a props query names: exactly one of the known parameters.

@@ -114,10 +114,43 @@
       sentence(said));
   }
 
-  // One form request; fields by number. Resolves to the form's answer.
+  // Field values are bytes; JSON carries UTF-8. Bytes that are not UTF-8
+  // travel as hexadecimal in raw_fields, both ways, so no name is altered.
+  const utf8 = new TextEncoder();
+  const strictText = new TextDecoder('utf-8', { fatal: true });
+  const shownText = new TextDecoder('utf-8');
+
+  function hexOf(bytes) {
+    return Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('');
+  }
+
+  function bytesOfHex(hex) {
+    const bytes = new Uint8Array(hex.length / 2);
+    for (let i = 0; i < bytes.length; ++i) bytes[i] = parseInt(hex.substr(2 * i, 2), 16);
+    return bytes;
+  }
+
+  function joinBytes(first, rest) {
+    const bytes = new Uint8Array(first.length + rest.length);
+    bytes.set(first);
+    bytes.set(rest, first.length);
+    return bytes;
+  }
+
+  // One form request; fields by number, each text or bytes (a Uint8Array).
+  // Resolves to the form's answer.
   async function form(number, op, fields) {
-    const body = { fields: {} };
-    for (const [key, value] of Object.entries(fields)) body.fields[String(key)] = String(value);
+    const body = { fields: {}, raw_fields: {} };
+    for (const [key, value] of Object.entries(fields)) {
+      if (!(value instanceof Uint8Array)) body.fields[String(key)] = String(value);
+      else {
+        try {
+          body.fields[String(key)] = strictText.decode(value);
+        } catch (e) {
+          body.raw_fields[String(key)] = hexOf(value);
+        }
+      }
+    }
     const reply = await api('POST', '/api/forms/' + number + '/' + op, body);
     if (reply.status !== 200 || !reply.data || !Array.isArray(reply.data.fields)) throw serverError(reply);
     return reply.data;
@@ -126,6 +159,12 @@
   function field(answer, n) {
     const value = answer.fields[n];
     return typeof value === 'string' ? value : '';
+  }
+
+  // A reply field's bytes, whole even where its text had to be replaced.
+  function fieldBytes(answer, n) {
+    const raw = answer.raw_fields && answer.raw_fields[String(n)];
+    return typeof raw === 'string' ? bytesOfHex(raw) : utf8.encode(field(answer, n));
   }
 
   // The words for a form's refusal: the server's text of the ecode, else its number.
@@ -271,8 +310,10 @@
 
   function fromReply(answer, base) {
     const f = (n) => field(answer, base + n);
+    const bytes = joinBytes(fieldBytes(answer, base + 1), fieldBytes(answer, base + 2));
     const known = {
-      name: f(1) + f(2),
+      name: shownText.decode(bytes),
+      bytes,
       read: [],
       write: [],
       forwardable: f(FIRST_FORWARDABLE) === 'y',
@@ -306,9 +347,10 @@
         rows.push(known);
       }
       if (answer.ecode !== MORE_FOLLOW) return rows;
-      const next = [field(answer, START_FIELD), field(answer, START_FIELD + 1)];
-      if (next.join('') === (request[START_FIELD] || '') + (request[START_FIELD + 1] || '')) {
-        throw new ApiError('The listing does not advance past ' + quoted(next.join('')) + '.');
+      const next = [fieldBytes(answer, START_FIELD), fieldBytes(answer, START_FIELD + 1)];
+      const after = joinBytes(next[0], next[1]);
+      if (request[START_FIELD] && hexOf(after) === hexOf(joinBytes(request[START_FIELD], request[START_FIELD + 1]))) {
+        throw new ApiError('The listing does not advance past ' + quoted(shownText.decode(after)) + '.');
       }
       request[START_FIELD] = next[0];
       request[START_FIELD + 1] = next[1];
@@ -422,6 +464,8 @@
 
   const dialog = $('property-dialog');
   let dialogMode = 'add';
+  // The bytes of the name a change dialog is for.
+  let dialogBytes = null;
 
   function buildRightsEditor() {
     const body = $('rights-edit-rows');
@@ -452,7 +496,9 @@
     $('prop-type').value = known.type;
   }
 
+  // A typed name (text) or a listed one (its bytes), in the form's two fields.
   function nameParts(name) {
+    if (name instanceof Uint8Array) return [name.subarray(0, NAME_SPLIT), name.subarray(NAME_SPLIT)];
     const chars = Array.from(name);
     return [chars.slice(0, NAME_SPLIT).join(''), chars.slice(NAME_SPLIT).join('')];
   }
@@ -514,6 +560,7 @@
 
   async function openProperty(mode, known) {
     dialogMode = mode;
+    dialogBytes = known ? known.bytes : null;
     resetDialog();
     $('property-kind').textContent = kind;
     const name = $('prop-name');
@@ -530,7 +577,7 @@
     }
     // A change replaces the whole property: start from what the set holds now.
     try {
-      const answer = await form(PROPERTY_FORM, 'get', nameFields(kind, known.name));
+      const answer = await form(PROPERTY_FORM, 'get', nameFields(kind, known.bytes));
       if (answer.result !== 0) {
         say('known-status', quoted(known.name) + ': ' + refusalText(answer), 'error');
         loadKnown(true);
@@ -576,7 +623,7 @@
         }
       }
       const op = dialogMode === 'add' ? 'add' : 'chg';
-      const answer = await form(PROPERTY_FORM, op, propertyFields(selector, name));
+      const answer = await form(PROPERTY_FORM, op, propertyFields(selector, dialogMode === 'add' ? name : dialogBytes));
       if (answer.result !== 0) {
         dialogRefused(answer);
         return;
@@ -607,7 +654,7 @@
       return;
     }
     try {
-      const answer = await form(PROPERTY_FORM, 'rem', nameFields(selector, known.name));
+      const answer = await form(PROPERTY_FORM, 'rem', nameFields(selector, known.bytes));
       if (answer.result !== 0) say('known-status', quoted(known.name) + ' was not removed: ' + refusalText(answer), 'error');
       else say('known-status', 'Removed ' + quoted(known.name) + '.', 'ok');
       if (selector === kind) loadKnown(true);
