@@ -23,25 +23,39 @@ bool wholeNumber(std::string_view text, int maximum, int& value) {
            value >= 0 && value <= maximum;
 }
 
-// Fields given as hexadecimal bytes ("raw_fields"), for names that are not
-// UTF-8: they replace the same field given as text.
-bool rawFields(const Json& body, std::map<int, String>& fields, String& error) {
-    auto found = body.find("raw_fields");
+// The bytes a field's JSON value stands for: the text itself ("fields"), or
+// hexadecimal pairs ("raw_fields", for bytes that are not UTF-8). False when
+// the value is neither or is longer than a field may be.
+bool fieldBytes(const Json& value, bool hex, String& bytes) {
+    if (!value.is_string()) return false;
+    const String& text = value.get_ref<const String&>();
+    if (!hex) bytes = text;
+    return (!hex || bytesOfHex(text, bytes)) && bytes.size() <= ConsoleApi::kMaxValue;
+}
+
+// Adds the fields of one member of the body ("fields" or "raw_fields"); a
+// later member replaces a field an earlier one gave.
+bool addFields(const Json& body, const char* member, std::map<int, String>& fields, String& error) {
+    bool hex = std::string_view(member) == "raw_fields";
+    auto found = body.find(member);
     if (found == body.end()) return true;
     if (!found->is_object() || found->size() > ConsoleApi::kMaxFields) {
-        error = "\"raw_fields\" must be an object of at most " +
+        error = String("\"") + member + "\" must be an object of at most " +
                 std::to_string(ConsoleApi::kMaxFields) + " fields";
         return false;
     }
     for (auto& [key, value] : found->items()) {
         int number = 0;
         String bytes;
-        if (!wholeNumber(key, ConsoleApi::kMaxField, number) || !value.is_string() ||
-            !bytesOfHex(value.get_ref<const String&>(), bytes) ||
-            bytes.size() > ConsoleApi::kMaxValue) {
-            error = "raw field \"" + key + "\" must be numbered 0 to " +
-                    std::to_string(ConsoleApi::kMaxField) + " and hold at most " +
-                    std::to_string(ConsoleApi::kMaxValue) + " bytes as hexadecimal pairs";
+        if (!wholeNumber(key, ConsoleApi::kMaxField, number)) {
+            error = "field numbers go from 0 to " + std::to_string(ConsoleApi::kMaxField) +
+                    " (got \"" + key + "\")";
+            return false;
+        }
+        if (!fieldBytes(value, hex, bytes)) {
+            error = "field " + key + " must be a string of at most " +
+                    std::to_string(ConsoleApi::kMaxValue) + " bytes" +
+                    (hex ? ", as hexadecimal pairs" : "");
             return false;
         }
         fields[number] = std::move(bytes);
@@ -56,28 +70,8 @@ bool requestFields(const std::string& body, std::map<int, String>& fields, Strin
         error = "the body must be a JSON object {\"fields\":{\"N\":\"text\",...}}";
         return false;
     }
-    auto found = parsed.find("fields");
-    if (found == parsed.end()) return rawFields(parsed, fields, error);
-    if (!found->is_object() || found->size() > ConsoleApi::kMaxFields) {
-        error = "\"fields\" must be an object of at most " +
-                std::to_string(ConsoleApi::kMaxFields) + " fields";
-        return false;
-    }
-    for (auto& [key, value] : found->items()) {
-        int number = 0;
-        if (!wholeNumber(key, ConsoleApi::kMaxField, number)) {
-            error = "field numbers go from 0 to " + std::to_string(ConsoleApi::kMaxField) +
-                    " (got \"" + key + "\")";
-            return false;
-        }
-        if (!value.is_string() || value.get_ref<const String&>().size() > ConsoleApi::kMaxValue) {
-            error = "field " + key + " must be a string of at most " +
-                    std::to_string(ConsoleApi::kMaxValue) + " bytes";
-            return false;
-        }
-        fields[number] = value.get<String>();
-    }
-    return rawFields(parsed, fields, error);
+    return addFields(parsed, "fields", fields, error) &&
+           addFields(parsed, "raw_fields", fields, error);
 }
 
 // The set a props query names: exactly one of the known parameters.
