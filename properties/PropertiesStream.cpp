@@ -105,6 +105,14 @@ bool Properties::obtain(std::istream& in, bool replace) {
     RecordReader reader(in);
     Property fast;
     auto names = properties_.end();
+    // Stores a property whose name and index were read, even when the rest
+    // of its record is broken: what a reader has taken stays in the set.
+    auto place = [&](const Property& p) {
+        if (names == properties_.end() || !(names->first == p.name))
+            names = properties_.try_emplace(properties_.end(), p.name);
+        Instances& instances = names->second;
+        if (replace || !instances.holds(p.index)) instances.assign(p);
+    };
     for (long i = 0; i < n; ++i) {
         std::optional<Property> slow;
         bool read = reader.read(fast, true, true);
@@ -112,16 +120,14 @@ bool Properties::obtain(std::istream& in, bool replace) {
             in >> slow.emplace();
             // A value that could not be stored (its temporary file could not
             // be made or written) is lost, not cut off: the read fails, so
-            // that no save can write the set back without it.
-            if (in.bad() && !in.eof()) {
-                error_ = OS_SYSTEM_ERROR;
-                return false;
-            }
-            // Only a stream that runs out may end a record early; one that
-            // goes on with bytes that are not a record (a claimed length over
-            // the limits, a number that is not one) is malformed.
-            if (in.fail() && !in.eof()) {
-                error_ = CANT_PARSE_FILE;
+            // that no save can write the set back without it. Only a stream
+            // that runs out may end a record early; one that goes on with
+            // bytes that are not a record (a claimed length over the limits,
+            // a number that is not one) is malformed.
+            bool lost = in.bad() && !in.eof();
+            if (lost || (in.fail() && !in.eof())) {
+                if (!slow->name.empty() && slow->index != 0) place(*slow);
+                error_ = lost ? OS_SYSTEM_ERROR : CANT_PARSE_FILE;
                 return false;
             }
             in.get();
@@ -132,11 +138,7 @@ bool Properties::obtain(std::istream& in, bool replace) {
             error_ = CANT_PARSE_FILE;
             return false;
         }
-        if (names == properties_.end() || !(names->first == p.name))
-            names = properties_.try_emplace(properties_.end(), p.name);
-        Instances& instances = names->second;
-        if (!replace && instances.holds(p.index)) continue;
-        instances.assign(p);
+        place(p);
     }
     return true;
 }
