@@ -40,13 +40,24 @@ bool isApi(const httplib::Request& request) {
     return request.path.rfind("/api/", 0) == 0;
 }
 
-// Whether the request says it has a body, and whether it says that body is
-// over `limit` (a length that is no number counts as over: it cannot be
-// read safely).
+// Whether the request says it has a body.
 bool hasBody(const httplib::Request& request) {
     return request.has_header("Transfer-Encoding") ||
            request.get_header_value("Content-Length").find_first_not_of('0') != String::npos;
 }
+
+// Whether the connection ends after this answer because the request's body
+// may not have been read to its end (refused, chunked, or on a method whose
+// body no route reads): the client must not send another request on it.
+bool endsConnection(const httplib::Request& request, const httplib::Response& response) {
+    bool read = response.status < 400 && !request.has_header("Transfer-Encoding") &&
+                (request.method == "POST" || request.method == "PUT" || request.method == "PATCH" ||
+                 request.method == "DELETE");
+    return hasBody(request) && !read;
+}
+
+// Whether the request says its body is over `limit` (a length that is no
+// number counts as over: it cannot be read safely).
 bool bodyOver(const httplib::Request& request, std::size_t limit) {
     if (!request.has_header("Content-Length")) return false;
     String text = request.get_header_value("Content-Length");
@@ -89,14 +100,11 @@ void ConsoleServer::addHandlers() {
                                                    httplib::Response& response) {
         return admit(request, response) == Server::HandlerResponse::Handled ? response.status : 100;
     });
-    server_.set_post_routing_handler([](const httplib::Request& request,
-                                        httplib::Response& response) {
-        if (isApi(request)) response.set_header("Cache-Control", "no-store");
-        // A refused body may not have been read, and a chunked one ends
-        // the connection: the client must not send another request on it.
-        if (hasBody(request) && (response.status >= 400 || request.has_header("Transfer-Encoding")))
-            response.set_header("Connection", "close");
-    });
+    server_.set_post_routing_handler(
+        [](const httplib::Request& request, httplib::Response& response) {
+            if (isApi(request)) response.set_header("Cache-Control", "no-store");
+            if (endsConnection(request, response)) response.set_header("Connection", "close");
+        });
     // Refusals httplib makes itself (413, 404, 400) answer as the API does.
     server_.set_error_handler(Server::HandlerWithResponse(
         [](const httplib::Request& request, httplib::Response& response) {
