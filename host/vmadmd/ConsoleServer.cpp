@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <charconv>
 #include <chrono>
 #include <thread>
 
@@ -16,9 +17,6 @@ constexpr const char* kPolicy =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
     "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 constexpr const char* kJson = "application/json; charset=utf-8";
-// Enough threads for a few browsers and scripts with kept-alive connections;
-// the module itself serves one request at a time.
-constexpr std::size_t kThreads = 16;
 
 // What httplib's own refusals mean, for the page.
 String statusText(int status) {
@@ -42,6 +40,32 @@ bool isApi(const httplib::Request& request) {
     return request.path.rfind("/api/", 0) == 0;
 }
 
+// Whether the request says it has a body.
+bool hasBody(const httplib::Request& request) {
+    return request.has_header("Transfer-Encoding") ||
+           request.get_header_value("Content-Length").find_first_not_of('0') != String::npos;
+}
+
+// Whether the connection ends after this answer because the request's body
+// may not have been read to its end (refused, chunked, or on a method whose
+// body no route reads): the client must not send another request on it.
+bool endsConnection(const httplib::Request& request, const httplib::Response& response) {
+    bool read = response.status < 400 && !request.has_header("Transfer-Encoding") &&
+                (request.method == "POST" || request.method == "PUT" || request.method == "PATCH" ||
+                 request.method == "DELETE");
+    return hasBody(request) && !read;
+}
+
+// Whether the request says its body is over `limit` (a length that is no
+// number counts as over: it cannot be read safely).
+bool bodyOver(const httplib::Request& request, std::size_t limit) {
+    if (!request.has_header("Content-Length")) return false;
+    String text = request.get_header_value("Content-Length");
+    std::size_t length = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
+    return error != std::errc() || end != text.data() + text.size() || length > limit;
+}
+
 void setJson(httplib::Response& response, const nlohmann::json& body) {
     String text = jsonText(body);
     response.set_content(text, kJson);
@@ -50,7 +74,6 @@ void setJson(httplib::Response& response, const nlohmann::json& body) {
 }  // namespace
 
 ConsoleServer::ConsoleServer(ConsoleApi& api, String token) : api_(api), token_(std::move(token)) {
-    server_.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
     server_.set_payload_max_length(kMaxBody);
     server_.set_keep_alive_max_count(10000);
     server_.set_tcp_nodelay(true);
@@ -73,9 +96,14 @@ void ConsoleServer::addHandlers() {
         [this](const httplib::Request& request, httplib::Response& response) {
             return admit(request, response);
         });
+    server_.set_expect_100_continue_handler([this](const httplib::Request& request,
+                                                   httplib::Response& response) {
+        return admit(request, response) == Server::HandlerResponse::Handled ? response.status : 100;
+    });
     server_.set_post_routing_handler(
         [](const httplib::Request& request, httplib::Response& response) {
             if (isApi(request)) response.set_header("Cache-Control", "no-store");
+            if (endsConnection(request, response)) response.set_header("Connection", "close");
         });
     // Refusals httplib makes itself (413, 404, 400) answer as the API does.
     server_.set_error_handler(Server::HandlerWithResponse(
@@ -101,12 +129,21 @@ void ConsoleServer::addHandlers() {
 
 httplib::Server::HandlerResponse ConsoleServer::admit(const httplib::Request& request,
                                                       httplib::Response& response) const {
-    if (!isApi(request)) return Server::HandlerResponse::Unhandled;
-    if (!checks_->authorized(request.get_header_value("Authorization"))) {
+    // Each refusal here comes before any of the body is read.
+    if (isApi(request) && !checks_->authorized(request.get_header_value("Authorization"))) {
         response.set_header("WWW-Authenticate", "Bearer");
         answer(response, ConsoleApi::error(401, "a valid bearer token is required"));
         return Server::HandlerResponse::Handled;
     }
+    if (bodyOver(request, kMaxBody)) {
+        answer(response, ConsoleApi::error(413, statusText(413)));
+        return Server::HandlerResponse::Handled;
+    }
+    if (request.is_multipart_form_data()) {
+        answer(response, ConsoleApi::error(415, "multipart bodies are not accepted"));
+        return Server::HandlerResponse::Handled;
+    }
+    if (!isApi(request)) return Server::HandlerResponse::Unhandled;
     if (request.method != "GET" && request.method != "HEAD" &&
         !checks_->sameOrigin(request.get_header_value("Host"), request.get_header_value("Origin"),
                              request.has_header("Origin"))) {
@@ -122,6 +159,22 @@ httplib::Server::HandlerResponse ConsoleServer::admit(const httplib::Request& re
 void ConsoleServer::answer(httplib::Response& response, const ConsoleApi::Reply& reply) {
     response.status = reply.status;
     setJson(response, reply.body);
+}
+
+bool ConsoleServer::readBody(const httplib::ContentReader& reader, String& body,
+                             httplib::Response& response) {
+    bool over = false;
+    bool read = reader([&](const char* data, std::size_t size) {
+        over = body.size() + size > kMaxBody;
+        if (!over) body.append(data, size);
+        return !over;
+    });
+    if (over) {
+        answer(response, ConsoleApi::error(413, statusText(413)));
+    } else if (!read) {
+        answer(response, ConsoleApi::error(400, "the request body could not be read"));
+    }
+    return read && !over;
 }
 
 void ConsoleServer::addRoutes() {
@@ -142,11 +195,24 @@ void ConsoleServer::addRoutes() {
     server_.Get("/api/session", [this](const httplib::Request&, httplib::Response& response) {
         answer(response, api_.session());
     });
-    server_.Post(R"(/api/forms/([^/]+)/([^/]+))",
-                 [this](const httplib::Request& request, httplib::Response& response) {
-                     answer(response, api_.form(request.matches[1].str(), request.matches[2].str(),
-                                                request.body));
-                 });
+    server_.Post(R"(/api/forms/([^/]+)/([^/]+))", [this](const httplib::Request& request,
+                                                         httplib::Response& response,
+                                                         const httplib::ContentReader& reader) {
+        String body;
+        if (!readBody(reader, body, response)) return;
+        answer(response, api_.form(request.matches[1].str(), request.matches[2].str(), body));
+    });
+    // Every other body is read under the same limit before the 404: left to
+    // httplib, a chunked body would be read whole.
+    auto nowhere = [](const httplib::Request&, httplib::Response& response,
+                      const httplib::ContentReader& reader) {
+        String body;
+        if (readBody(reader, body, response)) response.status = 404;
+    };
+    server_.Post(".*", nowhere);
+    server_.Put(".*", nowhere);
+    server_.Patch(".*", nowhere);
+    server_.Delete(".*", nowhere);
     server_.Get(R"(/api/params/(.+))",
                 [this](const httplib::Request& request, httplib::Response& response) {
                     answer(response, api_.param(request.matches[1].str()));
@@ -157,9 +223,7 @@ void ConsoleServer::addRoutes() {
 }
 
 int ConsoleServer::bind(const String& host, int port) {
-    int bound = port == 0                          ? server_.bind_to_any_port(host)
-                : server_.bind_to_port(host, port) ? port
-                                                   : -1;
+    int bound = port == 0 ? server_.bindAnyPort(host) : server_.bindPort(host, port) ? port : -1;
     if (bound > 0) checks_ = std::make_unique<RequestChecks>(token_, bound);
     return bound > 0 ? bound : -1;
 }
@@ -175,5 +239,5 @@ void ConsoleServer::stop() {
     // right after the address is printed: wait for the loop (or its end).
     while (!server_.is_running() && !ended_)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    server_.stop();
+    server_.stopServing();
 }

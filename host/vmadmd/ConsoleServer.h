@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 
+#include "host/vmadmd/BoundedServer.h"
 #include "host/vmadmd/ConsoleApi.h"
 #include "host/vmadmd/RequestChecks.h"
 #include "platform/String.h"
@@ -13,8 +14,10 @@
 // behind the token and same-origin checks of RequestChecks, and the headers
 // every answer carries (a Content-Security-Policy that lets the page run
 // only its own script and style, nosniff, no referrer; no-store for the API).
-// Connections are served by a pool of threads; the module sees one request
-// at a time (ConsoleApi).
+// Connections are bounded in number, time and bytes (BoundedServer); a body
+// over kMaxBody is refused with 413 as soon as it passes that size, and a
+// request the checks refuse is answered before its body is read. The module
+// sees one request at a time (ConsoleApi).
 class ConsoleServer {
   public:
     // Largest request body accepted (413 beyond).
@@ -44,8 +47,12 @@ class ConsoleServer {
     httplib::Server::HandlerResponse admit(const httplib::Request& request,
                                            httplib::Response& response) const;
     static void answer(httplib::Response& response, const ConsoleApi::Reply& reply);
+    // The body into `body`, false with the answer (413, 400) in response
+    // when it passes kMaxBody or cannot be read.
+    static bool readBody(const httplib::ContentReader& reader, String& body,
+                         httplib::Response& response);
 
-    httplib::Server server_;
+    BoundedServer server_;
     ConsoleApi& api_;
     String token_;
     std::unique_ptr<RequestChecks> checks_;

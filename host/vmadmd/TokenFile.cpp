@@ -54,24 +54,33 @@ bool TokenFile::obtain(const String& path, String& token, String& error) {
 }
 
 bool TokenFile::read(const String& path, String& token, String& error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer and a device may
+    // act on the open: the kind is checked before anything is read.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT) return true;
-        error = reason("can't open token file", path);
+        error = errno == ELOOP ? "token file " + path + " must be a regular file, not a link"
+                               : reason("can't open token file", path);
         return false;
     }
     struct stat info;
-    char text[2 * kTokenBytes + 2];
-    ssize_t n = ::fstat(fd, &info) == 0 ? ::read(fd, text, sizeof text) : -1;
-    ::close(fd);
-    if (n < 0) {
+    if (::fstat(fd, &info) != 0) {
         error = reason("can't read token file", path);
+        ::close(fd);
         return false;
     }
     if (!S_ISREG(info.st_mode) || (info.st_mode & 077) != 0 || info.st_uid != ::geteuid()) {
+        ::close(fd);
         // A token others could have read is no secret: refuse it rather than
         // replace it, since whoever set the file up may rely on it.
         error = "token file " + path + " must be a regular file of this user with mode 0600";
+        return false;
+    }
+    char text[2 * kTokenBytes + 2];
+    ssize_t n = ::read(fd, text, sizeof text);
+    ::close(fd);
+    if (n < 0) {
+        error = reason("can't read token file", path);
         return false;
     }
     String held(text, static_cast<std::size_t>(n));

@@ -12,7 +12,9 @@ class TokenFile {
     // otherwise a fresh random token written there: to a temporary file of
     // mode 0600 in the same directory, then renamed over path, so no one ever
     // sees a half-written or readable token. False with the reason in error
-    // when the file cannot be read or written, or is open to others.
+    // when the file cannot be read or written, is open to others, or is not a
+    // regular file (a link, FIFO, device or directory is refused at once,
+    // never waited on).
     static bool obtain(const String& path, String& token, String& error);
 
     // 32 bytes from the kernel's random source as 64 lower-case hex digits;

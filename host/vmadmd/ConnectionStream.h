@@ -1,0 +1,54 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstddef>
+
+// One accepted connection as httplib reads and writes it, with a budget on
+// what the client may send. Each phase of a request (its line and headers,
+// then its body) has a deadline for the whole phase and a number of bytes;
+// a read past either fails as a closed connection would, so a client that
+// trickles bytes or sends without end holds the connection for a bounded
+// time and memory. A read also fails once `stopFd` becomes readable (the
+// server is stopping). Reads are buffered (httplib reads headers a byte at
+// a time). The stream neither owns nor closes the socket.
+class ConnectionStream : public httplib::Stream {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    ConnectionStream(int socket, int stopFd, Clock::duration writeTimeout)
+        : socket_(socket), stopFd_(stopFd), writeTimeout_(writeTimeout) {}
+
+    // The next bytes read are a new phase: at most `bytes` of them, all
+    // before `deadline`.
+    void startPhase(Clock::time_point deadline, std::size_t bytes);
+    // Bytes handed to the reader since the phase started.
+    std::size_t phaseBytes() const { return phaseRead_; }
+    // Whether a read failed on the phase's deadline or byte budget.
+    bool overBudget() const { return overBudget_; }
+
+    bool is_readable() const override;
+    bool is_writable() const override;
+    ssize_t read(char* ptr, size_t size) override;
+    ssize_t write(const char* ptr, size_t size) override;
+    void get_remote_ip_and_port(std::string& ip, int& port) const override;
+    void get_local_ip_and_port(std::string& ip, int& port) const override;
+    socket_t socket() const override { return socket_; }
+
+  private:
+    // Waits until the socket has `events` or the deadline; false on the
+    // deadline, an error, or (when stoppable) a stop.
+    bool await(short events, Clock::time_point deadline, bool stoppable) const;
+    bool fill();
+
+    int socket_;
+    int stopFd_;
+    Clock::duration writeTimeout_;
+    Clock::time_point deadline_ = Clock::now();
+    std::size_t budget_ = 0;
+    std::size_t phaseRead_ = 0;
+    bool overBudget_ = false;
+    char buffer_[4096];
+    std::size_t begin_ = 0, end_ = 0;
+};
