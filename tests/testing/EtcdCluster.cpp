@@ -1,0 +1,235 @@
+#include "tests/testing/EtcdCluster.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "host/platform/EtcdGateway.h"
+
+namespace {
+
+// Members still running, killed at exit if no destructor got to them (a test
+// that calls exit, a static cluster never torn down).
+std::mutex liveMutex;
+std::set<pid_t>& livePids() {
+    static std::set<pid_t>* pids = new std::set<pid_t>;
+    return *pids;
+}
+
+void killLeftovers() {
+    std::lock_guard<std::mutex> lock(liveMutex);
+    for (pid_t pid : livePids()) ::kill(pid, SIGKILL);
+}
+
+void remember(pid_t pid) {
+    static std::once_flag once;
+    std::call_once(once, [] { std::atexit(killLeftovers); });
+    std::lock_guard<std::mutex> lock(liveMutex);
+    livePids().insert(pid);
+}
+
+void forget(pid_t pid) {
+    std::lock_guard<std::mutex> lock(liveMutex);
+    livePids().erase(pid);
+}
+
+// Free loopback ports, all distinct: each socket stays bound until every
+// port is chosen.
+std::vector<int> freePorts(int count) {
+    std::vector<int> sockets, ports;
+    for (int i = 0; i < count; ++i) {
+        int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            break;
+        sockets.push_back(s);
+        ports.push_back(ntohs(address.sin_port));
+    }
+    for (int s : sockets) ::close(s);
+    return ports;
+}
+
+std::string url(int port) {
+    return "http://127.0.0.1:" + std::to_string(port);
+}
+
+}  // namespace
+
+bool EtcdCluster::available() {
+    return ::access(kEtcd, X_OK) == 0;
+}
+
+EtcdCluster::EtcdCluster(Options options) : options_(options), members_(options.members) {}
+
+EtcdCluster::~EtcdCluster() {
+    stop();
+}
+
+std::string EtcdCluster::endpoint(int member) const {
+    return "127.0.0.1:" + std::to_string(members_[member].clientPort);
+}
+
+std::vector<std::string> EtcdCluster::endpoints() const {
+    std::vector<std::string> all;
+    for (int i = 0; i < size(); ++i) all.push_back(endpoint(i));
+    return all;
+}
+
+std::vector<std::string> EtcdCluster::arguments(int member) const {
+    std::string cluster;
+    for (int i = 0; i < size(); ++i)
+        cluster += (i ? ",m" : "m") + std::to_string(i) + "=" + url(members_[i].peerPort);
+    const Member& m = members_[member];
+    std::vector<std::string> args = {
+        kEtcd, "--name", "m" + std::to_string(member), "--data-dir",
+        dir_ + "/m" + std::to_string(member), "--listen-client-urls", url(m.clientPort),
+        "--advertise-client-urls", url(m.clientPort), "--listen-peer-urls", url(m.peerPort),
+        "--initial-advertise-peer-urls", url(m.peerPort), "--initial-cluster", cluster,
+        "--initial-cluster-state", "new", "--initial-cluster-token", "test-" + dir_,
+        // Heartbeats every 50 ms, a new election after 500 ms without one.
+        "--heartbeat-interval", "50", "--election-timeout", "500", "--logger", "zap",
+        "--log-outputs", "stderr", "--log-level", "warn"};
+    if (options_.maxRequestBytes > 0) {
+        args.push_back("--max-request-bytes");
+        args.push_back(std::to_string(options_.maxRequestBytes));
+    }
+    return args;
+}
+
+bool EtcdCluster::spawn(int member, std::string& error) {
+    std::vector<std::string> args = arguments(member);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::string log = dir_ + "/m" + std::to_string(member) + ".log";
+    pid_t parent = ::getpid();
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        error = "cannot fork for etcd";
+        return false;
+    }
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);  // the test died before prctl
+        int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+        }
+        ::execv(kEtcd, argv.data());
+        ::_exit(127);
+    }
+    members_[member].pid = pid;
+    remember(pid);
+    return true;
+}
+
+bool EtcdCluster::start(std::string& error) {
+    char dir[] = "/dev/shm/etcd-test-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) {
+        error = "cannot make a folder under /dev/shm";
+        return false;
+    }
+    dir_ = dir;
+    std::vector<int> ports = freePorts(2 * size());
+    if (static_cast<int>(ports.size()) != 2 * size()) {
+        error = "no free loopback ports";
+        return false;
+    }
+    for (int i = 0; i < size(); ++i) {
+        members_[i].clientPort = ports[2 * i];
+        members_[i].peerPort = ports[2 * i + 1];
+    }
+    for (int i = 0; i < size(); ++i)
+        if (!spawn(i, error)) return false;
+    return waitHealthy(15000, error);
+}
+
+bool EtcdCluster::restart(int member, std::string& error) {
+    if (running(member)) return true;
+    return spawn(member, error);
+}
+
+void EtcdCluster::kill(int member) {
+    pid_t pid = members_[member].pid;
+    if (pid <= 0) return;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    forget(pid);
+    members_[member].pid = -1;
+}
+
+void EtcdCluster::stop() {
+    for (int i = 0; i < size(); ++i) kill(i);
+    if (!dir_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+        dir_.clear();
+    }
+}
+
+// The leader as the running members see it: -1 unless all of them name the
+// same running member.
+int EtcdCluster::leader() {
+    std::string leaderId;
+    std::vector<std::string> ids(size());
+    for (int i = 0; i < size(); ++i) {
+        if (!running(i)) continue;
+        std::string ignored;
+        auto gateway = EtcdGateway::open({{endpoint(i)}, 300, "", "", ""}, ignored);
+        EtcdGateway::Status status;
+        if (!gateway || !gateway->status(status).ok() || status.leaderId.empty()) return -1;
+        if (!leaderId.empty() && leaderId != status.leaderId) return -1;
+        leaderId = status.leaderId;
+        ids[i] = status.memberId;
+    }
+    for (int i = 0; i < size(); ++i)
+        if (running(i) && ids[i] == leaderId) return i;
+    return -1;
+}
+
+bool EtcdCluster::waitHealthy(int timeoutMs, std::string& error) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (int i = 0; i < size(); ++i) {
+            if (running(i) && ::waitpid(members_[i].pid, nullptr, WNOHANG) == members_[i].pid) {
+                forget(members_[i].pid);
+                members_[i].pid = -1;
+                error = "etcd member m" + std::to_string(i) + " exited:\n" + logTails();
+                return false;
+            }
+        }
+        if (leader() >= 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    error = "etcd cluster not healthy within " + std::to_string(timeoutMs) + " ms:\n" + logTails();
+    return false;
+}
+
+std::string EtcdCluster::logTails() const {
+    std::ostringstream out;
+    for (int i = 0; i < size(); ++i) {
+        std::ifstream log(dir_ + "/m" + std::to_string(i) + ".log");
+        std::string text((std::istreambuf_iterator<char>(log)), {});
+        out << "--- m" << i << ": " << text.substr(text.size() > 2000 ? text.size() - 2000 : 0);
+    }
+    return out.str();
+}
