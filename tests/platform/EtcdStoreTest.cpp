@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -9,6 +10,7 @@
 
 #include "host/platform/EtcdGateway.h"
 #include "host/platform/EtcdIndexStore.h"
+#include "host/platform/EtcdIndexUrl.h"
 #include "tests/testing/EtcdCluster.h"
 
 namespace {
@@ -36,7 +38,7 @@ class EtcdStoreTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         if (!EtcdCluster::available()) return;
-        cluster_ = new EtcdCluster({3, kRequestLimit});
+        cluster_ = new EtcdCluster({3, kRequestLimit, ""});
         if (!cluster_->start(startError_)) {
             delete cluster_;
             cluster_ = nullptr;
@@ -261,6 +263,55 @@ TEST_F(EtcdFailureTest, WritesResumeSoonAfterTheLeaderIsKilled) {
     EtcdIndexStore::Record r;
     ASSERT_EQ(store.read(kIndex, "k", r), BTREE_OK);
     EXPECT_EQ(r.bytes, "2b");
+}
+
+// A folder under /dev/shm, removed with everything in it.
+struct ScratchDir {
+    std::string path;
+    ScratchDir() {
+        char name[] = "/dev/shm/etcd-tls-XXXXXX";
+        if (::mkdtemp(name)) path = name;
+    }
+    ~ScratchDir() { std::filesystem::remove_all(path); }
+};
+
+TEST(EtcdTlsTest, OnlyAClientWithACertificateOfTheClustersCaIsServed) {
+    if (!EtcdCluster::available())
+        GTEST_SKIP() << EtcdCluster::kEtcd << " is missing: apt-get install etcd-server";
+    ScratchDir ours, theirs;
+    std::string error;
+    ASSERT_TRUE(EtcdCluster::makeCertificates(ours.path, error)) << error;
+    ASSERT_TRUE(EtcdCluster::makeCertificates(theirs.path, error)) << error;
+    EtcdCluster cluster({3, 0, ours.path});
+    ASSERT_TRUE(cluster.start(error)) << error;
+
+    // Through the URL, as an operator configures it.
+    EtcdIndexUrl url;
+    ASSERT_TRUE(
+        EtcdIndexUrl::parse("etcd://" + cluster.endpoint(0) + "?tls=" + ours.path, url, error))
+        << error;
+    auto store = EtcdIndexStore::open(url, error);
+    ASSERT_TRUE(store) << error;
+    EtcdIndexStore::Record r;
+    ASSERT_EQ(store->write(kIndex, "k", "1a", 0), BTREE_OK) << EtcdIndexStore::lastError();
+    ASSERT_EQ(store->read(kIndex, "k", r), BTREE_OK) << EtcdIndexStore::lastError();
+    EXPECT_EQ(r.bytes, "1a");
+
+    EtcdGateway::Options good = cluster.gatewayOptions({cluster.endpoint(0)}, 1000);
+    EtcdGateway::Options plain = good, foreignClient = good, foreignCa = good;
+    plain.caFile = plain.certFile = plain.keyFile = "";
+    foreignClient.certFile = theirs.path + "/client.pem";
+    foreignClient.keyFile = theirs.path + "/client.key";
+    foreignCa.caFile = theirs.path + "/ca.pem";
+    for (const EtcdGateway::Options& options : {plain, foreignClient, foreignCa}) {
+        SCOPED_TRACE(options.certFile + " " + options.caFile);
+        auto gateway = EtcdGateway::open(options, error);
+        ASSERT_TRUE(gateway) << error;
+        EtcdGateway::Record record;
+        EtcdGateway::Result result = gateway->get(store->recordKey(kIndex, "k"), record);
+        EXPECT_FALSE(result.ok());
+        EXPECT_NE(result.outcome, EtcdGateway::Outcome::NotFound) << result.message;
+    }
 }
 
 }  // namespace

@@ -67,14 +67,43 @@ std::vector<int> freePorts(int count) {
     return ports;
 }
 
-std::string url(int port) {
-    return "http://127.0.0.1:" + std::to_string(port);
+std::string url(int port, bool tls = false) {
+    return (tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port);
+}
+
+// Runs an openssl command line in dir; its output goes to error on failure.
+bool openssl(const std::string& dir, const std::string& arguments, std::string& error) {
+    std::string command = "cd '" + dir + "' && openssl " + arguments + " >openssl.log 2>&1";
+    if (std::system(command.c_str()) == 0) return true;
+    std::ifstream log(dir + "/openssl.log");
+    error = "openssl " + arguments + ": " + std::string(std::istreambuf_iterator<char>(log), {});
+    return false;
 }
 
 }  // namespace
 
 bool EtcdCluster::available() {
     return ::access(kEtcd, X_OK) == 0;
+}
+
+bool EtcdCluster::makeCertificates(const std::string& dir, std::string& error) {
+    const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    std::ofstream(dir + "/server.ext") << "subjectAltName=IP:127.0.0.1\n"
+                                       << "extendedKeyUsage=serverAuth,clientAuth\n";
+    std::ofstream(dir + "/client.ext") << "extendedKeyUsage=clientAuth\n";
+    auto sign = [&](const std::string& name) {
+        return openssl(dir,
+                       "req" + key + " -keyout " + name + ".key -out " + name +
+                           ".csr -subj /CN=" + name,
+                       error) &&
+               openssl(dir,
+                       "x509 -req -in " + name + ".csr -CA ca.pem -CAkey ca.key -CAcreateserial" +
+                           " -days 2 -out " + name + ".pem -extfile " + name + ".ext",
+                       error);
+    };
+    return openssl(dir, "req -x509" + key + " -keyout ca.key -out ca.pem -days 2 -subj /CN=test-ca",
+                   error) &&
+           sign("server") && sign("client");
 }
 
 EtcdCluster::EtcdCluster(Options options) : options_(options), members_(options.members) {}
@@ -93,20 +122,39 @@ std::vector<std::string> EtcdCluster::endpoints() const {
     return all;
 }
 
+EtcdGateway::Options EtcdCluster::gatewayOptions(std::vector<std::string> endpoints,
+                                                 int timeoutMs) const {
+    EtcdGateway::Options options{std::move(endpoints), timeoutMs, "", "", ""};
+    if (!options_.tlsDir.empty()) {
+        options.caFile = options_.tlsDir + "/ca.pem";
+        options.certFile = options_.tlsDir + "/client.pem";
+        options.keyFile = options_.tlsDir + "/client.key";
+    }
+    return options;
+}
+
 std::vector<std::string> EtcdCluster::arguments(int member) const {
     std::string cluster;
     for (int i = 0; i < size(); ++i)
         cluster += (i ? ",m" : "m") + std::to_string(i) + "=" + url(members_[i].peerPort);
     const Member& m = members_[member];
+    bool tls = !options_.tlsDir.empty();
     std::vector<std::string> args = {
         kEtcd, "--name", "m" + std::to_string(member), "--data-dir",
-        dir_ + "/m" + std::to_string(member), "--listen-client-urls", url(m.clientPort),
-        "--advertise-client-urls", url(m.clientPort), "--listen-peer-urls", url(m.peerPort),
+        dir_ + "/m" + std::to_string(member), "--listen-client-urls", url(m.clientPort, tls),
+        "--advertise-client-urls", url(m.clientPort, tls), "--listen-peer-urls", url(m.peerPort),
         "--initial-advertise-peer-urls", url(m.peerPort), "--initial-cluster", cluster,
         "--initial-cluster-state", "new", "--initial-cluster-token", "test-" + dir_,
         // Heartbeats every 50 ms, a new election after 500 ms without one.
         "--heartbeat-interval", "50", "--election-timeout", "500", "--logger", "zap",
         "--log-outputs", "stderr", "--log-level", "warn"};
+    if (tls) {
+        const std::string& d = options_.tlsDir;
+        for (const std::string& a :
+             {"--cert-file=" + d + "/server.pem", "--key-file=" + d + "/server.key",
+              "--trusted-ca-file=" + d + "/ca.pem", std::string("--client-cert-auth")})
+            args.push_back(a);
+    }
     if (options_.maxRequestBytes > 0) {
         args.push_back("--max-request-bytes");
         args.push_back(std::to_string(options_.maxRequestBytes));
@@ -194,7 +242,7 @@ int EtcdCluster::leader() {
     for (int i = 0; i < size(); ++i) {
         if (!running(i)) continue;
         std::string ignored;
-        auto gateway = EtcdGateway::open({{endpoint(i)}, 300, "", "", ""}, ignored);
+        auto gateway = EtcdGateway::open(gatewayOptions({endpoint(i)}, 300), ignored);
         EtcdGateway::Status status;
         if (!gateway || !gateway->status(status).ok() || status.leaderId.empty()) return -1;
         if (!leaderId.empty() && leaderId != status.leaderId) return -1;

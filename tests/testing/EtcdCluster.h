@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "host/platform/EtcdGateway.h"
+
 // A throwaway etcd cluster for tests: Debian's /usr/bin/etcd members on free
 // loopback ports, their data in a fresh folder under /dev/shm, with short
 // election timings so that losing a leader costs well under a second.
@@ -20,10 +22,18 @@ class EtcdCluster {
     struct Options {
         int members = 3;
         long maxRequestBytes = 0;  // etcd's default (1.5 MiB) when 0
+        // When set, a folder made by makeCertificates: clients then speak
+        // TLS and must show a certificate of the folder's CA.
+        std::string tlsDir;
     };
 
     // Whether etcd is installed; tests skip themselves when it is not.
     static bool available();
+    // Writes into dir a private CA (ca.pem, ca.key), a certificate for the
+    // members on 127.0.0.1 (server.pem, server.key) and one for clients
+    // (client.pem, client.key), with the openssl command. False with the
+    // command's output in error.
+    static bool makeCertificates(const std::string& dir, std::string& error);
 
     explicit EtcdCluster(Options options);
     EtcdCluster() : EtcdCluster(Options{}) {}
@@ -48,6 +58,9 @@ class EtcdCluster {
     bool running(int member) const { return members_[member].pid > 0; }
     std::string endpoint(int member) const;  // "127.0.0.1:PORT" of its clients
     std::vector<std::string> endpoints() const;
+    // What a gateway needs to reach these members (with the client
+    // certificate when the cluster speaks TLS).
+    EtcdGateway::Options gatewayOptions(std::vector<std::string> endpoints, int timeoutMs) const;
 
   private:
     struct Member {
