@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -65,6 +66,21 @@ std::vector<int> freePorts(int count) {
     }
     for (int s : sockets) ::close(s);
     return ports;
+}
+
+constexpr char kFolderStart[] = "/dev/shm/etcd-test-";
+
+// A test process killed outright leaves its folder behind; the next one
+// removes the folders of processes that are gone.
+void removeLeftoverFolders() {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
+        std::string path = entry.path().string();
+        if (path.rfind(kFolderStart, 0) != 0) continue;
+        pid_t owner = static_cast<pid_t>(std::atol(path.c_str() + sizeof kFolderStart - 1));
+        if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
+            std::filesystem::remove_all(entry.path(), error);
+    }
 }
 
 std::string url(int port, bool tls = false) {
@@ -191,12 +207,15 @@ bool EtcdCluster::spawn(int member, std::string& error) {
 }
 
 bool EtcdCluster::start(std::string& error) {
-    char dir[] = "/dev/shm/etcd-test-XXXXXX";
-    if (::mkdtemp(dir) == nullptr) {
+    removeLeftoverFolders();
+    std::string pattern = std::string(kFolderStart) + std::to_string(::getpid()) + "-XXXXXX";
+    std::vector<char> dir(pattern.begin(), pattern.end());
+    dir.push_back('\0');
+    if (::mkdtemp(dir.data()) == nullptr) {
         error = "cannot make a folder under /dev/shm";
         return false;
     }
-    dir_ = dir;
+    dir_ = dir.data();
     std::vector<int> ports = freePorts(2 * size());
     if (static_cast<int>(ports.size()) != 2 * size()) {
         error = "no free loopback ports";
