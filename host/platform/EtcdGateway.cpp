@@ -58,8 +58,14 @@ std::string idAt(const json& object, const char* name) {
     return found->is_string() ? found->get<std::string>() : found->dump();
 }
 
-// Refusals that mean the request was not applied and another member, or the
-// same one a moment later, may take it.
+// Refusals of a cluster without a leader or too busy: another member, or the
+// same one a moment later, may take a read. Those after which a write's
+// outcome is unknown are marked by ambiguousRefusal.
+bool ambiguousRefusal(const std::string& message) {
+    return message.find("timed out") != std::string::npos ||
+           message.find("leader changed") != std::string::npos;
+}
+
 bool transientRefusal(const std::string& message, int grpcCode) {
     static const char* const kTransient[] = {"no leader",      "leader changed",
                                              "not capable",    "too many requests",
@@ -235,6 +241,8 @@ bool EtcdGateway::Impl::attempt(std::size_t index, Clock::time_point deadline, s
     }
     bool transient = false;
     result = refusal(status, response, member, transient);
+    if (!idempotent && ambiguousRefusal(result.message))
+        result.message += "; the change may or may not have been made";
     return !(transient && idempotent);
 }
 
