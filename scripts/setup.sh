@@ -9,7 +9,8 @@ packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libben
           libtre-dev liblmdb-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
           clang libclang-rt-14-dev
           help2man dpkg-dev file binutils adduser
-          chromium)
+          chromium
+          etcd-server etcd-client libssl-dev)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -28,12 +29,36 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}" >&2
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
+    # etcd-server would start a member of its own on etcd's ports: packages
+    # are installed under a policy that forbids starting any service.
+    policy=/usr/sbin/policy-rc.d
+    if [ ! -e "$policy" ]; then
+      printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod 755 "$policy"
+      trap 'rm -f "$policy"' EXIT
+    fi
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   else
     echo "setup: missing packages; run as root:" >&2
     echo "  apt-get install ${missing[*]}" >&2
     exit 1
   fi
+fi
+
+# The tests and the demo run their own etcd members. The package's service
+# stays off (also at the next boot), and nothing may hold etcd's client port.
+if [ "$(id -u)" = 0 ] && [ -e /lib/systemd/system/etcd.service ]; then
+  if [ -d /run/systemd/system ]; then
+    systemctl disable --now etcd.service >/dev/null 2>&1 || true
+  elif command -v deb-systemd-helper >/dev/null 2>&1; then
+    deb-systemd-helper disable etcd.service >/dev/null 2>&1 || true
+  fi
+  if [ -x /etc/init.d/etcd ] && command -v update-rc.d >/dev/null 2>&1; then
+    update-rc.d etcd disable >/dev/null 2>&1 || true
+  fi
+fi
+if command -v ss >/dev/null 2>&1 && ss -Hltn 'sport = :2379' | grep -q .; then
+  echo "setup: something listens on port 2379 (an etcd service?); stop it: systemctl disable --now etcd" >&2
+  exit 1
 fi
 
 # The browser test drives Debian's Chromium through puppeteer-core, which

@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "host/platform/EtcdGateway.h"
+#include "host/platform/EtcdIndexStore.h"
+#include "host/platform/EtcdIndexUrl.h"
+#include "tests/testing/EtcdCluster.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Outcome = EtcdGateway::Outcome;
+
+constexpr long kRequestLimit = 256 * 1024;
+const std::string kIndex = "/vm/cos/index";
+
+std::unique_ptr<EtcdGateway> gatewayOn(std::vector<std::string> endpoints, int timeoutMs = 2000) {
+    std::string error;
+    auto gateway = EtcdGateway::open({std::move(endpoints), timeoutMs, "", "", ""}, error);
+    EXPECT_TRUE(gateway) << error;
+    return gateway;
+}
+
+long elapsedMs(Clock::time_point since) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// One cluster for the suite's cases that leave every member running.
+class EtcdStoreTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (!EtcdCluster::available()) return;
+        cluster_ = new EtcdCluster({3, kRequestLimit, ""});
+        if (!cluster_->start(startError_)) {
+            delete cluster_;
+            cluster_ = nullptr;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete cluster_;
+        cluster_ = nullptr;
+    }
+    void SetUp() override {
+        if (!EtcdCluster::available())
+            GTEST_SKIP() << EtcdCluster::kEtcd << " is missing: apt-get install etcd-server";
+        ASSERT_NE(cluster_, nullptr) << startError_;
+        gateway_ = gatewayOn(cluster_->endpoints());
+        ASSERT_TRUE(gateway_);
+        // Each case gets its own prefix: nothing carries over between cases.
+        std::string prefix =
+            std::string("/t/") + testing::UnitTest::GetInstance()->current_test_info()->name();
+        store_ = std::make_unique<EtcdIndexStore>(*gateway_, prefix);
+    }
+
+    static EtcdCluster* cluster_;
+    static std::string startError_;
+    std::unique_ptr<EtcdGateway> gateway_;
+    std::unique_ptr<EtcdIndexStore> store_;
+};
+
+EtcdCluster* EtcdStoreTest::cluster_ = nullptr;
+std::string EtcdStoreTest::startError_;
+
+TEST_F(EtcdStoreTest, RecordsKeepTheirBytesUnderTheirHexKeyAndAnswerTheIndexResultCodes) {
+    // A counter-prefixed record, a 64-bit binary key, an empty record.
+    const std::string record("17\x01V1\n\0tail", 11);
+    const std::string key64("\x00\xff\x10\x20\x00\x00\x00\x01", 8);
+    struct Case {
+        std::string key, bytes, etcdKey;
+    } cases[] = {{std::string("\x2a\x00\x00\x00", 4), record, "/vm/cos/index/2a000000"},
+                 {key64, record, "/vm/cos/index/00ff102000000001"},
+                 {"k", "", "/vm/cos/index/6b"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.etcdKey);
+        EtcdIndexStore::Record read;
+        EXPECT_EQ(store_->read(kIndex, c.key, read), BTREE_NO_RECORD);
+        EXPECT_EQ(store_->remove(kIndex, c.key), BTREE_NO_RECORD);
+        ASSERT_EQ(store_->write(kIndex, c.key, c.bytes, 0), BTREE_OK)
+            << EtcdIndexStore::lastError();
+        ASSERT_EQ(store_->read(kIndex, c.key, read), BTREE_OK) << EtcdIndexStore::lastError();
+        EXPECT_EQ(read.bytes, c.bytes);
+        EXPECT_EQ(read.version, 1);
+        EtcdGateway::Record raw;
+        ASSERT_TRUE(gateway_->get(store_->recordKey(kIndex, c.key), raw).ok());
+        EXPECT_EQ(store_->recordKey(kIndex, c.key),
+                  "/t/" +
+                      std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                      c.etcdKey);
+        EXPECT_EQ(raw.value, c.bytes);
+        EXPECT_EQ(store_->remove(kIndex, c.key), BTREE_OK);
+        EXPECT_EQ(store_->read(kIndex, c.key, read), BTREE_NO_RECORD);
+    }
+    EtcdIndexStore::Record read;
+    EXPECT_EQ(store_->read(kIndex, "", read), BTREE_BAD_ARGUMENT);
+    EXPECT_EQ(store_->write(kIndex, "", "x", EtcdIndexStore::kUnfenced), BTREE_BAD_ARGUMENT);
+}
+
+TEST_F(EtcdStoreTest, AnIndexKeepsTheKeyTypeItWasCreatedWith) {
+    indx_key_t type = -1;
+    EXPECT_EQ(store_->indexKeyType(kIndex, type), BTREE_NO_RECORD);
+    EXPECT_EQ(store_->createIndex(kIndex, 4), BTREE_OK) << EtcdIndexStore::lastError();
+    EXPECT_EQ(store_->createIndex(kIndex, 5), BTREE_OK) << EtcdIndexStore::lastError();
+    ASSERT_EQ(store_->indexKeyType(kIndex, type), BTREE_OK);
+    EXPECT_EQ(type, 4);
+}
+
+TEST_F(EtcdStoreTest, AWriteOrDeleteFencedOnAnOldRevisionIsRefusedAndChangesNothing) {
+    ASSERT_EQ(store_->write(kIndex, "k", "1first", 0), BTREE_OK);
+    EtcdIndexStore::Record first, second;
+    ASSERT_EQ(store_->read(kIndex, "k", first), BTREE_OK);
+    ASSERT_EQ(store_->write(kIndex, "k", "2second", first.revision), BTREE_OK);
+
+    // Fenced on what was read before the second write, or on "no record".
+    for (std::int64_t stale : {first.revision, std::int64_t(0)}) {
+        EXPECT_EQ(store_->write(kIndex, "k", "2lost", stale), BTREE_IO_ERROR);
+        EXPECT_TRUE(EtcdIndexStore::lastWasStale()) << EtcdIndexStore::lastError();
+        EXPECT_NE(EtcdIndexStore::lastError().find("changed since"), std::string::npos);
+        EXPECT_EQ(store_->remove(kIndex, "k", stale), BTREE_IO_ERROR);
+    }
+    ASSERT_EQ(store_->read(kIndex, "k", second), BTREE_OK);
+    EXPECT_EQ(second.bytes, "2second");
+    EXPECT_EQ(second.version, 2);
+    EXPECT_EQ(store_->remove(kIndex, "k", second.revision), BTREE_OK);
+    EXPECT_EQ(store_->remove(kIndex, "k", 0), BTREE_NO_RECORD);
+}
+
+// Two owners, each with its own connections, add 1 to one counter record
+// 150 times each, rereading whenever their write is refused as stale.
+TEST_F(EtcdStoreTest, TwoRacingOwnersLoseNoUpdate) {
+    constexpr int kRounds = 150;
+    const std::string key("\x07\x00\x00\x00", 4);
+    const std::string body(5000, 's');  // about a class-of-service record
+    ASSERT_EQ(store_->write(kIndex, key, "0" + body, 0), BTREE_OK);
+    std::string prefix =
+        std::string("/t/") + testing::UnitTest::GetInstance()->current_test_info()->name();
+    int refused[2] = {0, 0}, failed[2] = {0, 0};
+    auto owner = [&](int me) {
+        auto gateway = gatewayOn(cluster_->endpoints());
+        EtcdIndexStore store(*gateway, prefix);
+        for (int done = 0; done < kRounds && failed[me] < 10;) {
+            EtcdIndexStore::Record r;
+            if (store.read(kIndex, key, r) != BTREE_OK) {
+                ++failed[me];
+                continue;
+            }
+            std::string next = std::to_string(std::stoul(r.bytes) + 1) + body;
+            int rc = store.write(kIndex, key, next, r.revision);
+            if (rc == BTREE_OK)
+                ++done;
+            else if (EtcdIndexStore::lastWasStale())
+                ++refused[me];
+            else
+                ++failed[me];
+        }
+    };
+    std::thread a(owner, 0), b(owner, 1);
+    a.join();
+    b.join();
+    EtcdIndexStore::Record last;
+    ASSERT_EQ(store_->read(kIndex, key, last), BTREE_OK);
+    EXPECT_EQ(std::stoul(last.bytes), 2u * kRounds);
+    EXPECT_EQ(last.version, 2 * kRounds + 1);
+    EXPECT_EQ(failed[0] + failed[1], 0);
+    std::cout << "[          ] stale writes refused: " << refused[0] + refused[1] << "\n";
+}
+
+TEST_F(EtcdStoreTest, ARecordOverTheRequestLimitIsRefusedInWordsAndTheOldOneStays) {
+    ASSERT_EQ(store_->write(kIndex, "k", "1small", 0), BTREE_OK);
+    // Just over etcd's own limit, and far over the transport's.
+    for (std::size_t size : {std::size_t(kRequestLimit) + 1024, std::size_t(4) << 20}) {
+        EXPECT_EQ(store_->write(kIndex, "k", std::string(size, 'x'), EtcdIndexStore::kUnfenced),
+                  BTREE_FULL);
+        EXPECT_NE(EtcdIndexStore::lastError().find("request too large"), std::string::npos)
+            << EtcdIndexStore::lastError();
+    }
+    EtcdIndexStore::Record r;
+    ASSERT_EQ(store_->read(kIndex, "k", r), BTREE_OK);
+    EXPECT_EQ(r.bytes, "1small");
+}
+
+TEST_F(EtcdStoreTest, StatusNamesTheMembersAndTheLeader) {
+    EtcdGateway::Status status;
+    ASSERT_TRUE(gateway_->status(status).ok());
+    ASSERT_EQ(status.members.size(), 3u);
+    int leaders = 0;
+    for (const EtcdGateway::Member& m : status.members) leaders += m.id == status.leaderId;
+    EXPECT_EQ(leaders, 1);
+    EXPECT_GT(status.revision, 0);
+    EXPECT_GT(status.dbSize, 0);
+}
+
+// Cases that kill members get a cluster of their own.
+class EtcdFailureTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!EtcdCluster::available())
+            GTEST_SKIP() << EtcdCluster::kEtcd << " is missing: apt-get install etcd-server";
+        std::string error;
+        ASSERT_TRUE(cluster_.start(error)) << error;
+    }
+    EtcdCluster cluster_;
+};
+
+TEST_F(EtcdFailureTest, WithoutAQuorumOrAnyMemberEveryCallFailsWithinTheDeadline) {
+    constexpr int kTimeoutMs = 1000;
+    // A follower first: the gateway keeps a connection to it.
+    int leader = cluster_.leader();
+    ASSERT_GE(leader, 0);
+    int follower = (leader + 1) % 3, other = (leader + 2) % 3;
+    auto gateway = gatewayOn(
+        {cluster_.endpoint(follower), cluster_.endpoint(leader), cluster_.endpoint(other)},
+        kTimeoutMs);
+    EtcdIndexStore store(*gateway, "/vm/idx");
+    ASSERT_EQ(store.write(kIndex, "k", "1a", 0), BTREE_OK) << EtcdIndexStore::lastError();
+    // Its member gone, a write moves on to the others at once.
+    cluster_.kill(follower);
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(store.write(kIndex, "k", "2a", EtcdIndexStore::kUnfenced), BTREE_OK)
+        << EtcdIndexStore::lastError();
+    EXPECT_LT(elapsedMs(start), 300);
+    cluster_.kill(other);
+    auto nobody = gatewayOn({"127.0.0.1:1"}, kTimeoutMs);
+    EtcdIndexStore unreachable(*nobody, "/vm/idx");
+    EtcdIndexStore::Record r;
+    struct Call {
+        const char* what;
+        std::function<int()> run;
+    } calls[] = {{"read", [&] { return store.read(kIndex, "k", r); }},
+                 {"fenced write", [&] { return store.write(kIndex, "k", "2b", 1); }},
+                 {"delete", [&] { return store.remove(kIndex, "k"); }},
+                 {"no member listening", [&] { return unreachable.read(kIndex, "k", r); }}};
+    for (const Call& call : calls) {
+        SCOPED_TRACE(call.what);
+        Clock::time_point start = Clock::now();
+        EXPECT_EQ(call.run(), BTREE_IO_ERROR);
+        long took = elapsedMs(start);
+        EXPECT_LT(took, kTimeoutMs + 500);
+        std::cout << "[          ] " << call.what << " failed after " << took << " ms\n";
+        EXPECT_FALSE(EtcdIndexStore::lastError().empty());
+    }
+    std::string error;
+    ASSERT_TRUE(cluster_.restart(follower, error)) << error;
+    ASSERT_TRUE(cluster_.waitHealthy(10000, error)) << error;
+    ASSERT_EQ(store.read(kIndex, "k", r), BTREE_OK) << EtcdIndexStore::lastError();
+    EXPECT_EQ(r.bytes, "2a");
+}
+
+TEST_F(EtcdFailureTest, WritesResumeSoonAfterTheLeaderIsKilled) {
+    int leader = cluster_.leader();
+    ASSERT_GE(leader, 0);
+    // The dead leader first: the client must move on to the others.
+    std::vector<std::string> endpoints = {cluster_.endpoint(leader)};
+    for (int i = 0; i < cluster_.size(); ++i)
+        if (i != leader) endpoints.push_back(cluster_.endpoint(i));
+    auto gateway = gatewayOn(endpoints, 1000);
+    EtcdIndexStore store(*gateway, "/vm/idx");
+    ASSERT_EQ(store.write(kIndex, "k", "1a", EtcdIndexStore::kUnfenced), BTREE_OK);
+    cluster_.kill(leader);
+
+    Clock::time_point start = Clock::now();
+    int rc = BTREE_IO_ERROR;
+    while (rc != BTREE_OK && elapsedMs(start) < 10000)
+        rc = store.write(kIndex, "k", "2b", EtcdIndexStore::kUnfenced);
+    ASSERT_EQ(rc, BTREE_OK) << EtcdIndexStore::lastError();
+    std::cout << "[          ] writes resumed after " << elapsedMs(start) << " ms\n";
+    EXPECT_LT(elapsedMs(start), 5000);
+    EtcdIndexStore::Record r;
+    ASSERT_EQ(store.read(kIndex, "k", r), BTREE_OK);
+    EXPECT_EQ(r.bytes, "2b");
+}
+
+// A folder under /dev/shm, removed with everything in it.
+struct ScratchDir {
+    std::string path;
+    ScratchDir() {
+        char name[] = "/dev/shm/etcd-tls-XXXXXX";
+        if (::mkdtemp(name)) path = name;
+    }
+    ~ScratchDir() { std::filesystem::remove_all(path); }
+};
+
+TEST(EtcdTlsTest, OnlyAClientWithACertificateOfTheClustersCaIsServed) {
+    if (!EtcdCluster::available())
+        GTEST_SKIP() << EtcdCluster::kEtcd << " is missing: apt-get install etcd-server";
+    ScratchDir ours, theirs;
+    std::string error;
+    ASSERT_TRUE(EtcdCluster::makeCertificates(ours.path, error)) << error;
+    ASSERT_TRUE(EtcdCluster::makeCertificates(theirs.path, error)) << error;
+    EtcdCluster cluster({3, 0, ours.path});
+    ASSERT_TRUE(cluster.start(error)) << error;
+
+    // Through the URL, as an operator configures it.
+    EtcdIndexUrl url;
+    ASSERT_TRUE(
+        EtcdIndexUrl::parse("etcd://" + cluster.endpoint(0) + "?tls=" + ours.path, url, error))
+        << error;
+    auto store = EtcdIndexStore::open(url, error);
+    ASSERT_TRUE(store) << error;
+    EtcdIndexStore::Record r;
+    ASSERT_EQ(store->write(kIndex, "k", "1a", 0), BTREE_OK) << EtcdIndexStore::lastError();
+    ASSERT_EQ(store->read(kIndex, "k", r), BTREE_OK) << EtcdIndexStore::lastError();
+    EXPECT_EQ(r.bytes, "1a");
+
+    EtcdGateway::Options good = cluster.gatewayOptions({cluster.endpoint(0)}, 1000);
+    EtcdGateway::Options plain = good, foreignClient = good, foreignCa = good;
+    plain.caFile = plain.certFile = plain.keyFile = "";
+    foreignClient.certFile = theirs.path + "/client.pem";
+    foreignClient.keyFile = theirs.path + "/client.key";
+    foreignCa.caFile = theirs.path + "/ca.pem";
+    for (const EtcdGateway::Options& options : {plain, foreignClient, foreignCa}) {
+        SCOPED_TRACE(options.certFile + " " + options.caFile);
+        auto gateway = EtcdGateway::open(options, error);
+        ASSERT_TRUE(gateway) << error;
+        EtcdGateway::Record record;
+        EtcdGateway::Result result = gateway->get(store->recordKey(kIndex, "k"), record);
+        EXPECT_FALSE(result.ok());
+        EXPECT_NE(result.outcome, EtcdGateway::Outcome::NotFound) << result.message;
+    }
+}
+
+}  // namespace
