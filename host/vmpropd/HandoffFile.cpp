@@ -1,6 +1,7 @@
 #include "host/vmpropd/HandoffFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,12 +27,20 @@ bool resolve(const String& hostPath, String& resolved) {
 int HandoffFile::read(const String& platformPath, String& contents) {
     int fd = openChecked(platformPath);
     if (fd < 0) return -fd;
+    // Shared: the sweep of left-over hand-off files takes it exclusively
+    // before it removes one, so a file being read is never swept.
+    while (::flock(fd, LOCK_SH) != 0 && errno == EINTR) {
+    }
     struct stat info;
     int error = 0;
     if (::fstat(fd, &info) != 0)
         error = errno;
     else if (!S_ISREG(info.st_mode))
         error = EINVAL;
+    else if (info.st_nlink == 0)
+        error = ENOENT;  // swept between the open and the lock
+    else if (info.st_nlink > 1)
+        error = EMLINK;  // another name's data, not a sender's own file
     else if (info.st_size > maxSize)
         error = EFBIG;
     else

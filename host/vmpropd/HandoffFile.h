@@ -8,11 +8,13 @@
 // trusted: the file must resolve (symbolic links followed, "." and ".."
 // applied) to an entry directly in the platform's "/vm/tmp" under the
 // current root, which is where senders put their hand-off files, and must be
-// a regular file of at most maxSize bytes. The final open does not follow a
-// link and does not wait for a writer, so a path swapped for a link or a FIFO
-// after the check is refused instead of read.
+// a regular file of at most maxSize bytes with no other name (a hard link
+// would let a peer have the daemon read a file it cannot read itself). The final open does not
+// follow a link and does not wait for a writer, so a path swapped for a link or a FIFO after the
+// check is refused instead of read.
 //
 // Host system calls only, no module code: callable without the run token.
+// Holds a shared flock on the file while it reads it (see HandoffSweep).
 // Blocks only on local file reads.
 class HandoffFile {
   public:
@@ -22,6 +24,7 @@ class HandoffFile {
     //   ENOENT  the path or "/vm/tmp" does not exist (or a part of it);
     //   EACCES  the path resolves outside "/vm/tmp", or below a subdirectory;
     //   EINVAL  not a regular file;
+    //   EMLINK  the file has another name (a hard link);
     //   EFBIG   larger than maxSize;
     //   ELOOP   the entry became a symbolic link after it was resolved;
     //   otherwise the errno of the failing call (realpath, open, read).
