@@ -26,6 +26,7 @@ class HandoffFile {
     //   EINVAL  not a regular file;
     //   EMLINK  the file has another name (a hard link);
     //   EFBIG   larger than maxSize;
+    //   EAGAIN  another process holds an exclusive flock on it for 100 ms;
     //   ELOOP   the entry became a symbolic link after it was resolved;
     //   otherwise the errno of the failing call (realpath, open, read).
     static int read(const String& platformPath, String& contents);
@@ -34,4 +35,8 @@ class HandoffFile {
     // The open descriptor of the checked entry, or -errno.
     static int openChecked(const String& platformPath);
     static int readAll(int fd, off_t size, String& contents);
+    // Takes a shared flock, waiting at most 100 ms; 0 or an errno.
+    static int lockShared(int fd);
+    // The checks and the read once the lock is held; 0 or an errno.
+    static int readLocked(int fd, String& contents);
 };

@@ -315,7 +315,16 @@ class VmpropdRefusal : public Vmpropd, public ::testing::WithParamInterface<Refu
         ASSERT_EQ(::mkfifo(hostPath("/vm/tmp/fifo").c_str(), 0600), 0);
         ASSERT_EQ(::link(hostPath("/vm/x").c_str(), hostPath("/vm/tmp/hard").c_str()), 0);
         writeFile("/vm/tmp/garbage", "not a property stream\n");
+        writeFile("/vm/tmp/locked", goodStream);
+        lockedFd = ::open(hostPath("/vm/tmp/locked").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(lockedFd, LOCK_EX), 0);
     }
+    void TearDown() override {
+        ::close(lockedFd);
+        Vmpropd::TearDown();
+    }
+
+    int lockedFd = -1;
 };
 
 TEST_P(VmpropdRefusal, IsAnsweredAsDocumentedWritesNothingAndServingGoesOn) {
@@ -356,6 +365,7 @@ INSTANTIATE_TEST_SUITE_P(
         refused("NameWithoutNul", kGood, EINVAL, String(1024, 'C')),
         refused("PathWithoutNul", kGood + String(1024, 'p'), EINVAL),
         refused("HardLinkToAFileElsewhere", "/vm/tmp/hard", EMLINK),
+        refused("HandOffLockedByAnother", "/vm/tmp/locked", EAGAIN),
         refused("FileKind", kGood, EPERM, "FileProperties", "/VM/config/props"),
         refused("FileKindLeavingTheRoot", kGood, EPERM, "FileProperties", "/VM/../../x"),
         refused("SystemKind", kGood, EPERM, "SystemProperties", "/VM/config/sys_prop_db"),
