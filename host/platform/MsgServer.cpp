@@ -94,11 +94,7 @@ bool MsgServer::listen() {
     ::unlink(bound.c_str());
     if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&staging), sizeof staging) != 0)
         return false;
-    // Remembered so that stop() removes this socket and never a successor's.
-    if (::lstat(bound.c_str(), &info) == 0) {
-        socketDevice_ = info.st_dev;
-        socketInode_ = info.st_ino;
-    }
+    rememberSocket(bound);
     if (::listen(listenFd_, SOMAXCONN) == 0 &&
         (bound == path_ || ::rename(bound.c_str(), path_.c_str()) == 0))
         return true;
@@ -107,6 +103,15 @@ bool MsgServer::listen() {
     socketInode_ = 0;
     errno = error;
     return false;
+}
+
+// Remembered so that stop() removes this socket and never a successor's.
+void MsgServer::rememberSocket(const String& bound) {
+    struct stat info;
+    if (::lstat(bound.c_str(), &info) == 0) {
+        socketDevice_ = info.st_dev;
+        socketInode_ = info.st_ino;
+    }
 }
 
 void MsgServer::stop() {
@@ -157,6 +162,10 @@ void MsgServer::run() {
         if (ready > 0 && (fds[1].revents & POLLIN) != 0) acceptAll();
         if (droppedCount_ + refusedCount_ > 0 && Clock::now() >= nextDropTrace_) traceDrops();
     }
+    finish();
+}
+
+void MsgServer::finish() {
     reading_.clear();  // closes them
     if (droppedCount_ + refusedCount_ > 0) traceDrops();
     std::deque<Request> unanswered;

@@ -87,10 +87,13 @@ class MsgServer {
     };
 
     bool listen();
+    void rememberSocket(const String& bound);
     bool startThreads();
     void closeAll();
     // The accepting and reading thread.
     void run();
+    // Closes what is left and ends the handler threads.
+    void finish();
     void readReady(const std::vector<short>& events);
     void acceptAll();
     void admit(int fd);
