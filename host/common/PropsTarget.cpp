@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "host/common/RecordNumbers.h"
 #include "platform/FileSystem.h"
 #include "properties/COSProperties.h"
 #include "properties/FileProperties.h"
@@ -20,9 +21,8 @@ namespace {
 // A set's key holds at most this many bytes of a path; a longer one would
 // name another file.
 constexpr std::size_t kMaxKeyPath = sizeof(Properties::PropertiesID::bytes) - 1;
-// The numbers that mean "no class" and "no subscriber" to the kinds.
-constexpr unsigned long kMaxCos = COSProperties::unbound - 1UL;
-constexpr long kMaxSubscriber = SubscriberProperties::unbound - 1L;
+constexpr unsigned long kMaxCos = RecordNumbers::maxCos;
+constexpr long kMaxSubscriber = RecordNumbers::maxSubscriber;
 
 }  // namespace
 

@@ -2,17 +2,27 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
 #include "host/platform/HostPlatform.h"
+#include "host/platform/HostTrace.h"
 #include "host/platform/MsgChannel.h"
 #include "platform/MCMsg.h"
+
+namespace {
+
+// A descriptor shortage (EMFILE, ENFILE) leaves the listening socket
+// readable; accepting pauses this long instead of spinning.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+constexpr auto kDropTraceInterval = std::chrono::seconds(1);
+
+}  // namespace
 
 MsgServer::MsgServer(std::uint16_t box, std::uint32_t resource, Handler handler)
     : box_(box), resource_(resource), handler_(std::move(handler)) {}
@@ -27,13 +37,32 @@ bool MsgServer::start() {
         return false;
     }
     path_ = MsgChannel::socketPath(box_, resource_);
-    if (!listen()) {
+    if (!listen() || !startThreads()) {
         int error = errno;
+        if (socketInode_ != 0) ::unlink(path_.c_str());
         closeAll();
         errno = error;
         return false;
     }
-    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+bool MsgServer::startThreads() {
+    stopping_ = false;
+    try {
+        for (std::size_t i = 0; i < handlerThreads; ++i) handlers_.emplace_back([this] { work(); });
+        thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error& e) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        ready_.notify_all();
+        for (std::thread& handler : handlers_) handler.join();
+        handlers_.clear();
+        errno = e.code().value();
+        return false;
+    }
     return true;
 }
 
@@ -52,9 +81,7 @@ bool MsgServer::listen() {
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
-    slotFreed_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (slotFreed_ < 0) return false;
-    listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listenFd_ < 0) return false;
     // The socket is bound under a name of its own and renamed into place once
     // it listens: a client that finds the path can connect at once, never in
@@ -68,13 +95,24 @@ bool MsgServer::listen() {
     ::unlink(bound.c_str());
     if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&staging), sizeof staging) != 0)
         return false;
+    rememberSocket(bound);
     if (::listen(listenFd_, SOMAXCONN) == 0 &&
         (bound == path_ || ::rename(bound.c_str(), path_.c_str()) == 0))
         return true;
     int error = errno;
     ::unlink(bound.c_str());
+    socketInode_ = 0;
     errno = error;
     return false;
+}
+
+// Remembered so that stop() removes this socket and never a successor's.
+void MsgServer::rememberSocket(const String& bound) {
+    struct stat info;
+    if (::lstat(bound.c_str(), &info) == 0) {
+        socketDevice_ = info.st_dev;
+        socketInode_ = info.st_ino;
+    }
 }
 
 void MsgServer::stop() {
@@ -83,84 +121,152 @@ void MsgServer::stop() {
         while (::write(wakeWrite_, &wake, 1) < 0 && errno == EINTR) {
         }
         thread_.join();
-        ::unlink(path_.c_str());
+        struct stat info;
+        if (::lstat(path_.c_str(), &info) == 0 && info.st_dev == socketDevice_ &&
+            info.st_ino == socketInode_)
+            ::unlink(path_.c_str());
     }
     closeAll();
 }
 
 void MsgServer::closeAll() {
-    for (int* fd : {&listenFd_, &wakeRead_, &wakeWrite_, &slotFreed_}) {
+    for (int* fd : {&listenFd_, &wakeRead_, &wakeWrite_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
+    socketInode_ = 0;
 }
 
 void MsgServer::run() {
+    std::vector<pollfd> fds;
+    std::vector<short> events;
     for (;;) {
-        // A full server leaves new clients in the backlog until a slot frees.
-        bool room = workers_.size() < maxConnections;
-        pollfd fds[3] = {
-            {wakeRead_, POLLIN, 0}, {slotFreed_, POLLIN, 0}, {room ? listenFd_ : -1, POLLIN, 0}};
-        if (::poll(fds, 3, -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (fds[0].revents != 0) break;
-        if (fds[1].revents != 0) reap(false);
-        if (room && (fds[2].revents & POLLIN) != 0) acceptOne();
+        Clock::time_point now = Clock::now();
+        bool accepting = now >= acceptPausedUntil_;
+        fds.assign({{wakeRead_, POLLIN, 0}, {accepting ? listenFd_ : -1, POLLIN, 0}});
+        for (const MsgRequestReader& reader : reading_) fds.push_back({reader.fd(), POLLIN, 0});
+        // Readers are in the order they came, so the first deadline is the nearest.
+        Clock::time_point wakeAt =
+            reading_.empty() ? Clock::time_point::max() : reading_.front().deadline();
+        if (!accepting) wakeAt = std::min(wakeAt, acceptPausedUntil_);
+        int waitMs = -1;  // no deadline: wait for an event
+        if (wakeAt != Clock::time_point::max())
+            waitMs = static_cast<int>(std::max<std::int64_t>(
+                0, std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now).count()));
+        int ready = ::poll(fds.data(), fds.size(), waitMs);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready > 0 && fds[0].revents != 0) break;
+        events.clear();
+        for (std::size_t i = 2; i < fds.size(); ++i)
+            events.push_back(ready > 0 ? fds[i].revents : 0);
+        readReady(events);
+        if (ready > 0 && (fds[1].revents & POLLIN) != 0) acceptAll();
+        if (droppedCount_ + refusedCount_ > 0 && Clock::now() >= nextDropTrace_) traceDrops();
     }
-    // The wake pipe stays readable: every connection still in a transfer
-    // ends at once, and only handler calls in progress are waited for.
-    reap(true);
+    finish();
 }
 
-void MsgServer::acceptOne() {
-    int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) return;
-    Worker& worker = workers_.emplace_back();
-    try {
-        worker.thread = std::thread([this, fd, &worker] {
-            serve(fd);
-            finished(worker);
-        });
-    } catch (const std::system_error&) {
-        // No thread to serve it: the client sees its connection closed.
-        ::close(fd);
-        workers_.pop_back();
+void MsgServer::finish() {
+    reading_.clear();  // closes them
+    if (droppedCount_ + refusedCount_ > 0) traceDrops();
+    std::deque<Request> unanswered;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        unanswered.swap(queue_);
     }
+    ready_.notify_all();
+    for (Request& request : unanswered) ::close(request.fd);
+    for (std::thread& handler : handlers_) handler.join();
+    handlers_.clear();
+    busy_ = 0;
 }
 
-void MsgServer::finished(Worker& worker) {
-    worker.done = true;
-    std::uint64_t one = 1;
-    while (::write(slotFreed_, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-}
-
-void MsgServer::reap(bool all) {
-    std::uint64_t count;
-    // Drained before the flags are read: a worker that ends later signals again.
-    while (::read(slotFreed_, &count, sizeof count) < 0 && errno == EINTR) {
-    }
-    for (auto it = workers_.begin(); it != workers_.end();) {
-        if (all || it->done) {
-            it->thread.join();
-            it = workers_.erase(it);
+// events[i] belongs to the i-th reader, in the order of reading_.
+void MsgServer::readReady(const std::vector<short>& events) {
+    Clock::time_point now = Clock::now();
+    std::size_t i = 0;
+    for (auto it = reading_.begin(); it != reading_.end(); ++i) {
+        MsgRequestReader::Step step = MsgRequestReader::Step::more;
+        if (i < events.size() && events[i] != 0) step = it->read();
+        if (step == MsgRequestReader::Step::complete) {
+            Request request{it->release(), it->header().opcode, it->body()};
+            ++busy_;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                queue_.push_back(std::move(request));
+            }
+            ready_.notify_one();
+            it = reading_.erase(it);
+        } else if (step == MsgRequestReader::Step::failed || now >= it->deadline()) {
+            it = reading_.erase(it);
         } else {
             ++it;
         }
     }
 }
 
-void MsgServer::serve(int fd) {
-    MsgChannel channel(fd, requestTimeoutMs, wakeRead_);
-    MsgFrameHeader request;
-    String body(MCMsg::maxBody, '\0');
-    if (channel.receive(&request, body.data(), body.size()) != MsgChannel::Io::ok) return;
-    if (request.type != kMsgRequestType) return;
-    body.resize(request.length);
+void MsgServer::acceptAll() {
+    for (std::size_t n = 0; n < maxConnections; ++n) {
+        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0) {
+            admit(fd);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            acceptPausedUntil_ = Clock::now() + kAcceptPause;
+        return;
+    }
+}
 
-    std::optional<String> reply = answer(request.opcode, body);
+void MsgServer::admit(int fd) {
+    if (reading_.size() + busy_ >= maxConnections) {
+        if (reading_.empty()) {
+            ::close(fd);
+            dropped(true);
+            return;
+        }
+        // The oldest reader has had the most time to send its request.
+        reading_.pop_front();
+        dropped(false);
+    }
+    reading_.emplace_back(fd, Clock::now() + std::chrono::milliseconds(requestTimeoutMs));
+}
+
+void MsgServer::dropped(bool refused) {
+    ++(refused ? refusedCount_ : droppedCount_);
+}
+
+// One line for a burst of drops, not one per connection.
+void MsgServer::traceDrops() {
+    HostTrace::record(1, "MsgServer: box " + std::to_string(box_) + " resource " +
+                             std::to_string(resource_) + " at its limit of " +
+                             std::to_string(maxConnections) + " connections: closed " +
+                             std::to_string(droppedCount_) + " still sending a request, refused " +
+                             std::to_string(refusedCount_));
+    droppedCount_ = refusedCount_ = 0;
+    nextDropTrace_ = Clock::now() + kDropTraceInterval;
+}
+
+void MsgServer::work() {
+    for (;;) {
+        Request request;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (stopping_) return;
+            request = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        answer(request);
+        --busy_;
+    }
+}
+
+void MsgServer::answer(const Request& request) {
+    MsgChannel channel(request.fd, requestTimeoutMs, wakeRead_);
+    std::optional<String> reply = call(request.opcode, request.body);
     if (!reply || reply->size() > MCMsg::maxBody) return;
     MsgFrameHeader header;
     header.magic = kMsgFrameMagic;
@@ -172,7 +278,7 @@ void MsgServer::serve(int fd) {
     channel.send(header, reply->data());
 }
 
-std::optional<String> MsgServer::answer(int opcode, const String& body) {
+std::optional<String> MsgServer::call(int opcode, const String& body) {
     try {
         return handler_(opcode, body);
     } catch (...) {

@@ -1,6 +1,7 @@
 #include "host/vmpropd/HandoffFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,18 +27,32 @@ bool resolve(const String& hostPath, String& resolved) {
 int HandoffFile::read(const String& platformPath, String& contents) {
     int fd = openChecked(platformPath);
     if (fd < 0) return -fd;
-    struct stat info;
-    int error = 0;
-    if (::fstat(fd, &info) != 0)
-        error = errno;
-    else if (!S_ISREG(info.st_mode))
-        error = EINVAL;
-    else if (info.st_size > maxSize)
-        error = EFBIG;
-    else
-        error = readAll(fd, info.st_size, contents);
+    int error = lockShared(fd);
+    if (error == 0) error = readLocked(fd, contents);
     ::close(fd);
     return error;
+}
+
+int HandoffFile::readLocked(int fd, String& contents) {
+    struct stat info;
+    if (::fstat(fd, &info) != 0) return errno;
+    if (!S_ISREG(info.st_mode)) return EINVAL;
+    if (info.st_nlink == 0) return ENOENT;  // swept between the open and the lock
+    if (info.st_nlink > 1) return EMLINK;   // another name's data, not a sender's own file
+    if (info.st_size > maxSize) return EFBIG;
+    return readAll(fd, info.st_size, contents);
+}
+
+int HandoffFile::lockShared(int fd) {
+    // The sweep holds its exclusive lock only to remove a file, so a short
+    // wait is enough; a lock held longer is someone else's, and must not
+    // keep a handler thread waiting.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (::flock(fd, LOCK_SH | LOCK_NB) == 0) return 0;
+        if (errno != EWOULDBLOCK && errno != EINTR) return errno;
+        ::usleep(2000);
+    }
+    return EWOULDBLOCK;
 }
 
 int HandoffFile::openChecked(const String& platformPath) {

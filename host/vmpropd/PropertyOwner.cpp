@@ -1,7 +1,5 @@
 #include "host/vmpropd/PropertyOwner.h"
 
-#include <sys/stat.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -11,10 +9,8 @@
 #include "host/platform/RunTokenHolder.h"
 #include "host/vmpropd/HandoffFile.h"
 #include "platform/BTreeIndex.h"
-#include "platform/FileSystem.h"
 #include "platform/Trace.h"
 #include "properties/BTreeProperties.h"
-#include "properties/FileProperties.h"
 
 namespace {
 
@@ -41,45 +37,12 @@ UpdateReply refuse(const String& what, const String& why, int errorNo) {
     return UpdateReply::refused(Properties::OS_SYSTEM_ERROR, errorNo);
 }
 
-// A file kind's key is a platform path placed under the root: only an
-// absolute path without ".." stays there.
-bool staysUnderRoot(const Path& path) {
-    const String& text = path.text();
-    if (text.empty() || text[0] != '/') return false;
-    std::istringstream parts(text);
-    for (String part; std::getline(parts, part, '/');)
-        if (part == "..") return false;
-    return true;
-}
-
-// A file kind opens its key's path as soon as the set is made, and a FIFO
-// there would block that open (under the run token) until someone writes to
-// it. So the key is checked before: an absolute path without "..", naming
-// nothing or a regular file. Returns 0 or the errno of the refusal.
-int fileKeyError(const Symbol& kind, const Properties::PropertiesID& key) {
-    // Only a set of the kind tells whether it is a file kind; an empty key
-    // names no file.
-    std::unique_ptr<Properties> probe(Properties::factory(kind, Properties::PropertiesID()));
-    if (dynamic_cast<FileProperties*>(probe.get()) == nullptr) return 0;
-    Path path(key.text());
-    if (!staysUnderRoot(path)) return EINVAL;
-    struct stat info;
-    if (FileSystem::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) return EINVAL;
-    return 0;
-}
-
-// The stamp the sender keeps: the record's counter, or the file's time.
+// The stamp the sender keeps: the record's counter.
 Properties::PropertiesStatus newStatus(const Properties& set) {
     if (auto* btree = dynamic_cast<const BTreeProperties*>(&set)) {
         BTreeProperties::BTreeDataPrefix prefix;
         // No record: the emptied set was deleted.
         return btree->getBTreeDataPrefix(btree->key(), prefix) == BTREE_OK ? prefix.counter : 0;
-    }
-    if (auto* file = dynamic_cast<const FileProperties*>(&set)) {
-        struct stat info;
-        // No file: the emptied set was removed.
-        if (FileSystem::stat(file->path(), &info) != 0) return 0;
-        return static_cast<Properties::PropertiesStatus>(info.st_mtime);
     }
     return set.getStatus();
 }
@@ -111,10 +74,10 @@ UpdateReply PropertyOwner::apply(const UpdateRequest& request, const String& str
     String what = describe(request);
     // Checked before the name becomes a Symbol: Symbols are never freed.
     if (!Properties::registered(request.factoryName)) return refuse(what, "no such kind", ENOENT);
-    Symbol kind(request.factoryName);
-    if (int error = fileKeyError(kind, request.key); error != 0)
-        return refuse(what, "a file key must name a regular file under the root", error);
-    std::unique_ptr<Properties> set(Properties::factory(kind, request.key));
+    if (int error = kinds_.refusal(request.factoryName, request.key); error != 0)
+        return refuse(what, error == EPERM ? "not a kind this box stores" : "no such record",
+                      error);
+    std::unique_ptr<Properties> set(Properties::factory(Symbol(request.factoryName), request.key));
     if (!set) return refuse(what, "no such kind", ENOENT);
     return store(*set, stream, what);
 }

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "host/vmpropd/OwnedKinds.h"
 #include "host/vmpropd/UpdateReply.h"
 #include "host/vmpropd/UpdateRequest.h"
 #include "platform/String.h"
@@ -10,30 +11,35 @@ class Properties;
 
 // Applies remote property updates on the box that owns the kinds: the
 // handler vmpropd gives its MsgServer. For each request it checks the frame
-// and the fields, reads the hand-off file (HandoffFile), makes a set of the
-// named kind for the key, replaces its contents with the file's stream and
-// writes it to its store as the owner; the reply carries the new status.
+// and the fields, reads the hand-off file (HandoffFile), checks that the kind
+// and key are ones this box stores (OwnedKinds), makes a set of the kind for
+// the key, replaces its contents with the file's stream and writes it to its
+// store as the owner; the reply carries the record's new counter.
 //
 // Failure behaviour: a frame that is not an update request (other opcode or
 // body length) gets no reply (handle returns std::nullopt, the connection is
-// closed). Everything else gets a reply; refusals before anything is read
-// carry OS_SYSTEM_ERROR and an errno (EINVAL bad field, or a file kind's key
-// that is not an absolute path without "..", or names something other than
-// a regular file; ENOENT unknown kind; the HandoffFile errnos for the
-// hand-off path). A stream that
-// does not read, or a store that fails, carries the set's own error and
-// errno, and a stream that does not read writes nothing. Every refusal is
-// traced at level 1, every applied update at level 2.
+// closed). Everything else gets a reply; refusals before anything is stored
+// carry OS_SYSTEM_ERROR and an errno (EINVAL bad field; ENOENT unknown kind;
+// the OwnedKinds errnos for a kind or key this box does not store; the
+// HandoffFile errnos for the hand-off path). A stream that does not read, or
+// a store that fails, carries the set's own error and errno, and a stream
+// that does not read writes nothing. Every refusal is traced at level 1,
+// every applied update at level 2.
 //
 // Thread-safe: reading the hand-off file runs without the run token, all
 // module calls under it (taken per request; blocks while another thread
-// holds it). Owns nothing between requests.
+// holds it). Keeps a reference to the kinds, which must outlive it; owns
+// nothing between requests.
 class PropertyOwner {
   public:
+    explicit PropertyOwner(const OwnedKinds& kinds) : kinds_(kinds) {}
+
     std::optional<String> handle(int opcode, const String& body);
 
   private:
     // Under the run token.
     UpdateReply apply(const UpdateRequest& request, const String& stream);
     UpdateReply store(Properties& set, const String& stream, const String& what);
+
+    const OwnedKinds& kinds_;
 };

@@ -1,18 +1,20 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <future>
+#include <ctime>
 #include <random>
 #include <sstream>
 #include <vector>
 
 #include "host/platform/MsgChannel.h"
-#include "host/platform/MsgServer.h"
 #include "message/PropertiesObjectInput.h"
 #include "platform/FileSystem.h"
 #include "platform/MCMsg.h"
@@ -156,35 +158,112 @@ TEST_F(Vmpropd, WithTheDaemonStoppedSaveFailsAndLeavesNoHandOffFile) {
     EXPECT_TRUE(listDirectory("/vm/tmp").empty());
 }
 
-TEST_F(Vmpropd, FileKindIsWrittenAndAnsweredWithTheFileTime) {
-    ASSERT_TRUE(FileSystem::makeDirectories("/VM/config"));
-    Exchange done = exchange(update("/vm/tmp/good", "FileProperties", "/VM/config/props"));
-    ASSERT_EQ(done.io, Io::ok);
-    EXPECT_EQ(wordAt(done.reply, 0), 0u);
-    struct stat info;
-    ASSERT_EQ(::stat(hostPath("/VM/config/props").c_str(), &info), 0);
-    EXPECT_EQ(wordAt(done.reply, 4), static_cast<std::uint32_t>(info.st_mtime));
-    EXPECT_EQ(readFile("/VM/config/props"), goodStream);
+TEST_F(Vmpropd, RecordsAtTheEndsOfTheAcceptedRangesAreStored) {
+    for (const auto& [kind, number] : {std::pair<String, std::uint32_t>{"COSProperties", 0},
+                                       {"COSProperties", 0xFFFFFFFE},
+                                       {"SubscriberProperties", 0x3FFFFE}}) {
+        Exchange done = exchange(update("/vm/tmp/good", kind, cosKey(number)));
+        ASSERT_EQ(done.io, Io::ok);
+        EXPECT_EQ(wordAt(done.reply, 0), 0u)
+            << kind << " " << number << ": errno " << wordAt(done.reply, 12);
+    }
 }
 
-TEST_F(Vmpropd, FullServerQueuesAClientAndStopsDespiteSilentOnes) {
-    std::vector<int> silent;
-    for (std::size_t i = 0; i < MsgServer::maxConnections; ++i) silent.push_back(connectToOwner());
-    auto queued = std::async(std::launch::async, [] { return exchange(goodRequest(), 4000); });
-    EXPECT_EQ(queued.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
-        << "served beyond the connection limit";
-    ::close(silent.back());
-    silent.pop_back();
-    // Well before the silent connections' own time limit runs out: the ones
-    // still open do not delay it.
-    ASSERT_EQ(queued.wait_for(std::chrono::milliseconds(MsgServer::requestTimeoutMs / 2)),
-              std::future_status::ready);
-    EXPECT_EQ(queued.get().io, Io::ok);
-
+TEST_F(Vmpropd, IdleAndSlowPeersDoNotDelayAnUpdate) {
+    ASSERT_EQ(exchange(goodRequest()).io, Io::ok);  // the index is open: only waiting counts
+    std::vector<int> peers;
+    for (int i = 0; i < 100; ++i) {
+        peers.push_back(connectToOwner());
+        // Every other peer has started its frame and stalls in the header.
+        if (i % 2 == 1) ::send(peers.back(), "MSG1", 4, MSG_NOSIGNAL);
+    }
     auto start = std::chrono::steady_clock::now();
+    Exchange served = exchange(goodRequest(), 20000);
+    auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(served.io, Io::ok);
+    EXPECT_EQ(wordAt(served.reply, 0), 0u);
+    EXPECT_LT(took, std::chrono::milliseconds(100))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    start = std::chrono::steady_clock::now();
     EXPECT_EQ(daemon.stop(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-    for (int fd : silent) ::close(fd);
+    for (int fd : peers) ::close(fd);
+}
+
+TEST_F(Vmpropd, SaysOnceWhereItListensAndASecondInstanceLeavesItServing) {
+    EXPECT_EQ(daemon.output(), "vmpropd: box 333 listening on /vm/run/box333.1\n");
+    VmpropdProcess second("second.out");
+    EXPECT_FALSE(second.start(root_, kOwnerBox));
+    EXPECT_EQ(second.stop(), 1);
+    EXPECT_NE(readFile("/second.out").find("pid " + std::to_string(daemon.pid())), String::npos)
+        << readFile("/second.out");
+    Exchange served = exchange(goodRequest());
+    ASSERT_EQ(served.io, Io::ok);
+    EXPECT_EQ(wordAt(served.reply, 0), 0u);
+}
+
+TEST_F(Vmpropd, StartIsRefusedForAMissingRootOrABoxThatOwnsNothing) {
+    const struct {
+        String root;
+        std::uint16_t box;
+        const char* says;
+    } cases[] = {{root_ + "/missing", kOwnerBox, "cannot be used"}, {root_, 334, "owns no kind"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        VmpropdProcess refused(root_ + "/refused.out");
+        EXPECT_FALSE(refused.start(c.root, c.box));
+        EXPECT_EQ(refused.stop(), 2);
+        EXPECT_NE(readFile("/refused.out").find(c.says), String::npos) << readFile("/refused.out");
+    }
+    EXPECT_FALSE(FileSystem::exists("/missing")) << "a mistyped root became a tree";
+    EXPECT_FALSE(FileSystem::exists("/vm/run/box334.1"));
+}
+
+// A sender's pid that no process has any more.
+pid_t deadPid() {
+    pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST_F(Vmpropd, StartSweepsHandOffFilesOfGoneSendersOnly) {
+    const pid_t dead = deadPid(), live = ::getpid();
+    const struct {
+        const char* name;
+        pid_t sender;
+        String suffix;
+        int ageSeconds;
+        bool beingRead;
+        bool removed;
+    } cases[] = {
+        {"GoneSender", dead, "COSProperties", 60, false, true},
+        {"GoneSenderOfASubscriber", dead, "SubscriberProperties", 60, false, true},
+        {"GoneSenderJustNow", dead, "COSProperties", 0, false, false},
+        {"GoneSenderBeingRead", dead, "COSProperties", 60, true, false},
+        {"LiveSender", live, "COSProperties", 60, false, false},
+        {"LiveSenderLongAgo", live, "COSProperties", 7200, false, true},
+        {"ValueFileOfAGoneProcess", dead, ".p", 60, false, false},
+    };
+    ASSERT_EQ(daemon.stop(), 0);
+    std::vector<int> readers;
+    // A sender's name: pid, salt, counter, then the kind.
+    auto pathOf = [&cases](const auto& c) {
+        return "/vm/tmp/" + std::to_string(c.sender) + "_1a2b3c_" + std::to_string(&c - cases) +
+               c.suffix;
+    };
+    for (const auto& c : cases) {
+        writeFile(pathOf(c), goodStream);
+        timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - c.ageSeconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, hostPath(pathOf(c)).c_str(), times, 0), 0);
+        if (c.beingRead) {
+            readers.push_back(::open(hostPath(pathOf(c)).c_str(), O_RDONLY));
+            ASSERT_EQ(::flock(readers.back(), LOCK_SH), 0);
+        }
+    }
+    ASSERT_TRUE(daemon.start(root_, kOwnerBox)) << readFile("/vmpropd.out");
+    for (const auto& c : cases) EXPECT_EQ(FileSystem::exists(pathOf(c)), !c.removed) << c.name;
+    for (int fd : readers) ::close(fd);
 }
 
 // What becomes of a well-formed update frame before it is sent.
@@ -235,8 +314,18 @@ class VmpropdRefusal : public Vmpropd, public ::testing::WithParamInterface<Refu
         writeFile("/vm/x", goodStream);
         ASSERT_EQ(::symlink(hostPath("/vm/x").c_str(), hostPath("/vm/tmp/link").c_str()), 0);
         ASSERT_EQ(::mkfifo(hostPath("/vm/tmp/fifo").c_str(), 0600), 0);
+        ASSERT_EQ(::link(hostPath("/vm/x").c_str(), hostPath("/vm/tmp/hard").c_str()), 0);
         writeFile("/vm/tmp/garbage", "not a property stream\n");
+        writeFile("/vm/tmp/locked", goodStream);
+        lockedFd = ::open(hostPath("/vm/tmp/locked").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(lockedFd, LOCK_EX), 0);
     }
+    void TearDown() override {
+        ::close(lockedFd);
+        Vmpropd::TearDown();
+    }
+
+    int lockedFd = -1;
 };
 
 TEST_P(VmpropdRefusal, IsAnsweredAsDocumentedWritesNothingAndServingGoesOn) {
@@ -256,6 +345,7 @@ TEST_P(VmpropdRefusal, IsAnsweredAsDocumentedWritesNothingAndServingGoesOn) {
         EXPECT_EQ(answer.io, Io::closed) << "dropped at once, not left to time out";
     }
     EXPECT_EQ(counterOf(7), before);
+    EXPECT_EQ(readFile("/vm/x"), goodStream) << "a file outside /vm/tmp was changed";
 
     Exchange served = exchange(goodRequest());
     ASSERT_EQ(served.io, Io::ok);
@@ -275,8 +365,15 @@ INSTANTIATE_TEST_SUITE_P(
         refused("UnknownKind", kGood, ENOENT, "NoSuchProperties"),
         refused("NameWithoutNul", kGood, EINVAL, String(1024, 'C')),
         refused("PathWithoutNul", kGood + String(1024, 'p'), EINVAL),
-        refused("FileKeyLeavingTheRoot", kGood, EINVAL, "FileProperties", "/VM/../../x"),
-        refused("FileKeyThatIsAFifo", kGood, EINVAL, "FileProperties", "/vm/tmp/fifo"),
+        refused("HardLinkToAFileElsewhere", "/vm/tmp/hard", EMLINK),
+        refused("HandOffLockedByAnother", "/vm/tmp/locked", EAGAIN),
+        refused("FileKind", kGood, EPERM, "FileProperties", "/VM/config/props"),
+        refused("FileKindLeavingTheRoot", kGood, EPERM, "FileProperties", "/VM/../../x"),
+        refused("SystemKind", kGood, EPERM, "SystemProperties", "/VM/config/sys_prop_db"),
+        refused("CosNumberThatMeansNone", kGood, ERANGE, "COSProperties", cosKey(0xFFFFFFFF)),
+        refused("SubscriberBeyondTheRange", kGood, ERANGE, "SubscriberProperties",
+                cosKey(0x3FFFFF)),
+        refused("KeyBytesAfterTheNumber", kGood, EINVAL, "COSProperties", cosKey(7) + "x"),
         Refusal{"StreamThatDoesNotRead", "/vm/tmp/garbage", Properties::CANT_PARSE_VERSION, 0},
         dropped("OtherOpcode", Mangle::otherOpcode), dropped("ShortBody", Mangle::shortBody),
         dropped("Truncated", Mangle::truncated), dropped("RandomBytes", Mangle::randomBytes)),

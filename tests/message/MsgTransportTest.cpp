@@ -1,8 +1,10 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <thread>
@@ -113,6 +115,26 @@ TEST_F(MsgTransportTest, ServerSurvivesBadClientsAndStopsCleanly) {
         EXPECT_FALSE(FileSystem::exists("/vm/run/box7.2"));
     }
     EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST_F(MsgTransportTest, SilentClientsDelayNobodyAndTheOldestMakesRoomBeyondTheCap) {
+    MsgServer server(7, 2, echo);
+    ASSERT_TRUE(server.start());
+    std::vector<int> silent;
+    for (std::size_t i = 0; i < MsgServer::maxConnections; ++i) silent.push_back(connectTo(7, 2));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(call("ping", 2000).status, 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    // The oldest silent client made room and sees its connection closed; the
+    // newest is still waited for.
+    pollfd oldest{silent.front(), POLLIN, 0}, newest{silent.back(), POLLIN, 0};
+    ASSERT_EQ(::poll(&oldest, 1, 1000), 1);
+    char byte;
+    EXPECT_EQ(::recv(silent.front(), &byte, 1, MSG_DONTWAIT), 0);
+    EXPECT_EQ(::poll(&newest, 1, 0), 0);
+    server.stop();
+    EXPECT_TRUE(traces->contains(1, "at its limit of"));
+    for (int fd : silent) ::close(fd);
 }
 
 // A peer that reads one request and answers with raw bytes, then closes.

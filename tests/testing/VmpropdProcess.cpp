@@ -1,8 +1,8 @@
 #include "tests/testing/VmpropdProcess.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,7 +27,7 @@ VmpropdProcess::~VmpropdProcess() {
 bool VmpropdProcess::start(const String& root, std::uint16_t box, int traceLevel) {
     String program = VmcfgRunner::program("vmpropd"), boxText = std::to_string(box),
            level = std::to_string(traceLevel);
-    String output = root + "/vmpropd.out";
+    String output = outputName_[0] == '/' ? outputName_ : root + "/" + outputName_;
     std::vector<char*> argv = {program.data(),
                                const_cast<char*>("--root"),
                                const_cast<char*>(root.c_str()),
@@ -36,35 +36,53 @@ bool VmpropdProcess::start(const String& root, std::uint16_t box, int traceLevel
                                const_cast<char*>("--trace-level"),
                                level.data(),
                                nullptr};
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
     int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    stdout_ = pipeFds[0];
+    output_.clear();
     if (rc != 0) {
         pid_ = -1;
         return false;
     }
-    String socket = root + "/vm/run/box" + boxText + ".1";
-    for (int waited = 0; waited < kWaitMs; waited += 10) {
-        struct stat info;
-        if (::stat(socket.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) return true;
-        if (reap(10)) return false;
-    }
+    if (awaitLine(kWaitMs)) return true;
     stop();
     return false;
 }
 
-int VmpropdProcess::stop() {
-    if (pid_ <= 0) return status_;
-    ::kill(pid_, SIGTERM);
-    if (!reap(kWaitMs)) {
-        ::kill(pid_, SIGKILL);
-        reap(kWaitMs);
-        status_ = -1;
+bool VmpropdProcess::awaitLine(int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (output_.find('\n') == String::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd fd{stdout_, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0) return false;
+        char buffer[256];
+        ssize_t n = ::read(stdout_, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        output_.append(buffer, static_cast<std::size_t>(n));
     }
+    return true;
+}
+
+int VmpropdProcess::stop() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        if (!reap(kWaitMs)) {
+            ::kill(pid_, SIGKILL);
+            reap(kWaitMs);
+            status_ = -1;
+        }
+    }
+    if (stdout_ >= 0) ::close(stdout_);
+    stdout_ = -1;
     return status_;
 }
 

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <vector>
+
+#include "platform/String.h"
+
+// Removes the hand-off files that senders left in the platform's "/vm/tmp"
+// (under the current root). A sender names its file
+// "<pid>_<salt>_<counter><kind>" and deletes it once the owner answered; one
+// that was killed in between never does. A file is removed when its name has
+// that form with a kind of `kinds`, it is a regular file, and either its
+// sender's pid is not alive and it is at least deadSenderAge old (a sender
+// writes its file before it asks), or it is older than maxAge whatever the
+// pid (a pid used again by another process). A file that a reader holds a
+// shared flock on (HandoffFile, in this daemon or another box's) is being
+// processed and stays. Other entries are never touched; a removed hard link
+// takes only its own name.
+//
+// Host system calls only; blocks only on the directory and on file status.
+// A failure to read the directory or to remove a file is traced and skipped.
+class HandoffSweep {
+  public:
+    static constexpr std::chrono::seconds deadSenderAge{10};
+    static constexpr std::chrono::hours maxAge{1};
+    // How often a running daemon sweeps.
+    static constexpr std::chrono::seconds interval{60};
+
+    explicit HandoffSweep(std::vector<String> kinds) : kinds_(std::move(kinds)) {}
+
+    // Sweeps once; returns the number of files removed (each is traced).
+    std::size_t run() const;
+    // The sender's pid when `name` is a hand-off file name of one of the
+    // kinds, else 0.
+    pid_t senderOf(const String& name) const;
+
+  private:
+    // Removes `name` in dirFd if it is a left-over; true when removed.
+    bool sweep(int dirFd, const String& name, pid_t sender) const;
+
+    std::vector<String> kinds_;
+};

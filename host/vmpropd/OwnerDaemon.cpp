@@ -1,0 +1,120 @@
+#include "host/vmpropd/OwnerDaemon.h"
+
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <ostream>
+
+#include "host/common/StopSignals.h"
+#include "host/platform/HostPlatform.h"
+#include "host/platform/MsgServer.h"
+#include "host/platform/RunTokenHolder.h"
+#include "host/vmpropd/HandoffSweep.h"
+#include "host/vmpropd/InstanceLock.h"
+#include "host/vmpropd/OwnedKinds.h"
+#include "host/vmpropd/PropertyOwner.h"
+#include "platform/Path.h"
+#include "platform/Trace.h"
+
+namespace {
+
+enum class Wait { signal, timeout, failed };
+
+// Waits for a stop signal at most `timeout`; `signal` receives its number.
+Wait awaitSignal(int signalFd, std::chrono::milliseconds timeout, int& signal) {
+    pollfd fd{signalFd, POLLIN, 0};
+    int ready = ::poll(&fd, 1, static_cast<int>(timeout.count()));
+    if (ready == 0 || (ready < 0 && errno == EINTR)) return Wait::timeout;
+    signalfd_siginfo info;
+    if (ready < 0 || ::read(signalFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info))
+        return Wait::failed;
+    signal = static_cast<int>(info.ssi_signo);
+    return Wait::signal;
+}
+
+}  // namespace
+
+int OwnerDaemon::refusal(const String& ownedKinds) {
+    const String& root = HostPlatform::root();
+    struct stat info;
+    // Checked before anything is written: a mistyped root must not become a
+    // new, empty platform tree.
+    int error = ::stat(root.c_str(), &info) != 0 ? errno : S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+    if (error != 0) {
+        err_ << "vmpropd: the platform root '" << root
+             << "' cannot be used: " << std::strerror(error) << '\n';
+        return 2;
+    }
+    if (ownedKinds.empty()) {
+        err_ << "vmpropd: box " << box_
+             << " owns no kind of property set: there is nothing for it to store\n";
+        return 2;
+    }
+    return 0;
+}
+
+int OwnerDaemon::run() {
+    std::unique_ptr<OwnedKinds> kinds;
+    {
+        RunTokenHolder token;  // the kinds come from the module's registry
+        kinds = std::make_unique<OwnedKinds>(box_);
+    }
+    if (int status = refusal(kinds->names()); status != 0) return status;
+    String lockPath =
+        HostPlatform::hostPath(Path("/vm/run/vmpropd-box" + std::to_string(box_) + ".lock"));
+    InstanceLock lock;
+    InstanceLock::Result locked = lock.acquire(lockPath);
+    if (locked == InstanceLock::Result::held) {
+        err_ << "vmpropd: box " << box_ << " is already served on this root by "
+             << (lock.holder() > 0 ? "pid " + std::to_string(lock.holder()) : "another process")
+             << " (lock " << lockPath << "); not starting a second instance\n";
+        return 1;
+    }
+    if (locked == InstanceLock::Result::failed) {
+        err_ << "vmpropd: cannot take the lock " << lockPath << ": " << std::strerror(errno)
+             << '\n';
+        return 1;
+    }
+    int signalFd = stopSignals();
+    if (signalFd < 0) {
+        err_ << "vmpropd: cannot take the stop signals: " << std::strerror(errno) << '\n';
+        return 1;
+    }
+    PropertyOwner owner(*kinds);
+    HandoffSweep sweep(kinds->handedOff());
+    int status = serve(signalFd, owner, sweep);
+    ::close(signalFd);
+    return status;
+}
+
+int OwnerDaemon::serve(int signalFd, PropertyOwner& owner, HandoffSweep& sweep) {
+    sweep.run();
+    MsgServer server(box_, resource, [&owner](int opcode, const String& body) {
+        return owner.handle(opcode, body);
+    });
+    if (!server.start()) {
+        int error = errno;
+        MC_std_trace() << "vmpropd: box " << box_ << " cannot listen at " << server.socketPath()
+                       << ": " << std::strerror(error) << oops;
+        err_ << "vmpropd: cannot listen at " << server.socketPath() << ": " << std::strerror(error)
+             << '\n';
+        return 1;
+    }
+    MC_std_trace() << "vmpropd: box " << box_ << " serves property updates at "
+                   << server.socketPath() << oops;
+    out_ << "vmpropd: box " << box_ << " listening on /vm/run/box" << box_ << "." << resource
+         << std::endl;
+    int received = -1;
+    Wait wait;
+    while ((wait = awaitSignal(signalFd, HandoffSweep::interval, received)) == Wait::timeout)
+        sweep.run();
+    MC_std_trace() << "vmpropd: box " << box_ << " stops (signal " << received << ")" << oops;
+    server.stop();
+    return wait == Wait::signal ? 0 : 1;
+}

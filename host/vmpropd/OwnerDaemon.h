@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+
+#include "platform/String.h"
+
+class HandoffSweep;
+class PropertyOwner;
+
+// One run of vmpropd for a box, on the current platform root:
+// 1. refuses a root that is not an existing directory, and a box that owns
+//    no registered kind (exit status 2, a line on `err`), creating nothing;
+// 2. takes the box's instance lock "/vm/run/vmpropd-box<BOX>.lock"; when
+//    another instance holds it, says which pid on `err` and exits 1 without
+//    touching anything of that instance (its socket above all);
+// 3. sweeps left-over hand-off files (HandoffSweep), listens at
+//    "/vm/run/box<BOX>.1" and prints one line on `out` once clients can
+//    connect: "vmpropd: box <BOX> listening on /vm/run/box<BOX>.1";
+// 4. answers update requests (PropertyOwner) until SIGTERM or SIGINT,
+//    sweeping again every HandoffSweep::interval; then stops the server and
+//    exits 0 (1 when it could not listen or lost its signal descriptor).
+// Blocks SIGTERM and SIGINT for the process (stopSignals): construct and run
+// it before any other thread starts.
+class OwnerDaemon {
+  public:
+    static constexpr std::uint32_t resource = 1;
+
+    OwnerDaemon(std::uint16_t box, std::ostream& out, std::ostream& err)
+        : box_(box), out_(out), err_(err) {}
+
+    // The process's exit status.
+    int run();
+
+  private:
+    // 0, or 2 after saying why the daemon cannot serve this root and box.
+    int refusal(const String& ownedKinds);
+    int serve(int signalFd, PropertyOwner& owner, HandoffSweep& sweep);
+
+    std::uint16_t box_;
+    std::ostream& out_;
+    std::ostream& err_;
+};
