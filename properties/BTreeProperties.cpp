@@ -67,13 +67,7 @@ bool BTreeProperties::reinit(const Path& path, keyInfo& key) {
     reinit();
     index_ = path;
     indexMissing_ = missing;
-    bool result = true;
-    if (key.fd >= 0) {
-        result = get_from_btree(key, true);
-    } else {
-        key.status = 0;
-        key_ = key;
-    }
+    bool result = get_from_btree(key, true);
     modified_ = false;
     return result;
 }
@@ -127,12 +121,15 @@ int BTreeProperties::openBTree(const Path& path, bool create) {
     return fd;
 }
 
+int BTreeProperties::unopened() const {
+    if (indexMissing_) return BTREE_NO_RECORD;
+    error_ = CANT_OPEN;
+    return BTREE_BAD_DESCRIPTOR;
+}
+
 int BTreeProperties::getBTreeDataPrefix(const keyInfo& key, BTreeDataPrefix& prefix,
                                         unsigned long& length) const {
-    if (key.fd < 0) {
-        error_ = CANT_OPEN;
-        return BTREE_BAD_DESCRIPTOR;
-    }
+    if (key.fd < 0) return unopened();
     char digits[16];
     length = 0;
     int rc = reade(key.fd, keyLength(key), key.key.data(), sizeof digits, &length, digits);
@@ -149,10 +146,7 @@ int BTreeProperties::getBTreeDataPrefix(const keyInfo& key, BTreeDataPrefix& pre
 }
 
 int BTreeProperties::getBTreeData(const keyInfo& key, unsigned long& length, char*& data) const {
-    if (key.fd < 0) {
-        error_ = CANT_OPEN;
-        return BTREE_BAD_DESCRIPTOR;
-    }
+    if (key.fd < 0) return unopened();
     return reade_dvalp(key.fd, keyLength(key), key.key.data(), &length, &data);
 }
 
@@ -201,15 +195,11 @@ bool BTreeProperties::obtain(bool replace) {
 }
 
 bool BTreeProperties::underlierChanged() const {
-    // A set of a missing index has nothing to compare with; saving it is
-    // what makes the index.
-    if (key_.fd < 0) return true;
     BTreeDataPrefix prefix;
     return getBTreeDataPrefix(key_, prefix) != BTREE_OK || prefix.counter != key_.status;
 }
 
 std::int32_t BTreeProperties::estimateLength() {
-    if (key_.fd < 0) return -1;
     BTreeDataPrefix prefix;
     unsigned long length;
     if (getBTreeDataPrefix(key_, prefix, length) != BTREE_OK) return -1;

@@ -63,8 +63,9 @@ class CFGADM_EXPORT BTreeProperties : public Properties {
     bool obtain(bool replace) override;
 
     // The counter at the start of the key's record and the record's whole
-    // length. Returns the index's result (0, 2 no record, other failures), or
-    // 9 with the error code CANT_OPEN when key.fd is below 0.
+    // length. Returns the index's result (0, 2 no record, other failures);
+    // when key.fd is below 0: 2 if the set's index is missing, else 9 with
+    // the error code CANT_OPEN.
     int getBTreeDataPrefix(const keyInfo& key, BTreeDataPrefix& prefix,
                            unsigned long& length) const;
     int getBTreeDataPrefix(const keyInfo& key, BTreeDataPrefix& prefix) const;
@@ -110,6 +111,9 @@ class CFGADM_EXPORT BTreeProperties : public Properties {
 
     // Creates and opens the index for a save on the owner box.
     bool createIndex();
+    // What a read without a descriptor answers: no record in a missing
+    // index, else a bad descriptor (CANT_OPEN).
+    int unopened() const;
 
     Path index_;                 // where the set's index is, once bound
     bool indexMissing_ = false;  // the index did not exist when last opened
