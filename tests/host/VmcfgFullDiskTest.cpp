@@ -40,8 +40,6 @@ struct Case {
 const Case kCases[] = {
     {"MapFullAtTheOwner", nullptr, "65536", true, "props put --cos 1 Big " + kLargeValue, 1,
      kNoSpace, "errno=17"},
-    {"MapFullHere", nullptr, "65536", false, "--box 333 props put --cos 1 Big " + kLargeValue, 1,
-     kNoSpace, "errno=17"},
     {"ShowOfAMissingIndex", "/VM/orvex/sd/sdata", nullptr, false, "props show --subscriber 5", 0,
      "", "can't"},
     {"OwnerSaveMakingTheIndex", "/VM/orvex/sd/sdata", nullptr, false,
@@ -70,7 +68,7 @@ TEST_F(VmcfgFullDisk, TheErrorShownIsTheOneThatHappenedAndNothingIsLeft) {
             return report;
         };
         FullDisk::Outcome outcome =
-            c.full ? FullDisk::run(c.full, {}, command) : FullDisk::Outcome{"", 0, command()};
+            c.full ? FullDisk::run(c.full, command) : FullDisk::Outcome{"", 0, command()};
         unsetenv("VM_BTREE_MAPSIZE");
         if (!outcome.skipped.empty()) GTEST_SKIP() << outcome.skipped;
         EXPECT_EQ(outcome.signal, 0) << strsignal(outcome.signal);

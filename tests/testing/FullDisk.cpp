@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include "host/platform/HostPlatform.h"
 
@@ -33,8 +32,6 @@ bool fill(const String& directory) {
     char block[4096] = {};
     while (::write(fd, block, sizeof block) > 0) {
     }
-    while (::write(fd, block, 1) > 0) {
-    }
     bool full = errno == ENOSPC;
     ::close(fd);
     return full;
@@ -42,8 +39,7 @@ bool fill(const String& directory) {
 
 // The child's side: 'S' and a reason when the disk could not be made, else
 // 'R' and the report.
-String runInChild(const Path& directory, const std::vector<Path>& directories,
-                  const std::function<String()>& code) {
+String runInChild(const Path& directory, const std::function<String()>& code) {
     String host = HostPlatform::hostPath(directory);
     HostPlatform::makeParentDirectories(host + "/.");
     if (::unshare(CLONE_NEWNS) != 0) return String("Scan't unshare: ") + std::strerror(errno);
@@ -51,16 +47,13 @@ String runInChild(const Path& directory, const std::vector<Path>& directories,
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         ::mount("tmpfs", host.c_str(), "tmpfs", 0, kMountOptions) != 0)
         return String("Scan't mount a tmpfs: ") + std::strerror(errno);
-    for (const Path& made : directories)
-        HostPlatform::makeParentDirectories(HostPlatform::hostPath(made) + "/.");
     if (!fill(host)) return String("Scan't fill the tmpfs: ") + std::strerror(errno);
     return "R" + code();
 }
 
 }  // namespace
 
-FullDisk::Outcome FullDisk::run(const Path& directory, const std::vector<Path>& directories,
-                                const std::function<String()>& code) {
+FullDisk::Outcome FullDisk::run(const Path& directory, const std::function<String()>& code) {
     int channel[2];
     if (::pipe2(channel, O_CLOEXEC) != 0) return {"no pipe", 0, ""};
     pid_t child = ::fork();
@@ -71,7 +64,7 @@ FullDisk::Outcome FullDisk::run(const Path& directory, const std::vector<Path>& 
     }
     if (child == 0) {
         ::close(channel[0]);
-        writeAll(channel[1], runInChild(directory, directories, code));
+        writeAll(channel[1], runInChild(directory, code));
         ::_exit(0);
     }
     ::close(channel[1]);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <vector>
 
 #include "platform/Path.h"
 #include "platform/String.h"
@@ -19,9 +18,7 @@ class FullDisk {
         String report;   // what the code returned
     };
 
-    // Mounts the tmpfs over `directory` (made when missing), then makes each
-    // of `directories` under it before filling it, and returns what `code`
-    // reports. Waits for the child.
-    static Outcome run(const Path& directory, const std::vector<Path>& directories,
-                       const std::function<String()>& code);
+    // Mounts the tmpfs over `directory` (made when missing), fills it and
+    // returns what `code` reports. Waits for the child.
+    static Outcome run(const Path& directory, const std::function<String()>& code);
 };
