@@ -17,6 +17,7 @@
 
 #include "host/platform/FaultInjector.h"
 #include "host/platform/HostPlatform.h"
+#include "host/platform/IndexFiles.h"
 #include "platform/TraceService.h"
 
 // The index service on LMDB. An index file is one LMDB environment opened
@@ -35,22 +36,15 @@
 // transaction; each call is one transaction, so nothing of LMDB's is held
 // between calls.
 //
-// LMDB sizes its lock file with ftruncate, which reserves no storage, and then
-// writes its reader table through a shared mapping of it: on a full file
-// system such a write is a SIGBUS, not an error. The lock file's storage is
-// therefore reserved with fallocate before LMDB opens it. The data file is
-// only read through its mapping (no MDB_WRITEMAP); LMDB writes it with
-// pwrite, whose failures it reports.
+// The data file is only read through LMDB's mapping (no MDB_WRITEMAP): LMDB
+// writes it with pwrite, whose failures it reports. Its lock file is written
+// through a mapping, so IndexFiles backs it with storage before LMDB opens it.
 
 namespace {
 
 // Room for a million subscriber records of a few KiB; the file only grows as
 // records are written, the rest is address space.
 constexpr std::size_t kDefaultMapSize = std::size_t(16) << 30;
-
-// LMDB's reader table with its default 126 readers takes about 8 KiB; this
-// leaves room for a larger cache line.
-constexpr off_t kLockFileReserve = 64 * 1024;
 
 const char kRecordsDatabase[] = "records";
 const char kMetaDatabase[] = "meta";
@@ -152,57 +146,9 @@ int openDatabases(Environment& e, bool create, indx_key_t keyType) {
     return mdb_txn_commit(txn);
 }
 
-// The files an open made, removed again when the open fails: a store that
-// could not be initialised would read as a broken index ever after.
-struct MadeFiles {
-    String data;
-    String lock;
-
-    // Keeps errno: it tells the caller why the open failed.
-    void remove() const {
-        int error = errno;
-        if (!lock.empty()) ::unlink(lock.c_str());
-        if (!data.empty()) ::unlink(data.c_str());
-        errno = error;
-    }
-};
-
-// Opens path, creating it with mode when missing; `made` is set to path when
-// this call created it. A descriptor, or -1 with errno set.
-int openOrCreate(const String& path, int flags, int mode, String& made) {
-    int fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd >= 0) {
-        made = path;
-        return fd;
-    }
-    return errno == EEXIST ? ::open(path.c_str(), flags | O_CLOEXEC) : -1;
-}
-
-// Backs the lock file's pages with storage before LMDB maps them: a new (or
-// empty) lock file gets kLockFileReserve bytes beyond its end, which leaves
-// the length LMDB reads to size its table alone; an existing one is backed
-// over its length (a no-op unless an earlier open died half-way). 0 or the
-// errno; file systems without fallocate are left to LMDB as before.
-int reserveLockFile(const String& lockFile, int mode, MadeFiles& made) {
-    int fd = openOrCreate(lockFile, O_RDWR, mode, made.lock);
-    if (fd < 0) return errno;
-    struct stat st;
-    int error = 0;
-    if (::fstat(fd, &st) != 0) {
-        error = errno;
-    } else {
-        off_t length = st.st_size > 0 ? st.st_size : kLockFileReserve;
-        if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length) != 0 && errno != EOPNOTSUPP &&
-            errno != ENOSYS)
-            error = errno;
-    }
-    ::close(fd);
-    return error;
-}
-
 std::unique_ptr<Environment> openEnvironment(const Path& path, const String& file, bool create,
-                                             indx_key_t keyType, int mode, MadeFiles& made) {
-    if (int error = reserveLockFile(file + "-lock", mode, made)) {
+                                             indx_key_t keyType, int mode, IndexFiles& files) {
+    if (int error = files.reserveLock(file, mode)) {
         traceFailure(path, "reserving the lock file", error);
         errno = error;
         return nullptr;
@@ -241,7 +187,7 @@ void leaveParentEnvironments(Service& s) {
 // file replaced since it was opened (another inode) gets a fresh environment.
 // nullptr with errno set when it cannot be opened. Called with the mutex held.
 Environment* environmentFor(Service& s, const Path& path, const String& file, bool create,
-                            indx_key_t keyType, int mode, MadeFiles& made) {
+                            indx_key_t keyType, int mode, IndexFiles& files) {
     struct stat st;
     if (::stat(file.c_str(), &st) != 0) return nullptr;
     auto known = s.byFile.find(file);
@@ -253,7 +199,7 @@ Environment* environmentFor(Service& s, const Path& path, const String& file, bo
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return nullptr;
     }
-    std::unique_ptr<Environment> e = openEnvironment(path, file, create, keyType, mode, made);
+    std::unique_ptr<Environment> e = openEnvironment(path, file, create, keyType, mode, files);
     if (!e) return nullptr;
     e->device = st.st_dev;
     e->inode = st.st_ino;
@@ -271,27 +217,23 @@ int openIndex(const Path& path, bool create, indx_key_t keyType, int flags, int 
     }
     // An index holds data, never a program.
     mode &= 0666;
-    MadeFiles made;
-    if (create) {
-        if (!HostPlatform::makeParentDirectories(host)) return -1;
-        // Made here rather than by LMDB so that it has a canonical path below.
-        int fd = openOrCreate(host, O_RDONLY, mode, made.data);
-        if (fd < 0) return -1;
-        ::close(fd);
-    }
+    IndexFiles files;
+    // Made here rather than by LMDB so that it has a canonical path below.
+    if (create && (!HostPlatform::makeParentDirectories(host) || !files.makeData(host, mode)))
+        return -1;
     char canonical[PATH_MAX];
     if (::realpath(host.c_str(), canonical) == nullptr) {
-        made.remove();
+        files.removeMade();
         return -1;
     }
-    if (!made.data.empty()) made.data = canonical;
+    files.canonicalData(canonical);
 
     Service& s = service();
     std::lock_guard<std::mutex> lock(s.mutex);
     leaveParentEnvironments(s);
-    Environment* environment = environmentFor(s, path, canonical, create, keyType, mode, made);
+    Environment* environment = environmentFor(s, path, canonical, create, keyType, mode, files);
     if (environment == nullptr) {
-        made.remove();
+        files.removeMade();
         return -1;
     }
     auto slot = std::find_if(s.descriptors.begin(), s.descriptors.end(),
@@ -318,10 +260,10 @@ int resolve(int fd, bool write, std::uint16_t keyLength, const char* key, Target
     Descriptor& d = s.descriptors[fd];
     if (write && !d.writable) return BTREE_READ_ONLY;
     if (d.environment == nullptr) {
-        MadeFiles made;
-        d.environment = environmentFor(s, d.path, d.file, false, 0, d.mode, made);
+        IndexFiles files;
+        d.environment = environmentFor(s, d.path, d.file, false, 0, d.mode, files);
         if (d.environment == nullptr) {
-            made.remove();
+            files.removeMade();
             return failure(d.path, "reopen after fork", errno);
         }
     }
