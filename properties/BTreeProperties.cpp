@@ -1,5 +1,7 @@
 #include "properties/BTreeProperties.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <istream>
@@ -7,6 +9,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "platform/FileSystem.h"
 #include "platform/Trace.h"
 #include "platform/TraceService.h"
 #include "properties/MemoryInput.h"
@@ -111,7 +114,12 @@ int BTreeProperties::openBTree(const Path& path, bool create) {
     bool owner = isOwner();
     int flags = owner ? BTREE_READ_WRITE : BTREE_READ;
     int fd = zrbopen(path, flags, kIndexMode);
-    indexMissing_ = fd < 0 && errno == ENOENT;
+    // An empty file is a store whose creation never finished (a crash or a
+    // full disk): it holds no records either.
+    struct stat info;
+    indexMissing_ =
+        fd < 0 && (errno == ENOENT || (errno == EINVAL && FileSystem::stat(path, &info) == 0 &&
+                                       S_ISREG(info.st_mode) && info.st_size == 0));
     if (fd < 0 && create && owner) {
         fd = creat_index(path, key_.keyType, flags, kIndexMode);
         indexMissing_ = false;

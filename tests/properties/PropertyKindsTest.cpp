@@ -129,6 +129,12 @@ TEST_F(PropertyKindsTest, AMissingIndexReadsAsEmptyAndOnlyTheOwnersSaveMakesIt) 
     COSProperties::btreeFD = -1;
     COSProperties reread(5UL);
     EXPECT_EQ(streamOf(reread), streamOf(owned));
+
+    // A store whose creation never finished reads as empty and is made whole.
+    writeFile(SubscriberProperties::indexPath, "");
+    SubscriberProperties unfinished(1001UL);
+    EXPECT_EQ(unfinished.getError(), Properties::NO_ERROR);
+    putAndSave(unfinished, "Greeting", "hello");
 }
 
 TEST_F(PropertyKindsTest, AnUnopenedSetFailsWithCantOpen) {
