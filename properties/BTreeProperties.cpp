@@ -1,5 +1,7 @@
 #include "properties/BTreeProperties.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <istream>
@@ -7,6 +9,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "platform/FileSystem.h"
 #include "platform/Trace.h"
 #include "platform/TraceService.h"
 #include "properties/MemoryInput.h"
@@ -37,11 +40,16 @@ BTreeProperties::BTreeProperties() = default;
 BTreeProperties::BTreeProperties(const Symbol& name) : Properties(name) {}
 
 BTreeProperties::BTreeProperties(const BTreeProperties& other)
-    : Properties(other), key_(other.key_) {}
+    : Properties(other),
+      key_(other.key_),
+      index_(other.index_),
+      indexMissing_(other.indexMissing_) {}
 
 BTreeProperties& BTreeProperties::operator=(const BTreeProperties& other) {
     Properties::operator=(other);
     key_ = other.key_;
+    index_ = other.index_;
+    indexMissing_ = other.indexMissing_;
     return *this;
 }
 
@@ -52,11 +60,16 @@ bool BTreeProperties::reinit() {
 }
 
 bool BTreeProperties::reinit(const Path& path, keyInfo& key) {
+    bool missing = false;
     if (key.fd < 0) {
-        if (openBTree(path) < 0) return false;
+        if (openBTree(path, false) < 0 && !indexMissing_) return false;
+        missing = indexMissing_;
         key.fd = key_.fd;
     }
+    // A kind's reinit unbinds the set as well as emptying it.
     reinit();
+    index_ = path;
+    indexMissing_ = missing;
     bool result = get_from_btree(key, true);
     modified_ = false;
     return result;
@@ -72,6 +85,8 @@ bool BTreeProperties::unbind(bool keep, indx_key_t keyType, std::int32_t sharedF
     bool result = keep || BTreeProperties::reinit();
     key_.keyType = keyType;
     key_.fd = sharedFd;
+    index_ = Path();
+    indexMissing_ = false;
     return result;
 }
 
@@ -95,28 +110,34 @@ Properties::PropertiesID BTreeProperties::keyOf(std::uint32_t number) {
     return key;
 }
 
-int BTreeProperties::openBTree(const Path& path) {
+int BTreeProperties::openBTree(const Path& path, bool create) {
     bool owner = isOwner();
     int flags = owner ? BTREE_READ_WRITE : BTREE_READ;
-    int fd = zrbopen(path, flags, 0775);
-    if (fd < 0) {
-        fd = creat_index(path, key_.keyType, flags, 0777);
-        if (fd >= 0 && !owner) {
-            close_index(fd);
-            fd = zrbopen(path, BTREE_READ, 0775);
-        }
+    int fd = zrbopen(path, flags, kIndexMode);
+    // An empty file is a store whose creation never finished (a crash or a
+    // full disk): it holds no records either.
+    struct stat info;
+    indexMissing_ =
+        fd < 0 && (errno == ENOENT || (errno == EINVAL && FileSystem::stat(path, &info) == 0 &&
+                                       S_ISREG(info.st_mode) && info.st_size == 0));
+    if (fd < 0 && create && owner) {
+        fd = creat_index(path, key_.keyType, flags, kIndexMode);
+        indexMissing_ = false;
     }
     key_.fd = fd;
-    if (fd < 0) error_ = CANT_OPEN;
+    if (fd < 0 && !indexMissing_) error_ = CANT_OPEN;
     return fd;
+}
+
+int BTreeProperties::unopened() const {
+    if (indexMissing_) return BTREE_NO_RECORD;
+    error_ = CANT_OPEN;
+    return BTREE_BAD_DESCRIPTOR;
 }
 
 int BTreeProperties::getBTreeDataPrefix(const keyInfo& key, BTreeDataPrefix& prefix,
                                         unsigned long& length) const {
-    if (key.fd < 0) {
-        error_ = CANT_OPEN;
-        return BTREE_BAD_DESCRIPTOR;
-    }
+    if (key.fd < 0) return unopened();
     char digits[16];
     length = 0;
     int rc = reade(key.fd, keyLength(key), key.key.data(), sizeof digits, &length, digits);
@@ -133,10 +154,7 @@ int BTreeProperties::getBTreeDataPrefix(const keyInfo& key, BTreeDataPrefix& pre
 }
 
 int BTreeProperties::getBTreeData(const keyInfo& key, unsigned long& length, char*& data) const {
-    if (key.fd < 0) {
-        error_ = CANT_OPEN;
-        return BTREE_BAD_DESCRIPTOR;
-    }
+    if (key.fd < 0) return unopened();
     return reade_dvalp(key.fd, keyLength(key), key.key.data(), &length, &data);
 }
 
@@ -165,6 +183,21 @@ bool BTreeProperties::get_from_btree(const keyInfo& key, bool replace) {
     return true;
 }
 
+bool BTreeProperties::createIndex() {
+    if (index_.empty()) {
+        error_ = CANT_OPEN;
+        return false;
+    }
+    if (openBTree(index_, true) >= 0) return true;
+    int error = errno;
+    MC_std_trace() << "BTreeProperties::save() - can't create the index " << index_ << ": "
+                   << std::strerror(error) << oops;
+    // The set's error names the system's: a full disk reads as ENOSPC.
+    error_ = OS_SYSTEM_ERROR;
+    errno = error;
+    return false;
+}
+
 bool BTreeProperties::obtain(bool replace) {
     return get_from_btree(key_, replace);
 }
@@ -183,14 +216,24 @@ std::int32_t BTreeProperties::estimateLength() {
 }
 
 bool BTreeProperties::saveThem() {
-    keyInfo key = key_;
     if (!isOwner()) {
-        int rc = invalidate_key(key.fd, keyLength(key), key.key.data());
+        // Without the index this process holds no copy to drop.
+        if (key_.fd < 0 && indexMissing_) return true;
+        int rc = invalidate_key(key_.fd, keyLength(key_), key_.key.data());
         if (rc == BTREE_OK) return true;
-        MC_std_trace() << "invalidate_key(" << key.fd << "," << keyLength(key) << ", key) fails w/"
-                       << rc << oops;
+        MC_std_trace() << "invalidate_key(" << key_.fd << "," << keyLength(key_)
+                       << ", key) fails w/" << rc << oops;
         return false;
     }
+    if (key_.fd < 0) {
+        // An empty set of a missing index is already what the index says.
+        if (indexMissing_ && count() == 0) {
+            modified_ = false;
+            return true;
+        }
+        if (!createIndex()) return false;
+    }
+    keyInfo key = key_;
     BTreeDataPrefix prefix;
     int rc = getBTreeDataPrefix(key, prefix);
     if (rc == BTREE_BAD_DESCRIPTOR) return false;

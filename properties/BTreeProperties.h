@@ -46,13 +46,16 @@ class CFGADM_EXPORT BTreeProperties : public Properties {
     bool reinit() override;
     // Opens the index at path when key.fd is below 0 (storing the new
     // descriptor in key), empties the set, reads the key's record and clears
-    // the modified flag. False when the index cannot be opened (CANT_OPEN) or
-    // the record cannot be read.
+    // the modified flag. A missing index reads as an empty set and is not
+    // created (key.fd stays below 0). False when the index cannot be opened
+    // (CANT_OPEN) or the record cannot be read.
     bool reinit(const Path& path, keyInfo& key);
-    // Opens the index read-write on the kind's owner box, read-only elsewhere,
-    // creating it when missing. Returns the descriptor (also kept in the set),
-    // or a negative number with the error code CANT_OPEN.
-    int openBTree(const Path& path);
+    // Opens the index read-write on the kind's owner box, read-only elsewhere.
+    // A missing index is created only when `create` is set on the owner box.
+    // Returns the descriptor (also kept in the set), or a negative number:
+    // with errno ENOENT for a missing index left missing, else with the error
+    // code CANT_OPEN and errno telling why.
+    int openBTree(const Path& path, bool create = false);
     // Reads the key's record into the set (replace: the record's instances
     // win) and binds the set to the key. A missing record adds nothing and
     // succeeds. False when the index fails (traced) or the stream is bad.
@@ -60,8 +63,9 @@ class CFGADM_EXPORT BTreeProperties : public Properties {
     bool obtain(bool replace) override;
 
     // The counter at the start of the key's record and the record's whole
-    // length. Returns the index's result (0, 2 no record, other failures), or
-    // 9 with the error code CANT_OPEN when key.fd is below 0.
+    // length. Returns the index's result (0, 2 no record, other failures);
+    // when key.fd is below 0: 2 if the set's index is missing, else 9 with
+    // the error code CANT_OPEN.
     int getBTreeDataPrefix(const keyInfo& key, BTreeDataPrefix& prefix,
                            unsigned long& length) const;
     int getBTreeDataPrefix(const keyInfo& key, BTreeDataPrefix& prefix) const;
@@ -69,7 +73,7 @@ class CFGADM_EXPORT BTreeProperties : public Properties {
     // its next call. Result codes as above.
     int getBTreeData(const keyInfo& key, unsigned long& length, char*& data) const;
 
-    bool underlierKnown() const override { return key_.fd >= 0; }
+    bool underlierKnown() const override { return key_.fd >= 0 || indexMissing_; }
     // False only when the record's counter can be read and equals the one
     // this set read.
     bool underlierChanged() const override;
@@ -77,8 +81,9 @@ class CFGADM_EXPORT BTreeProperties : public Properties {
     PropertiesStatus getStatus() const override { return key_.status; }
     void putStatus(const PropertiesStatus& status) override { key_.status = status; }
     // On the owner box: writes the record with the counter one up (deletes it
-    // when the set is empty). Elsewhere: only invalidates the key. False when
-    // the index fails.
+    // when the set is empty), creating a missing index first. Elsewhere: only
+    // invalidates the key. False when the index fails, with OS_SYSTEM_ERROR
+    // and errno (ENOSPC for a full index or disk).
     bool saveThem() override;
 
     const keyInfo& key() const { return key_; }
@@ -99,6 +104,19 @@ class CFGADM_EXPORT BTreeProperties : public Properties {
     static PropertiesID keyOf(std::uint32_t number);
 
     keyInfo key_;
+
+  private:
+    // Data files, never programs; the umask applies.
+    static constexpr int kIndexMode = 0664;
+
+    // Creates and opens the index for a save on the owner box.
+    bool createIndex();
+    // What a read without a descriptor answers: no record in a missing
+    // index, else a bad descriptor (CANT_OPEN).
+    int unopened() const;
+
+    Path index_;                 // where the set's index is, once bound
+    bool indexMissing_ = false;  // the index did not exist when last opened
 };
 
 CFGADM_EXPORT std::ostream& operator<<(std::ostream& out,

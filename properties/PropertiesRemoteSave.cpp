@@ -26,18 +26,23 @@ bool Properties::saveRemote(std::uint16_t owner) {
     Path temporary = FileSystem::uniqueTempPath(kTemporaryDirectory, "", factoryName);
     FileStream out(temporary, std::ios::out | std::ios::trunc);
     if (!out.is_open()) {
+        int code = errno;
         MC_std_trace() << "Properties::save() - can't create stream from tmpfile: '" << temporary
                        << "'" << oops;
         FileSystem::unlink(temporary);
+        error_ = OS_SYSTEM_ERROR;
+        errno = code;
         return false;
     }
     out << *this;
     bool written = !out.fail();
     written = out.close() && written;
     if (error_ != NO_ERROR) {
+        int code = errno;
         MC_std_trace() << "Properties::save() - failed write to tmpFile w/" << error_name(error_)
                        << oops;
         FileSystem::unlink(temporary);
+        errno = code;
         return false;
     }
     // A short hand-off file would make the owner store a truncated set.
@@ -46,6 +51,8 @@ bool Properties::saveRemote(std::uint16_t owner) {
         MC_std_trace() << "Properties::save() - failed write to tmpFile '" << temporary
                        << "', errno=" << code << " (" << std::strerror(code) << ")" << oops;
         FileSystem::unlink(temporary);
+        error_ = OS_SYSTEM_ERROR;
+        errno = code;
         return false;
     }
 
@@ -67,9 +74,12 @@ bool Properties::saveRemote(std::uint16_t owner) {
 
     if (result != 0) {
         error_ = static_cast<PropertiesError>(reply.error_code);
-        if (error_ == OS_SYSTEM_ERROR) errno = static_cast<int>(reply.error_no);
+        int code = static_cast<int>(reply.error_no);
+        if (error_ == OS_SYSTEM_ERROR) errno = code;
         MC_std_trace() << "Properties::save() - update by box " << owner << " failed, result "
                        << result << ", " << error_name(error_) << oops;
+        // Writing the trace may have made system calls of its own.
+        if (error_ == OS_SYSTEM_ERROR) errno = code;
         return false;
     }
     putStatus(reply.status);

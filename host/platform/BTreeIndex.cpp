@@ -17,6 +17,7 @@
 
 #include "host/platform/FaultInjector.h"
 #include "host/platform/HostPlatform.h"
+#include "host/platform/IndexFiles.h"
 #include "platform/TraceService.h"
 
 // The index service on LMDB. An index file is one LMDB environment opened
@@ -34,6 +35,10 @@
 // Environments are opened with MDB_NOTLS so that any thread may run a read
 // transaction; each call is one transaction, so nothing of LMDB's is held
 // between calls.
+//
+// The data file is only read through LMDB's mapping (no MDB_WRITEMAP): LMDB
+// writes it with pwrite, whose failures it reports. Its lock file is written
+// through a mapping, so IndexFiles backs it with storage before LMDB opens it.
 
 namespace {
 
@@ -142,7 +147,12 @@ int openDatabases(Environment& e, bool create, indx_key_t keyType) {
 }
 
 std::unique_ptr<Environment> openEnvironment(const Path& path, const String& file, bool create,
-                                             indx_key_t keyType, int mode) {
+                                             indx_key_t keyType, int mode, IndexFiles& files) {
+    if (int error = files.reserveLock(file, mode)) {
+        traceFailure(path, "reserving the lock file", error);
+        errno = error;
+        return nullptr;
+    }
     auto e = std::make_unique<Environment>();
     int rc = mdb_env_create(&e->env);
     if (rc == 0) rc = mdb_env_set_maxdbs(e->env, 2);
@@ -177,7 +187,7 @@ void leaveParentEnvironments(Service& s) {
 // file replaced since it was opened (another inode) gets a fresh environment.
 // nullptr with errno set when it cannot be opened. Called with the mutex held.
 Environment* environmentFor(Service& s, const Path& path, const String& file, bool create,
-                            indx_key_t keyType, int mode) {
+                            indx_key_t keyType, int mode, IndexFiles& files) {
     struct stat st;
     if (::stat(file.c_str(), &st) != 0) return nullptr;
     auto known = s.byFile.find(file);
@@ -189,7 +199,7 @@ Environment* environmentFor(Service& s, const Path& path, const String& file, bo
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return nullptr;
     }
-    std::unique_ptr<Environment> e = openEnvironment(path, file, create, keyType, mode);
+    std::unique_ptr<Environment> e = openEnvironment(path, file, create, keyType, mode, files);
     if (!e) return nullptr;
     e->device = st.st_dev;
     e->inode = st.st_ino;
@@ -205,21 +215,27 @@ int openIndex(const Path& path, bool create, indx_key_t keyType, int flags, int 
         errno = error;
         return -1;
     }
-    if (create) {
-        if (!HostPlatform::makeParentDirectories(host)) return -1;
-        // Made here rather than by LMDB so that it has a canonical path below.
-        int fd = ::open(host.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, mode);
-        if (fd < 0) return -1;
-        ::close(fd);
-    }
+    // An index holds data, never a program.
+    mode &= 0666;
+    IndexFiles files;
+    // Made here rather than by LMDB so that it has a canonical path below.
+    if (create && (!HostPlatform::makeParentDirectories(host) || !files.makeData(host, mode)))
+        return -1;
     char canonical[PATH_MAX];
-    if (::realpath(host.c_str(), canonical) == nullptr) return -1;
+    if (::realpath(host.c_str(), canonical) == nullptr) {
+        files.removeMade();
+        return -1;
+    }
+    files.canonicalData(canonical);
 
     Service& s = service();
     std::lock_guard<std::mutex> lock(s.mutex);
     leaveParentEnvironments(s);
-    Environment* environment = environmentFor(s, path, canonical, create, keyType, mode);
-    if (environment == nullptr) return -1;
+    Environment* environment = environmentFor(s, path, canonical, create, keyType, mode, files);
+    if (environment == nullptr) {
+        files.removeMade();
+        return -1;
+    }
     auto slot = std::find_if(s.descriptors.begin(), s.descriptors.end(),
                              [](const Descriptor& d) { return !d.open; });
     if (slot == s.descriptors.end()) slot = s.descriptors.emplace(s.descriptors.end());
@@ -244,8 +260,12 @@ int resolve(int fd, bool write, std::uint16_t keyLength, const char* key, Target
     Descriptor& d = s.descriptors[fd];
     if (write && !d.writable) return BTREE_READ_ONLY;
     if (d.environment == nullptr) {
-        d.environment = environmentFor(s, d.path, d.file, false, 0, d.mode);
-        if (d.environment == nullptr) return failure(d.path, "reopen after fork", errno);
+        IndexFiles files;
+        d.environment = environmentFor(s, d.path, d.file, false, 0, d.mode, files);
+        if (d.environment == nullptr) {
+            files.removeMade();
+            return failure(d.path, "reopen after fork", errno);
+        }
     }
     // Longer keys than LMDB's limit are refused rather than digested: the
     // module's keys are 4 bytes.

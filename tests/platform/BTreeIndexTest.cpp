@@ -4,11 +4,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include "host/platform/FaultInjector.h"
 #include "platform/BTreeIndex.h"
+#include "tests/testing/FullDisk.h"
 #include "tests/testing/PlatformFixture.h"
 
 namespace {
@@ -46,6 +49,28 @@ TEST_F(BTreeIndexTest, OpenNeverCreatesAndRefusesFilesThatAreNotIndexes) {
         EXPECT_EQ(errno, EINVAL);
         EXPECT_EQ(readFile("/vm/db/other"), bytes) << "the file is left alone";
     }
+}
+
+// The outcome of the calls on a full disk, as text for one comparison.
+String fullDiskOutcome(const std::function<int()>& call) {
+    errno = 0;
+    int fd = call();
+    return std::to_string(fd < 0 ? fd : 0) + "/" + std::strerror(fd < 0 ? errno : 0);
+}
+
+TEST_F(BTreeIndexTest, FullDiskRefusesANewIndexInWordsAndLeavesNothingBehind) {
+    FullDisk::Outcome outcome = FullDisk::run("/vm/db", [&] {
+        String report = "read " + fullDiskOutcome([] { return zrbopen(kIndex, BTREE_READ, 0); });
+        report += ", create " + fullDiskOutcome([&] { return create(); });
+        report += traces->contains(1, kIndex.text()) ? ", traced" : ", not traced";
+        for (const String& name : listDirectory("/vm/db"))
+            if (name != ".filler") report += ", left " + name;
+        return report;
+    });
+    if (!outcome.skipped.empty()) GTEST_SKIP() << outcome.skipped;
+    EXPECT_EQ(outcome.signal, 0) << strsignal(outcome.signal);
+    EXPECT_EQ(outcome.report,
+              "read -1/No such file or directory, create -1/No space left on device, traced");
 }
 
 TEST_F(BTreeIndexTest, RecordCallsAnswerWithContentsLengthsAndCodes) {

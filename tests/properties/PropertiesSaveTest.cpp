@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "host/platform/FaultInjector.h"
 #include "host/platform/HostPlatform.h"
@@ -139,16 +140,19 @@ TEST_F(PropertiesSave, UnreachableOwnerOrNoStoreFailsAndLeavesNoFile) {
     EXPECT_EQ(set.getError(), Properties::CANT_OPEN);
 }
 
-TEST_F(PropertiesSave, HandOffFileFailuresSendNothing) {
+TEST_F(PropertiesSave, HandOffFileFailuresSendNothingAndSayWhy) {
     auto server = owner(0, 1);
-    FaultInjector::add(FaultOp::Open, EACCES, "/vm/tmp/");
-    EXPECT_FALSE(set.save());
+    set.storeChanged = true;
+    for (auto [op, error] : {std::pair{FaultOp::Open, EACCES}, {FaultOp::Write, ENOSPC}}) {
+        set.reinit();
+        FaultInjector::add(op, error, "/vm/tmp/");
+        errno = 0;
+        EXPECT_FALSE(set.save());
+        EXPECT_EQ(set.getError(), Properties::OS_SYSTEM_ERROR) << error;
+        EXPECT_EQ(errno, error);
+        EXPECT_TRUE(listDirectory("/vm/tmp").empty());
+    }
     EXPECT_TRUE(traces->contains(1, "Properties::save() - can't create stream from tmpfile: '"));
-    EXPECT_EQ(set.getError(), Properties::NO_ERROR) << "the error code is left as it was";
-
-    FaultInjector::add(FaultOp::Write, ENOSPC, "/vm/tmp/");
-    EXPECT_FALSE(set.save());
-    EXPECT_TRUE(listDirectory("/vm/tmp").empty());
     server->stop();
     EXPECT_EQ(seen.requests, 0);
 }

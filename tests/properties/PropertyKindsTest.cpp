@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cstring>
 #include <sstream>
 
@@ -99,6 +101,40 @@ TEST_F(PropertyKindsTest, ANonOwnerOnlyInvalidatesItsCopy) {
     other.empty();
     ASSERT_TRUE(other.saveThem());
     EXPECT_EQ(record(3), before);
+}
+
+TEST_F(PropertyKindsTest, AMissingIndexReadsAsEmptyAndOnlyTheOwnersSaveMakesIt) {
+    const Path directory = "/VM/orvex/sd/sdata";
+    for (std::uint16_t box : {1, 333}) {
+        SCOPED_TRACE(box);
+        Properties::myPBox = box;
+        COSProperties cos;
+        SubscriberProperties subscriber;
+        EXPECT_TRUE(cos.reinitialize(5, false) && subscriber.reinitialize(1001, false));
+        EXPECT_EQ(cos.count() + subscriber.count(), 0u);
+        EXPECT_TRUE(cos.saveThem()) << "an empty set, or no copy to drop";
+        EXPECT_TRUE(listDirectory(directory).empty());
+    }
+    Properties::myPBox = 333;
+    mode_t before = ::umask(0002);
+    COSProperties owned(5UL);
+    putAndSave(owned, "Greeting", "hello");
+    ::umask(before);
+    EXPECT_EQ(record(5), "1" + streamOf(owned));
+    for (const char* name : {"COSproperties", "COSproperties-lock"}) {
+        struct stat st;
+        ASSERT_EQ(::stat(hostPath(directory / name).c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_mode & 07777, 0664u) << name;
+    }
+    COSProperties::btreeFD = -1;
+    COSProperties reread(5UL);
+    EXPECT_EQ(streamOf(reread), streamOf(owned));
+
+    // A store whose creation never finished reads as empty and is made whole.
+    writeFile(SubscriberProperties::indexPath, "");
+    SubscriberProperties unfinished(1001UL);
+    EXPECT_EQ(unfinished.getError(), Properties::NO_ERROR);
+    putAndSave(unfinished, "Greeting", "hello");
 }
 
 TEST_F(PropertyKindsTest, AnUnopenedSetFailsWithCantOpen) {
