@@ -18,7 +18,6 @@ const char kReadRelease[] = "get_from_file: blocking to fcntl prop file";
 const char kReadAcquire[] = "get_from_file: unblocking after fcntl for prop";
 const char kWriteRelease[] = "write_to_file: blocking to fcntl prop file";
 const char kWriteAcquire[] = "write_to_file: unblocking after fcntl prop file";
-constexpr int kMaxLinks = 40;
 
 Path directoryOf(const Path& path) {
     std::size_t slash = path.text().rfind('/');
@@ -29,17 +28,6 @@ Path directoryOf(const Path& path) {
 String baseOf(const Path& path) {
     std::size_t slash = path.text().rfind('/');
     return slash == String::npos ? path.text() : path.text().substr(slash + 1);
-}
-
-// A rename over a symbolic link would replace the link with a plain file;
-// the administrator who linked the file elsewhere wants the target rewritten.
-Path resolveLinks(const Path& path) {
-    Path current = path;
-    String target;
-    for (int hop = 0; hop < kMaxLinks && FileSystem::readlink(current, target) == 0; ++hop)
-        current =
-            !target.empty() && target[0] == '/' ? Path(target) : directoryOf(current) / target;
-    return current;
 }
 
 // One name per file: only the holder of the file's exclusive lock uses it,
@@ -213,10 +201,15 @@ FileProperties::SaveOutcome FileProperties::saveIfUnchanged() {
 }
 
 FileProperties::SaveOutcome FileProperties::write(bool onlyIfUnchanged) {
-    Path target = resolveLinks(path_);
+    // A rename over a symbolic link would replace the link with a plain
+    // file; the administrator who linked the file elsewhere wants the target
+    // rewritten.
+    Path target;
     LockedFile file;
     LockedFile::Outcome outcome =
-        file.open(target, LockedFile::Exclusive, kWriteRelease, kWriteAcquire);
+        FileSystem::resolve(path_, target) != 0
+            ? LockedFile::OPEN_FAILED
+            : file.open(target, LockedFile::Exclusive, kWriteRelease, kWriteAcquire);
     if (outcome == LockedFile::UNLOCKED)
         traceLockFailure("write_to_file", "write lock", path_, file.lockError());
     if (outcome != LockedFile::OPEN_FAILED && outcome != LockedFile::NOT_REGULAR) {
