@@ -36,12 +36,35 @@ Path temporaryFor(const Path& target) {
     return directoryOf(target) / ("." + baseOf(target) + ".tmp");
 }
 
+// The replacement takes the owner and group of the file it replaces. Where
+// this process may not give them back (EPERM), the save is refused: handing
+// the file to the saver would lock its owner or group out.
+bool keepOwner(int fd, const Path& path, const struct stat& original) {
+    struct stat made;
+    if (FileSystem::fstat(fd, &made) != 0) return false;
+    if (made.st_uid == original.st_uid && made.st_gid == original.st_gid) return true;
+    if (FileSystem::fchown(fd, original.st_uid, original.st_gid) == 0) return true;
+    int error = errno;
+    MC_std_trace() << "FileProperties::saveThem(" << path
+                   << ") - cannot give the new file the owner " << original.st_uid << " and group "
+                   << original.st_gid << " of the file it replaces: " << std::strerror(error)
+                   << "; not saved" << oops;
+    errno = error;
+    return false;
+}
+
 // Writes bytes to a fresh file beside target, syncs it and renames it over
-// target. False with errno set; target is then untouched.
-bool replaceFile(const Path& target, const String& bytes) {
+// target. The new file keeps the owner, group and mode of `original`, the
+// file it replaces, or gets mode 0664 when that file was only just created.
+// False with errno set; target is then untouched.
+bool replaceFile(const Path& target, const String& bytes, const struct stat& original,
+                 bool created) {
     Path temporary = temporaryFor(target);
-    int fd = FileSystem::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0664);
-    bool written = fd >= 0 && FileSystem::fchmod(fd, 0664) == 0 &&
+    mode_t mode = created ? 0664 : original.st_mode & 07777;
+    int fd = FileSystem::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    // Owner first: a change of owner clears the set-id bits fchmod gives.
+    bool written = fd >= 0 && (created || keepOwner(fd, target, original)) &&
+                   FileSystem::fchmod(fd, mode) == 0 &&
                    FileSystem::write(fd, bytes.data(), bytes.size()) >= 0 &&
                    FileSystem::fsync(fd) == 0;
     int error = errno;
@@ -57,6 +80,15 @@ bool replaceFile(const Path& target, const String& bytes) {
     if (fd >= 0) FileSystem::unlink(temporary);
     errno = error;
     return false;
+}
+
+// A save gives the path a new file; the file's other hard links keep the old
+// contents. Said at level 1, since the administrator who linked it will look.
+void traceOtherNames(const Path& path, const struct stat& info) {
+    if (info.st_nlink > 1)
+        MC_std_trace() << "FileProperties::saveThem(" << path << ") - the file has "
+                       << info.st_nlink - 1
+                       << " other hard link(s); they keep the contents saved before" << oops;
 }
 
 void traceLockFailure(const char* operation, const char* what, const Path& path, int error) {
@@ -219,7 +251,8 @@ FileProperties::SaveOutcome FileProperties::write(bool onlyIfUnchanged) {
             modified_ = false;
             if (FileSystem::unlink(target) == 0 || errno == ENOENT) return SAVED;
         } else {
-            if (replaceFile(target, streamText())) return SAVED;
+            traceOtherNames(target, file.info());
+            if (replaceFile(target, streamText(), file.info(), file.created())) return SAVED;
         }
     }
     int error = errno;
