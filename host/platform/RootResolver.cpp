@@ -10,8 +10,6 @@
 #include <cerrno>
 #include <climits>
 #include <deque>
-#include <memory>
-#include <mutex>
 #include <vector>
 
 #include "host/platform/HostPlatform.h"
@@ -26,40 +24,18 @@ constexpr int kRaceRetries = 8;
 std::atomic<bool> forcedWalk{false};
 std::atomic<bool> kernelLacksOpenat2{false};
 
-// The root directory, opened once and kept.
+// The root directory, opened for one call. Opening it each time costs about
+// what checking a kept descriptor against the root's path would, and no
+// descriptor outlives a call (nor leads into a root replaced since).
 struct RootDir {
-    String path;
-    int fd = -1;
-    dev_t device = 0;
-    ino_t inode = 0;
+    int fd;
+    RootDir() : fd(::open(HostPlatform::root().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
     ~RootDir() {
         if (fd >= 0) ::close(fd);
     }
+    RootDir(const RootDir&) = delete;
+    RootDir& operator=(const RootDir&) = delete;
 };
-
-// The kept descriptor is checked against the root's path on every call: the
-// root may be set again, or its directory replaced by a new one (a test that
-// recreates its root), and a stale descriptor would lead into the old tree.
-std::shared_ptr<const RootDir> rootDir() {
-    static std::mutex mutex;
-    static std::shared_ptr<const RootDir> cached;
-    const String& path = HostPlatform::root();
-    struct stat now;
-    if (::stat(path.c_str(), &now) != 0) return nullptr;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (cached && cached->path == path && cached->device == now.st_dev &&
-        cached->inode == now.st_ino)
-        return cached;
-    auto fresh = std::make_shared<RootDir>();
-    fresh->path = path;
-    fresh->fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    struct stat info;
-    if (fresh->fd < 0 || ::fstat(fresh->fd, &info) != 0) return nullptr;
-    fresh->device = info.st_dev;
-    fresh->inode = info.st_ino;
-    cached = fresh;
-    return cached;
-}
 
 std::deque<String> components(const String& path) {
     std::deque<String> parts;
@@ -187,25 +163,25 @@ int openByKernel(const RootDir& root, const String& path, int flags, mode_t mode
 }  // namespace
 
 int RootResolver::open(const String& path, int flags, mode_t mode) {
-    std::shared_ptr<const RootDir> root = rootDir();
-    if (!root) return -1;
+    RootDir root;
+    if (root.fd < 0) return -1;
     if (!forcedWalk && !kernelLacksOpenat2) {
-        int fd = openByKernel(*root, path, flags, mode);
+        int fd = openByKernel(root, path, flags, mode);
         if (fd >= 0 || errno != ENOSYS) return fd;
         kernelLacksOpenat2 = true;
     }
-    return openByWalk(*root, path, flags, mode);
+    return openByWalk(root, path, flags, mode);
 }
 
 int RootResolver::resolve(const String& path, String& resolved) {
-    std::shared_ptr<const RootDir> root = rootDir();
-    if (!root) {
+    RootDir root;
+    if (root.fd < 0) {
         // Without a root directory there is nothing a link could be.
         int error = errno;
         resolved = path;
         return error;
     }
-    Walk walk(root->fd);
+    Walk walk(root.fd);
     std::deque<String> todo = components(path);
     String last;
     int error = step(walk, todo, true, last);

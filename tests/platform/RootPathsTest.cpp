@@ -98,7 +98,6 @@ TEST_P(RootPathsTest, LinksAreFollowedInsideTheRoot) {
         int fd = FileSystem::open(path, O_WRONLY | O_CREAT | O_APPEND, 0664);
         EXPECT_EQ(fd >= 0, c.read == "inside") << c.name;
         if (fd >= 0) FileSystem::close(fd);
-        std::ofstream(hostPath(path), std::ios::app) << "";
         EXPECT_EQ(FileSystem::truncate(path, 0), c.read == "inside" ? 0 : -1) << c.name;
         writeFile("/VM/config/real", "inside");
     }
@@ -118,7 +117,6 @@ TEST_P(RootPathsTest, NoCallReachesOutsideThroughADirectoryLink) {
         EXPECT_EQ(FileSystem::rename("/VM/config/real", Path(dir) / "moved"), -1) << dir;
         EXPECT_EQ(FileSystem::rename(secret, "/VM/config/stolen"), -1) << dir;
         EXPECT_EQ(FileSystem::open(Path(dir) / "created", O_WRONLY | O_CREAT, 0664), -1) << dir;
-        EXPECT_EQ(FileSystem::syncDirectory(dir), -1) << dir;
         String text;
         EXPECT_EQ(FileSystem::readlink(secret, text), -1) << dir;
         // As mkdir -p in a chroot: the link's target does not exist there.
