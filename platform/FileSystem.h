@@ -8,8 +8,10 @@
 
 // Every file system call of the module goes through here. Paths are platform
 // paths ("/VM/config/sys_prop_db"); the platform decides where they live (the
-// stand-in places absolute paths under its root). Each call behaves like the
-// POSIX call of the same name: -1 (or false) with errno set on failure.
+// stand-in places them under its root and follows symbolic links the way a
+// chroot there would, so no call reaches a file outside the root). Each call
+// behaves like the POSIX call of the same name: -1 (or false) with errno set
+// on failure.
 // File descriptors are plain POSIX descriptors owned by the caller.
 class FileSystem {
   public:
@@ -26,6 +28,7 @@ class FileSystem {
     static int truncate(const Path& path, off_t length);
     static int ftruncate(int fd, off_t length);
     static int fchmod(int fd, mode_t mode);
+    static int fchown(int fd, uid_t owner, gid_t group);
     // fcntl record locks: F_SETLK, F_SETLKW, F_GETLK. F_SETLKW blocks: call it
     // inside blockingCall.
     static int lock(int fd, int command, struct flock* region);
@@ -38,6 +41,11 @@ class FileSystem {
     static int readlink(const Path& path, String& target);
     // mkdir -p; true when the directory exists afterwards.
     static bool makeDirectories(const Path& directory);
+    // The path of the file `path` leads to once every symbolic link in it,
+    // the last component's included, is followed; no component of the answer
+    // is a link. A missing tail is kept as named. -1 with errno (ELOOP for
+    // links that loop) when the path cannot be followed.
+    static int resolve(const Path& path, Path& resolved);
     // Whether a file (of any kind) exists at path.
     static bool exists(const Path& path);
 

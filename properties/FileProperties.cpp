@@ -18,7 +18,6 @@ const char kReadRelease[] = "get_from_file: blocking to fcntl prop file";
 const char kReadAcquire[] = "get_from_file: unblocking after fcntl for prop";
 const char kWriteRelease[] = "write_to_file: blocking to fcntl prop file";
 const char kWriteAcquire[] = "write_to_file: unblocking after fcntl prop file";
-constexpr int kMaxLinks = 40;
 
 Path directoryOf(const Path& path) {
     std::size_t slash = path.text().rfind('/');
@@ -31,29 +30,41 @@ String baseOf(const Path& path) {
     return slash == String::npos ? path.text() : path.text().substr(slash + 1);
 }
 
-// A rename over a symbolic link would replace the link with a plain file;
-// the administrator who linked the file elsewhere wants the target rewritten.
-Path resolveLinks(const Path& path) {
-    Path current = path;
-    String target;
-    for (int hop = 0; hop < kMaxLinks && FileSystem::readlink(current, target) == 0; ++hop)
-        current =
-            !target.empty() && target[0] == '/' ? Path(target) : directoryOf(current) / target;
-    return current;
-}
-
 // One name per file: only the holder of the file's exclusive lock uses it,
 // so a name found there is a killed writer's leftover.
 Path temporaryFor(const Path& target) {
     return directoryOf(target) / ("." + baseOf(target) + ".tmp");
 }
 
+// The replacement takes the owner and group of the file it replaces. Where
+// this process may not give them back (EPERM), the save is refused: handing
+// the file to the saver would lock its owner or group out.
+bool keepOwner(int fd, const Path& path, const struct stat& original) {
+    struct stat made;
+    if (FileSystem::fstat(fd, &made) != 0) return false;
+    if (made.st_uid == original.st_uid && made.st_gid == original.st_gid) return true;
+    if (FileSystem::fchown(fd, original.st_uid, original.st_gid) == 0) return true;
+    int error = errno;
+    MC_std_trace() << "FileProperties::saveThem(" << path
+                   << ") - cannot give the new file the owner " << original.st_uid << " and group "
+                   << original.st_gid << " of the file it replaces: " << std::strerror(error)
+                   << "; not saved" << oops;
+    errno = error;
+    return false;
+}
+
 // Writes bytes to a fresh file beside target, syncs it and renames it over
-// target. False with errno set; target is then untouched.
-bool replaceFile(const Path& target, const String& bytes) {
+// target. The new file keeps the owner, group and mode of `original`, the
+// file it replaces, or gets mode 0664 when that file was only just created.
+// False with errno set; target is then untouched.
+bool replaceFile(const Path& target, const String& bytes, const struct stat& original,
+                 bool created) {
     Path temporary = temporaryFor(target);
-    int fd = FileSystem::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0664);
-    bool written = fd >= 0 && FileSystem::fchmod(fd, 0664) == 0 &&
+    mode_t mode = created ? 0664 : original.st_mode & 07777;
+    int fd = FileSystem::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    // Owner first: a change of owner clears the set-id bits fchmod gives.
+    bool written = fd >= 0 && (created || keepOwner(fd, target, original)) &&
+                   FileSystem::fchmod(fd, mode) == 0 &&
                    FileSystem::write(fd, bytes.data(), bytes.size()) >= 0 &&
                    FileSystem::fsync(fd) == 0;
     int error = errno;
@@ -69,6 +80,15 @@ bool replaceFile(const Path& target, const String& bytes) {
     if (fd >= 0) FileSystem::unlink(temporary);
     errno = error;
     return false;
+}
+
+// A save gives the path a new file; the file's other hard links keep the old
+// contents. Said at level 1, since the administrator who linked it will look.
+void traceOtherNames(const Path& path, const struct stat& info) {
+    if (info.st_nlink > 1)
+        MC_std_trace() << "FileProperties::saveThem(" << path << ") - the file has "
+                       << info.st_nlink - 1
+                       << " other hard link(s); they keep the contents saved before" << oops;
 }
 
 void traceLockFailure(const char* operation, const char* what, const Path& path, int error) {
@@ -213,10 +233,15 @@ FileProperties::SaveOutcome FileProperties::saveIfUnchanged() {
 }
 
 FileProperties::SaveOutcome FileProperties::write(bool onlyIfUnchanged) {
-    Path target = resolveLinks(path_);
+    // A rename over a symbolic link would replace the link with a plain
+    // file; the administrator who linked the file elsewhere wants the target
+    // rewritten.
+    Path target;
     LockedFile file;
     LockedFile::Outcome outcome =
-        file.open(target, LockedFile::Exclusive, kWriteRelease, kWriteAcquire);
+        FileSystem::resolve(path_, target) != 0
+            ? LockedFile::OPEN_FAILED
+            : file.open(target, LockedFile::Exclusive, kWriteRelease, kWriteAcquire);
     if (outcome == LockedFile::UNLOCKED)
         traceLockFailure("write_to_file", "write lock", path_, file.lockError());
     if (outcome != LockedFile::OPEN_FAILED && outcome != LockedFile::NOT_REGULAR) {
@@ -226,7 +251,8 @@ FileProperties::SaveOutcome FileProperties::write(bool onlyIfUnchanged) {
             modified_ = false;
             if (FileSystem::unlink(target) == 0 || errno == ENOENT) return SAVED;
         } else {
-            if (replaceFile(target, streamText())) return SAVED;
+            traceOtherNames(target, file.info());
+            if (replaceFile(target, streamText(), file.info(), file.created())) return SAVED;
         }
     }
     int error = errno;

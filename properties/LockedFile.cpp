@@ -17,6 +17,20 @@ bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Opens the file, and for a writer creates it when missing, telling whether
+// it did: a writer gives a file it created the default owner and mode. A
+// name that exists but cannot be opened (a dangling link) is opened with
+// O_CREAT as before, which creates the link's target; `created` stays false.
+int openOrCreate(const Path& path, int flags, bool& created) {
+    created = false;
+    int fd = FileSystem::open(path, flags);
+    if (fd >= 0 || errno != ENOENT || (flags & O_ACCMODE) == O_RDONLY) return fd;
+    fd = FileSystem::open(path, flags | O_CREAT | O_EXCL, 0664);
+    if (fd >= 0) created = true;
+    if (fd >= 0 || errno != EEXIST) return fd;
+    return FileSystem::open(path, flags | O_CREAT, 0664);
+}
+
 }  // namespace
 
 LockedFile::~LockedFile() {
@@ -31,9 +45,9 @@ void LockedFile::close() {
 LockedFile::Outcome LockedFile::open(const Path& path, Mode mode, const char* releaseReason,
                                      const char* acquireReason) {
     close();
-    int flags = mode == Shared ? O_RDONLY : O_WRONLY | O_CREAT;
+    int flags = mode == Shared ? O_RDONLY : O_WRONLY;
     for (int attempt = 0;; ++attempt) {
-        fd_ = FileSystem::open(path, flags | O_NONBLOCK, 0664);
+        fd_ = openOrCreate(path, flags | O_NONBLOCK, created_);
         if (fd_ < 0) {
             if (errno == EISDIR || errno == ENXIO) return NOT_REGULAR;
             return mode == Shared && errno == ENOENT ? MISSING : OPEN_FAILED;

@@ -45,9 +45,12 @@ class LockedFile {
     const struct stat& info() const { return info_; }
     // errno of the failed lock call (UNLOCKED).
     int lockError() const { return lockError_; }
+    // Exclusive: whether this open created the file (it did not exist).
+    bool created() const { return created_; }
 
   private:
     int fd_ = -1;
     struct stat info_ {};
     int lockError_ = 0;
+    bool created_ = false;
 };

@@ -10,6 +10,7 @@
 
 #include "host/platform/FaultInjector.h"
 #include "host/platform/HostPlatform.h"
+#include "host/platform/RootResolver.h"
 
 namespace {
 
@@ -42,11 +43,41 @@ bool injected(FaultOp op, int fd) {
     return injected(op, pathOf(fd));
 }
 
+// Every path is looked up inside the root, links and all (see RootResolver).
+int inRoot(const Path& path, int flags, mode_t mode = 0) {
+    return RootResolver::open(HostPlatform::normalPath(path.text()), flags, mode);
+}
+
+// For calls on a name itself (unlink, rename, readlink): its directory,
+// resolved inside the root, and the last component.
+int parentOf(const Path& path, String& name) {
+    String normal = HostPlatform::normalPath(path.text());
+    std::size_t slash = normal.rfind('/');
+    name = normal.substr(slash + 1);
+    if (name.empty()) {
+        errno = EBUSY;  // the root itself
+        return -1;
+    }
+    return RootResolver::open(slash == 0 ? String("/") : normal.substr(0, slash),
+                              O_PATH | O_DIRECTORY);
+}
+
+// Runs call(fd) on a descriptor that is closed afterwards, keeping errno.
+template <class Call>
+int withDescriptor(int fd, Call call) {
+    if (fd < 0) return -1;
+    int rc = call(fd);
+    int error = errno;
+    ::close(fd);
+    errno = error;
+    return rc;
+}
+
 }  // namespace
 
 int FileSystem::open(const Path& path, int flags, mode_t mode) {
     if (injected(FaultOp::Open, path.text())) return -1;
-    int fd = ::open(HostPlatform::hostPath(path).c_str(), flags | O_CLOEXEC, mode);
+    int fd = inRoot(path, flags, mode);
     if (fd >= 0) {
         std::lock_guard<std::mutex> lock(openFiles().mutex);
         openFiles().paths[fd] = path.text();
@@ -90,7 +121,7 @@ off_t FileSystem::lseek(int fd, off_t offset, int whence) {
 
 int FileSystem::stat(const Path& path, struct stat* info) {
     if (injected(FaultOp::Stat, path.text())) return -1;
-    return ::stat(HostPlatform::hostPath(path).c_str(), info);
+    return withDescriptor(inRoot(path, O_PATH), [&](int fd) { return ::fstat(fd, info); });
 }
 
 int FileSystem::fstat(int fd, struct stat* info) {
@@ -100,17 +131,22 @@ int FileSystem::fstat(int fd, struct stat* info) {
 
 int FileSystem::access(const Path& path, int mode) {
     if (injected(FaultOp::Access, path.text())) return -1;
-    return ::access(HostPlatform::hostPath(path).c_str(), mode);
+    return withDescriptor(inRoot(path, O_PATH),
+                          [&](int fd) { return ::faccessat(fd, "", mode, AT_EMPTY_PATH); });
 }
 
 int FileSystem::unlink(const Path& path) {
     if (injected(FaultOp::Unlink, path.text())) return -1;
-    return ::unlink(HostPlatform::hostPath(path).c_str());
+    String name;
+    return withDescriptor(parentOf(path, name),
+                          [&](int dir) { return ::unlinkat(dir, name.c_str(), 0); });
 }
 
 int FileSystem::truncate(const Path& path, off_t length) {
     if (injected(FaultOp::Truncate, path.text())) return -1;
-    return ::truncate(HostPlatform::hostPath(path).c_str(), length);
+    // O_NONBLOCK: a FIFO is refused, not waited on.
+    return withDescriptor(inRoot(path, O_WRONLY | O_NONBLOCK),
+                          [&](int fd) { return ::ftruncate(fd, length); });
 }
 
 int FileSystem::ftruncate(int fd, off_t length) {
@@ -123,6 +159,11 @@ int FileSystem::fchmod(int fd, mode_t mode) {
     return ::fchmod(fd, mode);
 }
 
+int FileSystem::fchown(int fd, uid_t owner, gid_t group) {
+    if (injected(FaultOp::Fchmod, fd)) return -1;
+    return ::fchown(fd, owner, group);
+}
+
 int FileSystem::lock(int fd, int command, struct flock* region) {
     if (injected(FaultOp::Lock, fd)) return -1;
     int rc;
@@ -133,7 +174,12 @@ int FileSystem::lock(int fd, int command, struct flock* region) {
 
 int FileSystem::rename(const Path& from, const Path& to) {
     if (injected(FaultOp::Rename, from.text())) return -1;
-    return ::rename(HostPlatform::hostPath(from).c_str(), HostPlatform::hostPath(to).c_str());
+    String fromName, toName;
+    return withDescriptor(parentOf(from, fromName), [&](int fromDir) {
+        return withDescriptor(parentOf(to, toName), [&](int toDir) {
+            return ::renameat(fromDir, fromName.c_str(), toDir, toName.c_str());
+        });
+    });
 }
 
 int FileSystem::fsync(int fd) {
@@ -146,19 +192,17 @@ int FileSystem::fsync(int fd) {
 
 int FileSystem::syncDirectory(const Path& directory) {
     if (injected(FaultOp::Fsync, directory.text())) return -1;
-    int fd = ::open(HostPlatform::hostPath(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    int rc = ::fsync(fd);
-    int error = errno;
-    ::close(fd);
-    errno = error;
-    return rc;
+    return withDescriptor(inRoot(directory, O_RDONLY | O_DIRECTORY),
+                          [](int fd) { return ::fsync(fd); });
 }
 
 int FileSystem::readlink(const Path& path, String& target) {
     if (injected(FaultOp::Stat, path.text())) return -1;
     char text[4096];
-    ssize_t n = ::readlink(HostPlatform::hostPath(path).c_str(), text, sizeof text);
+    String name;
+    ssize_t n = withDescriptor(parentOf(path, name), [&](int dir) {
+        return static_cast<int>(::readlinkat(dir, name.c_str(), text, sizeof text));
+    });
     if (n < 0) return -1;
     if (static_cast<size_t>(n) == sizeof text) {
         errno = ENAMETOOLONG;
@@ -170,7 +214,30 @@ int FileSystem::readlink(const Path& path, String& target) {
 
 bool FileSystem::makeDirectories(const Path& directory) {
     if (injected(FaultOp::Mkdir, directory.text())) return false;
-    return HostPlatform::makeDirectories(HostPlatform::hostPath(directory));
+    String normal = HostPlatform::normalPath(directory.text());
+    // The root itself is the host's to make; below it, each level is made
+    // inside the root, so a link on the way cannot lead the mkdir out.
+    if (!HostPlatform::makeDirectories(HostPlatform::root())) return false;
+    for (std::size_t slash = normal.find('/', 1);; slash = normal.find('/', slash + 1)) {
+        String name, prefix = normal.substr(0, slash);
+        int made = withDescriptor(parentOf(prefix, name), [&](int dir) {
+            return ::mkdirat(dir, name.c_str(), 0777) == 0 || errno == EEXIST ? 0 : -1;
+        });
+        if (made != 0 && prefix != "/") return false;
+        if (slash == String::npos) break;
+    }
+    return withDescriptor(inRoot(directory, O_PATH | O_DIRECTORY), [](int) { return 0; }) == 0;
+}
+
+int FileSystem::resolve(const Path& path, Path& resolved) {
+    String text;
+    int error = RootResolver::resolve(HostPlatform::normalPath(path.text()), text);
+    if (error == 0 || error == ENOENT) {
+        resolved = Path(text);
+        return 0;
+    }
+    errno = error;
+    return -1;
 }
 
 bool FileSystem::exists(const Path& path) {

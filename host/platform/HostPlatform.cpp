@@ -3,9 +3,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <mutex>
 #include <string_view>
+
+#include "host/platform/RootResolver.h"
 
 namespace {
 
@@ -47,8 +50,7 @@ std::uint16_t HostPlatform::box() {
 
 // Platform paths are read as inside the root, the way a chroot reads them:
 // "." and empty components go, ".." goes up but never above the root, and a
-// relative path starts at the root. No platform path can name a host file
-// outside the root (symbolic links inside the root still lead where they lead).
+// relative path starts at the root. Links are the resolver's business.
 String HostPlatform::normalPath(const String& path) {
     String normal;
     for (std::size_t start = 0; start <= path.size();) {
@@ -70,8 +72,15 @@ String HostPlatform::hostPath(const Path& path) {
     if (path.empty()) return String();
     const String& root = settings().root;
     String normal = normalPath(path.text());
+    // A chroot at the host's own root is the host: no link can lead out.
     if (root == "/") return normal;
-    return normal == "/" ? root : root + normal;
+    String resolved;
+    // The caller hands the answer to calls that follow links on the host, so
+    // it must hold no link at all. A loop cannot be written that way: a name
+    // longer than any file name makes every call on it fail instead.
+    if (RootResolver::resolve(normal, resolved) == ELOOP)
+        resolved += "/" + String(NAME_MAX + 1, '~');
+    return resolved == "/" ? root : root + resolved;
 }
 
 bool HostPlatform::makeDirectories(const String& directory) {

@@ -21,7 +21,11 @@ class HostPlatform {
     static std::uint16_t box();
 
     // Where a platform path lives on this machine: the path is normalised
-    // (see normalPath) and placed under the root; never outside it.
+    // (see normalPath), its links are followed inside the root as a chroot
+    // follows them (see RootResolver), and the result is placed under the
+    // root. The answer holds no link, so host calls on it stay inside the
+    // root; a tail that does not exist yet is kept as named. A path whose
+    // links loop gets a name too long for any call to accept.
     static String hostPath(const Path& path);
     // A platform path as an absolute path without ".", "..", or empty
     // components; ".." stops at "/", and a relative path starts at "/".

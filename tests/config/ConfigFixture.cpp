@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -55,7 +56,11 @@ std::jthread ConfigFixture::fifoAndDevice() const {
     String fifo = hostPath("/VM/config/fifo");
     std::filesystem::create_directories(hostPath("/VM/config"));
     EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::filesystem::create_symlink("/dev/null", hostPath("/VM/config/device"));
+    // Links are followed inside the root, so the device they lead to must be
+    // there; without the right to make one, a link to the FIFO stands in.
+    std::filesystem::create_directories(hostPath("/dev"));
+    bool device = ::mknod(hostPath("/dev/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    std::filesystem::create_symlink(device ? "/dev/null" : "fifo", hostPath("/VM/config/device"));
     return std::jthread([fifo](std::stop_token stop) {
         for (auto deadline = std::chrono::steady_clock::now() + 10s; !stop.stop_requested();
              std::this_thread::sleep_for(20ms))

@@ -312,7 +312,7 @@ class VmpropdRefusal : public Vmpropd, public ::testing::WithParamInterface<Refu
     void SetUp() override {
         Vmpropd::SetUp();
         writeFile("/vm/x", goodStream);
-        ASSERT_EQ(::symlink(hostPath("/vm/x").c_str(), hostPath("/vm/tmp/link").c_str()), 0);
+        ASSERT_EQ(::symlink("/vm/x", hostPath("/vm/tmp/link").c_str()), 0);
         ASSERT_EQ(::mkfifo(hostPath("/vm/tmp/fifo").c_str(), 0600), 0);
         ASSERT_EQ(::link(hostPath("/vm/x").c_str(), hostPath("/vm/tmp/hard").c_str()), 0);
         writeFile("/vm/tmp/garbage", "not a property stream\n");

@@ -89,8 +89,6 @@ TEST_F(FilePropertiesTest, MissingFileIsAnEmptyBoundSetAndEmptySaveRemovesTheFil
     EXPECT_TRUE(set.underlierKnown());
     EXPECT_EQ(set.estimateLength(), -1);
 
-    writeFile(kFile, "");
-    ::chmod(hostPath(kFile).c_str(), 0600);
     Property p = named("Greeting", "hello");
     set.put(p, A::Server);
     ASSERT_TRUE(set.saveThem());
@@ -169,18 +167,78 @@ TEST_F(FilePropertiesTest, SaveGoesThroughALinkToItsTargetAndIgnoresAPlantedTemp
         ::symlink(hostPath("/elsewhere/victim").c_str(), hostPath("/VM/config/.props.tmp").c_str()),
         0);
     ASSERT_EQ(::rename(hostPath(kFile).c_str(), hostPath("/VM/config/real").c_str()), 0);
-    ASSERT_EQ(::symlink("real", hostPath(kFile).c_str()), 0);
-
-    FileProperties set(kFile);
-    ASSERT_EQ(set.count(), 1u);
-    Property p = named("Added", "through the link");
-    set.put(p, A::Server);
-    ASSERT_TRUE(set.saveThem());
-    struct stat info;
-    ASSERT_EQ(::lstat(hostPath(kFile).c_str(), &info), 0);
-    EXPECT_TRUE(S_ISLNK(info.st_mode));
-    EXPECT_EQ(readFile("/VM/config/real"), streamOf(set));
+    // Absolute targets are read inside the root, as a chroot reads them.
+    for (const char* target : {"real", "/VM/config/real", "../../VM/config/./real"}) {
+        ::unlink((root_ + kFile.text()).c_str());
+        ASSERT_EQ(::symlink(target, (root_ + kFile.text()).c_str()), 0);
+        FileProperties set(kFile);
+        ASSERT_GE(set.count(), 1u) << target;
+        Property p = named(String("Added ") + target, "through the link");
+        set.put(p, A::Server);
+        ASSERT_TRUE(set.saveThem()) << target;
+        struct stat info;
+        ASSERT_EQ(::lstat((root_ + kFile.text()).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISLNK(info.st_mode)) << target;
+        EXPECT_EQ(readFile("/VM/config/real"), streamOf(set)) << target;
+    }
+    EXPECT_EQ(FileProperties(Path("/VM/config/real")).count(), 4u);
     EXPECT_EQ(readFile("/elsewhere/victim"), "keep me");
+}
+
+// A save gives the new file the owner, group and mode of the one it replaces.
+TEST_F(FilePropertiesTest, ASaveKeepsOwnerGroupAndMode) {
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another owner needs root";
+    struct Case {
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+    } cases[] = {{0, 0, 0600}, {0, 0, 0640}, {12345, 23456, 0600}, {0, 23456, 0660}};
+    for (const Case& c : cases) {
+        saveMany(1);
+        ASSERT_EQ(::chown(hostPath(kFile).c_str(), c.owner, c.group), 0);
+        ASSERT_EQ(::chmod(hostPath(kFile).c_str(), c.mode), 0);
+        saveMany(2);
+        struct stat info;
+        ASSERT_EQ(::stat(hostPath(kFile).c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, c.owner);
+        EXPECT_EQ(info.st_gid, c.group);
+        EXPECT_EQ(info.st_mode & 07777, c.mode) << std::oct << c.mode;
+    }
+}
+
+// Where the saver may not give the file back to its owner, nothing is saved.
+TEST_F(FilePropertiesTest, ASaveThatWouldChangeTheOwnerIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
+    saveMany(1);
+    ASSERT_EQ(::chown(hostPath(kFile).c_str(), 12345, 23456), 0);
+    ASSERT_EQ(::chmod(hostPath(kFile).c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(hostPath("/VM/config").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(root_.c_str(), 0755), 0);
+    String before = readFile(kFile);
+    pid_t pid = child([] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) return false;
+        FileProperties set(kFile);
+        Property p = named("Added", "by nobody");
+        set.put(p, A::Server);
+        return !set.saveThem() && errno == EPERM && set.getError() == Properties::OS_SYSTEM_ERROR;
+    });
+    EXPECT_EQ(exitStatus(pid), 0);
+    struct stat info;
+    ASSERT_EQ(::stat(hostPath(kFile).c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 12345u);
+    EXPECT_EQ(info.st_gid, 23456u);
+    EXPECT_EQ(readFile(kFile), before);
+    EXPECT_EQ(listDirectory("/VM/config"), std::vector<String>{"props"});
+}
+
+// A save renames a new file over one name; the others keep the old set.
+TEST_F(FilePropertiesTest, ASaveOverAHardLinkedFileIsTraced) {
+    saveMany(1);
+    String before = readFile(kFile);
+    ASSERT_EQ(::link(hostPath(kFile).c_str(), hostPath("/VM/config/other").c_str()), 0);
+    saveMany(2);
+    EXPECT_TRUE(traces->contains(1, "other hard link"));
+    EXPECT_EQ(readFile("/VM/config/other"), before);
 }
 
 // A save is one write of the whole stream, not one per line.

@@ -1,0 +1,198 @@
+#include "host/platform/RootResolver.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <deque>
+#include <vector>
+
+#include "host/platform/HostPlatform.h"
+
+namespace {
+
+// As many links as the kernel follows in one lookup.
+constexpr int kMaxLinks = 40;
+// openat2 answers EAGAIN when a rename elsewhere raced with a ".." step.
+constexpr int kRaceRetries = 8;
+
+std::atomic<bool> forcedWalk{false};
+std::atomic<bool> kernelLacksOpenat2{false};
+
+// The root directory, opened for one call. Opening it each time costs about
+// what checking a kept descriptor against the root's path would, and no
+// descriptor outlives a call (nor leads into a root replaced since).
+struct RootDir {
+    int fd;
+    RootDir() : fd(::open(HostPlatform::root().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
+    ~RootDir() {
+        if (fd >= 0) ::close(fd);
+    }
+    RootDir(const RootDir&) = delete;
+    RootDir& operator=(const RootDir&) = delete;
+};
+
+std::deque<String> components(const String& path) {
+    std::deque<String> parts;
+    for (std::size_t start = 0; start < path.size();) {
+        std::size_t end = path.find('/', start);
+        if (end == String::npos) end = path.size();
+        if (end > start) parts.emplace_back(path, start, end - start);
+        start = end + 1;
+    }
+    return parts;
+}
+
+// Where a component walk stands: the descriptors of the directories entered,
+// the root's first (not owned), and their names. ".." leaves the last one
+// entered, so it can never climb above the root.
+class Walk {
+  public:
+    explicit Walk(int root) : fds_{root} {}
+    ~Walk() {
+        while (fds_.size() > 1) up();
+    }
+    Walk(const Walk&) = delete;
+    Walk& operator=(const Walk&) = delete;
+
+    int dir() const { return fds_.back(); }
+    void up() {
+        if (fds_.size() == 1) return;
+        ::close(fds_.back());
+        fds_.pop_back();
+        names_.pop_back();
+    }
+    void toRoot() {
+        while (fds_.size() > 1) up();
+    }
+    // O_NOFOLLOW: a directory swapped for a link after it was looked at is
+    // refused rather than followed on the host.
+    bool down(const String& name) {
+        int fd = ::openat(dir(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) return false;
+        fds_.push_back(fd);
+        names_.push_back(name);
+        return true;
+    }
+    String path() const {
+        String text;
+        for (const String& name : names_) text += "/" + name;
+        return text;
+    }
+
+  private:
+    std::vector<int> fds_;
+    std::vector<String> names_;
+};
+
+// Walks `todo` from where `walk` stands. 0 when only the last component is
+// left (in `last`, possibly missing; empty when the path ends at the
+// directory entered last); otherwise the errno that stopped the walk, with
+// the component it stopped at back at the front of `todo`.
+int step(Walk& walk, std::deque<String>& todo, bool followLast, String& last) {
+    int links = 0;
+    while (!todo.empty()) {
+        String name = std::move(todo.front());
+        todo.pop_front();
+        if (name == ".") continue;
+        if (name == "..") {
+            walk.up();
+            continue;
+        }
+        char target[PATH_MAX];
+        ssize_t n = -1;
+        errno = EINVAL;  // a last component that is not followed counts as no link
+        if (!todo.empty() || followLast)
+            n = ::readlinkat(walk.dir(), name.c_str(), target, sizeof target);
+        if (n > 0 && static_cast<std::size_t>(n) < sizeof target && ++links <= kMaxLinks) {
+            std::deque<String> parts = components(String(target, static_cast<std::size_t>(n)));
+            todo.insert(todo.begin(), parts.begin(), parts.end());
+            if (target[0] == '/') walk.toRoot();
+            continue;
+        }
+        int error = n >= 0 ? ELOOP : errno;
+        if (todo.empty() && (error == EINVAL || error == ENOENT)) {
+            last = std::move(name);
+            return 0;
+        }
+        if (error == EINVAL && walk.down(name)) continue;
+        if (error == EINVAL) error = errno;
+        todo.push_front(std::move(name));
+        return error;
+    }
+    return 0;
+}
+
+int openByWalk(const RootDir& root, const String& path, int flags, mode_t mode) {
+    // As the kernel does: an exclusive create never follows a link at the end.
+    bool followLast = !(flags & O_NOFOLLOW) && !((flags & O_CREAT) && (flags & O_EXCL));
+    Walk walk(root.fd);
+    std::deque<String> todo = components(path);
+    String last;
+    int error = step(walk, todo, followLast, last);
+    if (error != 0) {
+        errno = error;
+        return -1;
+    }
+    // O_NOFOLLOW: the last component was seen not to be a link (or is not
+    // to be followed); one that became a link since is refused.
+    return ::openat(walk.dir(), last.empty() ? "." : last.c_str(), flags | O_NOFOLLOW | O_CLOEXEC,
+                    mode);
+}
+
+int openByKernel(const RootDir& root, const String& path, int flags, mode_t mode) {
+    open_how how{};
+    how.flags = static_cast<unsigned>(flags | O_CLOEXEC);
+    // openat2 refuses a mode where nothing is created.
+    if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) how.mode = mode;
+    how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
+    const char* relative = path.size() > 1 ? path.c_str() + 1 : ".";
+    long fd = -1;
+    for (int attempt = 0; attempt < kRaceRetries; ++attempt) {
+        fd = ::syscall(SYS_openat2, root.fd, relative, &how, sizeof how);
+        if (fd >= 0 || errno != EAGAIN) break;
+    }
+    return static_cast<int>(fd);
+}
+
+}  // namespace
+
+int RootResolver::open(const String& path, int flags, mode_t mode) {
+    RootDir root;
+    if (root.fd < 0) return -1;
+    if (!forcedWalk && !kernelLacksOpenat2) {
+        int fd = openByKernel(root, path, flags, mode);
+        if (fd >= 0 || errno != ENOSYS) return fd;
+        kernelLacksOpenat2 = true;
+    }
+    return openByWalk(root, path, flags, mode);
+}
+
+int RootResolver::resolve(const String& path, String& resolved) {
+    RootDir root;
+    if (root.fd < 0) {
+        // Without a root directory there is nothing a link could be.
+        int error = errno;
+        resolved = path;
+        return error;
+    }
+    Walk walk(root.fd);
+    std::deque<String> todo = components(path);
+    String last;
+    int error = step(walk, todo, true, last);
+    resolved = walk.path();
+    if (error == ELOOP) return error;
+    if (!last.empty()) resolved += "/" + last;
+    for (const String& name : todo) resolved += "/" + name;
+    resolved = HostPlatform::normalPath(resolved);
+    return error;
+}
+
+void RootResolver::forceWalk(bool on) {
+    forcedWalk = on;
+}
