@@ -21,6 +21,7 @@
 #include "config_adm_version.h"
 #include "host/common/FormSession.h"
 #include "host/common/PlatformCommands.h"
+#include "host/common/PlatformRoot.h"
 #include "host/common/StopSignals.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
@@ -150,7 +151,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     findPlatformCommandsBesideThisProgram();
-    if (options.root) HostPlatform::setRoot(*options.root);
+    PlatformRoot::settle(options.root);
     if (options.box) HostPlatform::setBox(static_cast<std::uint16_t>(*options.box));
     if (options.traceLevel) HostTrace::setLevel(*options.traceLevel);
     return serve(options, host, port);

@@ -8,7 +8,7 @@
 #include <ostream>
 
 #include "host/common/JsonText.h"
-#include "host/common/PropertyText.h"
+#include "host/common/TerminalText.h"
 #include "host/vmcfg/RequestWords.h"
 
 namespace {

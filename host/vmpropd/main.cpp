@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "config_adm_version.h"
+#include "host/common/PlatformRoot.h"
 #include "host/common/StopSignals.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
@@ -90,7 +91,7 @@ int main(int argc, char** argv) {
         app.exit(e);
         return 2;
     }
-    if (options.root) HostPlatform::setRoot(*options.root);
+    PlatformRoot::settle(options.root);
     HostPlatform::setBox(static_cast<std::uint16_t>(options.box));
     if (options.traceLevel) HostTrace::setLevel(*options.traceLevel);
     return serve(static_cast<std::uint16_t>(options.box));
