@@ -10,7 +10,7 @@
 
 #include "host/common/FormSession.h"
 #include "host/common/JsonText.h"
-#include "host/common/PropertyText.h"
+#include "host/common/TerminalText.h"
 
 namespace {
 
@@ -20,6 +20,11 @@ constexpr int kFeatureForm = 3;
 constexpr int kRows = 7;
 constexpr int kReplyFields = 21;
 constexpr int kSystemPropFailed = 1190;
+constexpr int kDeliveryRow = 5;
+// The form's answer for a change that failed at the marker file or at the
+// feature command (rval 3, ecode 1); only a fresh listing tells which.
+constexpr int kRvalFailed = 3;
+constexpr int kEcodeNotSwitched = 1;
 
 // The features' short names by row, as the platform names them in its
 // marker files; the form itself shows only the questions.
@@ -149,6 +154,31 @@ String outcomeText(const FormSession::Answer& answer) {
     return adm_ecode_text(kFeatureForm, a.ecode);
 }
 
+// After a failed confirmed change: true when the marker file was changed all
+// the same, so the feature command is what failed. The form removes a marker
+// before it runs the command, and writes one before, so the row now shows
+// the setting asked for exactly then.
+bool commandFailed(FormSession& session, const FormSession::Answer& answer, int row, bool on,
+                   std::ostream& err) {
+    if (answer.outputs.rval != kRvalFailed || answer.outputs.ecode != kEcodeNotSwitched)
+        return false;
+    std::optional<std::vector<Row>> now = listing(session, err);
+    return now && (*now)[row].offered && ((*now)[row].setting == 'y') == on;
+}
+
+// What stays changed when the feature command failed, in words.
+String commandFailureWarning(int row, bool on) {
+    String words = on ? "the marker file was written and stays, so the feature is listed as on"
+                      : "the marker file was removed, so the feature is listed as off";
+    if (row == kDeliveryRow)
+        words += on ? "; the system property \"ORVEX DISABLE MESSAGE DELIVERY\" was not changed"
+                    : "; the system property \"ORVEX DISABLE MESSAGE DELIVERY\" was set to 0 "
+                      "all the same (delivery on)";
+    return "warning: the feature command \"mkgf_act\" failed: " + words +
+           "; the platform may not have applied the change: switch the feature again once the "
+           "command works";
+}
+
 }  // namespace
 
 int FeatureCommands::set(FormSession& session, bool json, std::istream& in, std::ostream& out,
@@ -197,5 +227,11 @@ int FeatureCommands::set(FormSession& session, bool json, std::istream& in, std:
     if (!done) return finish(1, "no answer", nullptr);
     if (done->outputs.result == 0 && done->outputs.rval == 2)
         return finish(0, on ? "switched on" : "switched off", &*done);
-    return finish(1, outcomeText(*done), &*done);
+    if (!commandFailed(session, *done, row, on, err)) return finish(1, outcomeText(*done), &*done);
+    String warning = commandFailureWarning(row, on);
+    err << "vmcfg: " << describe(row, r) << ": " << warning << std::endl;
+    report.update(
+        {{"command_failed", true}, {"warning", warning}, {"setting_now", on ? "on" : "off"}});
+    if (row == kDeliveryRow) report["system_property_set"] = !on;
+    return finish(1, "the feature command \"mkgf_act\" failed", &*done);
 }
