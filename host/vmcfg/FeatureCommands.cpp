@@ -179,6 +179,19 @@ String commandFailureWarning(int row, bool on) {
            "command works";
 }
 
+// The exit status for a row that cannot be switched (0: it can).
+int refusedRow(const String& feature, int row, const std::vector<Row>& rows, std::ostream& err) {
+    if (row < 0) {
+        err << "vmcfg: no feature \"" << terminalText(feature) << "\" (rows 0 to 6)" << std::endl;
+        return 2;
+    }
+    if (rows[row].offered) return 0;
+    err << "vmcfg: " << describe(row, rows[row])
+        << " is decided by the configuration parameter file; the form does not offer it"
+        << std::endl;
+    return 1;
+}
+
 }  // namespace
 
 int FeatureCommands::set(FormSession& session, bool json, std::istream& in, std::ostream& out,
@@ -186,17 +199,8 @@ int FeatureCommands::set(FormSession& session, bool json, std::istream& in, std:
     std::optional<std::vector<Row>> rows = listing(session, err);
     if (!rows) return 1;
     int row = rowOf(feature_, *rows);
-    if (row < 0) {
-        err << "vmcfg: no feature \"" << terminalText(feature_) << "\" (rows 0 to 6)" << std::endl;
-        return 2;
-    }
+    if (int refused = refusedRow(feature_, row, *rows, err)) return refused;
     const Row& r = (*rows)[row];
-    if (!r.offered) {
-        err << "vmcfg: " << describe(row, r)
-            << " is decided by the configuration parameter file; the form does not offer it"
-            << std::endl;
-        return 1;
-    }
     bool on = sameText(state_, "on");
     Json report = {{"row", row}, {"name", kShortNames[row]}, {"setting", on ? "on" : "off"}};
     auto finish = [&](int status, const String& words, const FormSession::Answer* answer) {
