@@ -103,7 +103,7 @@ bool FeatureCommands::selected() const {
 int FeatureCommands::run(const GlobalOptions& options, std::istream& in, std::ostream& out,
                          std::ostream& err) {
     FormSession session;
-    if (!session.open(module_, err)) return 4;
+    if (!session.open(module_, err, "vmcfg", FormSession::Unload::atExit)) return 4;
     if (set_->parsed()) return set(session, options.json, in, out, err);
     return list(session, options.json, out, err);
 }

@@ -40,6 +40,8 @@ bool ModuleCommands::load(std::ostream& err) {
         err << "vmcfg: can't load the module: " << error << std::endl;
         return false;
     }
+    // Unmapped only at exit, as FormSession::Unload::atExit has it.
+    dlopen(AdmModule::defaultPath().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
     String path = libraryPath();
     dlerror();
     library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
