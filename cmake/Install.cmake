@@ -26,6 +26,13 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/config_adm_version.cpp.in
 target_sources(config_adm_obj PRIVATE ${CFGADM_GENERATED_DIR}/config_adm_version.cpp)
 # (the generated unit finds the header beside it; programs through config_adm)
 target_include_directories(config_adm PUBLIC ${CFGADM_GENERATED_DIR})
+# (vmcfg links nothing of the module but prints the version it was built from)
+target_include_directories(host_common PUBLIC ${CFGADM_GENERATED_DIR})
+
+# Installed programs find the platform's defaults file from where they are
+# (PREFIX/bin -> PREFIX/etc/default, /usr/bin -> /etc/default): the prefix is
+# only known at install time, the directory of programs under it now.
+target_compile_definitions(host_common PRIVATE CFGADM_INSTALL_BINDIR="${CMAKE_INSTALL_BINDIR}")
 
 set_target_properties(config_adm vmplatform PROPERTIES
                       VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
@@ -33,6 +40,8 @@ set_target_properties(config_adm vmplatform PROPERTIES
 # ---- libraries and every host program
 install(TARGETS config_adm vmplatform LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS ${HOST_PROGRAM_TARGETS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# vmcfg's commands library: found by the dynamic linker's search, like the module.
+install(TARGETS vmcfg_commands LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # ---- manual pages: man1 from each program's own --help (help2man), man5
 # hand-written (packaging/man/*.5); gzip -9n as Debian ships them.

@@ -1,16 +1,20 @@
 #include "host/common/FormSession.h"
 
+#include <dlfcn.h>
+
 #include <ostream>
 
 #include "host/common/JsonText.h"
 
-bool FormSession::open(const String& path, std::ostream& err, const char* program) {
+bool FormSession::open(const String& path, std::ostream& err, const char* program, Unload unload) {
     String chosen = path.empty() ? AdmModule::defaultPath() : path;
     String error;
     if (!module_.load(chosen, error)) {
         err << program << ": can't load the module: " << error << std::endl;
         return false;
     }
+    // A second reference, never closed, on the library already loaded.
+    if (unload == Unload::atExit) dlopen(chosen.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
     return true;
 }
 

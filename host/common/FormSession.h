@@ -28,9 +28,16 @@ class FormSession {
         std::vector<String> fields;
     };
 
+    // When the module is unmapped: with the session, as the server unloads
+    // it, or only at exit, for a program that runs one command (what the
+    // module's static objects allocated then stays theirs instead of
+    // leaking with the unmapped library).
+    enum class Unload { withSession, atExit };
+
     // Loads the module (path empty: AdmModule::defaultPath()); says why not on
     // err, after `program` ("vmcfg: can't load the module: ...").
-    bool open(const String& path, std::ostream& err, const char* program = "vmcfg");
+    bool open(const String& path, std::ostream& err, const char* program = "vmcfg",
+              Unload unload = Unload::withSession);
     // Answers the request, or nothing when the module has no such form.
     std::optional<Answer> call(const Request& request);
     // The form numbers in registry order.

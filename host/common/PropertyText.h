@@ -4,18 +4,13 @@
 #include <iosfwd>
 #include <nlohmann/json.hpp>
 
+#include "host/common/TerminalText.h"
 #include "platform/String.h"
 #include "properties/Property.h"
 
 class Properties;
 
 // How vmcfg shows bytes and properties to an administrator.
-
-// Bytes shown on a terminal: printable ASCII as it is, a backslash doubled, a
-// newline as \n, everything else as \xNN, so that a stored text cannot move
-// the cursor; past `limit` bytes the rest is "...". JSON output carries the
-// exact bytes instead.
-String terminalText(const String& bytes, std::size_t limit = String::npos);
 
 // The access class named (any case: Server ... Minimal); false for no class.
 bool parseAccessClass(const String& text, PropertyAttributes::AccessType& access);

@@ -4,9 +4,16 @@
 // --root), records the features now active in the trace log and in
 // "/vm/run/features.active" (one short name a line), and exits 0. It exits 1
 // when "/VM/config" cannot be read or the record cannot be written. It prints
-// nothing: its caller's output is not its own.
+// nothing: its caller's output is not its own. Only regular files are read
+// (a FIFO or device there is skipped, never waited on), and the whole run
+// has a deadline of kDeadlineSeconds: the form waits for this command, so it
+// must end whatever it meets (SIGALRM ends it, and the form reports that the
+// command failed).
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -15,6 +22,7 @@
 #include <sstream>
 #include <vector>
 
+#include "host/common/PlatformRoot.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 
@@ -22,14 +30,36 @@ namespace {
 
 const String kPrefix = "Marker file for ";
 const String kSuffix = " custom ";
+constexpr unsigned kDeadlineSeconds = 10;
+// A marker's first line is short; more is never read.
+constexpr std::size_t kFirstLineMax = 4096;
+
+// The first line of a regular file; nothing for anything else. The open
+// neither follows a link nor waits for a FIFO's writer.
+std::optional<String> firstLine(int directory, const char* name) {
+    int fd = ::openat(directory, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat info;
+    std::optional<String> line;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        char buffer[kFirstLineMax];
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n >= 0) {
+            String text(buffer, static_cast<std::size_t>(n));
+            line = text.substr(0, text.find('\n'));
+        }
+    }
+    ::close(fd);
+    return line;
+}
 
 // The short name a marker file's first line carries, or nothing when the
-// file is not a feature marker.
-std::optional<String> shortName(const String& hostFile) {
-    std::ifstream in(hostFile);
-    String line;
-    if (!std::getline(in, line) || line.rfind(kPrefix, 0) != 0 ||
-        line.size() < kPrefix.size() + kSuffix.size() ||
+// entry is not a feature marker.
+std::optional<String> shortName(int directory, const char* name) {
+    std::optional<String> first = firstLine(directory, name);
+    if (!first) return std::nullopt;
+    const String& line = *first;
+    if (line.rfind(kPrefix, 0) != 0 || line.size() < kPrefix.size() + kSuffix.size() ||
         line.compare(line.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
         return std::nullopt;
     return line.substr(kPrefix.size(), line.size() - kPrefix.size() - kSuffix.size());
@@ -42,7 +72,7 @@ std::optional<std::vector<String>> activeFeatures() {
     std::vector<String> active;
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.') continue;
-        if (auto name = shortName(directory + "/" + entry->d_name)) active.push_back(*name);
+        if (auto name = shortName(::dirfd(dir), entry->d_name)) active.push_back(*name);
     }
     ::closedir(dir);
     std::sort(active.begin(), active.end());
@@ -54,9 +84,12 @@ std::optional<std::vector<String>> activeFeatures() {
 int main(int argc, char** argv) {
     CLI::App app{"mkgf_act: applies the feature marker files of the platform"};
     std::optional<String> root;
-    app.add_option("--root", root, "Platform root directory (default: / or $VM_ROOT)");
+    app.add_option("--root", root,
+                   "Platform root directory (default: $VM_ROOT, else VM_ROOT of the platform "
+                   "defaults file, else /)");
     CLI11_PARSE(app, argc, argv);
-    if (root) HostPlatform::setRoot(*root);
+    ::alarm(kDeadlineSeconds);
+    PlatformRoot::settle(root);
 
     std::optional<std::vector<String>> active = activeFeatures();
     if (!active) {

@@ -24,8 +24,15 @@ struct TraceState {
     Path logPath = "/vm/log/trace.log";
     std::ofstream log;
     bool logTried = false;
+    // Until the host has settled its root no log file is touched: lines wait
+    // here, at most kPendingLines of them, the later ones only counted.
+    bool started = false;
+    std::vector<String> pending;
+    std::size_t dropped = 0;
     std::vector<TraceSink*> sinks;
 };
+
+constexpr std::size_t kPendingLines = 1000;
 
 TraceState& state() {
     static TraceState* s = [] {
@@ -61,12 +68,46 @@ void HostTrace::setStderr(bool on) {
     state().toStderr = on;
 }
 
+namespace {
+
+// Opens the log under the root in force (once) and writes what waited.
+void writeToLog(TraceState& s, const String& line) {
+    if (!s.logTried && !s.logPath.empty()) {
+        s.logTried = true;
+        String host = HostPlatform::hostPath(s.logPath);
+        HostPlatform::makeParentDirectories(host);
+        s.log.open(host, std::ios::app);
+    }
+    if (!s.log.is_open()) return;
+    for (const String& waited : s.pending) s.log << waited;
+    if (s.dropped > 0)
+        s.log << stamp(1, std::to_string(s.dropped) +
+                              " trace lines recorded before the platform root was set are lost");
+    s.pending.clear();
+    s.dropped = 0;
+    s.log << line << std::flush;
+}
+
+}  // namespace
+
+void HostTrace::startLog() {
+    TraceState& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.started = true;
+    if (!s.pending.empty() || s.dropped > 0) writeToLog(s, String());
+}
+
 void HostTrace::setLogFile(const Path& path) {
     TraceState& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.log.close();
     s.logPath = path;
     s.logTried = false;
+    s.started = true;
+    if (path.empty()) {
+        s.pending.clear();
+        s.dropped = 0;
+    }
 }
 
 void HostTrace::addSink(TraceSink* sink) {
@@ -85,13 +126,13 @@ void HostTrace::record(int level, const String& text) {
     if (level > s.level) return;
     String line = stamp(level, text);
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (!s.logTried && !s.logPath.empty()) {
-        s.logTried = true;
-        String host = HostPlatform::hostPath(s.logPath);
-        HostPlatform::makeParentDirectories(host);
-        s.log.open(host, std::ios::app);
+    if (s.started) {
+        writeToLog(s, line);
+    } else if (s.pending.size() < kPendingLines) {
+        s.pending.push_back(line);
+    } else {
+        ++s.dropped;
     }
-    if (s.log.is_open()) s.log << line << std::flush;
     if (s.toStderr) std::cerr << line << std::flush;
     for (TraceSink* sink : s.sinks) sink->message(level, text);
 }

@@ -21,6 +21,7 @@
 #include "config_adm_version.h"
 #include "host/common/FormSession.h"
 #include "host/common/PlatformCommands.h"
+#include "host/common/PlatformRoot.h"
 #include "host/common/StopSignals.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
@@ -121,7 +122,9 @@ int main(int argc, char** argv) {
         return std::string("vmadmd (config_adm) ") + CFGADM_VERSION + "\nmodule libconfig_adm " +
                config_adm_version();
     });
-    app.add_option("--root", options.root, "Platform root directory (default: / or $VM_ROOT)");
+    app.add_option("--root", options.root,
+                   "Platform root directory (default: $VM_ROOT, else VM_ROOT of the platform "
+                   "defaults file, else /)");
     app.add_option("--listen", options.listen, "Address and port to listen on (port 0: any)")
         ->capture_default_str();
     app.add_option("--token-file", options.tokenFile,
@@ -150,7 +153,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     findPlatformCommandsBesideThisProgram();
-    if (options.root) HostPlatform::setRoot(*options.root);
+    PlatformRoot::settle(options.root);
     if (options.box) HostPlatform::setBox(static_cast<std::uint16_t>(*options.box));
     if (options.traceLevel) HostTrace::setLevel(*options.traceLevel);
     return serve(options, host, port);

@@ -10,7 +10,7 @@
 
 #include "host/common/FormSession.h"
 #include "host/common/JsonText.h"
-#include "host/common/PropertyText.h"
+#include "host/common/TerminalText.h"
 
 namespace {
 
@@ -20,6 +20,11 @@ constexpr int kFeatureForm = 3;
 constexpr int kRows = 7;
 constexpr int kReplyFields = 21;
 constexpr int kSystemPropFailed = 1190;
+constexpr int kDeliveryRow = 5;
+// The form's answer for a change that failed at the marker file or at the
+// feature command (rval 3, ecode 1); only a fresh listing tells which.
+constexpr int kRvalFailed = 3;
+constexpr int kEcodeNotSwitched = 1;
 
 // The features' short names by row, as the platform names them in its
 // marker files; the form itself shows only the questions.
@@ -98,7 +103,7 @@ bool FeatureCommands::selected() const {
 int FeatureCommands::run(const GlobalOptions& options, std::istream& in, std::ostream& out,
                          std::ostream& err) {
     FormSession session;
-    if (!session.open(module_, err)) return 4;
+    if (!session.open(module_, err, "vmcfg", FormSession::Unload::atExit)) return 4;
     if (set_->parsed()) return set(session, options.json, in, out, err);
     return list(session, options.json, out, err);
 }
@@ -149,6 +154,44 @@ String outcomeText(const FormSession::Answer& answer) {
     return adm_ecode_text(kFeatureForm, a.ecode);
 }
 
+// After a failed confirmed change: true when the marker file was changed all
+// the same, so the feature command is what failed. The form removes a marker
+// before it runs the command, and writes one before, so the row now shows
+// the setting asked for exactly then.
+bool commandFailed(FormSession& session, const FormSession::Answer& answer, int row, bool on,
+                   std::ostream& err) {
+    if (answer.outputs.rval != kRvalFailed || answer.outputs.ecode != kEcodeNotSwitched)
+        return false;
+    std::optional<std::vector<Row>> now = listing(session, err);
+    return now && (*now)[row].offered && ((*now)[row].setting == 'y') == on;
+}
+
+// What stays changed when the feature command failed, in words.
+String commandFailureWarning(int row, bool on) {
+    String words = on ? "the marker file was written and stays, so the feature is listed as on"
+                      : "the marker file was removed, so the feature is listed as off";
+    if (row == kDeliveryRow)
+        words += on ? "; the system property \"ORVEX DISABLE MESSAGE DELIVERY\" was not changed"
+                    : "; the system property \"ORVEX DISABLE MESSAGE DELIVERY\" was set to 0 "
+                      "all the same (delivery on)";
+    return "warning: the feature command \"mkgf_act\" failed: " + words +
+           "; the platform may not have applied the change: switch the feature again once the "
+           "command works";
+}
+
+// The exit status for a row that cannot be switched (0: it can).
+int refusedRow(const String& feature, int row, const std::vector<Row>& rows, std::ostream& err) {
+    if (row < 0) {
+        err << "vmcfg: no feature \"" << terminalText(feature) << "\" (rows 0 to 6)" << std::endl;
+        return 2;
+    }
+    if (rows[row].offered) return 0;
+    err << "vmcfg: " << describe(row, rows[row])
+        << " is decided by the configuration parameter file; the form does not offer it"
+        << std::endl;
+    return 1;
+}
+
 }  // namespace
 
 int FeatureCommands::set(FormSession& session, bool json, std::istream& in, std::ostream& out,
@@ -156,17 +199,8 @@ int FeatureCommands::set(FormSession& session, bool json, std::istream& in, std:
     std::optional<std::vector<Row>> rows = listing(session, err);
     if (!rows) return 1;
     int row = rowOf(feature_, *rows);
-    if (row < 0) {
-        err << "vmcfg: no feature \"" << terminalText(feature_) << "\" (rows 0 to 6)" << std::endl;
-        return 2;
-    }
+    if (int refused = refusedRow(feature_, row, *rows, err)) return refused;
     const Row& r = (*rows)[row];
-    if (!r.offered) {
-        err << "vmcfg: " << describe(row, r)
-            << " is decided by the configuration parameter file; the form does not offer it"
-            << std::endl;
-        return 1;
-    }
     bool on = sameText(state_, "on");
     Json report = {{"row", row}, {"name", kShortNames[row]}, {"setting", on ? "on" : "off"}};
     auto finish = [&](int status, const String& words, const FormSession::Answer* answer) {
@@ -197,5 +231,11 @@ int FeatureCommands::set(FormSession& session, bool json, std::istream& in, std:
     if (!done) return finish(1, "no answer", nullptr);
     if (done->outputs.result == 0 && done->outputs.rval == 2)
         return finish(0, on ? "switched on" : "switched off", &*done);
-    return finish(1, outcomeText(*done), &*done);
+    if (!commandFailed(session, *done, row, on, err)) return finish(1, outcomeText(*done), &*done);
+    String warning = commandFailureWarning(row, on);
+    err << "vmcfg: " << describe(row, r) << ": " << warning << std::endl;
+    report.update(
+        {{"command_failed", true}, {"warning", warning}, {"setting_now", on ? "on" : "off"}});
+    if (row == kDeliveryRow) report["system_property_set"] = !on;
+    return finish(1, "the feature command \"mkgf_act\" failed", &*done);
 }

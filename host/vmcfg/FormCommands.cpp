@@ -48,7 +48,7 @@ int FormCommands::runForm(bool json, std::ostream& out, std::ostream& err) {
         return 2;
     }
     FormSession session;
-    if (!session.open(module_, err)) return 4;
+    if (!session.open(module_, err, "vmcfg", FormSession::Unload::atExit)) return 4;
     std::optional<FormSession::Answer> answer = session.call(request);
     if (!answer) {
         err << "vmcfg: form: the module has no form " << request.form << " (forms "
@@ -61,7 +61,7 @@ int FormCommands::runForm(bool json, std::ostream& out, std::ostream& err) {
 
 int FormCommands::runShell(bool json, std::istream& in, std::ostream& out, std::ostream& err) {
     FormSession session;
-    if (!session.open(module_, err)) return 4;
+    if (!session.open(module_, err, "vmcfg", FormSession::Unload::atExit)) return 4;
     int status = 0;
     String line;
     for (long number = 1; std::getline(in, line); ++number) {

@@ -8,7 +8,7 @@
 #include <ostream>
 
 #include "host/common/JsonText.h"
-#include "host/common/PropertyText.h"
+#include "host/common/TerminalText.h"
 #include "host/vmcfg/RequestWords.h"
 
 namespace {
@@ -255,7 +255,7 @@ bool KnownCommands::usable(std::ostream& err) {
 int KnownCommands::run(const GlobalOptions& options, std::ostream& out, std::ostream& err) {
     if (!usable(err)) return 2;
     FormSession session;
-    if (!session.open(module_, err)) return 4;
+    if (!session.open(module_, err, "vmcfg", FormSession::Unload::atExit)) return 4;
     bool json = options.json;
     if (list_->parsed()) return list(session, json, out, err);
     if (get_->parsed()) return get(session, json, out, err);

@@ -6,7 +6,7 @@
 #include <ostream>
 
 #include "host/common/JsonText.h"
-#include "host/common/PropertyText.h"
+#include "host/common/TerminalText.h"
 
 int formExitStatus(int result) {
     switch (result) {

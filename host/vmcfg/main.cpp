@@ -1,35 +1,41 @@
 // vmcfg: the administration program of the configuration module. Global
 // options set up the stand-in platform; each command group lives in its own
-// unit (InitCommand for "init", ParamCommands for "param", PropsCommands
-// for "props", AddressCommands for "address", MessageCommands for "message",
-// FormCommands for "form" and "shell", KnownCommands for "known",
-// FeatureCommands for "features").
+// unit. The groups that send requests to the forms (FormCommands for "form"
+// and "shell", KnownCommands for "known", FeatureCommands for "features")
+// load the module as the server does; those that call its functions
+// directly (InitCommand, ParamCommands, PropsCommands, AddressCommands,
+// MessageCommands) are in the commands library that ModuleCommands loads
+// after the module. vmcfg itself links nothing of the module.
 
 #include <CLI/CLI.hpp>
 #include <iostream>
 
 #include "config_adm_version.h"
 #include "host/common/PlatformCommands.h"
+#include "host/common/PlatformRoot.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
-#include "host/vmcfg/AddressCommands.h"
+#include "host/vmcfg/CommandsLibrary.h"
 #include "host/vmcfg/FeatureCommands.h"
 #include "host/vmcfg/FormCommands.h"
 #include "host/vmcfg/GlobalOptions.h"
-#include "host/vmcfg/InitCommand.h"
 #include "host/vmcfg/KnownCommands.h"
-#include "host/vmcfg/MessageCommands.h"
-#include "host/vmcfg/ParamCommands.h"
-#include "host/vmcfg/PropsCommands.h"
+#include "host/vmcfg/ModuleCommands.h"
 
 namespace {
 
 void applyGlobals(const GlobalOptions& options) {
     findPlatformCommandsBesideThisProgram();
-    if (options.root) HostPlatform::setRoot(*options.root);
+    PlatformRoot::settle(options.root);
     if (options.box) HostPlatform::setBox(static_cast<std::uint16_t>(*options.box));
     if (options.traceLevel) HostTrace::setLevel(*options.traceLevel);
+}
+
+String versionText() {
+    String text = std::string("vmcfg (config_adm) ") + CFGADM_VERSION + "\nmodule libconfig_adm ";
+    ModuleCommands commands;
+    return text + (commands.load(std::cerr) ? commands.moduleVersion() : String("not loaded"));
 }
 
 }  // namespace
@@ -37,22 +43,13 @@ void applyGlobals(const GlobalOptions& options) {
 int main(int argc, char** argv) {
     CLI::App app{"vmcfg: administration of the configuration module"};
     GlobalOptions options;
-    app.set_version_flag("--version", [] {
-        return std::string("vmcfg (config_adm) ") + CFGADM_VERSION + "\nmodule libconfig_adm " +
-               config_adm_version();
-    });
-    app.add_option("--root", options.root, "Platform root directory (default: / or $VM_ROOT)");
-    app.add_flag("--json", options.json, "Machine-readable output (JSON)");
-    app.add_option("--box", options.box, "Processor box number of this process")
-        ->check(CLI::Range(0, 65535));
-    app.add_option("--trace-level", options.traceLevel, "Platform trace level")
-        ->check(CLI::Range(0, 9));
+    app.set_version_flag("--version", versionText);
+    options.addTo(app);
     app.require_subcommand(1);
-    InitCommand init(app);
-    ParamCommands param(app);
-    PropsCommands props(app);
-    AddressCommands address(app);
-    MessageCommands message(app);
+    // The library's groups are declared so that the line parses and --help
+    // lists them; their own options (and their --help) the library parses.
+    for (const auto& group : kLibraryGroups)
+        app.add_subcommand(group.name, group.description)->allow_extras()->set_help_flag();
     FormCommands forms(app);
     KnownCommands known(app);
     FeatureCommands features(app);
@@ -67,15 +64,18 @@ int main(int argc, char** argv) {
         return 2;
     }
     applyGlobals(options);
+    // A mistyped root must not read as an empty platform, nor have a put
+    // make a new tree there: only init works on a directory not made by it.
+    if (!app.got_subcommand("init") && !PlatformRoot::initialised()) {
+        std::cerr << "vmcfg: " << HostPlatform::root() << ": not a platform root; run vmcfg init"
+                  << std::endl;
+        return 2;
+    }
     RunTokenHolder token;
-    if (init.selected()) return init.run(options, std::cout, std::cerr);
-    if (param.selected()) return param.run(options, std::cout, std::cerr);
-    if (props.selected()) return props.run(options, std::cout, std::cerr);
-    if (address.selected()) return address.run(options, std::cout, std::cerr);
-    if (message.selected()) return message.run(options, std::cout, std::cerr);
     if (forms.selected()) return forms.run(options, std::cin, std::cout, std::cerr);
     if (known.selected()) return known.run(options, std::cout, std::cerr);
     if (features.selected()) return features.run(options, std::cin, std::cout, std::cerr);
-    std::cerr << "vmcfg: no command given" << std::endl;
-    return 2;
+    ModuleCommands commands;
+    if (!commands.load(std::cerr)) return 4;
+    return commands.run(argc, argv);
 }

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "config_adm_version.h"
+#include "host/common/PlatformRoot.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/vmpropd/OwnerDaemon.h"
@@ -32,7 +33,9 @@ int main(int argc, char** argv) {
         return std::string("vmpropd (config_adm) ") + CFGADM_VERSION + "\nmodule libconfig_adm " +
                config_adm_version();
     });
-    app.add_option("--root", options.root, "Platform root directory (default: / or $VM_ROOT)");
+    app.add_option("--root", options.root,
+                   "Platform root directory (default: $VM_ROOT, else VM_ROOT of the platform "
+                   "defaults file, else /)");
     app.add_option("--box", options.box, "Processor box number served (default 333)")
         ->check(CLI::Range(1, 65535));
     app.add_option("--trace-level", options.traceLevel, "Platform trace level")
@@ -48,7 +51,7 @@ int main(int argc, char** argv) {
         app.exit(e);
         return 2;
     }
-    if (options.root) HostPlatform::setRoot(*options.root);
+    PlatformRoot::settle(options.root);
     HostPlatform::setBox(static_cast<std::uint16_t>(options.box));
     if (options.traceLevel) HostTrace::setLevel(*options.traceLevel);
     return serve(static_cast<std::uint16_t>(options.box));

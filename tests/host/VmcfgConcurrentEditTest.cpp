@@ -50,6 +50,7 @@ class VmcfgConcurrentEdit : public VmcfgFixture {
 };
 
 TEST_F(VmcfgConcurrentEdit, FileSetLosesNoUpdate) {
+    ASSERT_EQ(run("init").status, 0);
     String target = "/VM/config/shared_props";
     EXPECT_EQ(putConcurrently(target), "");
     std::vector<String> lost = lostFrom(target);

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
 
 #include "tests/testing/VmcfgRunner.h"
 
@@ -45,6 +49,51 @@ TEST_F(VmcfgFeatures, RowDecidedByAParameterIsShownAndNotSwitched) {
     VmcfgRunner::Outcome refused = run("features set CDR on --yes");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("the form does not offer it"), String::npos) << refused.err;
+}
+
+// The feature command reads "/VM/config": a FIFO there is skipped, not
+// waited on (the run is bounded by timeout(1) should it wait).
+TEST_F(VmcfgFeatures, AFifoAmongTheMarkersDoesNotHoldTheSwitch) {
+    ASSERT_EQ(run("init --demo").status, 0);
+    ASSERT_EQ(::mkfifo(hostPath("/VM/config/pipe").c_str(), 0644), 0);
+    auto start = std::chrono::steady_clock::now();
+    VmcfgRunner::Outcome o =
+        runWith("timeout 20", "--root " + root_ + " features set 'tandem mailbox' on --yes");
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_EQ(readFile("/vm/run/features.active"), "Tandem Mailbox\n");
+}
+
+// A feature command that fails (its record cannot be written) after the form
+// changed the marker: the switch fails with a warning saying what changed.
+TEST_F(VmcfgFeatures, AFailedCommandIsReportedWithWhatChangedAnyway) {
+    ASSERT_EQ(run("init --demo").status, 0);
+    std::filesystem::create_directories(hostPath("/vm/run/features.active"));
+    const struct {
+        String command;
+        const char* shows;  // in standard error, or standard output for --json
+        const char* also;
+    } steps[] = {
+        {"features set 2 on --yes", "marker file was written and stays", "(Tandem Mailbox)"},
+        {"features set 5 on --yes", "\"ORVEX DISABLE MESSAGE DELIVERY\" was not changed",
+         "warning: the feature command"},
+        {"--json features set 5 off --yes",
+         R"("command_failed":true,"ecode":1,"message":"the feature command \"mkgf_act\" failed")",
+         R"("setting_now":"off","system_property_set":true)"},
+    };
+    for (const auto& step : steps) {
+        VmcfgRunner::Outcome o = run(step.command);
+        EXPECT_EQ(o.status, 1) << step.command;
+        const String& shown = step.command.starts_with("--json") ? o.out : o.err;
+        for (const char* part : {step.shows, step.also})
+            EXPECT_NE(shown.find(part), String::npos) << step.command << "\n" << o.out << o.err;
+    }
+    VmcfgRunner::Outcome rows = run("features");
+    EXPECT_NE(rows.out.find("2  on   Tandem Mailbox?"), String::npos) << rows.out;
+    EXPECT_NE(run("props show --system --name 'ORVEX DISABLE MESSAGE DELIVERY'").out.find("\\x00"),
+              String::npos);
 }
 
 }  // namespace

@@ -140,6 +140,7 @@ const FormCase kFormCases[] = {
 };
 
 TEST_F(VmcfgForms, FormJsonCarriesEveryReplyField) {
+    ASSERT_EQ(run("init").status, 0);
     Json a = json("form 1 list system");
     EXPECT_EQ(
         (Json::array({a["form"], a["op"], a["result"], a["rval"], a["ecode"], a["field_no"]})),

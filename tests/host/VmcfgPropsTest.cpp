@@ -15,6 +15,7 @@ class VmcfgProps : public VmcfgFixture {
 
 // A put the class may not make then leaves the file as it was.
 TEST_F(VmcfgProps, PutWritesTheStreamAndShowHidesWhatTheClassMayNotRead) {
+    ASSERT_EQ(run("init").status, 0);
     ASSERT_EQ(run("props put " + db + " Greeting hello --read Minimal").status, 0);
     ASSERT_EQ(run("props put " + db + " Pin 1234").status, 0);
     const String stream =

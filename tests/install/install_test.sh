@@ -26,7 +26,8 @@ done
 for program in "$root"/bin/*; do
   [ -f "$root/share/man/man1/$(basename "$program").1.gz" ] || fail "no man page for $program"
 done
-for f in bin/vmcfg bin/vmpropd share/man/man5/config_adm.5.gz lib/systemd/system/vmpropd@.service \
+for f in bin/vmcfg bin/vmpropd "${libdir#"$root"/}/libvmcfg_commands.so" \
+  share/man/man5/config_adm.5.gz lib/systemd/system/vmpropd@.service \
   etc/default/vmplatform share/bash-completion/completions/vmcfg; do
   [ -e "$root/$f" ] || fail "$f not installed"
 done
@@ -68,6 +69,16 @@ out=$(VM_ROOT=$tmp/root LD_LIBRARY_PATH=$libdir "$tmp/probe")
 out=$(LD_LIBRARY_PATH=$libdir "$root/bin/vmcfg" --version)
 [ "$out" = "vmcfg (config_adm) $CFGADM_VERSION"$'\n'"module libconfig_adm $CFGADM_VERSION" ] ||
   fail "vmcfg --version printed '$out'"
+
+# Without --root and VM_ROOT the installed vmcfg takes VM_ROOT from its
+# prefix's etc/default/vmplatform; a root that init did not make is refused.
+sed -i "s|^VM_ROOT=.*|VM_ROOT=$tmp/root|" "$root/etc/default/vmplatform"
+out=$(env -u VM_ROOT -u VM_DEFAULTS_FILE LD_LIBRARY_PATH="$libdir" "$root/bin/vmcfg" param get max_ports)
+[ "$out" = "48 (node=vm7)" ] || fail "vmcfg without --root printed '$out'"
+sed -i "s|^VM_ROOT=.*|VM_ROOT=$tmp/nothing|" "$root/etc/default/vmplatform"
+out=$(env -u VM_ROOT LD_LIBRARY_PATH="$libdir" "$root/bin/vmcfg" param get max_ports 2>&1) &&
+  fail "vmcfg accepted a root without /VM/config"
+[ "$out" = "vmcfg: $tmp/nothing: not a platform root; run vmcfg init" ] || fail "refusal: '$out'"
 
 # Completion: commands of a group, classes after --access.
 source "$root/share/bash-completion/completions/vmcfg"

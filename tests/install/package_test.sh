@@ -46,6 +46,25 @@ dpkg -i "$deb" >"$tmp/dpkg.log" 2>&1 || { cat "$tmp/dpkg.log"; fail "dpkg -i"; }
 [ -d "$tmp/root/VM/config" ] || fail "vmcfg init made no /VM/config"
 getent passwd vmplatform >/dev/null || fail "no vmplatform user"
 [ "$(stat -c %U /var/lib/vmplatform/VM/config)" = vmplatform ] || fail "root not initialised"
+# The package's root is the group's to edit: every directory init made is
+# group-writable and passes its group on.
+for dir in "" /VM /VM/config /VM/orvex/sd/sdata /vm /vm/tmp /vm/log /vm/run; do
+  mode=$(stat -c '%a %U %G' "/var/lib/vmplatform$dir")
+  [ "$mode" = "2775 vmplatform vmplatform" ] || fail "/var/lib/vmplatform$dir is $mode"
+done
+# Without --root the installed vmcfg works on the package's root: a member of
+# the group (only) writes there, and the file stays the group's.
+gid=$(getent group vmplatform | cut -d: -f3)
+setpriv --reuid=65534 --regid="$gid" --clear-groups \
+  /usr/bin/vmcfg props put /VM/config/package-test Name value >/dev/null ||
+  fail "a member of group vmplatform can't put into the default root"
+[ "$(stat -c %G /var/lib/vmplatform/VM/config/package-test)" = vmplatform ] ||
+  fail "a file put by the group is not the group's"
+rm -f /var/lib/vmplatform/VM/config/package-test
+# A mistyped root is refused and left alone.
+out=$(/usr/bin/vmcfg --root "$tmp/typo" props put --system Name value 2>&1) && fail "typo root accepted"
+[ "$out" = "vmcfg: $tmp/typo: not a platform root; run vmcfg init" ] || fail "typo root: $out"
+[ ! -e "$tmp/typo" ] || fail "vmcfg made $tmp/typo"
 
 # systemd-analyze verify needs no running systemd: it loads the unit files.
 if command -v systemd-analyze >/dev/null; then

@@ -14,8 +14,13 @@ String VmcfgRunner::program(const String& name) {
 }
 
 VmcfgRunner::Outcome VmcfgFixture::run(const String& arguments, const String& program) const {
-    String command = "'" + VmcfgRunner::program(program) + "' --root '" + root_ + "' " + arguments +
-                     " >'" + root_ + "/stdout' 2>'" + root_ + "/stderr'";
+    return runWith("", "--root '" + root_ + "' " + arguments, program);
+}
+
+VmcfgRunner::Outcome VmcfgFixture::runWith(const String& environment, const String& arguments,
+                                           const String& program) const {
+    String command = "env " + environment + " '" + VmcfgRunner::program(program) + "' " +
+                     arguments + " >'" + root_ + "/stdout' 2>'" + root_ + "/stderr'";
     int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile("/stdout"), readFile("/stderr")};
 }

@@ -23,4 +23,8 @@ class VmcfgFixture : public PlatformFixture {
     // Runs "PROGRAM --root ROOT ARGUMENTS" (arguments as shell words) and
     // collects what it did; its output files are "/stdout" and "/stderr".
     VmcfgRunner::Outcome run(const String& arguments, const String& program = "vmcfg") const;
+    // Runs "env ENVIRONMENT PROGRAM ARGUMENTS" with no --root added
+    // (ENVIRONMENT: env's operands, e.g. "-u VM_ROOT VM_DEFAULTS_FILE=F").
+    VmcfgRunner::Outcome runWith(const String& environment, const String& arguments,
+                                 const String& program = "vmcfg") const;
 };

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <iosfwd>
+
+#include "host/platform/AdmModule.h"
+#include "platform/String.h"
+
+// vmcfg links nothing of the module, so that the module it loads is always
+// the one it names. The command groups that call the module's functions
+// directly live in libvmcfg_commands.so (CommandsLibrary.h), which is linked
+// against the module by its SONAME: this class loads the module first, by
+// dlopen as the administration server does (beside vmcfg, else by name),
+// then the library, whose dependency the dynamic linker then finds already
+// loaded. Both stay loaded until the object goes.
+class ModuleCommands {
+  public:
+    ModuleCommands() = default;
+    ~ModuleCommands();
+    ModuleCommands(const ModuleCommands&) = delete;
+    ModuleCommands& operator=(const ModuleCommands&) = delete;
+
+    // False with the reason on err ("vmcfg: can't load the module: ...").
+    bool load(std::ostream& err);
+    // Runs the command line through the library (load() first).
+    int run(int argc, char** argv);
+    // The loaded module's version (load() first).
+    String moduleVersion() const;
+
+    // libvmcfg_commands.so beside the running program, else beside the
+    // loaded module, else the bare name for the dynamic linker's search.
+    String libraryPath() const;
+
+  private:
+    AdmModule module_;
+    void* library_ = nullptr;
+    int (*run_)(int, char**) = nullptr;
+    const char* (*version_)() = nullptr;
+};
