@@ -3,7 +3,7 @@
 // unit (InitCommand for "init", ParamCommands for "param", PropsCommands
 // for "props", AddressCommands for "address", MessageCommands for "message",
 // FormCommands for "form" and "shell", KnownCommands for "known",
-// FeatureCommands for "features").
+// FeatureCommands for "features", IndexCommands for "index").
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -17,6 +17,7 @@
 #include "host/vmcfg/FeatureCommands.h"
 #include "host/vmcfg/FormCommands.h"
 #include "host/vmcfg/GlobalOptions.h"
+#include "host/vmcfg/IndexCommands.h"
 #include "host/vmcfg/InitCommand.h"
 #include "host/vmcfg/KnownCommands.h"
 #include "host/vmcfg/MessageCommands.h"
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
     FormCommands forms(app);
     KnownCommands known(app);
     FeatureCommands features(app);
+    IndexCommands index(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -76,6 +78,7 @@ int main(int argc, char** argv) {
     if (forms.selected()) return forms.run(options, std::cin, std::cout, std::cerr);
     if (known.selected()) return known.run(options, std::cout, std::cerr);
     if (features.selected()) return features.run(options, std::cin, std::cout, std::cerr);
+    if (index.selected()) return index.run(options, std::cout, std::cerr);
     std::cerr << "vmcfg: no command given" << std::endl;
     return 2;
 }

@@ -251,6 +251,20 @@ TEST_P(IndexContractTest, TwoRacingReadModifyWriteLoopsLoseNoIncrement) {
     EXPECT_EQ(read(fd, "n"), std::to_string(2 * kRounds));
 }
 
+TEST_P(IndexContractTest, StatusNamesTheBackendInUse) {
+    VmcfgRunner::Outcome outcome = run("--json index status");
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    nlohmann::json status = nlohmann::json::parse(outcome.out);
+    EXPECT_EQ(status["backend"], GetParam());
+    if (!etcd()) return;
+    EXPECT_EQ(status["members"].size(), 3u);
+    EXPECT_FALSE(status["leader"].get<std::string>().empty());
+    EXPECT_GT(status["revision"].get<long>(), 0);
+    EXPECT_GT(status["db_size"].get<long>(), 0);
+    outcome = run("index status");
+    EXPECT_NE(outcome.out.find("leader"), String::npos) << outcome.out;
+}
+
 TEST_F(VmcfgFixture, ABadIndexChoiceIsRefusedInWordsWithoutFallingBack) {
     setenv("VM_INDEX", "etcd:/127.0.0.1:2379", 1);
     IndexBackend::chooseAgain();
@@ -259,6 +273,9 @@ TEST_F(VmcfgFixture, ABadIndexChoiceIsRefusedInWordsWithoutFallingBack) {
     EXPECT_EQ(errno, EINVAL);
     EXPECT_TRUE(traces->contains(1, "VM_INDEX"));
     EXPECT_TRUE(listDirectory("/vm/db").empty());
+    VmcfgRunner::Outcome outcome = run("index status");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("VM_INDEX"), String::npos) << outcome.err;
     unsetenv("VM_INDEX");
     IndexBackend::chooseAgain();
 }
