@@ -72,8 +72,9 @@ std::string_view keyOf(std::uint16_t keyLength, const char* key) {
     return key ? std::string_view(key, keyLength) : std::string_view();
 }
 
-// Reads into the thread's last read; the answer and a null data when the
-// descriptor or the arguments are bad.
+// Reads the key's record into the thread's last read (a failed read leaves
+// none). argumentsOk: the caller's output pointers are usable; checked after
+// the descriptor and the key, as the LMDB service always did.
 int readLast(int fd, std::uint16_t keyLength, const char* key, bool argumentsOk) {
     lastRead.valid = false;
     Opened o = lookup(fd);

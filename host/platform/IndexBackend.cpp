@@ -17,7 +17,7 @@ struct Choice {
     std::string error;
     // Every backend made, by the $VM_INDEX text that chose it: never freed,
     // since descriptors opened on one keep it after another is chosen.
-    std::map<std::string, std::unique_ptr<IndexBackend>> made_by;
+    std::map<std::string, std::unique_ptr<IndexBackend>> byText;
 };
 
 Choice& choice() {
@@ -47,14 +47,14 @@ IndexBackend* IndexBackend::current(std::string& error) {
     if (!c.made) {
         const char* value = std::getenv("VM_INDEX");
         std::string text = value ? value : "";
-        auto known = c.made_by.find(text);
+        auto known = c.byText.find(text);
         c.error.clear();
         c.backend = nullptr;
-        if (known != c.made_by.end()) {
+        if (known != c.byText.end()) {
             c.backend = known->second.get();
         } else if (std::unique_ptr<IndexBackend> backend = make(text, c.error)) {
             c.backend = backend.get();
-            c.made_by[text] = std::move(backend);
+            c.byText[text] = std::move(backend);
         }
         c.made = true;
     }
