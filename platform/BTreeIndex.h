@@ -18,7 +18,10 @@
 // is inside one of these calls.
 //
 // The stand-in platform keeps each index in an LMDB file, whose keys are at
-// most 511 bytes: it refuses longer keys with BTREE_BAD_ARGUMENT.
+// most 511 bytes: it refuses longer keys with BTREE_BAD_ARGUMENT. With
+// $VM_INDEX set to an etcd:// URL it keeps them in an etcd cluster instead
+// (keys up to 65535 bytes, a record at most the cluster's request limit, else
+// BTREE_FULL).
 
 // The key type an index is created with (4 class of service, 5 subscriber).
 using indx_key_t = std::int32_t;
@@ -61,6 +64,16 @@ int reade_dvalp(int fd, std::uint16_t keyLength, const char* key, unsigned long*
 // Stores data as the key's record, replacing what was there.
 int writerec(int fd, std::uint16_t keyLength, const char* key, unsigned long dataLength,
              const char* data);
+// Stores data as the key's record only if the record is still what the
+// calling thread's last read of the key through fd saw (no record included),
+// so that an owner's read-then-write cannot silently undo another writer's
+// write in between. A read is good for one fenced write. When the record has
+// changed since, nothing is written and the answer is BTREE_IO_ERROR with
+// errno ESTALE (traced at level 1 with the key): read again, redo the change,
+// write again. BTREE_BAD_ARGUMENT when the thread's last read was of another
+// key or descriptor, or has been used by a write already.
+int writerec_fenced(int fd, std::uint16_t keyLength, const char* key, unsigned long dataLength,
+                    const char* data);
 // Deletes the key's record; 2 when there was none.
 int deleterec(int fd, std::uint16_t keyLength, const char* key);
 // Drops any copy of the key's record that the service keeps for this process,

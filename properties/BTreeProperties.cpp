@@ -255,7 +255,11 @@ bool BTreeProperties::saveThem() {
     out << prefix;
     if (!save(out)) return false;
     const String data = out.str();
-    rc = writerec(key.fd, keyLength(key), key.key.data(), data.size(), data.data());
+    // Fenced on the counter read above: another owner's write in between
+    // makes this one fail (errno ESTALE) instead of silently undoing it.
+    errno = 0;
+    rc = writerec_fenced(key.fd, keyLength(key), key.key.data(), data.size(), data.data());
+    int writeError = errno;
     if (rc != BTREE_OK || MC_current_trace_level() > 2)
         MC_std_trace() << "BTreeProperties::save() - rc=" << static_cast<std::int16_t>(rc)
                        << " for writerec(" << key.fd << "," << keyLength(key) << "," << key.key
@@ -263,6 +267,6 @@ bool BTreeProperties::saveThem() {
     if (rc == BTREE_OK) return true;
     // The index's failure codes are errno values (ENOSPC for a full index).
     error_ = OS_SYSTEM_ERROR;
-    errno = rc;
+    errno = rc == BTREE_IO_ERROR && writeError == ESTALE ? ESTALE : rc;
     return false;
 }

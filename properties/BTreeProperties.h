@@ -14,6 +14,10 @@
 // process hands its update to the owner (Properties::save) and here only
 // drops its cached copy of the record. A process tells that its copy is stale
 // by comparing the record's counter with the one it read (underlierChanged).
+// The owner's write is fenced on the counter it read just before: when
+// another owner process wrote in between, the save fails with
+// OS_SYSTEM_ERROR and errno ESTALE, and the record keeps the other write;
+// the caller reads again, reapplies its change and saves again.
 //
 // The index calls run under the run token; none of them gives it up. The
 // kinds (COSProperties, SubscriberProperties) supply the key and index path.

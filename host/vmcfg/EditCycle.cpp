@@ -66,13 +66,26 @@ int EditCycle::runOnRecord(const Change& change, std::ostream& err) const {
             << std::endl;
         return 1;
     }
-    int status = 0;
-    std::unique_ptr<Properties> set = target_.open(mayBeMissing_, err, status);
-    if (!set) return status;
-    if ((status = change(*set)) != 0) return status;
-    RemoteSaveWatch watch;
-    if (set->save()) return 0;
-    reportFailure(*set, errno, &watch, err);
+    // The lock orders vmcfg's edits; another owner process (vmpropd) may
+    // still write between the read and the save. The owner's write is fenced,
+    // so that shows as ESTALE: read again and reapply.
+    for (int attempt = 1; attempt <= maxTries; ++attempt) {
+        int status = 0;
+        std::unique_ptr<Properties> set = target_.open(mayBeMissing_, err, status);
+        if (!set) return status;
+        if ((status = change(*set)) != 0) return status;
+        RemoteSaveWatch watch;
+        errno = 0;
+        if (set->save()) return 0;
+        int error = errno;
+        if (error != ESTALE) {
+            reportFailure(*set, error, &watch, err);
+            return 1;
+        }
+        backOff(attempt);
+    }
+    err << "vmcfg: " << target_.describe() << " kept changing under " << maxTries
+        << " tries; nothing saved" << std::endl;
     return 1;
 }
 

@@ -16,7 +16,10 @@ class RemoteSaveWatch;
 //   it to the kind's owner box unless this process is that box; the owner
 //   replaces the whole record. The cycle holds the set's EditLock from before
 //   the read until the save returns, which orders vmcfg edits of that set
-//   among themselves (not against other platform processes).
+//   among themselves (not against other platform processes). The owner's
+//   write is fenced on the counter it read: a save that another owner
+//   process overtook fails with ESTALE, and the set is read again and the
+//   change applied again, up to maxTries times.
 class EditCycle {
   public:
     // Applies the change to a freshly read set: 0 to have it saved, any other

@@ -5,7 +5,8 @@
 // load the module as the server does; those that call its functions
 // directly (InitCommand, ParamCommands, PropsCommands, AddressCommands,
 // MessageCommands) are in the commands library that ModuleCommands loads
-// after the module. vmcfg itself links nothing of the module.
+// after the module. IndexCommands ("index") asks the platform's index
+// service only. vmcfg itself links nothing of the module.
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -20,6 +21,7 @@
 #include "host/vmcfg/FeatureCommands.h"
 #include "host/vmcfg/FormCommands.h"
 #include "host/vmcfg/GlobalOptions.h"
+#include "host/vmcfg/IndexCommands.h"
 #include "host/vmcfg/KnownCommands.h"
 #include "host/vmcfg/ModuleCommands.h"
 
@@ -53,6 +55,7 @@ int main(int argc, char** argv) {
     FormCommands forms(app);
     KnownCommands known(app);
     FeatureCommands features(app);
+    IndexCommands index(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -75,6 +78,7 @@ int main(int argc, char** argv) {
     if (forms.selected()) return forms.run(options, std::cin, std::cout, std::cerr);
     if (known.selected()) return known.run(options, std::cout, std::cerr);
     if (features.selected()) return features.run(options, std::cin, std::cout, std::cerr);
+    if (index.selected()) return index.run(options, std::cout, std::cerr);
     ModuleCommands commands;
     if (!commands.load(std::cerr)) return 4;
     return commands.run(argc, argv);

@@ -14,6 +14,9 @@
 
 namespace {
 
+// Overtaken writes of one hand-off made again before it is refused.
+constexpr int kStaleRetries = 20;
+
 // Peer text made safe for a one-line log entry.
 String printable(const String& text) {
     String shown = text.substr(0, 200);
@@ -87,9 +90,15 @@ UpdateReply PropertyOwner::store(Properties& set, const String& stream, const St
     std::istringstream in(stream);
     errno = 0;
     bool done = set.obtain(in, true);
-    if (done) {
+    // A hand-off replaces the whole set, so a write overtaken by another
+    // owner process (ESTALE) is simply made again on the newer counter:
+    // there is nothing to reapply, and every holder of a copy still sees the
+    // counter move.
+    for (int attempt = 1; done; ++attempt) {
         errno = 0;
         done = set.saveThem();
+        if (done || errno != ESTALE || attempt == kStaleRetries) break;
+        done = true;
     }
     int error = errno;
     if (!done) {

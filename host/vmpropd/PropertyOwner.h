@@ -14,7 +14,10 @@ class Properties;
 // and the fields, reads the hand-off file (HandoffFile), checks that the kind
 // and key are ones this box stores (OwnedKinds), makes a set of the kind for
 // the key, replaces its contents with the file's stream and writes it to its
-// store as the owner; the reply carries the record's new counter.
+// store as the owner; the reply carries the record's new counter. The
+// owner's write is fenced on the counter it read; when another owner process
+// wrote in between (ESTALE), the same replacement is written again on the
+// newer record, up to 20 times, then refused with ESTALE.
 //
 // Failure behaviour: a frame that is not an update request (other opcode or
 // body length) gets no reply (handle returns std::nullopt, the connection is

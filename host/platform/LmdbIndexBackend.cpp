@@ -1,0 +1,397 @@
+#include "host/platform/LmdbIndexBackend.h"
+
+#include <fcntl.h>
+#include <lmdb.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "host/platform/FaultInjector.h"
+#include "host/platform/HostPlatform.h"
+#include "host/platform/IndexFiles.h"
+#include "platform/TraceService.h"
+
+// The index service on LMDB. An index file is one LMDB environment opened
+// with MDB_NOSUBDIR: the path is the data file and LMDB keeps its lock file
+// beside it as "<path>-lock". The environment holds two named databases:
+// "records" with the records, "meta" with the key type the index was created
+// with. Records live in a named database, not in LMDB's main one, because the
+// main database also holds the names of the named databases and a 4-byte
+// record key could collide with one of them.
+//
+// A process opens each index file once (keyed by its canonical host path) and
+// keeps the environment open for the rest of its life: descriptors come and
+// go, but closing an LMDB environment closes its lock file, which would drop
+// the process's locks on that file under any other handle it has on it.
+// Environments are opened with MDB_NOTLS so that any thread may run a read
+// transaction; each call is one transaction, so nothing of LMDB's is held
+// between calls.
+//
+// The data file is only read through LMDB's mapping (no MDB_WRITEMAP): LMDB
+// writes it with pwrite, whose failures it reports. Its lock file is written
+// through a mapping, so IndexFiles backs it with storage before LMDB opens it.
+
+namespace {
+
+// Room for a million subscriber records of a few KiB; the file only grows as
+// records are written, the rest is address space.
+constexpr std::size_t kDefaultMapSize = std::size_t(16) << 30;
+
+const char kRecordsDatabase[] = "records";
+const char kMetaDatabase[] = "meta";
+const char kKeyTypeKey[] = "key_type";
+
+struct Environment {
+    MDB_env* env = nullptr;
+    MDB_dbi records = 0;
+    unsigned maxKeySize = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+struct Descriptor {
+    bool open = false;
+    bool writable = false;
+    int mode = 0;
+    Path path;                           // as the caller named it, for messages
+    String file;                         // canonical host path
+    Environment* environment = nullptr;  // null in a forked child until first use
+};
+
+struct Service {
+    std::mutex mutex;
+    pid_t pid = ::getpid();
+    std::vector<std::unique_ptr<Environment>> opened;  // never closed, see above
+    std::map<String, Environment*> byFile;             // this process's, by canonical path
+    std::vector<Descriptor> descriptors;
+};
+
+Service& service() {
+    static Service* s = new Service;
+    return *s;
+}
+
+void traceFailure(const Path& path, const char* what, int rc) {
+    MC_std_trace() << "B-tree index " << path << ": " << what << " failed: " << mdb_strerror(rc);
+    TraceManip(MC_std_trace(), 1, true);
+}
+
+// The result code of a failed LMDB or system call, traced at level 1.
+int failure(const Path& path, const char* what, int rc) {
+    traceFailure(path, what, rc);
+    bool full = rc == MDB_MAP_FULL || rc == MDB_TXN_FULL || rc == ENOSPC;
+    return full ? BTREE_FULL : BTREE_IO_ERROR;
+}
+
+// The errno of a failed open: LMDB's own codes are negative.
+int openErrno(int rc) {
+    if (rc > 0) return rc;
+    switch (rc) {
+        case MDB_INVALID:
+        case MDB_VERSION_MISMATCH:
+        case MDB_INCOMPATIBLE:
+        case MDB_NOTFOUND:  // an LMDB file without our databases
+            return EINVAL;
+        case MDB_MAP_FULL:
+        case MDB_TXN_FULL:
+            return ENOSPC;
+        default:
+            return EIO;
+    }
+}
+
+// $VM_BTREE_MAPSIZE (bytes) when set, read at each environment open so that a
+// test can give one index a small map.
+std::size_t mapSize() {
+    std::size_t size = kDefaultMapSize;
+    if (const char* text = std::getenv("VM_BTREE_MAPSIZE"); text && *text) {
+        char* end = nullptr;
+        unsigned long long bytes = std::strtoull(text, &end, 10);
+        if (*end == '\0' && bytes > 0) size = bytes;
+    }
+    std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    return (size + page - 1) / page * page;
+}
+
+// Opens the two databases, creating them and the key-type record when asked.
+// An existing index keeps the key type it was created with.
+int openDatabases(Environment& e, bool create, indx_key_t keyType) {
+    MDB_txn* txn = nullptr;
+    int rc = mdb_txn_begin(e.env, nullptr, create ? 0 : MDB_RDONLY, &txn);
+    if (rc != 0) return rc;
+    unsigned flags = create ? MDB_CREATE : 0;
+    MDB_dbi meta;
+    rc = mdb_dbi_open(txn, kMetaDatabase, flags, &meta);
+    if (rc == 0) rc = mdb_dbi_open(txn, kRecordsDatabase, flags, &e.records);
+    if (rc == 0 && create) {
+        MDB_val key{sizeof kKeyTypeKey - 1, const_cast<char*>(kKeyTypeKey)};
+        MDB_val value{sizeof keyType, &keyType};
+        rc = mdb_put(txn, meta, &key, &value, MDB_NOOVERWRITE);
+        if (rc == MDB_KEYEXIST) rc = 0;
+    }
+    if (rc != 0) {
+        mdb_txn_abort(txn);
+        return rc;
+    }
+    // Committing (even a read transaction) makes the handles usable by later ones.
+    return mdb_txn_commit(txn);
+}
+
+std::unique_ptr<Environment> openEnvironment(const Path& path, const String& file, bool create,
+                                             indx_key_t keyType, int mode, IndexFiles& files) {
+    if (int error = files.reserveLock(file, mode)) {
+        traceFailure(path, "reserving the lock file", error);
+        errno = error;
+        return nullptr;
+    }
+    auto e = std::make_unique<Environment>();
+    int rc = mdb_env_create(&e->env);
+    if (rc == 0) rc = mdb_env_set_maxdbs(e->env, 2);
+    if (rc == 0) rc = mdb_env_set_mapsize(e->env, mapSize());
+    if (rc == 0) rc = mdb_env_open(e->env, file.c_str(), MDB_NOSUBDIR | MDB_NOTLS, mode);
+    if (rc == 0) rc = openDatabases(*e, create, keyType);
+    if (rc != 0) {
+        // Not shared yet: no other handle of this process uses its lock file.
+        mdb_env_close(e->env);
+        traceFailure(path, "open", rc);
+        errno = openErrno(rc);
+        return nullptr;
+    }
+    e->maxKeySize = static_cast<unsigned>(mdb_env_get_maxkeysize(e->env));
+    return e;
+}
+
+// LMDB forbids using an environment in a child of the process that opened
+// it. A forked child forgets the inherited environments and reopens each
+// index on its first use through a descriptor. The inherited ones are left
+// open, not closed: closing their lock-file handles would drop the child's own
+// locks on those files once it has reopened them. Called with the mutex held.
+void leaveParentEnvironments(Service& s) {
+    pid_t now = ::getpid();
+    if (now == s.pid) return;
+    s.pid = now;
+    s.byFile.clear();
+    for (Descriptor& d : s.descriptors) d.environment = nullptr;
+}
+
+// This process's environment of the index file, opened when needed. An index
+// file replaced since it was opened (another inode) gets a fresh environment.
+// nullptr with errno set when it cannot be opened. Called with the mutex held.
+Environment* environmentFor(Service& s, const Path& path, const String& file, bool create,
+                            indx_key_t keyType, int mode, IndexFiles& files) {
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0) return nullptr;
+    auto known = s.byFile.find(file);
+    if (known != s.byFile.end() && known->second->device == st.st_dev &&
+        known->second->inode == st.st_ino)
+        return known->second;
+    if (!S_ISREG(st.st_mode) || (!create && st.st_size == 0)) {
+        // LMDB would take an empty file for a new environment and write to it.
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return nullptr;
+    }
+    std::unique_ptr<Environment> e = openEnvironment(path, file, create, keyType, mode, files);
+    if (!e) return nullptr;
+    e->device = st.st_dev;
+    e->inode = st.st_ino;
+    Environment* environment = e.get();
+    s.opened.push_back(std::move(e));
+    s.byFile[file] = environment;
+    return environment;
+}
+
+int openIndex(const Path& path, bool create, indx_key_t keyType, int flags, int mode) {
+    String host = HostPlatform::hostPath(path);
+    if (int error = FaultInjector::check(FaultOp::Open, path.text())) {
+        errno = error;
+        return -1;
+    }
+    // An index holds data, never a program.
+    mode &= 0666;
+    IndexFiles files;
+    // Made here rather than by LMDB so that it has a canonical path below.
+    if (create && (!HostPlatform::makeParentDirectories(host) || !files.makeData(host, mode)))
+        return -1;
+    char canonical[PATH_MAX];
+    if (::realpath(host.c_str(), canonical) == nullptr) {
+        files.removeMade();
+        return -1;
+    }
+    files.canonicalData(canonical);
+
+    Service& s = service();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    leaveParentEnvironments(s);
+    Environment* environment = environmentFor(s, path, canonical, create, keyType, mode, files);
+    if (environment == nullptr) {
+        files.removeMade();
+        return -1;
+    }
+    auto slot = std::find_if(s.descriptors.begin(), s.descriptors.end(),
+                             [](const Descriptor& d) { return !d.open; });
+    if (slot == s.descriptors.end()) slot = s.descriptors.emplace(s.descriptors.end());
+    *slot = Descriptor{true, flags == BTREE_READ_WRITE, mode, path, canonical, environment};
+    return static_cast<int>(slot - s.descriptors.begin());
+}
+
+// What a record call works on, taken from the descriptor table.
+struct Target {
+    Environment* environment = nullptr;
+    Path path;
+};
+
+// Checks the descriptor, the right to write and the key; reopens the index in
+// a forked child.
+int resolve(int fd, bool write, std::string_view key, Target& target) {
+    Service& s = service();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    leaveParentEnvironments(s);
+    if (fd < 0 || static_cast<std::size_t>(fd) >= s.descriptors.size() || !s.descriptors[fd].open)
+        return BTREE_BAD_DESCRIPTOR;
+    Descriptor& d = s.descriptors[fd];
+    if (write && !d.writable) return BTREE_READ_ONLY;
+    if (d.environment == nullptr) {
+        IndexFiles files;
+        d.environment = environmentFor(s, d.path, d.file, false, 0, d.mode, files);
+        if (d.environment == nullptr) {
+            files.removeMade();
+            return failure(d.path, "reopen after fork", errno);
+        }
+    }
+    // Longer keys than LMDB's limit are refused rather than digested: the
+    // module's keys are 4 bytes.
+    if (key.data() == nullptr || key.empty() || key.size() > d.environment->maxKeySize)
+        return BTREE_BAD_ARGUMENT;
+    target.environment = d.environment;
+    target.path = d.path;
+    return BTREE_OK;
+}
+
+MDB_val keyValue(std::string_view key) {
+    return MDB_val{key.size(), const_cast<char*>(key.data())};
+}
+
+std::string_view bytesOf(const MDB_val& value) {
+    return {static_cast<const char*>(value.mv_data), value.mv_size};
+}
+
+String hex(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    String out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+// Whether the record in the write transaction is still the one expected.
+// Checked inside the transaction: LMDB has one writer at a time, so nothing
+// can change the record between this check and the put.
+bool stillAsRead(MDB_txn* txn, const Environment& e, std::string_view key,
+                 const IndexBackend::Record& expected) {
+    MDB_val k = keyValue(key);
+    MDB_val value;
+    int rc = mdb_get(txn, e.records, &k, &value);
+    if (rc == MDB_NOTFOUND) return !expected.found;
+    return rc == 0 && expected.found && bytesOf(value) == expected.bytes;
+}
+
+int stale(const Path& path, std::string_view key) {
+    MC_std_trace() << "B-tree index " << path << ": the record of key " << hex(key)
+                   << " changed since it was read; not written";
+    TraceManip(MC_std_trace(), 1, true);
+    errno = ESTALE;
+    return BTREE_IO_ERROR;
+}
+
+// Stores (data != nullptr) or deletes the key's record in one durable write
+// transaction; a failed one leaves the record as it was.
+int changeRecord(const Target& t, std::string_view key, const char* data, std::size_t dataLength,
+                 const IndexBackend::Record* expected) {
+    const char* what = data ? "write" : "delete";
+    if (int error = FaultInjector::check(FaultOp::Write, t.path.text()))
+        return failure(t.path, what, error);
+    MDB_txn* txn = nullptr;
+    int rc = mdb_txn_begin(t.environment->env, nullptr, 0, &txn);
+    if (rc != 0) return failure(t.path, what, rc);
+    if (expected && !stillAsRead(txn, *t.environment, key, *expected)) {
+        mdb_txn_abort(txn);
+        return stale(t.path, key);
+    }
+    MDB_val k = keyValue(key);
+    if (data) {
+        MDB_val value{dataLength, const_cast<char*>(data)};
+        rc = mdb_put(txn, t.environment->records, &k, &value, 0);
+    } else {
+        rc = mdb_del(txn, t.environment->records, &k, nullptr);
+    }
+    if (rc != 0) {
+        mdb_txn_abort(txn);
+        return rc == MDB_NOTFOUND ? BTREE_NO_RECORD : failure(t.path, what, rc);
+    }
+    rc = mdb_txn_commit(txn);
+    return rc == 0 ? BTREE_OK : failure(t.path, what, rc);
+}
+
+}  // namespace
+
+int LmdbIndexBackend::open(const Path& path, bool create, indx_key_t keyType, int flags, int mode) {
+    return openIndex(path, create, keyType, flags, mode);
+}
+
+int LmdbIndexBackend::close(int fd) {
+    Service& s = service();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (fd < 0 || static_cast<std::size_t>(fd) >= s.descriptors.size() || !s.descriptors[fd].open)
+        return BTREE_BAD_DESCRIPTOR;
+    s.descriptors[fd] = Descriptor{};
+    return BTREE_OK;
+}
+
+int LmdbIndexBackend::check(int fd, bool write, std::string_view key) {
+    Target t;
+    return resolve(fd, write, key, t);
+}
+
+int LmdbIndexBackend::read(int fd, std::string_view key, Record& record) {
+    record = Record{};
+    Target t;
+    if (int rc = resolve(fd, false, key, t)) return rc;
+    if (int error = FaultInjector::check(FaultOp::Read, t.path.text()))
+        return failure(t.path, "read", error);
+    MDB_txn* txn = nullptr;
+    int rc = mdb_txn_begin(t.environment->env, nullptr, MDB_RDONLY, &txn);
+    if (rc != 0) return failure(t.path, "read", rc);
+    MDB_val k = keyValue(key);
+    MDB_val value;
+    rc = mdb_get(txn, t.environment->records, &k, &value);
+    // LMDB's pointer dies with the transaction: the record is copied out.
+    if (rc == 0) record.bytes.assign(bytesOf(value));
+    mdb_txn_abort(txn);
+    record.found = rc == 0;
+    if (rc == MDB_NOTFOUND) return BTREE_NO_RECORD;
+    return rc == 0 ? BTREE_OK : failure(t.path, "read", rc);
+}
+
+int LmdbIndexBackend::write(int fd, std::string_view key, std::string_view data,
+                            const Record* expected) {
+    Target t;
+    if (int rc = resolve(fd, true, key, t)) return rc;
+    return changeRecord(t, key, data.data() ? data.data() : "", data.size(), expected);
+}
+
+int LmdbIndexBackend::remove(int fd, std::string_view key) {
+    Target t;
+    if (int rc = resolve(fd, true, key, t)) return rc;
+    return changeRecord(t, key, nullptr, 0, nullptr);
+}
