@@ -40,8 +40,8 @@ set_target_properties(config_adm vmplatform PROPERTIES
 # ---- libraries and every host program
 install(TARGETS config_adm vmplatform LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS ${HOST_PROGRAM_TARGETS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# vmcfg's commands library: found by the dynamic linker's search, like the module.
-install(TARGETS vmcfg_commands LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# vmcfg's commands and vmadmd's module views: found beside the module they load.
+install(TARGETS vmcfg_commands vmadmd_api LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # ---- manual pages: man1 from each program's own --help (help2man), man5
 # hand-written (packaging/man/*.5); gzip -9n as Debian ships them.

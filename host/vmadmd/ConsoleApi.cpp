@@ -1,16 +1,9 @@
 #include "host/vmadmd/ConsoleApi.h"
 
-#include <algorithm>
 #include <charconv>
-#include <sstream>
 
-#include "config/ConfigurationInfo.h"
 #include "host/common/JsonText.h"
-#include "host/common/ParamExplain.h"
-#include "host/common/PropertyText.h"
-#include "host/common/PropsTarget.h"
 #include "host/platform/RunTokenHolder.h"
-#include "properties/Properties.h"
 
 namespace {
 
@@ -74,56 +67,21 @@ bool requestFields(const std::string& body, std::map<int, String>& fields, Strin
            addFields(parsed, "raw_fields", fields, error);
 }
 
-// The set a props query names: exactly one of the known parameters.
-bool propsTarget(const std::multimap<std::string, std::string>& query, PropsTarget& target,
-                 String& error) {
-    static const std::pair<const char*, PropsTarget::Kind> kKinds[] = {
-        {"system", PropsTarget::SYSTEM},
-        {"cos", PropsTarget::COS},
-        {"subscriber", PropsTarget::SUBSCRIBER},
-        {"message", PropsTarget::MESSAGE},
-        {"file", PropsTarget::FILE}};
-    PropsTarget::Kind kind = PropsTarget::NONE;
-    String argument;
-    for (const auto& [name, value] : query) {
-        auto known = std::find_if(std::begin(kKinds), std::end(kKinds),
-                                  [&](const auto& entry) { return name == entry.first; });
-        if (known == std::end(kKinds) || kind != PropsTarget::NONE) {
-            kind = PropsTarget::NONE;
-            break;
-        }
-        kind = known->second;
-        argument = value;
-    }
-    if (kind == PropsTarget::NONE) {
-        error = "name one set: ?system, ?cos=N, ?subscriber=N, ?message=PATH or ?file=PATH";
-        return false;
-    }
-    return target.choose(kind, argument, error);
-}
-
-// A message the shared code wrote for vmcfg's standard error, for the page.
-String withoutProgram(String text) {
-    if (text.rfind("vmcfg: ", 0) == 0) text.erase(0, 7);
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    return text;
-}
-
 }  // namespace
 
-ConsoleApi::ConsoleApi(FormSession& session, String root)
-    : session_(session), root_(std::move(root)) {}
+ConsoleApi::ConsoleApi(ModuleApi& module, String root) : module_(module), root_(std::move(root)) {}
 
 ConsoleApi::Reply ConsoleApi::error(int status, const String& text) {
-    return {status, Json{{"error", text}}};
+    return ConsoleReply::error(status, text);
 }
 
 ConsoleApi::Reply ConsoleApi::session() {
     std::lock_guard lock(mutex_);
     RunTokenHolder token;
-    const char* application = session_.data() ? session_.data()->application() : "";
+    const FormSession& session = module_.session();
+    const char* application = session.data() ? session.data()->application() : "";
     return {200,
-            Json{{"application", application}, {"forms", session_.formNumbers()}, {"root", root_}}};
+            Json{{"application", application}, {"forms", session.formNumbers()}, {"root", root_}}};
 }
 
 ConsoleApi::Reply ConsoleApi::form(std::string_view form, std::string_view op,
@@ -141,7 +99,7 @@ ConsoleApi::Reply ConsoleApi::form(std::string_view form, std::string_view op,
     {
         std::lock_guard lock(mutex_);
         RunTokenHolder token;
-        answer = session_.call(request);
+        answer = module_.session().call(request);
     }
     if (!answer) return error(404, "no form " + std::to_string(request.form));
     Json reply = answerJson(request, *answer);
@@ -153,25 +111,11 @@ ConsoleApi::Reply ConsoleApi::form(std::string_view form, std::string_view op,
 ConsoleApi::Reply ConsoleApi::param(const String& key) {
     std::lock_guard lock(mutex_);
     RunTokenHolder token;
-    const Path& file = ConfigurationInfo::defaultConfigFile;
-    String problem = configFileProblem(file);
-    if (!problem.empty())
-        return error(503, "can't read configuration file " + file.text() + ": " + problem);
-    ConfigurationInfo info(file, 0);
-    bool found = false;
-    Json reply = paramExplainJson(info, key, found);
-    return {found ? 200 : 404, reply};
+    return module_.calls().param(key);
 }
 
 ConsoleApi::Reply ConsoleApi::props(const std::multimap<std::string, std::string>& query) {
-    PropsTarget target;
-    String refusal;
-    if (!propsTarget(query, target, refusal)) return error(400, refusal);
     std::lock_guard lock(mutex_);
     RunTokenHolder token;
-    std::ostringstream why;
-    int status = 0;
-    std::unique_ptr<Properties> set = target.open(false, why, status);
-    if (!set) return error(status == 2 ? 404 : 500, withoutProgram(why.str()));
-    return {200, visiblePropertiesJson(*set, PropertyAttributes::Server)};
+    return module_.calls().props(query);
 }

@@ -2,11 +2,11 @@
 
 #include <map>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 
-#include "host/common/FormSession.h"
+#include "host/vmadmd/ConsoleReply.h"
+#include "host/vmadmd/ModuleApi.h"
 #include "platform/String.h"
 
 // The console's JSON API on the loaded module, apart from HTTP: each call
@@ -19,19 +19,16 @@
 // the session's field buffer is in use until it answers.
 class ConsoleApi {
   public:
-    struct Reply {
-        int status = 200;
-        nlohmann::json body;
-    };
+    using Reply = ConsoleReply;
 
     // Largest request field number, field count and field value accepted.
     static constexpr int kMaxField = 127;
     static constexpr std::size_t kMaxFields = 128;
     static constexpr std::size_t kMaxValue = 4096;
 
-    // The session must be open and outlive this object; root is shown to the
+    // The module must be loaded and outlive this object; root is shown to the
     // page as the platform root it administers.
-    ConsoleApi(FormSession& session, String root);
+    ConsoleApi(ModuleApi& module, String root);
 
     // {"application","forms":[numbers in registry order],"root"}.
     Reply session();
@@ -53,7 +50,7 @@ class ConsoleApi {
     static Reply error(int status, const String& text);
 
   private:
-    FormSession& session_;
+    ModuleApi& module_;
     String root_;
     std::mutex mutex_;
 };

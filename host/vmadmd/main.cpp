@@ -1,5 +1,7 @@
 // vmadmd: the web administration console. It loads the module as the
-// platform's administration server does (FormSession), serves the page and
+// platform's administration server does (FormSession), then the views that
+// call the module's functions (ModuleApi: vmadmd links nothing of the
+// module, so that the module it serves is the one it names), serves the page and
 // the JSON API of ConsoleServer on a loopback address, and stops cleanly on
 // SIGTERM or SIGINT. Exit status: 0 stopped by a signal; 1 could not serve
 // (module, token file, address); 2 bad usage.
@@ -19,7 +21,6 @@
 #include <thread>
 
 #include "config_adm_version.h"
-#include "host/common/FormSession.h"
 #include "host/common/PlatformCommands.h"
 #include "host/common/PlatformRoot.h"
 #include "host/common/StopSignals.h"
@@ -28,6 +29,7 @@
 #include "host/platform/RunTokenHolder.h"
 #include "host/vmadmd/ConsoleApi.h"
 #include "host/vmadmd/ConsoleServer.h"
+#include "host/vmadmd/ModuleApi.h"
 #include "host/vmadmd/TokenFile.h"
 
 namespace {
@@ -53,6 +55,15 @@ bool splitListen(const String& listen, String& host, int& port) {
         return false;
     port = std::stoi(digits);
     return port <= 65535;
+}
+
+// "vmadmd (config_adm) VERSION" and the version of the module it loads by
+// default.
+String versionText() {
+    String text = std::string("vmadmd (config_adm) ") + CFGADM_VERSION + "\nmodule libconfig_adm ";
+    RunTokenHolder runToken;  // held until the module is unloaded
+    ModuleApi module;
+    return text + (module.load("", std::cerr) ? module.calls().moduleVersion() : "not loaded");
 }
 
 // Waits on its own thread for a stop signal (then stops the server) or for
@@ -81,10 +92,10 @@ int serve(const Options& options, const String& host, int port) {
         std::cerr << "vmadmd: " << error << std::endl;
         return 1;
     }
-    auto session = std::make_unique<FormSession>();
+    auto module = std::make_unique<ModuleApi>();
     {
         RunTokenHolder runToken;
-        if (!session->open(options.module, std::cerr, "vmadmd")) return 1;
+        if (!module->load(options.module, std::cerr)) return 1;
     }
     int signalFd = stopSignals();
     int done[2];
@@ -92,7 +103,7 @@ int serve(const Options& options, const String& host, int port) {
         std::cerr << "vmadmd: can't take the stop signals: " << std::strerror(errno) << std::endl;
         return 1;
     }
-    ConsoleApi api(*session, HostPlatform::root());
+    ConsoleApi api(*module, HostPlatform::root());
     ConsoleServer server(api, token);
     int bound = server.bind(host, port);
     if (bound < 0) {
@@ -109,7 +120,7 @@ int serve(const Options& options, const String& host, int port) {
     (void)!::write(done[1], "x", 1);
     watcher.join();
     RunTokenHolder runToken;  // the module is unloaded under the token as it was loaded
-    session.reset();
+    module.reset();
     return signalled || served ? 0 : 1;
 }
 
@@ -118,10 +129,7 @@ int serve(const Options& options, const String& host, int port) {
 int main(int argc, char** argv) {
     CLI::App app{"vmadmd: web administration console of the configuration module"};
     Options options;
-    app.set_version_flag("--version", [] {
-        return std::string("vmadmd (config_adm) ") + CFGADM_VERSION + "\nmodule libconfig_adm " +
-               config_adm_version();
-    });
+    app.set_version_flag("--version", versionText);
     app.add_option("--root", options.root,
                    "Platform root directory (default: $VM_ROOT, else VM_ROOT of the platform "
                    "defaults file, else /)");

@@ -2,6 +2,7 @@
 
 #include <iosfwd>
 
+#include "host/common/ModuleLibrary.h"
 #include "host/platform/AdmModule.h"
 #include "platform/String.h"
 
@@ -11,11 +12,10 @@
 // against the module by its SONAME: this class loads the module first, by
 // dlopen as the administration server does (beside vmcfg, else by name),
 // then the library, whose dependency the dynamic linker then finds already
-// loaded. Both stay loaded until the object goes.
+// loaded. Both stay loaded until the object goes (the library first).
 class ModuleCommands {
   public:
     ModuleCommands() = default;
-    ~ModuleCommands();
     ModuleCommands(const ModuleCommands&) = delete;
     ModuleCommands& operator=(const ModuleCommands&) = delete;
 
@@ -26,13 +26,9 @@ class ModuleCommands {
     // The loaded module's version (load() first).
     String moduleVersion() const;
 
-    // libvmcfg_commands.so beside the running program, else beside the
-    // loaded module, else the bare name for the dynamic linker's search.
-    String libraryPath() const;
-
   private:
     AdmModule module_;
-    void* library_ = nullptr;
+    ModuleLibrary library_;  // found as ModuleLibrary::load says
     int (*run_)(int, char**) = nullptr;
     const char* (*version_)() = nullptr;
 };

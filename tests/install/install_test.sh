@@ -26,7 +26,8 @@ done
 for program in "$root"/bin/*; do
   [ -f "$root/share/man/man1/$(basename "$program").1.gz" ] || fail "no man page for $program"
 done
-for f in bin/vmcfg bin/vmpropd "${libdir#"$root"/}/libvmcfg_commands.so" \
+for f in bin/vmcfg bin/vmpropd bin/vmadmd "${libdir#"$root"/}/libvmcfg_commands.so" \
+  "${libdir#"$root"/}/libvmadmd_api.so" \
   share/man/man5/config_adm.5.gz lib/systemd/system/vmpropd@.service \
   etc/default/vmplatform share/bash-completion/completions/vmcfg; do
   [ -e "$root/$f" ] || fail "$f not installed"
@@ -69,6 +70,9 @@ out=$(VM_ROOT=$tmp/root LD_LIBRARY_PATH=$libdir "$tmp/probe")
 out=$(LD_LIBRARY_PATH=$libdir "$root/bin/vmcfg" --version)
 [ "$out" = "vmcfg (config_adm) $CFGADM_VERSION"$'\n'"module libconfig_adm $CFGADM_VERSION" ] ||
   fail "vmcfg --version printed '$out'"
+out=$(LD_LIBRARY_PATH=$libdir "$root/bin/vmadmd" --version)
+[ "$out" = "vmadmd (config_adm) $CFGADM_VERSION"$'\n'"module libconfig_adm $CFGADM_VERSION" ] ||
+  fail "vmadmd --version printed '$out'"
 
 # Without --root and VM_ROOT the installed vmcfg takes VM_ROOT from its
 # prefix's etc/default/vmplatform; a root that init did not make is refused.

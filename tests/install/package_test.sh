@@ -42,6 +42,8 @@ installed=yes
 dpkg -i "$deb" >"$tmp/dpkg.log" 2>&1 || { cat "$tmp/dpkg.log"; fail "dpkg -i"; }
 [ "$(/usr/bin/vmcfg --version | head -n 1)" = "vmcfg (config_adm) $CFGADM_VERSION" ] ||
   fail "vmcfg --version: $(/usr/bin/vmcfg --version)"
+[ "$(/usr/bin/vmadmd --version | tail -n 1)" = "module libconfig_adm $CFGADM_VERSION" ] ||
+  fail "vmadmd --version: $(/usr/bin/vmadmd --version 2>&1)"
 /usr/bin/vmcfg --root "$tmp/root" init >/dev/null || fail "vmcfg init"
 [ -d "$tmp/root/VM/config" ] || fail "vmcfg init made no /VM/config"
 getent passwd vmplatform >/dev/null || fail "no vmplatform user"

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "tests/vmadmd/ConsoleFixture.h"
@@ -209,6 +210,33 @@ TEST_F(ConsoleTest, TokenFileIsPrivateKeptAndRefusedWhenOpen) {
         EXPECT_EQ(refused.status, 1);
         EXPECT_NE(refused.err.find(c.says), String::npos) << refused.err;
     }
+}
+
+// A byte copy of the module elsewhere is a module of its own: the console
+// must serve that one, forms and views alike, stop cleanly, and refuse to
+// start when the module named is missing.
+TEST_F(ConsoleTest, ServesTheModuleNamed) {
+    ASSERT_EQ(stop(), 0);
+    String copy = root_ + "/copy/libconfig_adm.so.0.1.0";
+    std::filesystem::create_directory(root_ + "/copy");
+    std::filesystem::copy_file(VmcfgRunner::program("libconfig_adm.so"), copy);
+    start({"--module", copy});
+    auto listed = post("/api/forms/1/list", {{"fields", {{"0", "COS"}}}});
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(listed->status, 200) << listed->body;
+    EXPECT_NE(listed->body.find("COS Greeting Length"), String::npos) << listed->body;
+    httplib::Client client("127.0.0.1", port_);
+    auto props = client.Get("/api/props?cos=1", headers(token_));
+    ASSERT_TRUE(props);
+    EXPECT_NE(props->body.find("COS Greeting Length"), String::npos) << props->body;
+    EXPECT_EQ(stop(), 0) << "vmadmd ends with status 0 on SIGTERM";
+
+    VmcfgRunner::Outcome missing =
+        run("--listen 127.0.0.1:0 --module " + root_ + "/none.so", "vmadmd");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("vmadmd: can't load the module: " + root_ + "/none.so"),
+              String::npos)
+        << missing.err;
 }
 
 }  // namespace

@@ -21,10 +21,12 @@ void ConsoleFixture::TearDown() {
     VmcfgFixture::TearDown();
 }
 
-void ConsoleFixture::start() {
+void ConsoleFixture::start(const std::vector<String>& extra) {
     String program = VmcfgRunner::program("vmadmd"), errors = root_ + "/vmadmd.err";
-    std::vector<const char*> argv = {program.c_str(), "--root",      root_.c_str(),
-                                     "--listen",      "127.0.0.1:0", nullptr};
+    std::vector<const char*> argv = {program.c_str(), "--root", root_.c_str(), "--listen",
+                                     "127.0.0.1:0"};
+    for (const String& argument : extra) argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
     int out[2];
     ASSERT_EQ(::pipe(out), 0);
     posix_spawn_file_actions_t actions;

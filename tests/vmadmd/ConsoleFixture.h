@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "tests/testing/VmcfgRunner.h"
 
@@ -16,8 +17,9 @@ class ConsoleFixture : public VmcfgFixture {
     void SetUp() override;
     void TearDown() override;
 
-    // Starts vmadmd and reads its port from the line it prints when it listens.
-    void start();
+    // Starts vmadmd (with `extra` arguments) and reads its port from the line
+    // it prints when it listens.
+    void start(const std::vector<String>& extra = {});
     // SIGTERM, then its exit status (-1 when it did not exit normally).
     int stop();
 

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "host/vmadmd/ConsoleReply.h"
+
+// The entry point of libvmadmd_api.so: the console's calls that reach the
+// module's functions directly (parameter and property set views). The library
+// is linked against the module; vmadmd is not, and loads it only after it has
+// loaded the module by dlopen, so that the library's references bind to that
+// module (see ModuleApi). The caller holds the console's lock and the run
+// token around every call.
+struct ApiLibraryCalls {
+    // The explain view of a configuration key (ConsoleApi::param).
+    ConsoleReply (*param)(const std::string& key);
+    // A property set named by the query (ConsoleApi::props).
+    ConsoleReply (*props)(const std::multimap<std::string, std::string>& query);
+    // The version of the module the library is bound to.
+    const char* (*moduleVersion)();
+};
+
+extern "C" {
+// The library's calls; never null, valid while the library is loaded.
+const ApiLibraryCalls* vmadmd_api_calls();
+}
+
+// The name under which dlsym finds it, and the library's file name.
+inline constexpr const char* kApiLibraryEntry = "vmadmd_api_calls";
+inline constexpr const char* kApiLibraryName = "libvmadmd_api.so";
