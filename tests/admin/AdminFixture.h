@@ -18,6 +18,12 @@ class AdminFixture : public PlatformFixture {
                                                  const String& version = "1",
                                                  const String& type = "0");
 
+    // The first n of result, rval, ecode and field_no, to compare in one go.
+    static std::vector<int> codes(const AdmAnswer& a, std::size_t n = 4) {
+        std::vector<int> all{a.result, a.rval, a.ecode, a.field_no};
+        return {all.begin(), all.begin() + static_cast<long>(n)};
+    }
+
   protected:
     // A known property as a defaults file holds it: readable and writeable by
     // the classes named, with a value.

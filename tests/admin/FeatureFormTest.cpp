@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "properties/SystemProperties.h"
 #include "tests/admin/AdminFixture.h"
+#include "tests/properties/StoreTesting.h"
 
 namespace {
 
@@ -32,19 +33,13 @@ class FeatureForm : public AdminFixture {
     }
     void setDelivery(char value) {
         SystemProperties set;
-        Property p;
-        p.name = Symbol(kDelivery);
-        p.index = 1;
-        p.attributes.set_readable(A::Standard, true);
-        p.attributes.set_writeable(A::Server, true);
-        p.value.modify(String(1, value), 0);
+        Property p = make(kDelivery, 1, String(1, value), {A::Standard});
         ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
         ASSERT_TRUE(set.save());
     }
     String delivery() {
         SystemProperties set;
-        Property p;
-        p.name = Symbol(kDelivery);
+        Property p = make(kDelivery, 0);
         return set.get(p, A::Server) == Properties::GET_OK ? String(p.value) : "<none>";
     }
     String savedPath_;
@@ -54,8 +49,7 @@ class FeatureForm : public AdminFixture {
 // that reader: ctest runs each test in a process of its own.
 TEST_F(FeatureForm, GetListsAllSevenRowsWithoutAnEndMark) {
     AdmAnswer all = request(3, AdmOp::get, {});
-    EXPECT_EQ((std::vector<int>{all.result, all.rval, all.ecode, all.field_no}),
-              (std::vector<int>{0, 2, 0, 0}));
+    EXPECT_EQ(codes(all), (std::vector<int>{0, 2, 0, 0}));
     for (int row = 0; row < 7; ++row) {
         EXPECT_EQ(reply(3 * row + 1), std::to_string(row));
         EXPECT_EQ(reply(3 * row + 2), Fid_cugf::features[row].question);
@@ -148,11 +142,9 @@ TEST_P(FeatureChange, AnswersAndLeavesTheMarkers) {
     writeFile("/mkgf_status", std::to_string(c.commandStatus) + "\n");
     ASSERT_EQ(request(3, AdmOp::get, {}).result, 0);
     AdmAnswer a = request(3, AdmOp::chg, c.fields);
-    if (c.result != -1) {  // -1: errno, whatever it is
-        EXPECT_EQ(a.result, c.result);
-    }
-    EXPECT_EQ((std::vector<int>{a.rval, a.ecode, a.field_no}),
-              (std::vector<int>{c.rval, c.ecode, c.field_no}));
+    // -1: errno, whatever it is
+    EXPECT_EQ(codes(a), (std::vector<int>{c.result == -1 ? a.result : c.result, c.rval, c.ecode,
+                                          c.field_no}));
     if (a.result == 1037) {
         EXPECT_EQ(reply(0), "confirm");
     }

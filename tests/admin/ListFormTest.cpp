@@ -32,45 +32,38 @@ class ListForm : public AdminFixture {
     Names next(AdmAnswer& a) { return page(a, reply(52), reply(53)); }
 };
 
-TEST_F(ListForm, FourPropertiesMakeAFullPageThenAnEmptyLastOne) {
-    knowns({"P1", "P2", "P3", "P4"});
-    AdmAnswer a;
-    EXPECT_EQ(page(a), (Names{"P1", "P2", "P3", "P4"}));
-    EXPECT_EQ(replySize(), 69);
-    EXPECT_EQ(reply(0), "COS");
-    EXPECT_EQ((std::vector<int>{a.result, a.rval, a.ecode, a.field_no}),
-              (std::vector<int>{0, 2, 501, -1}));
-    EXPECT_TRUE(next(a).empty());
-    EXPECT_EQ((std::vector<int>{a.result, a.rval, a.ecode}), (std::vector<int>{0, 2, 0}));
-}
-
-TEST_F(ListForm, SixPropertiesMakePagesOfFourAndTwo) {
-    knowns({"P1", "P2", "P3", "P4", "P5", "P6"});
-    AdmAnswer a;
-    EXPECT_EQ(page(a).size(), 4u);
-    EXPECT_EQ(next(a), (Names{"P5", "P6"}));
-    EXPECT_EQ(a.ecode, 0);
-    EXPECT_TRUE(traces->contains(3,
-                                 "fid_list_properties - i=4, get_next(P4, "
-                                 "PropertyAttributes::Server)"));
-    EXPECT_TRUE(traces->contains(3,
-                                 "fid_list_properties - i=2, get_next(P6, "
-                                 "PropertyAttributes::Server)"));
-}
-
-TEST_F(ListForm, AnEmptyKnownSetGivesAnEmptyLastPage) {
-    AdmAnswer a;
-    EXPECT_TRUE(page(a).empty());
-    EXPECT_EQ((std::vector<int>{a.result, a.ecode}), (std::vector<int>{0, 0}));
-}
-
-TEST_F(ListForm, ALong4thNameTravelsInTwoFieldsAndTheListingContinuesAfterIt) {
-    String longName = "P4" + String(69, 'x');  // 71 characters
-    knowns({"P1", "P2", "P3", longName, "P5"});
-    AdmAnswer a;
-    EXPECT_EQ(page(a).back(), longName);
-    EXPECT_EQ(reply(53), "x");
-    EXPECT_EQ(next(a), (Names{"P5"}));
+// Each page continues after the previous page's fourth name (a long one in
+// two fields); a full page says more may follow, a shorter one ends the list.
+TEST_F(ListForm, PagesOfFourContinueAfterTheFourthName) {
+    const String longName = "P4" + String(69, 'x');  // 71 characters
+    const struct {
+        const char* label;
+        Names knowns;
+        std::vector<Names> pages;
+    } cases[] = {
+        {"Empty", {}, {{}}},  // first: a fresh root without a defaults file
+        {"Four", {"P1", "P2", "P3", "P4"}, {{"P1", "P2", "P3", "P4"}, {}}},
+        {"Six", {"P1", "P2", "P3", "P4", "P5", "P6"}, {{"P1", "P2", "P3", "P4"}, {"P5", "P6"}}},
+        {"LongFourth", {"P1", "P2", "P3", longName, "P5"}, {{"P1", "P2", "P3", longName}, {"P5"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        if (!c.knowns.empty()) knowns(c.knowns);
+        AdmAnswer a;
+        for (std::size_t i = 0; i < c.pages.size(); ++i) {
+            EXPECT_EQ(i == 0 ? page(a) : next(a), c.pages[i]) << "page " << i;
+            EXPECT_EQ(replySize(), 69);
+            EXPECT_EQ(reply(0), "COS");
+            bool full = c.pages[i].size() == 4;
+            EXPECT_EQ(codes(a, 3), (std::vector<int>{0, 2, full ? 501 : 0}));
+            if (full) {
+                EXPECT_EQ(a.field_no, -1);
+            }
+        }
+    }
+    for (const char* step : {"i=4, get_next(P4, ", "i=2, get_next(P6, "})
+        EXPECT_TRUE(traces->contains(
+            3, "fid_list_properties - " + String(step) + "PropertyAttributes::Server)"));
 }
 
 TEST_F(ListForm, PropertiesNoClassMayReadAreListedWithTheirFlags) {
@@ -89,12 +82,12 @@ TEST_F(ListForm, BadRequestsFail) {
     knowns({"P1"});
     AdmAnswer a;
     page(a, "Gone");
-    EXPECT_EQ((std::vector<int>{a.result, a.rval, a.ecode}), (std::vector<int>{1023, 3, 1}));
+    EXPECT_EQ(codes(a, 3), (std::vector<int>{1023, 3, 1}));
     EXPECT_TRUE(traces->contains(2, "can't find property:  Gone"));
     for (const auto& [selector, unreadable] : std::vector<std::pair<String, std::vector<int>>>{
              {"USER", {}}, {"COS", {0}}, {"COS", {52}}, {"COS", {53}}}) {
         a = request(1, AdmOp::list, {{0, selector}}, unreadable);
-        EXPECT_EQ((std::vector<int>{a.result, a.rval, a.ecode}), (std::vector<int>{1023, 3, 1}));
+        EXPECT_EQ(codes(a, 3), (std::vector<int>{1023, 3, 1}));
     }
     EXPECT_EQ(request(1, AdmOp::rem, {{0, "COS"}, {1, "P1"}}).ecode, ADM_NOT_SUPPORTED);
 }

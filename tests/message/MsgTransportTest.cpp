@@ -18,11 +18,15 @@
 
 namespace {
 
-int connectTo(std::uint32_t box, std::uint32_t resource) {
+// A stream socket connected to (or, with bind, bound at) box 7's resource 2.
+int socketAt(bool bind = false) {
+    String path = MsgChannel::socketPath(7, 2);
     sockaddr_un address;
-    EXPECT_TRUE(MsgChannel::socketAddress(MsgChannel::socketPath(box, resource), &address));
+    EXPECT_TRUE(HostPlatform::makeParentDirectories(path));
+    EXPECT_TRUE(MsgChannel::socketAddress(path, &address));
     int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    auto* at = reinterpret_cast<sockaddr*>(&address);
+    EXPECT_EQ(bind ? ::bind(fd, at, sizeof address) : ::connect(fd, at, sizeof address), 0);
     return fd;
 }
 
@@ -59,14 +63,7 @@ class MsgTransportTest : public PlatformFixture {
 
 TEST_F(MsgTransportTest, NobodyListening) {
     EXPECT_EQ(call().status, MSG_NO_LISTENER);  // no socket file
-    // A socket file left behind by a server that is gone.
-    String path = MsgChannel::socketPath(7, 2);
-    ASSERT_TRUE(HostPlatform::makeParentDirectories(path));
-    sockaddr_un address;
-    ASSERT_TRUE(MsgChannel::socketAddress(path, &address));
-    int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::close(stale);
+    ::close(socketAt(/*bind=*/true));           // a socket file left by a server that is gone
     EXPECT_EQ(call().status, MSG_NO_LISTENER);
 }
 
@@ -101,14 +98,14 @@ TEST_F(MsgTransportTest, ServerSurvivesBadClientsAndStopsCleanly) {
         for (const String& bytes :
              {String(40, 'x'), frame(kMsgFrameMagic, 42, kMsgRequestType, 9000),
               frame(kMsgFrameMagic, 42, kMsgReplyType, 0), String()}) {
-            int fd = connectTo(7, 2);
+            int fd = socketAt();
             ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
             ::close(fd);
         }
         ASSERT_EQ(call().status, 0u);
         EXPECT_EQ(String(client.body(), client.length()), "re:ping");
 
-        int stalled = connectTo(7, 2);  // half a header, never finished
+        int stalled = socketAt();  // half a header, never finished
         ::send(stalled, "MSG", 3, MSG_NOSIGNAL);
         server.stop();
         ::close(stalled);
@@ -121,7 +118,7 @@ TEST_F(MsgTransportTest, SilentClientsDelayNobodyAndTheOldestMakesRoomBeyondTheC
     MsgServer server(7, 2, echo);
     ASSERT_TRUE(server.start());
     std::vector<int> silent;
-    for (std::size_t i = 0; i < MsgServer::maxConnections; ++i) silent.push_back(connectTo(7, 2));
+    for (std::size_t i = 0; i < MsgServer::maxConnections; ++i) silent.push_back(socketAt());
     auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(call("ping", 2000).status, 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
@@ -141,12 +138,7 @@ TEST_F(MsgTransportTest, SilentClientsDelayNobodyAndTheOldestMakesRoomBeyondTheC
 class RawPeer {
   public:
     explicit RawPeer(String reply) {
-        String path = MsgChannel::socketPath(7, 2);
-        HostPlatform::makeParentDirectories(path);
-        sockaddr_un address;
-        MsgChannel::socketAddress(path, &address);
-        listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        listener_ = socketAt(/*bind=*/true);
         EXPECT_EQ(::listen(listener_, 1), 0);
         thread_ = std::thread([this, reply] {
             int fd = ::accept(listener_, nullptr, nullptr);

@@ -38,12 +38,13 @@ class RemoteUpdateTest : public PlatformFixture {
         output = {111, 222, 333};
     }
 
-    MsgServer owner(String reply) {
+    // nullopt: the owner closes without answering.
+    MsgServer owner(std::optional<String> reply) {
         return MsgServer(kOwner.box, kOwner.rsc, [this, reply](int opcode, const String& body) {
             std::lock_guard<std::mutex> lock(mutex);
             seenOpcode = opcode;
             seenBody = body;
-            return std::optional<String>(reply);
+            return reply;
         });
     }
 
@@ -75,35 +76,35 @@ TEST_F(RemoteUpdateTest, SendsRscIdAndNulPaddedInputAndCopiesTheReply) {
     EXPECT_STREQ(seenBody.c_str() + 8 + 2048, "SubscriberProperties");
 }
 
-TEST_F(RemoteUpdateTest, OwnerRefusalReturnsItsResultWithTheOutputFilled) {
-    MsgServer server = owner(replyBody(1, 0, 5, 13));
-    ASSERT_TRUE(server.start());
-    EXPECT_EQ(updateProperties(kOwner, &input, &output), 1);
-    EXPECT_EQ(output.status, 0u);
-    EXPECT_EQ(output.error_code, 5u);
-    EXPECT_EQ(output.error_no, 13u);
-}
-
-TEST_F(RemoteUpdateTest, MessagingFailureLeavesTheOutputAsTheCallerSetIt) {
-    EXPECT_EQ(updateProperties(kOwner, &input, &output), static_cast<int>(MSG_NO_LISTENER));
-    EXPECT_EQ(output.status, 111u);
-    EXPECT_EQ(output.error_code, 222u);
-    EXPECT_EQ(output.error_no, 333u);
-
-    MsgServer silent(kOwner.box, kOwner.rsc, [](int, const String&) { return std::nullopt; });
-    ASSERT_TRUE(silent.start());
-    EXPECT_EQ(updateProperties(kOwner, &input, &output), static_cast<int>(MSG_PEER_CLOSED));
-    EXPECT_EQ(output.error_code, 222u);
-}
-
-// An answer is the whole reply record: fewer bytes are no answer at all.
-TEST_F(RemoteUpdateTest, ShortRepliesAreMessagingFailures) {
-    for (std::size_t size : {0, 4, 15}) {
-        SCOPED_TRACE(size);
-        MsgServer server = owner(replyBody(0, 7, 0, 0).substr(0, size));
-        ASSERT_TRUE(server.start());
-        EXPECT_EQ(updateProperties(kOwner, &input, &output), static_cast<int>(MSG_SHORT_REPLY));
-        EXPECT_EQ(output.status, 111u);
+// A refusal comes back with the output filled; a messaging failure, and an
+// answer shorter than the whole reply record is one, leaves the output as
+// the caller set it.
+TEST_F(RemoteUpdateTest, OnlyAWholeReplyFillsTheOutput) {
+    const auto kUntouched = std::vector<std::uint32_t>{111, 222, 333};
+    const struct {
+        const char* label;
+        bool listening;
+        std::optional<String> reply;
+        std::uint32_t result;
+        std::vector<std::uint32_t> output;  // status, error_code, error_no
+    } cases[] = {
+        {"Refusal", true, replyBody(1, 0, 5, 13), 1, {0, 5, 13}},
+        {"NobodyListening", false, "", MSG_NO_LISTENER, kUntouched},
+        {"NoAnswer", true, std::nullopt, MSG_PEER_CLOSED, kUntouched},
+        {"EmptyAnswer", true, "", MSG_SHORT_REPLY, kUntouched},
+        {"OneWord", true, replyBody(0, 7, 0, 0).substr(0, 4), MSG_SHORT_REPLY, kUntouched},
+        {"ByteShort", true, replyBody(0, 7, 0, 0).substr(0, 15), MSG_SHORT_REPLY, kUntouched},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        output = {111, 222, 333};
+        MsgServer server = owner(c.reply);
+        if (c.listening) {
+            ASSERT_TRUE(server.start());
+        }
+        EXPECT_EQ(updateProperties(kOwner, &input, &output), static_cast<int>(c.result));
+        EXPECT_EQ((std::vector<std::uint32_t>{output.status, output.error_code, output.error_no}),
+                  c.output);
     }
 }
 

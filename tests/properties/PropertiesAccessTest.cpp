@@ -74,6 +74,8 @@ TEST_F(PropertiesAccess, NewPropertiesAreCheckedAgainstTheKind) {
         {"Unknown", false, A::Minimal, Properties::PUT_OK},
         {"Unknown", true, A::Server, Properties::PUT_OK},
         {"Defaulted", false, A::Privileged, Properties::PUT_OK},
+        {"", false, A::Server, Properties::PUT_NO_PERMISSION},  // a property needs a name
+        {"", false, A::Standard, Properties::PUT_NO_PERMISSION},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
@@ -84,6 +86,7 @@ TEST_F(PropertiesAccess, NewPropertiesAreCheckedAgainstTheKind) {
         EXPECT_EQ(fresh.put(p, c.access), c.expected);
         // A refused put leaves the set unchanged.
         EXPECT_EQ(at(fresh, c.name, 1), c.expected == Properties::PUT_OK ? "v" : "<none>");
+        EXPECT_EQ(fresh.count(), c.expected == Properties::PUT_OK ? 1u : 0u);
     }
 }
 
@@ -147,7 +150,7 @@ TEST_F(PropertiesAccess, WalkVisitsEveryInstanceInNameOrder) {
     EXPECT_EQ(indexes, (std::vector<std::uint32_t>{1, 2, 3}));
 }
 
-TEST_F(PropertiesAccess, RemoveAllKeepsWhatTheClassMayNotWrite) {
+TEST_F(PropertiesAccess, RemoveKeepsWhatTheClassMayNotWriteAndTheFixedTable) {
     putAll(set, {make("mine", 1, "x", {A::Minimal}, {A::Standard}),
                  make("theirs", 1, "y", {A::Minimal}, {A::Server}),
                  make("zmine", 1, "z", {A::Minimal}, {A::Standard})});
@@ -157,9 +160,7 @@ TEST_F(PropertiesAccess, RemoveAllKeepsWhatTheClassMayNotWrite) {
     EXPECT_EQ(at(set, "theirs", 1), "y");
     Property gone = make("zmine", 0);
     EXPECT_EQ(set.remove(gone, A::Server), Properties::REMOVE_NO_SUCH_PROPERTY);
-}
-
-TEST_F(PropertiesAccess, KnownSetProtectsOnlyItsFixedTable) {
+    // The known set protects only its fixed table, even from Server.
     Property fixed = make("FixedKnown", 1);
     EXPECT_EQ(knowns.remove(fixed, A::Server), Properties::REMOVE_NO_PERMISSION);
     Property defaulted = make("Defaulted", 1);
@@ -183,15 +184,6 @@ TEST_F(PropertiesAccess, ForwardAndMergeCopyOverTheDestination) {
     set.merge(source, false, false);
     EXPECT_EQ(at(set, "stays", 1), "local");
     EXPECT_EQ(at(set, "stays", 2), "added");
-}
-
-TEST_F(PropertiesAccess, APropertyWithoutANameIsRefused) {
-    Property p;
-    p.value.modify("value", 0);
-    for (A::AccessType access : {A::Server, A::Standard}) {
-        EXPECT_EQ(set.put(p, access), Properties::PUT_NO_PERMISSION);
-        EXPECT_EQ(set.count(), 0u);
-    }
 }
 
 }  // namespace
