@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
+#include "host/platform/HexText.h"
 #include "platform/String.h"
 
 // One line of JSON output. Names and values are bytes and JSON wants UTF-8,
@@ -31,18 +32,6 @@ inline bool validUtf8(std::string_view text) {
         i += more + 1;
     }
     return true;
-}
-
-// Bytes as lower-case hexadecimal, two digits each.
-inline String hexBytes(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    String hex;
-    hex.reserve(bytes.size() * 2);
-    for (unsigned char c : bytes) {
-        hex += kDigits[c >> 4];
-        hex += kDigits[c & 15];
-    }
-    return hex;
 }
 
 // The bytes of hexadecimal text (either case); false when it is not pairs of

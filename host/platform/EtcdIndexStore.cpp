@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "host/platform/EtcdIndexUrl.h"
+#include "host/platform/HexText.h"
 
 namespace {
 
@@ -15,17 +16,6 @@ struct Failure {
 thread_local Failure lastFailure;
 
 constexpr char kKeyTypeName[] = "key_type";
-
-std::string hex(std::string_view bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(2 * bytes.size());
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
 
 // Index paths are platform paths; one without its leading "/" still lands
 // under the prefix as a path.
@@ -67,7 +57,7 @@ EtcdIndexStore::EtcdIndexStore(std::unique_ptr<EtcdGateway> gateway, std::string
     : owned_(std::move(gateway)), gateway_(*owned_), prefix_(std::move(prefix)) {}
 
 std::string EtcdIndexStore::recordKey(const std::string& indexPath, std::string_view key) const {
-    return joined(prefix_, indexPath) + "/" + hex(key);
+    return joined(prefix_, indexPath) + "/" + hexBytes(key);
 }
 
 std::string EtcdIndexStore::indexKey(const std::string& indexPath) const {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/platform/FaultInjector.h"
+#include "host/platform/HexText.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/IndexFiles.h"
 #include "platform/TraceService.h"
@@ -284,16 +285,6 @@ std::string_view bytesOf(const MDB_val& value) {
     return {static_cast<const char*>(value.mv_data), value.mv_size};
 }
 
-String hex(std::string_view bytes) {
-    static const char digits[] = "0123456789abcdef";
-    String out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 // Whether the record in the write transaction is still the one expected.
 // Checked inside the transaction: LMDB has one writer at a time, so nothing
 // can change the record between this check and the put.
@@ -307,7 +298,7 @@ bool stillAsRead(MDB_txn* txn, const Environment& e, std::string_view key,
 }
 
 int stale(const Path& path, std::string_view key) {
-    MC_std_trace() << "B-tree index " << path << ": the record of key " << hex(key)
+    MC_std_trace() << "B-tree index " << path << ": the record of key " << hexBytes(key)
                    << " changed since it was read; not written";
     TraceManip(MC_std_trace(), 1, true);
     errno = ESTALE;

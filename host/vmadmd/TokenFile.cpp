@@ -7,6 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
+
+#include "host/platform/HexText.h"
 
 namespace {
 
@@ -32,13 +35,7 @@ String TokenFile::fresh() {
         if (n <= 0) return String();
         got += static_cast<std::size_t>(n);
     }
-    static const char digits[] = "0123456789abcdef";
-    String token;
-    for (unsigned char b : bytes) {
-        token += digits[b >> 4];
-        token += digits[b & 15];
-    }
-    return token;
+    return hexBytes(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
 }
 
 bool TokenFile::obtain(const String& path, String& token, String& error) {
