@@ -7,11 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
-#include <system_error>
+#include <climits>
 
 #include "host/vmadmd/ConnectionStream.h"
 #include "host/vmadmd/ConnectionThreads.h"
+#include "host/vmadmd/RequestChecks.h"
 
 namespace {
 
@@ -45,10 +45,9 @@ String peerOf(socket_t sock) {
 long long announcedBody(const httplib::Request& request) {
     if (request.has_header("Transfer-Encoding")) return -1;
     if (!request.has_header("Content-Length")) return 0;
-    String text = request.get_header_value("Content-Length");
-    long long length = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
-    return error == std::errc() && end == text.data() + text.size() && length >= 0 ? length : -1;
+    unsigned long long length = 0;
+    bool known = RequestChecks::contentLength(request.get_header_value("Content-Length"), length);
+    return known && length <= LLONG_MAX ? static_cast<long long>(length) : -1;
 }
 
 // Lets the client read the answer before the connection goes: closing with

@@ -2,7 +2,6 @@
 
 #include <sys/socket.h>
 
-#include <charconv>
 #include <chrono>
 #include <thread>
 
@@ -60,10 +59,9 @@ bool endsConnection(const httplib::Request& request, const httplib::Response& re
 // number counts as over: it cannot be read safely).
 bool bodyOver(const httplib::Request& request, std::size_t limit) {
     if (!request.has_header("Content-Length")) return false;
-    String text = request.get_header_value("Content-Length");
-    std::size_t length = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
-    return error != std::errc() || end != text.data() + text.size() || length > limit;
+    unsigned long long length = 0;
+    return !RequestChecks::contentLength(request.get_header_value("Content-Length"), length) ||
+           length > limit;
 }
 
 void setJson(httplib::Response& response, const nlohmann::json& body) {

@@ -44,3 +44,8 @@ bool RequestChecks::sameOrigin(std::string_view host, std::string_view origin,
     if (port != port_ || !loopbackName(name)) return false;
     return !hasOrigin || (origin.starts_with("http://") && origin.substr(7) == host);
 }
+
+bool RequestChecks::contentLength(std::string_view text, unsigned long long& length) {
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
+    return !text.empty() && error == std::errc() && end == text.data() + text.size();
+}

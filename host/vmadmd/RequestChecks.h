@@ -30,6 +30,10 @@ class RequestChecks {
     // Whether a Host header's name part is a loopback name or address.
     static bool loopbackName(std::string_view name);
 
+    // Whether a Content-Length header's text is a length (decimal digits
+    // only, no sign or blank); the length in `length` when it is.
+    static bool contentLength(std::string_view text, unsigned long long& length);
+
   private:
     String token_;
     int port_;
