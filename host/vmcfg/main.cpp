@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <string_view>
 
 #include "config_adm_version.h"
 #include "host/common/PlatformCommands.h"
@@ -26,6 +27,17 @@
 #include "host/vmcfg/ModuleCommands.h"
 
 namespace {
+
+// Whether the line asks for a group's help, which the commands library
+// prints: help needs no platform root.
+bool asksForHelp(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::string_view word = argv[i];
+        if (word == "--") return false;
+        if (word == "--help" || word == "-h") return true;
+    }
+    return false;
+}
 
 void applyGlobals(const GlobalOptions& options) {
     findPlatformCommandsBesideThisProgram();
@@ -69,7 +81,7 @@ int main(int argc, char** argv) {
     applyGlobals(options);
     // A mistyped root must not read as an empty platform, nor have a put
     // make a new tree there: only init works on a directory not made by it.
-    if (!app.got_subcommand("init") && !PlatformRoot::initialised()) {
+    if (!app.got_subcommand("init") && !asksForHelp(argc, argv) && !PlatformRoot::initialised()) {
         std::cerr << "vmcfg: " << HostPlatform::root() << ": not a platform root; run vmcfg init"
                   << std::endl;
         return 2;

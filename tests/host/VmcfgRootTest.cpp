@@ -71,6 +71,10 @@ TEST_F(VmcfgRoot, EveryCommandButInitRefusesANonRoot) {
                 << command;
         }
     }
+    // A group's help needs no root.
+    VmcfgRunner::Outcome help = runWith("", "--root " + root_ + "/missing props --help");
+    EXPECT_EQ(help.status, 0) << help.err;
+    EXPECT_NE(help.out.find("Usage"), String::npos) << help.out;
     EXPECT_FALSE(fs::exists(root_ + "/missing"));
     EXPECT_TRUE(isEmptyDirectory("empty"));
     VmcfgRunner::Outcome made = runWith("", "--root " + root_ + "/empty init");
