@@ -17,9 +17,6 @@ class VmcfgRoot : public VmcfgFixture {
                   "precedence global default\nglobal default : which=" + name + "\n");
         return root_ + "/" + name;
     }
-    bool isEmptyDirectory(const String& name) const {
-        return fs::is_directory(root_ + "/" + name) && fs::is_empty(root_ + "/" + name);
-    }
 };
 
 // Without --root and $VM_ROOT, the defaults file's VM_ROOT= line decides.
@@ -76,7 +73,7 @@ TEST_F(VmcfgRoot, EveryCommandButInitRefusesANonRoot) {
     EXPECT_EQ(help.status, 0) << help.err;
     EXPECT_NE(help.out.find("Usage"), String::npos) << help.out;
     EXPECT_FALSE(fs::exists(root_ + "/missing"));
-    EXPECT_TRUE(isEmptyDirectory("empty"));
+    EXPECT_TRUE(fs::is_empty(root_ + "/empty"));
     VmcfgRunner::Outcome made = runWith("", "--root " + root_ + "/empty init");
     EXPECT_EQ(made.status, 0) << made.err;
     EXPECT_TRUE(fs::is_directory(root_ + "/empty/VM/config"));

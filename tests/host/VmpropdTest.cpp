@@ -219,16 +219,10 @@ TEST_F(Vmpropd, StartIsRefusedForAMissingRootOrABoxThatOwnsNothing) {
     EXPECT_FALSE(FileSystem::exists("/vm/run/box334.1"));
 }
 
-// A sender's pid that no process has any more.
-pid_t deadPid() {
-    pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    return child;
-}
-
 TEST_F(Vmpropd, StartSweepsHandOffFilesOfGoneSendersOnly) {
-    const pid_t dead = deadPid(), live = ::getpid();
+    const pid_t live = ::getpid(), dead = ::fork();  // a sender pid no process has any more
+    if (dead == 0) ::_exit(0);
+    ::waitpid(dead, nullptr, 0);
     const struct {
         const char* name;
         pid_t sender;
@@ -301,10 +295,6 @@ Refusal refused(const char* name, String handoff, int errorNo, String factory = 
 
 Refusal dropped(const char* name, Mangle mangle) {
     return {name, "/vm/tmp/good", 0, 0, "COSProperties", cosKey(7), mangle};
-}
-
-void PrintTo(const Refusal& c, std::ostream* out) {
-    *out << c.name;
 }
 
 class VmpropdRefusal : public Vmpropd, public ::testing::WithParamInterface<Refusal> {

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,7 +9,6 @@
 #include <chrono>
 #include <csignal>
 #include <thread>
-#include <vector>
 
 #include "tests/testing/VmcfgRunner.h"
 
@@ -28,31 +26,21 @@ bool VmpropdProcess::start(const String& root, std::uint16_t box, int traceLevel
     String program = VmcfgRunner::program("vmpropd"), boxText = std::to_string(box),
            level = std::to_string(traceLevel);
     String output = outputName_[0] == '/' ? outputName_ : root + "/" + outputName_;
-    std::vector<char*> argv = {program.data(),
-                               const_cast<char*>("--root"),
-                               const_cast<char*>(root.c_str()),
-                               const_cast<char*>("--box"),
-                               boxText.data(),
-                               const_cast<char*>("--trace-level"),
-                               level.data(),
-                               nullptr};
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        int err = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (::dup2(pipeFds[1], 1) < 0 || err < 0 || ::dup2(err, 2) < 0) ::_exit(127);
+        ::execl(program.c_str(), program.c_str(), "--root", root.c_str(), "--box", boxText.c_str(),
+                "--trace-level", level.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
     ::close(pipeFds[1]);
     stdout_ = pipeFds[0];
     output_.clear();
-    if (rc != 0) {
-        pid_ = -1;
-        return false;
-    }
-    if (awaitLine(kWaitMs)) return true;
+    if (pid_ > 0 && awaitLine(kWaitMs)) return true;
     stop();
     return false;
 }
@@ -63,8 +51,8 @@ bool VmpropdProcess::awaitLine(int timeoutMs) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         pollfd fd{stdout_, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0) return false;
         char buffer[256];
+        if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0) return false;
         ssize_t n = ::read(stdout_, buffer, sizeof buffer);
         if (n <= 0) return false;
         output_.append(buffer, static_cast<std::size_t>(n));
@@ -87,8 +75,7 @@ int VmpropdProcess::stop() {
 }
 
 bool VmpropdProcess::reap(int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
+    for (int waited = 0;; waited += 5) {
         int status;
         pid_t done = ::waitpid(pid_, &status, WNOHANG);
         if (done == pid_ || (done < 0 && errno != EINTR)) {
@@ -96,7 +83,7 @@ bool VmpropdProcess::reap(int timeoutMs) {
             pid_ = -1;
             return true;
         }
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (waited >= timeoutMs) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
