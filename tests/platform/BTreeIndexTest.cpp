@@ -133,27 +133,6 @@ TEST_F(BTreeIndexTest, RecordCallsAnswerWithContentsLengthsAndCodes) {
     }
 }
 
-TEST_F(BTreeIndexTest, DescriptorsShareTheFileAndKeepTheirOwnRights) {
-    int writer = create();
-    int reader = zrbopen(kIndex, BTREE_READ, 0);
-    ASSERT_GE(reader, 0);
-    ASSERT_NE(reader, writer);
-    EXPECT_EQ(write(reader, "1", "x"), BTREE_READ_ONLY);
-    EXPECT_EQ(deleterec(reader, 1, "1"), BTREE_READ_ONLY);
-    EXPECT_EQ(write(writer, "1", "from writer"), BTREE_OK);
-    EXPECT_EQ(read(reader, "1"), "from writer");
-    EXPECT_EQ(invalidate_key(reader, 1, "1"), BTREE_OK);
-
-    EXPECT_EQ(close_index(writer), BTREE_OK);
-    EXPECT_EQ(read(reader, "1"), "from writer") << "the file stays open for the other descriptor";
-    for (int fd : {writer, -1, 4096}) {
-        SCOPED_TRACE(fd);
-        EXPECT_EQ(read(fd, "1"), "<9>");
-        EXPECT_EQ(write(fd, "1", "x"), BTREE_BAD_DESCRIPTOR);
-        EXPECT_EQ(close_index(fd), BTREE_BAD_DESCRIPTOR);
-    }
-}
-
 TEST_F(BTreeIndexTest, ProcessesAndThreadsWriteAtOnceAndSeeEachOthersRecords) {
     int fd = create();
     ASSERT_EQ(write(fd, "parent", "before fork"), BTREE_OK);

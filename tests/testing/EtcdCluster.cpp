@@ -14,39 +14,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <set>
 #include <sstream>
 #include <thread>
 
 #include "host/platform/EtcdGateway.h"
 
 namespace {
-
-// Members still running, killed at exit if no destructor got to them (a test
-// that calls exit, a static cluster never torn down).
-std::mutex liveMutex;
-std::set<pid_t>& livePids() {
-    static std::set<pid_t>* pids = new std::set<pid_t>;
-    return *pids;
-}
-
-void killLeftovers() {
-    std::lock_guard<std::mutex> lock(liveMutex);
-    for (pid_t pid : livePids()) ::kill(pid, SIGKILL);
-}
-
-void remember(pid_t pid) {
-    static std::once_flag once;
-    std::call_once(once, [] { std::atexit(killLeftovers); });
-    std::lock_guard<std::mutex> lock(liveMutex);
-    livePids().insert(pid);
-}
-
-void forget(pid_t pid) {
-    std::lock_guard<std::mutex> lock(liveMutex);
-    livePids().erase(pid);
-}
 
 // Free loopback ports, all distinct: each socket stays bound until every
 // port is chosen.
@@ -120,6 +93,15 @@ bool EtcdCluster::makeCertificates(const std::string& dir, std::string& error) {
     return openssl(dir, "req -x509" + key + " -keyout ca.key -out ca.pem -days 2 -subj /CN=test-ca",
                    error) &&
            sign("server") && sign("client");
+}
+
+EtcdCluster* EtcdCluster::shared(std::string& error) {
+    // Stopped by its destructor at exit; the members' death signal covers a crash.
+    static EtcdCluster cluster({3, kSharedRequestLimit, ""});
+    static std::string startError;
+    static bool started = cluster.start(startError);
+    error = startError;
+    return started ? &cluster : nullptr;
 }
 
 EtcdCluster::EtcdCluster(Options options) : options_(options), members_(options.members) {}
@@ -202,7 +184,6 @@ bool EtcdCluster::spawn(int member, std::string& error) {
         ::_exit(127);
     }
     members_[member].pid = pid;
-    remember(pid);
     return true;
 }
 
@@ -240,7 +221,6 @@ void EtcdCluster::kill(int member) {
     if (pid <= 0) return;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
-    forget(pid);
     members_[member].pid = -1;
 }
 
@@ -278,7 +258,6 @@ bool EtcdCluster::waitHealthy(int timeoutMs, std::string& error) {
     while (std::chrono::steady_clock::now() < deadline) {
         for (int i = 0; i < size(); ++i) {
             if (running(i) && ::waitpid(members_[i].pid, nullptr, WNOHANG) == members_[i].pid) {
-                forget(members_[i].pid);
                 members_[i].pid = -1;
                 error = "etcd member m" + std::to_string(i) + " exited:\n" + logTails();
                 return false;

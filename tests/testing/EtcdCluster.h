@@ -34,6 +34,11 @@ class EtcdCluster {
     // (client.pem, client.key), with the openssl command. False with the
     // command's output in error.
     static bool makeCertificates(const std::string& dir, std::string& error);
+    // One 3-member cluster with a 256 KiB request limit, started on first
+    // use and shared by the process's tests (that leave every member
+    // running); nullptr with the reason in error when it cannot start.
+    static EtcdCluster* shared(std::string& error);
+    static constexpr long kSharedRequestLimit = 256 * 1024;
 
     explicit EtcdCluster(Options options);
     EtcdCluster() : EtcdCluster(Options{}) {}
