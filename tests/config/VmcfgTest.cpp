@@ -96,8 +96,12 @@ TEST_F(Vmcfg, ParamCommands) {
         SCOPED_TRACE(c.arguments);
         VmcfgRunner::Outcome outcome = run(c.arguments);
         EXPECT_EQ(outcome.status, c.status);
-        if (c.out) EXPECT_EQ(outcome.out, c.out);
-        if (c.err) EXPECT_EQ(outcome.err, c.err);
+        if (c.out) {
+            EXPECT_EQ(outcome.out, c.out);
+        }
+        if (c.err) {
+            EXPECT_EQ(outcome.err, c.err);
+        }
     }
     VmcfgRunner::Outcome traced = run("param check --debug 1");
     EXPECT_EQ(traced.status, 0);
