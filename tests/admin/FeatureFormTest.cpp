@@ -106,10 +106,6 @@ struct Change {
     String deliveryAfter = "<none>";
 };
 
-void PrintTo(const Change& c, std::ostream* out) {
-    *out << c.name;
-}
-
 const char* const kCad = "/VM/config/cadisc";
 const char* const kTan = "/VM/config/tan_mbx";
 const char* const kDel = "/VM/config/dismsgdel";

@@ -1,5 +1,4 @@
-// Form 1: pages of four known properties, continued by sending back the
-// fourth entry's name.
+// Form 1: pages of four known properties.
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
-// The exported functions for a stored message's property set, on the
-// stand-in's message store and directory (DirectoryFixture).
+// The exported functions for a stored message's property set.
 
 #include <gtest/gtest.h>
 

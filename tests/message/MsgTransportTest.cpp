@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -6,6 +5,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -35,12 +35,9 @@ String frame(std::uint32_t magic, int opcode, int type, std::uint32_t length, St
     return String(reinterpret_cast<const char*>(&header), sizeof header) + body;
 }
 
-std::size_t openDescriptors() {
-    std::size_t count = 0;
-    DIR* dir = ::opendir("/proc/self/fd");
-    while (::readdir(dir) != nullptr) ++count;
-    ::closedir(dir);
-    return count;
+std::ptrdiff_t openDescriptors() {
+    std::filesystem::directory_iterator fds("/proc/self/fd");
+    return std::distance(begin(fds), end(fds));
 }
 
 // A client of box 7, resource 2, sending `body` with opcode 42.
@@ -88,7 +85,7 @@ TEST_F(MsgTransportTest, TimeLimitEndsTheWaitForASlowOwner) {
 }
 
 TEST_F(MsgTransportTest, ServerSurvivesBadClientsAndStopsCleanly) {
-    std::size_t before = openDescriptors();
+    auto before = openDescriptors();
     {
         MsgServer server(7, 2, echo);
         ASSERT_TRUE(server.start());
@@ -134,32 +131,6 @@ TEST_F(MsgTransportTest, SilentClientsDelayNobodyAndTheOldestMakesRoomBeyondTheC
     for (int fd : silent) ::close(fd);
 }
 
-// A peer that reads one request and answers with raw bytes, then closes.
-class RawPeer {
-  public:
-    explicit RawPeer(String reply) {
-        listener_ = socketAt(/*bind=*/true);
-        EXPECT_EQ(::listen(listener_, 1), 0);
-        thread_ = std::thread([this, reply] {
-            int fd = ::accept(listener_, nullptr, nullptr);
-            MsgChannel channel(fd, 5000);
-            MsgFrameHeader request;
-            String body(MCMsg::maxBody, '\0');
-            channel.receive(&request, body.data(), body.size());
-            ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-        });
-    }
-    ~RawPeer() {
-        thread_.join();
-        ::close(listener_);
-        ::unlink(MsgChannel::socketPath(7, 2).c_str());
-    }
-
-  private:
-    int listener_;
-    std::thread thread_;
-};
-
 TEST_F(MsgTransportTest, MalformedRepliesFailWithTheirOwnStatus) {
     const String goodHeader = frame(kMsgFrameMagic, 42, kMsgReplyType, 16);
     const struct {
@@ -176,8 +147,21 @@ TEST_F(MsgTransportTest, MalformedRepliesFailWithTheirOwnStatus) {
         {"WrongType", frame(kMsgFrameMagic, 42, 2, 0), MSG_WRONG_TYPE},
     };
     for (const auto& c : cases) {
-        RawPeer peer(c.reply);
+        // A peer that reads one request, answers with raw bytes and closes.
+        int listener = socketAt(/*bind=*/true);
+        ASSERT_EQ(::listen(listener, 1), 0);
+        std::thread peer([&] {
+            int fd = ::accept(listener, nullptr, nullptr);
+            MsgChannel channel(fd, 5000);
+            MsgFrameHeader request;
+            String body(MCMsg::maxBody, '\0');
+            channel.receive(&request, body.data(), body.size());
+            ::send(fd, c.reply.data(), c.reply.size(), MSG_NOSIGNAL);
+        });
         EXPECT_EQ(call().status, c.status) << c.name;
+        peer.join();
+        ::close(listener);
+        ::unlink(MsgChannel::socketPath(7, 2).c_str());
     }
 }
 

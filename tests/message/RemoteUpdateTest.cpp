@@ -22,19 +22,15 @@ String replyBody(std::uint32_t result, std::uint32_t status, std::uint32_t error
     return word(result) + word(status) + word(error) + word(sysErrno);
 }
 
-void fill(char* field, const String& text) {
-    std::strncpy(field, text.c_str(), 1024);
-}
-
 // An owner box that records the request it got and answers with a fixed body.
 class RemoteUpdateTest : public PlatformFixture {
   protected:
     void SetUp() override {
         PlatformFixture::SetUp();
         std::memset(&input, 0, sizeof input);
-        fill(input.key, key);
-        fill(input.tmp_path, "/vm/tmp/a1b2c3SubscriberProperties");
-        fill(input.factory_name, "SubscriberProperties");
+        std::strcpy(input.key, key.c_str());
+        std::strcpy(input.tmp_path, "/vm/tmp/a1b2c3SubscriberProperties");
+        std::strcpy(input.factory_name, "SubscriberProperties");
         output = {111, 222, 333};
     }
 

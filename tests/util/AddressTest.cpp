@@ -9,7 +9,7 @@
 
 namespace {
 
-class Address : public DirectoryFixture {};
+using Address = DirectoryFixture;
 
 TEST_F(Address, NodeKinds) {
     const std::pair<short, int> kCases[] = {{0, 1},     {1, 1},     {2, 2}, {3, 3},     {7, 3},

@@ -17,7 +17,7 @@
 
 namespace {
 
-class MarkerFileTest : public PlatformFixture {};
+using MarkerFileTest = PlatformFixture;
 
 TEST_F(MarkerFileTest, WritesOneLineAndAnswersWithItsCode) {
     struct Case {
@@ -90,17 +90,14 @@ TEST(CriticalRegion, OneThreadAtATimeAndEveryReleaseWakes) {
     delete second;
 }
 
-class FeatureCommandTest : public VmcfgFixture {
-  protected:
-    int runCommand() const { return run("", "mkgf_act").status; }
-};
+using FeatureCommandTest = VmcfgFixture;
 
 TEST_F(FeatureCommandTest, RecordsTheActiveMarkersAndFailsWithoutTheDirectory) {
-    EXPECT_EQ(runCommand(), 1);
+    EXPECT_EQ(run("", "mkgf_act").status, 1);
     writeFile("/VM/config/tan_mbx", "Marker file for Tandem Mailbox custom \n");
     writeFile("/VM/config/cadisc", "Marker file for CAD custom \n");
     writeFile("/VM/config/sys_prop_db", "component-file-version=2\n");
-    EXPECT_EQ(runCommand(), 0);
+    EXPECT_EQ(run("", "mkgf_act").status, 0);
     EXPECT_EQ(readFile("/vm/run/features.active"), "CAD\nTandem Mailbox\n");
     EXPECT_NE(readFile("/vm/log/trace.log").find("active features: CAD, Tandem Mailbox"),
               String::npos);

@@ -1,6 +1,4 @@
-// The console driven over HTTP: vmadmd runs as a child process on an
-// ephemeral loopback port over a demo root, and an httplib client plays the
-// page.
+// The console driven over HTTP by an httplib client playing the page.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -149,17 +147,19 @@ TEST_F(ConsoleTest, NameCutInsideACharacterKeepsItsBytes) {
 
 TEST_F(ConsoleTest, ConcurrentRequestsReachTheModuleOneAtATime) {
     constexpr int kThreads = 8, kEach = 6;
+    auto name = [](int t, int i) {
+        return "Console " + std::to_string(t) + "-" + std::to_string(i);
+    };
     std::vector<std::thread> threads;
     std::vector<String> faults[kThreads];
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i) {
-                String name = "Console " + std::to_string(t) + "-" + std::to_string(i);
-                Json added = form(2, "add", addFields(name));
-                Json got = form(2, "get", {{"0", "MESSAGE"}, {"1", name}});
+                Json added = form(2, "add", addFields(name(t, i)));
+                Json got = form(2, "get", {{"0", "MESSAGE"}, {"1", name(t, i)}});
                 // Another request's fields in this answer would show here.
-                if (added["result"] != 0 || got["result"] != 0 || got["fields"][1] != name)
-                    faults[t].push_back(name + ": " + added.dump() + " / " + got.dump());
+                if (added["result"] != 0 || got["result"] != 0 || got["fields"][1] != name(t, i))
+                    faults[t].push_back(added.dump() + " / " + got.dump());
             }
         });
     for (auto& thread : threads) thread.join();
@@ -169,9 +169,7 @@ TEST_F(ConsoleTest, ConcurrentRequestsReachTheModuleOneAtATime) {
     ASSERT_TRUE(known && known->status == 200);
     for (int t = 0; t < kThreads; ++t)
         for (int i = 0; i < kEach; ++i)
-            EXPECT_NE(
-                known->body.find("\"Console " + std::to_string(t) + "-" + std::to_string(i) + "\""),
-                String::npos);
+            EXPECT_NE(known->body.find('"' + name(t, i) + '"'), String::npos);
 }
 
 TEST_F(ConsoleTest, TokenFileIsPrivateKeptAndRefusedWhenOpen) {
@@ -222,17 +220,15 @@ TEST_F(ConsoleTest, ServesTheModuleNamed) {
     std::filesystem::copy_file(VmcfgRunner::program("libconfig_adm.so"), copy);
     start({"--module", copy});
     auto listed = post("/api/forms/1/list", {{"fields", {{"0", "COS"}}}});
-    ASSERT_TRUE(listed);
-    EXPECT_EQ(listed->status, 200) << listed->body;
-    EXPECT_NE(listed->body.find("COS Greeting Length"), String::npos) << listed->body;
-    httplib::Client client("127.0.0.1", port_);
-    auto props = client.Get("/api/props?cos=1", headers(token_));
-    ASSERT_TRUE(props);
-    EXPECT_NE(props->body.find("COS Greeting Length"), String::npos) << props->body;
-    EXPECT_EQ(stop(), 0) << "vmadmd ends with status 0 on SIGTERM";
+    auto props = httplib::Client("127.0.0.1", port_).Get("/api/props?cos=1", headers(token_));
+    for (auto* reply : {&listed, &props}) {
+        ASSERT_TRUE(*reply);
+        EXPECT_EQ((*reply)->status, 200);
+        EXPECT_NE((*reply)->body.find("COS Greeting Length"), String::npos) << (*reply)->body;
+    }
+    EXPECT_EQ(stop(), 0);
 
-    VmcfgRunner::Outcome missing =
-        run("--listen 127.0.0.1:0 --module " + root_ + "/none.so", "vmadmd");
+    auto missing = run("--listen 127.0.0.1:0 --module " + root_ + "/none.so", "vmadmd");
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("vmadmd: can't load the module: " + root_ + "/none.so"),
               String::npos)

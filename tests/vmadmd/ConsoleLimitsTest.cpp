@@ -39,16 +39,15 @@ int connectFrom(const char* from, int port) {
     return fd;
 }
 
-// What the console sends until it closes the connection; `closed` tells
-// whether it did within `wait`.
+// What the console sends within `wait`; `closed` tells whether it then
+// closed the connection.
 String readAnswer(int fd, milliseconds wait, bool& closed) {
     String answer;
     char buffer[4096];
-    auto deadline = Clock::now() + wait;
     closed = false;
-    pollfd ready = {fd, POLLIN, 0};
-    while (Clock::now() < deadline && ::poll(&ready, 1, 50) >= 0) {
-        if (ready.revents == 0) continue;
+    for (auto end = Clock::now() + wait; Clock::now() < end;) {
+        pollfd ready = {fd, POLLIN, 0};
+        if (::poll(&ready, 1, 50) <= 0) continue;
         ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n < 0 && errno == EAGAIN) continue;
         if (n <= 0) return closed = true, answer;
@@ -69,36 +68,31 @@ long peakKb(pid_t pid) {
     return -1;
 }
 
-class ConsoleLimitsTest : public ConsoleFixture {
-  protected:
-    // Sends the head, then up to `size` bytes of body (chunked or not) as
-    // fast as the console takes them, stopping once it answers. The bytes
-    // sent are in `sent`.
-    String sendBody(const String& head, std::size_t size, bool chunked, std::size_t& sent,
-                    bool& closed) {
-        int fd = connectFrom("127.0.0.1", port_);
-        EXPECT_GE(fd, 0);
-        const String piece(64 * 1024, 'x');
-        char size_line[16];
-        std::snprintf(size_line, sizeof size_line, "%zx\r\n", piece.size());
-        const String framed = chunked ? size_line + piece + "\r\n" : piece;
-        String pending = head;
-        sent = 0;
-        for (pollfd ready = {fd, POLLIN | POLLOUT, 0}; sent < size;) {
-            if (::poll(&ready, 1, 5000) <= 0 || (ready.revents & (POLLIN | POLLERR | POLLHUP)))
-                break;
-            if (pending.empty()) pending = framed;
-            ssize_t n = ::send(fd, pending.data(), pending.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n < 0 && errno == EAGAIN) continue;
-            if (n < 0) break;
-            pending.erase(0, static_cast<std::size_t>(n));
-            sent += static_cast<std::size_t>(n);
-        }
-        String answer = readAnswer(fd, milliseconds(3000), closed);
-        ::close(fd);
-        return answer;
+// Sends the head, then up to `size` bytes of body as fast as the console
+// takes them, until it answers; `sent` counts the bytes.
+String sendBody(int port, const String& head, std::size_t size, bool chunked, std::size_t& sent,
+                bool& closed) {
+    int fd = connectFrom("127.0.0.1", port);
+    EXPECT_GE(fd, 0);
+    const String piece(64 * 1024, 'x');
+    const String framed = chunked ? "10000\r\n" + piece + "\r\n" : piece;
+    String pending = head;
+    sent = 0;
+    for (pollfd ready = {fd, POLLIN | POLLOUT, 0}; sent < size;) {
+        if (::poll(&ready, 1, 5000) <= 0 || (ready.revents & (POLLIN | POLLERR | POLLHUP))) break;
+        if (pending.empty()) pending = framed;
+        ssize_t n = ::send(fd, pending.data(), pending.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EAGAIN) continue;
+        if (n < 0) break;
+        pending.erase(0, static_cast<std::size_t>(n));
+        sent += static_cast<std::size_t>(n);
     }
-};
+    String answer = readAnswer(fd, milliseconds(3000), closed);
+    ::close(fd);
+    return answer;
+}
+
+using ConsoleLimitsTest = ConsoleFixture;
 
 TEST_F(ConsoleLimitsTest, BodiesOverTheLimitAreRefusedBeforeTheyAreRead) {
     struct Case {
@@ -123,11 +117,9 @@ TEST_F(ConsoleLimitsTest, BodiesOverTheLimitAreRefusedBeforeTheyAreRead) {
                           : "Content-Length: " + std::to_string(c.size) + "\r\n\r\n";
         std::size_t sent = 0;
         bool closed = false;
-        String answer = sendBody(head, c.size, c.chunked, sent, closed);
+        String answer = sendBody(port_, head, c.size, c.chunked, sent, closed);
         EXPECT_EQ(statusOf(answer), c.status) << answer.substr(0, 200);
-        // What the kernel's socket buffers take before the console answers
-        // is far below the body.
-        EXPECT_LT(sent, 16 * kMiB);
+        EXPECT_LT(sent, 16 * kMiB);  // socket buffers' worth, not the body
         EXPECT_TRUE(closed) << "the unread rest of a refused body ends the connection";
     }
     EXPECT_LT(peakKb(pid_), 64 * 1024) << "peak resident memory of vmadmd, kB";
@@ -136,16 +128,14 @@ TEST_F(ConsoleLimitsTest, BodiesOverTheLimitAreRefusedBeforeTheyAreRead) {
 TEST_F(ConsoleLimitsTest, SlowClientsNeitherStarveSignedInRequestsNorStay) {
     constexpr int kSlow = 100;
     const String request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Filler: " + String(40, 'y');
-    // Spread over four addresses, so that the per-address limit leaves all
-    // of them open.
+    // Four addresses, so the per-address cap leaves them all open.
     const char* from[] = {"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4"};
     std::vector<int> slow;
     for (int i = 0; i < kSlow; ++i) slow.push_back(connectFrom(from[i % 4], port_));
     std::vector<Clock::duration> open(kSlow, Clock::duration::max());
     auto began = Clock::now();
     std::thread trickle([&] {
-        // An answer (the 400 of a request cut short) or the end of the
-        // connection both mean the console gave up on the client.
+        // An answer (400) or the end of the connection: the console gave up.
         auto gaveUp = [&](int fd) {
             char buffer[512];
             ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -192,12 +182,12 @@ TEST_F(ConsoleLimitsTest, ConnectionsPerAddressAreCapped) {
     ASSERT_GE(extra, 0);
     bool closed = false;
     String refusal = readAnswer(extra, milliseconds(1000), closed);
-    EXPECT_TRUE(closed) << "one connection more than an address may hold is closed at once";
+    EXPECT_TRUE(closed) << "the connection over the cap is closed at once";
     EXPECT_EQ(statusOf(refusal), 503);
     ::close(extra);
 
     int other = connectFrom("127.0.0.2", port_);
-    ASSERT_GE(other, 0) << "binding a second loopback address";
+    ASSERT_GE(other, 0);
     String ask = "GET /api/session HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + token_ +
                  "\r\nConnection: close\r\n\r\n";
     ASSERT_EQ(::send(other, ask.data(), ask.size(), MSG_NOSIGNAL),
