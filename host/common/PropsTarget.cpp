@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "host/common/RecordNumbers.h"
+#include "host/platform/IndexBackend.h"
 #include "platform/FileSystem.h"
 #include "properties/COSProperties.h"
 #include "properties/FileProperties.h"
@@ -186,12 +187,15 @@ std::unique_ptr<Properties> PropsTarget::openRecord(std::ostream& err, int& stat
         index = SubscriberProperties::indexPath;
     }
     if (read) return set;
-    int error = errno;
     status = 1;
-    if (set->getError() == Properties::CANT_OPEN)
-        err << "vmcfg: can't open the index " << index << ": " << std::strerror(error)
-            << " (has 'vmcfg init' been run?)" << std::endl;
-    else
+    if (set->getError() == Properties::CANT_OPEN) {
+        // errno is long gone by now: the index service kept the reason.
+        int error = 0;
+        std::string reason = IndexBackend::lastOpenError(&error);
+        err << "vmcfg: can't open the index " << index << ": "
+            << (reason.empty() ? "unknown failure" : reason)
+            << (error == ENOENT ? " (has 'vmcfg init' been run?)" : "") << std::endl;
+    } else
         err << "vmcfg: can't read " << describe() << " from " << index << ": "
             << Properties::error_name(set->getError()) << std::endl;
     return nullptr;

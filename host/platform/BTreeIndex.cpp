@@ -50,15 +50,23 @@ Opened lookup(int fd) {
 
 int openIndex(const Path& path, bool create, indx_key_t keyType, int flags, int mode) {
     std::string error;
+    IndexBackend::noteOpenError({});
     IndexBackend* backend = IndexBackend::current(error);
     if (backend == nullptr) {
         MC_std_trace() << "B-tree index " << path << ": " << error;
         TraceManip(MC_std_trace(), 1, true);
+        IndexBackend::noteOpenError(error, EINVAL);
         errno = EINVAL;
         return -1;
     }
     int inner = backend->open(path, create, keyType, flags, mode);
-    if (inner < 0) return -1;
+    if (inner < 0) {
+        int e = errno;
+        std::string reason = IndexBackend::lastOpenError();
+        IndexBackend::noteOpenError(reason.empty() ? std::strerror(e) : reason, e);
+        errno = e;
+        return -1;
+    }
     Table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
     auto slot = std::find_if(t.opened.begin(), t.opened.end(),

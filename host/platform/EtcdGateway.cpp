@@ -14,6 +14,29 @@ using nlohmann::json;
 
 namespace {
 
+// httplib names its errors for programmers ("Connection"); an administrator
+// reads why the member did not answer.
+std::string inWords(httplib::Error error) {
+    switch (error) {
+        case httplib::Error::Connection:
+            return "could not connect";
+        case httplib::Error::ConnectionTimeout:
+            return "connect timed out";
+        case httplib::Error::Read:
+            return "no reply in time, or the connection broke";
+        case httplib::Error::Write:
+            return "could not send the request";
+        case httplib::Error::SSLConnection:
+            return "TLS handshake failed";
+        case httplib::Error::SSLLoadingCerts:
+            return "could not load the TLS certificates";
+        case httplib::Error::SSLServerVerification:
+            return "the member's certificate was not accepted";
+        default:
+            return httplib::to_string(error);
+    }
+}
+
 std::string toBase64(const std::string& bytes) {
     std::string out(4 * ((bytes.size() + 2) / 3), '\0');
     int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
@@ -230,7 +253,7 @@ bool EtcdGateway::Impl::attempt(std::size_t index, Clock::time_point deadline, s
                       error == httplib::Error::ConnectionTimeout ||
                       error == httplib::Error::SSLConnection || error == httplib::Error::Write;
         result = {Outcome::Unavailable,
-                  "no answer from etcd member " + member + " (" + httplib::to_string(error) + ")"};
+                  "no answer from etcd member " + member + " (" + inWords(error) + ")"};
         if (!unsent && !idempotent) result.message += "; the change may or may not have been made";
         return !(unsent || idempotent);
     }

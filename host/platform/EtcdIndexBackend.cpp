@@ -24,7 +24,10 @@ EtcdIndexStore* EtcdIndexBackend::store() {
     if (!store_) {
         std::string error;
         store_ = EtcdIndexStore::open(url_, error);
-        if (!store_) trace("etcd index: " + error);
+        if (!store_) {
+            trace("etcd index: " + error);
+            noteOpenError("etcd index: " + error);
+        }
         pid_ = now;
     }
     return store_.get();
@@ -49,8 +52,11 @@ int EtcdIndexBackend::open(const Path& path, bool create, indx_key_t keyType, in
     indx_key_t existing = 0;
     int rc = create ? s->createIndex(path.text(), keyType) : s->indexKeyType(path.text(), existing);
     if (rc != BTREE_OK) {
+        if (rc != BTREE_NO_RECORD) {
+            failed(rc);
+            noteOpenError(EtcdIndexStore::lastError());
+        }
         errno = rc == BTREE_NO_RECORD ? ENOENT : rc == BTREE_FULL ? ENOSPC : EIO;
-        if (rc != BTREE_NO_RECORD) failed(rc);
         return -1;
     }
     auto slot = std::find_if(descriptors_.begin(), descriptors_.end(),

@@ -67,3 +67,18 @@ void IndexBackend::chooseAgain() {
     std::lock_guard<std::mutex> lock(c.mutex);
     c.made = false;
 }
+
+namespace {
+thread_local std::string openError;
+thread_local int openErrno = 0;
+}  // namespace
+
+const std::string& IndexBackend::lastOpenError(int* error) {
+    if (error) *error = openErrno;
+    return openError;
+}
+
+void IndexBackend::noteOpenError(std::string reason, int error) {
+    openError = std::move(reason);
+    openErrno = error;
+}

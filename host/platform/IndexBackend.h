@@ -53,4 +53,13 @@ class IndexBackend {
     // Reads $VM_INDEX again at the next call; descriptors already open keep
     // their backend. For tests that run both backends in one process.
     static void chooseAgain();
+
+    // Why this thread's last failed open or create of an index failed, in
+    // words (the cluster's answer, not only an errno that later calls may
+    // overwrite); empty after one that succeeded. `error`, when given,
+    // receives that open's errno.
+    static const std::string& lastOpenError(int* error = nullptr);
+    // Records the reason for the open under way; the index service fills in
+    // strerror(errno) when a backend gives none, and the errno.
+    static void noteOpenError(std::string reason, int error = 0);
 };

@@ -301,6 +301,18 @@ TEST_F(VmcfgFixture, ABadIndexChoiceIsRefusedInWordsWithoutFallingBack) {
     VmcfgRunner::Outcome outcome = run("index status");
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.err.find("VM_INDEX"), String::npos) << outcome.err;
+    // A set on an index that cannot be opened says why, not a stale errno
+    // and a hint to run init.
+    const std::pair<const char*, const char*> choices[] = {
+        {"etcd:/127.0.0.1:2379", "VM_INDEX is"},
+        {"etcd://127.0.0.1:1?timeout_ms=300", "could not connect"}};
+    for (const auto& [choice, reason] : choices) {
+        setenv("VM_INDEX", choice, 1);
+        outcome = run("props show --cos 1");
+        EXPECT_EQ(outcome.status, 1) << choice;
+        EXPECT_NE(outcome.err.find(reason), String::npos) << outcome.err;
+        EXPECT_EQ(outcome.err.find("init"), String::npos) << outcome.err;
+    }
     unsetenv("VM_INDEX");
     IndexBackend::chooseAgain();
 }
