@@ -9,7 +9,7 @@ DEMO_ROOT ?= $(BUILD)/demo-root
 # make install: where to (DESTDIR stages the tree elsewhere, as usual).
 PREFIX ?= /usr/local
 
-.PHONY: all setup build run console test asan bench format clean fuzz install deb
+.PHONY: all setup build run cluster console test asan bench format clean fuzz install deb
 
 all: build
 
@@ -24,6 +24,11 @@ build: setup $(BUILD)/build.ninja
 
 run: build
 	./scripts/demo.sh $(BUILD) $(DEMO_ROOT)
+
+# Two roots standing for two hosts, an etcd cluster of 3 members and the
+# owner daemon on TCP with mutual TLS (scripts/cluster-demo.sh).
+cluster: build
+	./scripts/cluster-demo.sh $(BUILD)
 
 # The web console on a fresh demo root, in the foreground (Ctrl-C stops it).
 CONSOLE_LISTEN ?= 127.0.0.1:8470
