@@ -199,7 +199,7 @@ TEST_F(EtcdTlsTest, OnlyAClientWithACertificateOfTheClustersCaIsServed) {
     std::string error;
     ASSERT_TRUE(EtcdCluster::makeCertificates(ours, error)) << error;
     ASSERT_TRUE(EtcdCluster::makeCertificates(theirs, error)) << error;
-    EtcdCluster cluster({3, 0, ours});
+    EtcdCluster cluster({3, 0, ours, {}, {}});
     ASSERT_TRUE(cluster.start(error)) << error;
 
     // Through the URL, as an operator configures it.

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -56,10 +57,6 @@ void removeLeftoverFolders() {
     }
 }
 
-std::string url(int port, bool tls = false) {
-    return (tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port);
-}
-
 // Runs an openssl command line in dir; its output goes to error on failure.
 bool openssl(const std::string& dir, const std::string& arguments, std::string& error) {
     std::string command = "cd '" + dir + "' && openssl " + arguments + " >openssl.log 2>&1";
@@ -97,7 +94,7 @@ bool EtcdCluster::makeCertificates(const std::string& dir, std::string& error) {
 
 EtcdCluster* EtcdCluster::shared(std::string& error) {
     // Stopped by its destructor at exit; the members' death signal covers a crash.
-    static EtcdCluster cluster({3, kSharedRequestLimit, ""});
+    static EtcdCluster cluster({3, kSharedRequestLimit, "", {}, {}});
     static std::string startError;
     static bool started = cluster.start(startError);
     error = startError;
@@ -110,8 +107,17 @@ EtcdCluster::~EtcdCluster() {
     stop();
 }
 
+std::string EtcdCluster::host(int member) const {
+    const auto& hosts = options_.hosts;
+    return static_cast<std::size_t>(member) < hosts.size() ? hosts[member] : "127.0.0.1";
+}
+
+std::string EtcdCluster::url(int member, int port, bool tls) const {
+    return (tls ? "https://" : "http://") + host(member) + ":" + std::to_string(port);
+}
+
 std::string EtcdCluster::endpoint(int member) const {
-    return "127.0.0.1:" + std::to_string(members_[member].clientPort);
+    return host(member) + ":" + std::to_string(members_[member].clientPort);
 }
 
 std::vector<std::string> EtcdCluster::endpoints() const {
@@ -134,15 +140,16 @@ EtcdGateway::Options EtcdCluster::gatewayOptions(std::vector<std::string> endpoi
 std::vector<std::string> EtcdCluster::arguments(int member) const {
     std::string cluster;
     for (int i = 0; i < size(); ++i)
-        cluster += (i ? ",m" : "m") + std::to_string(i) + "=" + url(members_[i].peerPort);
+        cluster += (i ? ",m" : "m") + std::to_string(i) + "=" + url(i, members_[i].peerPort);
     const Member& m = members_[member];
     bool tls = !options_.tlsDir.empty();
     std::vector<std::string> args = {
         kEtcd, "--name", "m" + std::to_string(member), "--data-dir",
-        dir_ + "/m" + std::to_string(member), "--listen-client-urls", url(m.clientPort, tls),
-        "--advertise-client-urls", url(m.clientPort, tls), "--listen-peer-urls", url(m.peerPort),
-        "--initial-advertise-peer-urls", url(m.peerPort), "--initial-cluster", cluster,
-        "--initial-cluster-state", "new", "--initial-cluster-token", "test-" + dir_,
+        dir_ + "/m" + std::to_string(member), "--listen-client-urls",
+        url(member, m.clientPort, tls), "--advertise-client-urls", url(member, m.clientPort, tls),
+        "--listen-peer-urls", url(member, m.peerPort), "--initial-advertise-peer-urls",
+        url(member, m.peerPort), "--initial-cluster", cluster, "--initial-cluster-state", "new",
+        "--initial-cluster-token", "test-" + dir_,
         // Heartbeats every 50 ms, a new election after 500 ms without one.
         "--heartbeat-interval", "50", "--election-timeout", "500", "--logger", "zap",
         "--log-outputs", "stderr", "--log-level", "warn"};
@@ -166,6 +173,10 @@ bool EtcdCluster::spawn(int member, std::string& error) {
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     std::string log = dir_ + "/m" + std::to_string(member) + ".log";
+    std::string netns;
+    if (static_cast<std::size_t>(member) < options_.namespaces.size() &&
+        !options_.namespaces[member].empty())
+        netns = "/run/netns/" + options_.namespaces[member];
     pid_t parent = ::getpid();
     pid_t pid = ::fork();
     if (pid < 0) {
@@ -175,6 +186,10 @@ bool EtcdCluster::spawn(int member, std::string& error) {
     if (pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent) ::_exit(127);  // the test died before prctl
+        if (!netns.empty()) {
+            int ns = ::open(netns.c_str(), O_RDONLY | O_CLOEXEC);
+            if (ns < 0 || ::setns(ns, CLONE_NEWNET) != 0) ::_exit(126);
+        }
         int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         if (fd >= 0) {
             ::dup2(fd, 1);

@@ -25,6 +25,11 @@ class EtcdCluster {
         // When set, a folder made by makeCertificates: clients then speak
         // TLS and must show a certificate of the folder's CA.
         std::string tlsDir;
+        // Per member, when set: the address it serves on (127.0.0.1
+        // otherwise) and the network namespace it runs in (a name under
+        // /run/netns; "" for this process's).
+        std::vector<std::string> hosts;
+        std::vector<std::string> namespaces;
     };
 
     // Whether etcd is installed; tests skip themselves when it is not.
@@ -61,7 +66,7 @@ class EtcdCluster {
 
     int size() const { return static_cast<int>(members_.size()); }
     bool running(int member) const { return members_[member].pid > 0; }
-    std::string endpoint(int member) const;  // "127.0.0.1:PORT" of its clients
+    std::string endpoint(int member) const;  // "HOST:PORT" of its clients
     std::vector<std::string> endpoints() const;
     // What a gateway needs to reach these members (with the client
     // certificate when the cluster speaks TLS).
@@ -75,6 +80,8 @@ class EtcdCluster {
     };
 
     bool spawn(int member, std::string& error);
+    std::string host(int member) const;
+    std::string url(int member, int port, bool tls = false) const;
     std::vector<std::string> arguments(int member) const;
     std::string logTails() const;
 
