@@ -1,8 +1,5 @@
 #include "tests/admin/AdminFixture.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include "admin/Group.h"
 #include "host/platform/HostPlatform.h"
 #include "properties/FileProperties.h"
@@ -50,9 +47,7 @@ void AdminFixture::writeDefaults(const Path& path, const std::vector<KnownSpec>&
     ASSERT_TRUE(defaults.saveThem());
     if (knowns.empty()) return;
     static long next = 1000000000;
-    struct timespec times[2] = {{next, 0}, {next, 0}};
-    ++next;
-    ASSERT_EQ(utimensat(AT_FDCWD, hostPath(path).c_str(), times, 0), 0);
+    setMtime(path, next++);
 }
 
 bool AdminFixture::storedProperty(const Path& path, const String& name, Property& p) {

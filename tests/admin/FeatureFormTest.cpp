@@ -39,8 +39,7 @@ class FeatureForm : public AdminFixture {
     }
     String delivery() {
         SystemProperties set;
-        Property p = make(kDelivery, 0);
-        return set.get(p, A::Server) == Properties::GET_OK ? String(p.value) : "<none>";
+        return valueAt(set, kDelivery);
     }
     String savedPath_;
 };

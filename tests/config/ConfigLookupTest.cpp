@@ -73,28 +73,21 @@ TEST_F(ConfigLookup, MissesLeaveTheOutputsAlone) {
 }
 
 TEST_F(ConfigLookup, TypedGetterReadsAShort) {
-    struct Case {
-        const char* value;  // nullptr: the key is absent
-        bool found;
-        short out;
-        const char* source;
-    };
-    const Case cases[] = {
-        {"4", true, 4, "global=default"},           {"12abc", true, 12, "global=default"},
-        {"-32768", true, -32768, "global=default"}, {"abc", true, -7, "global=default"},
-        {"32768", true, -7, "global=default"},      {nullptr, false, -7, "="}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.value ? c.value : "absent");
+    // The value (nullptr: the key is absent) and the short read from it (-7: untouched).
+    const std::pair<const char*, short> cases[] = {{"4", 4},    {"12abc", 12}, {"-32768", -32768},
+                                                   {"abc", -7}, {"32768", -7}, {nullptr, -7}};
+    for (const auto& [value, expected] : cases) {
+        SCOPED_TRACE(value ? value : "absent");
         String err;
-        auto info =
-            readQuietly("precedence global default\nglobal default : other=1" +
-                            (c.value ? " (Number of CDR Files)=" + String(c.value) : "") + "\n",
-                        err);
+        auto info = readQuietly("precedence global default\nglobal default : other=1" +
+                                    (value ? " (Number of CDR Files)=" + String(value) : "") + "\n",
+                                err);
         short out = -7;
         String source = "unset";
-        EXPECT_EQ(configGet<short>(*info, Symbol("Number of CDR Files"), out, source), c.found);
-        EXPECT_EQ(out, c.out);
-        EXPECT_EQ(source, c.source);
+        EXPECT_EQ(configGet<short>(*info, Symbol("Number of CDR Files"), out, source),
+                  value != nullptr);
+        EXPECT_EQ(out, expected);
+        EXPECT_EQ(source, value ? "global=default" : "=");
     }
 }
 

@@ -138,8 +138,8 @@ TEST_F(MessagePropertyUpdate, UpdatePropertiesClears269OnlyForAnEmptiedSet) {
     EXPECT_TRUE(traces->contains(
         1,
         "update_properties() - write_to_file() (file = /VM/orvex/sd/msg/1001/0009.prop fails "
-        "for msg_id=200020 fails w/error:  OS_SYSTEM_ERROR"));
-    EXPECT_TRUE(traces->contains(1, ",\terrno = 28 (No space left on device)"));
+        "for msg_id=200020 fails w/error:  OS_SYSTEM_ERROR/errno=28(No space left on device),"
+        "\terrno = 28 (No space left on device)"));
 }
 
 TEST_F(MessagePropertyUpdate, UpdatePropertyPathWritesOnlyForAnEmptySet) {

@@ -7,20 +7,12 @@
 #include "message/RemoteUpdate.h"
 #include "platform/OrvexCallback.h"
 #include "platform/OrvexMsgClient.h"
+#include "tests/properties/StoreTesting.h"
 #include "tests/testing/PlatformFixture.h"
 
 namespace {
 
 constexpr Rsc_id kOwner{333, 0, 1};
-
-String word(std::uint32_t value) {
-    return String(reinterpret_cast<const char*>(&value), 4);
-}
-
-String replyBody(std::uint32_t result, std::uint32_t status, std::uint32_t error,
-                 std::uint32_t sysErrno) {
-    return word(result) + word(status) + word(error) + word(sysErrno);
-}
 
 // An owner box that records the request it got and answers with a fixed body.
 class RemoteUpdateTest : public PlatformFixture {
@@ -53,7 +45,7 @@ class RemoteUpdateTest : public PlatformFixture {
 };
 
 TEST_F(RemoteUpdateTest, SendsRscIdAndNulPaddedInputAndCopiesTheReply) {
-    MsgServer server = owner(replyBody(0, 1700000000, 0, 0));
+    MsgServer server = owner(ownerReply(0, 1700000000, 0, 0));
     ASSERT_TRUE(server.start());
 
     EXPECT_EQ(updateProperties(kOwner, &input, &output), 0);
@@ -84,12 +76,12 @@ TEST_F(RemoteUpdateTest, OnlyAWholeReplyFillsTheOutput) {
         std::uint32_t result;
         std::vector<std::uint32_t> output;  // status, error_code, error_no
     } cases[] = {
-        {"Refusal", true, replyBody(1, 0, 5, 13), 1, {0, 5, 13}},
+        {"Refusal", true, ownerReply(1, 0, 5, 13), 1, {0, 5, 13}},
         {"NobodyListening", false, "", MSG_NO_LISTENER, kUntouched},
         {"NoAnswer", true, std::nullopt, MSG_PEER_CLOSED, kUntouched},
         {"EmptyAnswer", true, "", MSG_SHORT_REPLY, kUntouched},
-        {"OneWord", true, replyBody(0, 7, 0, 0).substr(0, 4), MSG_SHORT_REPLY, kUntouched},
-        {"ByteShort", true, replyBody(0, 7, 0, 0).substr(0, 15), MSG_SHORT_REPLY, kUntouched},
+        {"OneWord", true, ownerReply(0, 7, 0, 0).substr(0, 4), MSG_SHORT_REPLY, kUntouched},
+        {"ByteShort", true, ownerReply(0, 7, 0, 0).substr(0, 15), MSG_SHORT_REPLY, kUntouched},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -111,7 +103,7 @@ TEST_F(RemoteUpdateTest, TimesOnlySuccessfulCallsWhenPerformanceIsOn) {
     EXPECT_NE(updateProperties(kOwner, &input, &output), 0);
     EXPECT_EQ(updatePropertiesMark.calls(), before);
 
-    MsgServer server = owner(replyBody(0, 1, 0, 0));
+    MsgServer server = owner(ownerReply(0, 1, 0, 0));
     ASSERT_TRUE(server.start());
     EXPECT_EQ(updateProperties(kOwner, &input, &output), 0);
     EXPECT_EQ(updatePropertiesMark.calls(), before + 1);

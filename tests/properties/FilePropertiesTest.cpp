@@ -73,14 +73,6 @@ class FilePropertiesTest : public PlatformFixture {
         }
         ASSERT_TRUE(set.saveThem());
     }
-    mode_t modeOf(const Path& path) {
-        struct stat info;
-        return ::stat(hostPath(path).c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-    }
-    void setMtime(const Path& path, time_t seconds) {
-        timespec times[2] = {{seconds, 0}, {seconds, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, hostPath(path).c_str(), times, 0), 0);
-    }
 };
 
 TEST_F(FilePropertiesTest, MissingFileIsAnEmptyBoundSetAndEmptySaveRemovesTheFile) {
@@ -145,10 +137,7 @@ TEST_F(FilePropertiesTest, MakeKnownsRereadsOnlyATouchedDefaultsFile) {
     }
     setMtime(defaults, 2000000);
     FileProperties::makeKnowns(info, defaults);
-    Property p;
-    p.name = tableName;
-    ASSERT_EQ(info.knowns->get(p, A::Server), Properties::GET_OK);
-    EXPECT_EQ(String(p.value), "from file");
+    EXPECT_EQ(valueAt(*info.knowns, "Table entry"), "from file");
     EXPECT_EQ(info.knowns->count(), 2u);
     EXPECT_FALSE(info.knowns->isModified());
     info.knowns->put(marker, A::Server);
@@ -254,9 +243,7 @@ TEST_F(FilePropertiesTest, ALargeSaveIsOneWrite) {
     ASSERT_TRUE(set.saveThem());
     FileProperties back(kFile);
     EXPECT_EQ(back.count(), 100001u);
-    Property q = named("big", "");
-    ASSERT_EQ(back.get(q, A::Server), Properties::GET_OK);
-    EXPECT_EQ(String(q.value), String(5000, 'x'));
+    EXPECT_EQ(valueAt(back, "big"), String(5000, 'x'));
 }
 
 TEST_F(FilePropertiesTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
@@ -350,10 +337,7 @@ TEST_F(FilePropertiesTest, KilledWritersLeaveTheOldSetOrTheNew) {
         FileProperties check(kFile);
         ASSERT_EQ(check.getError(), Properties::NO_ERROR) << "round " << round;
         ASSERT_EQ(check.count(), 50001u) << "round " << round;
-        Property p;
-        p.name = Symbol("round");
-        ASSERT_EQ(check.get(p, A::Server), Properties::GET_OK);
-        String found(p.value);
+        String found = valueAt(check, "round");
         ASSERT_TRUE(found == stable || found == std::to_string(round)) << found;
         stable = found;
     }

@@ -10,12 +10,6 @@ namespace {
 
 using A = PropertyAttributes;
 
-// The value of name#index as Server gets it, or "<none>".
-String at(Properties& set, const char* name, std::uint32_t index) {
-    Property p = make(name, index);
-    return set.get(p, A::Server) == Properties::GET_OK ? String(p.value) : String("<none>");
-}
-
 const Symbol kFixedName("FixedKnown");
 const Properties::knownEntry kTable[] = {{&kFixedName, 7, false, true}};
 
@@ -85,7 +79,7 @@ TEST_F(PropertiesAccess, NewPropertiesAreCheckedAgainstTheKind) {
         p.attributes.set_server_known(c.serverKnown);
         EXPECT_EQ(fresh.put(p, c.access), c.expected);
         // A refused put leaves the set unchanged.
-        EXPECT_EQ(at(fresh, c.name, 1), c.expected == Properties::PUT_OK ? "v" : "<none>");
+        EXPECT_EQ(valueAt(fresh, c.name, 1), c.expected == Properties::PUT_OK ? "v" : "<none>");
         EXPECT_EQ(fresh.count(), c.expected == Properties::PUT_OK ? 1u : 0u);
     }
 }
@@ -157,7 +151,7 @@ TEST_F(PropertiesAccess, RemoveKeepsWhatTheClassMayNotWriteAndTheFixedTable) {
     Property all;
     EXPECT_EQ(set.remove(all, A::Standard), Properties::REMOVE_NO_PERMISSION);
     EXPECT_EQ(set.count(), 1u);
-    EXPECT_EQ(at(set, "theirs", 1), "y");
+    EXPECT_EQ(valueAt(set, "theirs", 1), "y");
     Property gone = make("zmine", 0);
     EXPECT_EQ(set.remove(gone, A::Server), Properties::REMOVE_NO_SUCH_PROPERTY);
     // The known set protects only its fixed table, even from Server.
@@ -176,14 +170,14 @@ TEST_F(PropertiesAccess, ForwardAndMergeCopyOverTheDestination) {
     putAll(destination, {make("travels", 1, "old", {A::Minimal})});
     set.forward(destination);
     EXPECT_EQ(destination.count(), 1u) << "only forwardables travel";
-    EXPECT_EQ(at(destination, "travels", 1), "new");
+    EXPECT_EQ(valueAt(destination, "travels", 1), "new");
 
     // A merge without replace only adds what is missing.
     MemoryProperties source(info);
     putAll(source, {make("stays", 1, "source", {A::Minimal}), make("stays", 2, "added")});
     set.merge(source, false, false);
-    EXPECT_EQ(at(set, "stays", 1), "local");
-    EXPECT_EQ(at(set, "stays", 2), "added");
+    EXPECT_EQ(valueAt(set, "stays", 1), "local");
+    EXPECT_EQ(valueAt(set, "stays", 2), "added");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <sstream>
 
 #include "host/platform/FaultInjector.h"
@@ -35,12 +34,6 @@ class PropertiesStream : public PlatformFixture {
     bool read(MemoryProperties& set, const String& text, bool replace = true) {
         std::istringstream in(text);
         return set.obtain(in, replace);
-    }
-
-    String valueAt(MemoryProperties& set, std::uint32_t index) {
-        Property p = greeting(index, "");
-        EXPECT_EQ(set.get(p, A::Server), Properties::GET_OK);
-        return String(p.value);
     }
 
     Properties::knownInfo info;
@@ -139,10 +132,10 @@ TEST_F(PropertiesStream, ReplaceDecidesWhoWinsAnInstance) {
     Property mine = greeting(1, "mine");
     ASSERT_EQ(set.put(mine, A::Server), Properties::PUT_OK);
     ASSERT_TRUE(read(set, kWorkedExample, false));
-    EXPECT_EQ(valueAt(set, 1), "mine");
+    EXPECT_EQ(valueAt(set, "Greeting", 1), "mine");
     EXPECT_EQ(set.count(), 2u);
     ASSERT_TRUE(read(set, kHeader + "1\n" + kRecord1, true));
-    EXPECT_EQ(valueAt(set, 1), "hello");
+    EXPECT_EQ(valueAt(set, "Greeting", 1), "hello");
 }
 
 TEST_F(PropertiesStream, LengthMatchesTheWrittenBytes) {
@@ -163,15 +156,6 @@ TEST_F(PropertiesStream, LengthMatchesTheWrittenBytes) {
     EXPECT_EQ(stored.length(), 4242) << "an unmodified set asks its store";
     stored.estimate = -1;
     EXPECT_EQ(stored.length(), static_cast<long>(write(set).size()));
-}
-
-TEST_F(PropertiesStream, ErrorNamesAndUnregisteredFactories) {
-    EXPECT_EQ(Properties::error_name(Properties::CANT_PARSE_FILE), "CANT_PARSE_FILE");
-    errno = 2;
-    EXPECT_EQ(Properties::error_name(Properties::OS_SYSTEM_ERROR),
-              String("OS_SYSTEM_ERROR/errno=2(") + std::strerror(2) + ")");
-    EXPECT_EQ(Properties::factory(Symbol("NobodyRegisteredThis"), Properties::PropertiesID("k")),
-              nullptr);
 }
 
 TEST_F(PropertiesStream, KnownSetsAreSeededFromTheTable) {

@@ -25,6 +25,23 @@ inline Property named(const String& name, const String& value) {
     return make(name, 0, value);
 }
 
+// The value of name#index as Server gets it (index 0: the lowest), or "<none>".
+inline String valueAt(Properties& set, const String& name, std::uint32_t index = 0) {
+    Property p = make(name, index);
+    return set.get(p, PropertyAttributes::Server) == Properties::GET_OK ? String(p.value)
+                                                                        : String("<none>");
+}
+
+// An owner box's answer to a hand-over: result, status, error and errno as
+// four words in host order.
+inline String ownerReply(std::uint32_t result, std::uint32_t status, std::uint32_t error,
+                         std::uint32_t errnum) {
+    String words;
+    for (std::uint32_t word : {result, status, error, errnum})
+        words.append(reinterpret_cast<const char*>(&word), 4);
+    return words;
+}
+
 // The set's text stream.
 inline String streamOf(const Properties& set) {
     std::ostringstream out;

@@ -1,7 +1,9 @@
 #include "tests/testing/PlatformFixture.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -58,4 +60,14 @@ std::vector<String> PlatformFixture::listDirectory(const Path& directory) const 
     for (const auto& entry : std::filesystem::directory_iterator(hostPath(directory), error))
         names.push_back(entry.path().filename().string());
     return names;
+}
+
+mode_t PlatformFixture::modeOf(const Path& path) const {
+    struct stat info;
+    return ::stat(hostPath(path).c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+void PlatformFixture::setMtime(const Path& path, time_t seconds) const {
+    timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, hostPath(path).c_str(), times, 0), 0) << path;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <memory>
 
@@ -22,6 +23,11 @@ class PlatformFixture : public ::testing::Test {
     String readFile(const Path& path) const;
     // Names of the files in a platform directory (empty when it is missing).
     std::vector<String> listDirectory(const Path& directory) const;
+    // The permission bits of a platform path (0 when it is missing).
+    mode_t modeOf(const Path& path) const;
+    // Sets a platform path's access and modification times, failing the test
+    // when it cannot.
+    void setMtime(const Path& path, time_t seconds) const;
 
     String root_;
     std::unique_ptr<TraceCapture> traces;

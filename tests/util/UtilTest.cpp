@@ -99,8 +99,9 @@ TEST_F(FeatureCommandTest, RecordsTheActiveMarkersAndFailsWithoutTheDirectory) {
     writeFile("/VM/config/sys_prop_db", "component-file-version=2\n");
     EXPECT_EQ(run("", "mkgf_act").status, 0);
     EXPECT_EQ(readFile("/vm/run/features.active"), "CAD\nTandem Mailbox\n");
-    EXPECT_NE(readFile("/vm/log/trace.log").find("active features: CAD, Tandem Mailbox"),
-              String::npos);
+    EXPECT_NE(
+        readFile("/vm/log/trace.log").find(" 1 mkgf_act: active features: CAD, Tandem Mailbox\n"),
+        String::npos);
 }
 
 }  // namespace

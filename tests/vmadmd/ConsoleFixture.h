@@ -1,11 +1,11 @@
 #pragma once
 
 #include <httplib.h>
-#include <sys/types.h>
 
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "tests/testing/ChildProgram.h"
 #include "tests/testing/VmcfgRunner.h"
 
 // vmadmd run as a child process on an ephemeral loopback port over a fresh
@@ -21,7 +21,7 @@ class ConsoleFixture : public VmcfgFixture {
     // it prints when it listens.
     void start(const std::vector<String>& extra = {});
     // SIGTERM, then its exit status (-1 when it did not exit normally).
-    int stop();
+    int stop() { return vmadmd_.stop(); }
 
     httplib::Headers headers(const String& token) const {
         return {{"Authorization", "Bearer " + token}};
@@ -29,7 +29,7 @@ class ConsoleFixture : public VmcfgFixture {
     httplib::Result post(const String& path, const Json& body, httplib::Headers extra = {});
     Json form(int number, const char* op, const Json& fields);
 
-    pid_t pid_ = -1;
+    ChildProgram vmadmd_;
     int port_ = 0;
     String token_;
 };

@@ -122,7 +122,7 @@ TEST_F(ConsoleLimitsTest, BodiesOverTheLimitAreRefusedBeforeTheyAreRead) {
         EXPECT_LT(sent, 16 * kMiB);  // socket buffers' worth, not the body
         EXPECT_TRUE(closed) << "the unread rest of a refused body ends the connection";
     }
-    EXPECT_LT(peakKb(pid_), 64 * 1024) << "peak resident memory of vmadmd, kB";
+    EXPECT_LT(peakKb(vmadmd_.pid()), 64 * 1024) << "peak resident memory of vmadmd, kB";
 }
 
 TEST_F(ConsoleLimitsTest, SlowClientsNeitherStarveSignedInRequestsNorStay) {
