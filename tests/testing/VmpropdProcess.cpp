@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <thread>
+#include <vector>
 
 #include "tests/testing/VmcfgRunner.h"
 
@@ -22,10 +23,15 @@ VmpropdProcess::~VmpropdProcess() {
     stop();
 }
 
-bool VmpropdProcess::start(const String& root, std::uint16_t box, int traceLevel) {
+bool VmpropdProcess::start(const String& root, std::uint16_t box, int traceLevel,
+                           const std::vector<String>& extra) {
     String program = VmcfgRunner::program("vmpropd"), boxText = std::to_string(box),
            level = std::to_string(traceLevel);
     String output = outputName_[0] == '/' ? outputName_ : root + "/" + outputName_;
+    std::vector<const char*> argv = {program.c_str(), "--root",        root.c_str(), "--box",
+                                     boxText.c_str(), "--trace-level", level.c_str()};
+    for (const String& argument : extra) argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
     pid_ = ::fork();
@@ -33,8 +39,7 @@ bool VmpropdProcess::start(const String& root, std::uint16_t box, int traceLevel
         // Only async-signal-safe calls between fork and exec.
         int err = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (::dup2(pipeFds[1], 1) < 0 || err < 0 || ::dup2(err, 2) < 0) ::_exit(127);
-        ::execl(program.c_str(), program.c_str(), "--root", root.c_str(), "--box", boxText.c_str(),
-                "--trace-level", level.c_str(), static_cast<char*>(nullptr));
+        ::execv(program.c_str(), const_cast<char* const*>(argv.data()));
         ::_exit(127);
     }
     ::close(pipeFds[1]);

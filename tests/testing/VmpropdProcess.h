@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/String.h"
 
@@ -21,7 +22,9 @@ class VmpropdProcess {
 
     // True once the daemon listens; false when it could not be started or
     // exited (or did not listen in time; it is then killed).
-    bool start(const String& root, std::uint16_t box, int traceLevel = 2);
+    // `extra`: further arguments of the daemon.
+    bool start(const String& root, std::uint16_t box, int traceLevel = 2,
+               const std::vector<String>& extra = {});
     // The exit status (-1 when it did not exit normally, or never ran).
     // Later calls return the same status.
     int stop();
