@@ -3,6 +3,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -77,7 +78,11 @@ class Pool {
 };
 
 Pool& pool() {
+    // OpenSSL cleans up at exit; initialised before the pool exists, it is
+    // cleaned up after the pool has freed its connections.
+    static const bool initialised = OPENSSL_init_ssl(0, nullptr) == 1;
     static Pool instance;
+    static_cast<void>(initialised);
     return instance;
 }
 
