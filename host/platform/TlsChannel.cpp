@@ -112,6 +112,13 @@ TlsChannel::Io TlsChannel::retry(int result) {
             error_ = std::strerror(error);
             return Io::failed;
         default:
+            // A peer that ends without a TLS goodbye (a daemon stopped or
+            // killed) has closed the connection all the same.
+            if (ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+                ERR_clear_error();
+                error_ = "the peer closed the connection";
+                return Io::closed;
+            }
             error_ = TlsContext::errors("TLS failure");
             return Io::failed;
     }
