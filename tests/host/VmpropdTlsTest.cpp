@@ -2,6 +2,7 @@
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -132,6 +133,30 @@ TEST_F(VmpropdTls, SaveOfAMebibyteSetIsStoredByteExactOverTls) {
     EXPECT_NE(daemonLog().find("accepted 127.0.0.1:"), String::npos) << daemonLog();
 }
 
+std::size_t countOf(const String& text, const String& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != String::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+TEST_F(VmpropdTls, SavesShareAConnectionAndSurviveTheOwnersRestart) {
+    startDaemon();
+    COSProperties set(7UL);
+    for (const char* value : {"one", "two"}) {
+        putValue(set, "Greeting", value);
+        ASSERT_TRUE(set.save()) << Properties::error_name(set.getError()) << "\n" << daemonLog();
+    }
+    EXPECT_EQ(countOf(daemonLog(), "accepted 127.0.0.1:"), 1u) << daemonLog();
+    // The kept connection dies with the daemon; the next save opens a new one.
+    ASSERT_EQ(daemon.stop(), 0);
+    String address = "127.0.0.1:" + std::to_string(port);
+    ASSERT_TRUE(daemon.start(root_, kOwnerBox, 2, {"--listen", address, "--tls-dir", tlsDir}));
+    putValue(set, "Greeting", "three");
+    ASSERT_TRUE(set.save()) << Properties::error_name(set.getError()) << "\n" << daemonLog();
+    EXPECT_EQ(streamOf(COSProperties(7UL)), streamOf(set));
+}
+
 TEST_F(VmpropdTls, OwnerAppliesTheCarriedBytesNeverTheNamedFile) {
     startDaemon();
     COSProperties scratch;
@@ -244,6 +269,53 @@ TEST_F(VmpropdTls, SilentPeersFailWithinTheTimeLimitsInWords) {
         EXPECT_TRUE(traces->contains(1, c.words)) << c.box;
     }
     ::close(silent);
+}
+
+TEST_F(VmpropdTls, CertificateFoldersThatCannotServeAreRefusedNamingTheFile) {
+    String other = hostPath("/other");
+    ASSERT_EQ(::mkdir(other.c_str(), 0700), 0);
+    for (const char* file : {"ca.pem", "box2.pem", "box2.key"}) {
+        String from = tlsDir + "/" + file, to = other + "/" + file;
+        ASSERT_EQ(std::system(("cp -p '" + from + "' '" + to + "'").c_str()), 0);
+    }
+    // Box 2's files under box 1's names, then box 2's key with box 1's certificate.
+    ::rename((other + "/box2.pem").c_str(), (other + "/box1.pem").c_str());
+    ::rename((other + "/box2.key").c_str(), (other + "/box1.key").c_str());
+    struct Case {
+        String directory;
+        std::uint16_t box;
+        String expected;
+    } cases[] = {
+        {hostPath("/nowhere"), 1, "cannot read " + hostPath("/nowhere") + "/ca.pem"},
+        {tlsDir, 9, "cannot read " + tlsDir + "/box9.pem"},
+        {other, 1, "the certificate " + other + "/box1.pem does not name box1"},
+    };
+    for (const Case& c : cases) {
+        String error;
+        EXPECT_FALSE(TlsContext::load(c.directory, c.box, TlsContext::Side::client, error));
+        EXPECT_NE(error.find(c.expected), String::npos) << error;
+    }
+    ASSERT_EQ(std::system(("cp -p '" + tlsDir + "/box1.pem' '" + other + "/box1.pem'").c_str()), 0);
+    String error;
+    EXPECT_FALSE(TlsContext::load(other, 1, TlsContext::Side::server, error));
+    EXPECT_NE(error.find("cannot use the key " + other + "/box1.key with"), String::npos) << error;
+}
+
+TEST_F(VmpropdTls, AHandOffOverTheSizeLimitIsNotSent) {
+    writeFile("/VM/config/msg_routes", "333 127.0.0.1:9\n");
+    writeFile("/vm/tmp/huge", "");
+    ASSERT_EQ(::truncate(hostPath("/vm/tmp/huge").c_str(), (off_t{64} << 20) + 1), 0);
+    OrvexMsgClient client(nullptr, 1114);
+    ASSERT_TRUE(client.allocate());
+    client.opcode(kUpdate);
+    client.to()[1] = kOwnerBox;
+    String body = updateBody("/vm/tmp/huge");
+    std::memcpy(client.body(), body.data(), body.size());
+    client.length(static_cast<int>(body.size()));
+    const MCStatus& status = client.access_with_reply(-1, 3);
+    EXPECT_EQ(status.status, MSG_IO_ERROR);
+    EXPECT_EQ(status.sysErrno, static_cast<std::uint32_t>(EFBIG));
+    EXPECT_TRUE(traces->contains(1, "cannot read the hand-off file to send: File too large"));
 }
 
 TEST_F(VmpropdTls, AMalformedRoutesFileFailsTheSendNamingTheLine) {
