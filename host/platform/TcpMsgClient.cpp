@@ -51,10 +51,9 @@ class Pool {
     std::unique_ptr<TlsChannel> take(const String& key) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (owner_ != ::getpid()) {
-            // A child must not speak in its parent's TLS sessions: forget them
-            // without a word on the wire.
-            for (auto& entry : idle_)
-                for (Idle& idle : entry.second) static_cast<void>(idle.channel.release());
+            // A child must not speak in its parent's TLS sessions. Freeing
+            // them sends nothing (no TLS goodbye) and closes only the child's
+            // copies of the sockets.
             idle_.clear();
             owner_ = ::getpid();
         }
