@@ -97,6 +97,23 @@ std::uint32_t failure(std::uint16_t box, const MsgRoutes::Route& route, std::uin
     return status;
 }
 
+// Waits for a non-blocking connect to end; 0 or its errno (ETIMEDOUT when
+// the deadline passed).
+int connected(int fd, Clock::time_point deadline) {
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return ETIMEDOUT;
+        pollfd poller{fd, POLLOUT, 0};
+        int ready = ::poll(&poller, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) return ETIMEDOUT;
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+        return error;
+    }
+}
+
 // A non-blocking connect to any of the addresses, within the deadline.
 int connectSocket(const MsgRoutes::Route& route, Clock::time_point deadline, int& error) {
     addrinfo hints{};
@@ -117,21 +134,9 @@ int connectSocket(const MsgRoutes::Route& route, Clock::time_point deadline, int
             error = errno;
             continue;
         }
-        int rc = ::connect(fd, at->ai_addr, at->ai_addrlen);
-        if (rc != 0 && errno == EINPROGRESS) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            pollfd poller{fd, POLLOUT, 0};
-            int ready = left.count() > 0 ? ::poll(&poller, 1, static_cast<int>(left.count())) : 0;
-            socklen_t length = sizeof error;
-            if (ready <= 0)
-                error = ETIMEDOUT;
-            else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-                error = errno;
-            rc = error == 0 ? 0 : -1;
-        } else if (rc != 0) {
-            error = errno;
-        }
-        if (rc != 0) {
+        error = ::connect(fd, at->ai_addr, at->ai_addrlen) == 0 ? 0 : errno;
+        if (error == EINPROGRESS) error = connected(fd, deadline);
+        if (error != 0) {
             ::close(fd);
             fd = -1;
         }
