@@ -42,6 +42,15 @@ enum MsgStatus : std::uint32_t {
     // The reply is shorter than the record the caller expects as an answer
     // (reported by callers that know their reply's layout).
     MSG_SHORT_REPLY = 1409,
+    // The routes file cannot be used (a line does not parse); the trace
+    // names the file and the line.
+    MSG_BAD_ROUTE = 1410,
+    // The TLS connection to a box on another host failed: this box has no
+    // usable certificate, or the peer's certificate or ours was refused.
+    MSG_TLS_REFUSED = 1411,
+    // The box on another host did not accept a connection within the
+    // connect time limit.
+    MSG_CONNECT_TIMED_OUT = 1412,
 };
 
 // The platform's messaging client: a message (see MCMsg) that can be sent to
@@ -64,7 +73,9 @@ class OrvexMsgClient : public MCMsg {
     // Sends the message to its destination and waits for the reply, which
     // overwrites the body (and sets length()). Blocks the calling thread for at
     // most `timeoutMs` milliseconds, or without limit when it is negative
-    // (-1); the run token is not given up. A reply must carry `replyType` as
+    // (-1) and the box is served on this machine; a box on another host has
+    // time limits of its own then (see the routes in the host's messaging).
+    // The run token is not given up. A reply must carry `replyType` as
     // its message type. Never throws; failures are reported in the returned
     // record's status, and the body may then hold part of a reply. The record
     // belongs to the client and stays valid until the next call or its

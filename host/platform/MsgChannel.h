@@ -12,8 +12,9 @@
 // domain stream socket at the platform path "/vm/run/box<BOX>.<RESOURCE>"
 // (placed under the platform root). One connection carries one exchange: the
 // client connects, sends one request frame and reads one reply frame; then
-// both sides close. Every frame, request or reply, is a 16-byte header in the
-// host's byte order followed by the body:
+// both sides close (a box on another host is reached over TCP instead, with
+// the same frames: see TlsChannel.h). Every frame, request or reply, is a
+// 16-byte header in the host's byte order followed by the body:
 //
 //   offset 0   uint32  magic kMsgFrameMagic
 //   offset 4   int32   opcode (a reply repeats its request's)

@@ -6,7 +6,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/platform/HandoffCarrier.h"
+#include "host/platform/HostTrace.h"
 #include "host/platform/MsgChannel.h"
+#include "host/platform/MsgRoutes.h"
+#include "host/platform/TcpMsgClient.h"
 
 namespace {
 
@@ -25,6 +29,39 @@ std::uint32_t statusOf(MsgChannel::Io io) {
         default:
             return MSG_IO_ERROR;
     }
+}
+
+// The exchange with a box on another host; an update carries its hand-off
+// file's bytes, which the owner there cannot read from our "/vm/tmp".
+MCStatus exchangeRemote(OrvexMsgClient& message, const MsgRoutes::Route& route, int timeoutMs,
+                        int replyType) {
+    MCStatus status;
+    std::uint16_t box = static_cast<std::uint16_t>(message.to()[1]);
+    String carried;
+    std::size_t size = static_cast<std::size_t>(message.length());
+    if (HandoffCarrier::carries(message.opcode(), size)) {
+        if (int error = HandoffCarrier::read(message.body(), carried); error != 0) {
+            HostTrace::record(
+                1, "messaging: box " + std::to_string(box) + " at " + route.text() +
+                       ": cannot read the hand-off file to send: " + std::strerror(error) +
+                       " (messaging status " + std::to_string(MSG_IO_ERROR) + ")");
+            status.status = MSG_IO_ERROR;
+            status.sysErrno = static_cast<std::uint32_t>(error);
+            return status;
+        }
+    }
+    TcpMsgClient::Reply reply;
+    status.status =
+        TcpMsgClient::exchange(box, route, message.opcode(), std::string_view(message.body(), size),
+                               carried, timeoutMs, reply);
+    status.sysErrno = reply.sysErrno;
+    if (status.status != 0) return status;
+    status.replyType = static_cast<std::uint32_t>(reply.header.type);
+    status.replyLength = reply.header.length;
+    std::memcpy(message.body(), reply.body.data(), reply.body.size());
+    message.length(static_cast<int>(reply.body.size()));
+    if (reply.header.type != replyType) status.status = MSG_WRONG_TYPE;
+    return status;
 }
 
 }  // namespace
@@ -53,6 +90,20 @@ const MCStatus& OrvexMsgClient::access_with_reply(int timeoutMs, int replyType) 
         return status_;
     };
     if (!allocated()) return fail(statusWord_);
+    MsgRoutes::Route route;
+    String problem;
+    switch (MsgRoutes::find(to()[1], route, problem)) {
+        case MsgRoutes::Lookup::bad:
+            HostTrace::record(1, "messaging: no message to box " + std::to_string(to()[1]) + ": " +
+                                     problem + " (messaging status " +
+                                     std::to_string(MSG_BAD_ROUTE) + ")");
+            return fail(MSG_BAD_ROUTE, EINVAL);
+        case MsgRoutes::Lookup::tcp:
+            status_ = exchangeRemote(*this, route, timeoutMs, replyType);
+            return status_;
+        case MsgRoutes::Lookup::local:
+            break;
+    }
 
     sockaddr_un address;
     if (!MsgChannel::socketAddress(MsgChannel::socketPath(to()[1], to()[2]), &address))

@@ -35,6 +35,8 @@ void RemoteSaveWatch::message(int level, const String& text) {
 bool RemoteSaveWatch::isMessagingStatus(int result) {
     return (result >= static_cast<int>(MSG_NO_LISTENER) &&
             result <= static_cast<int>(MSG_TIMED_OUT)) ||
+           (result >= static_cast<int>(MSG_BAD_ROUTE) &&
+            result <= static_cast<int>(MSG_CONNECT_TIMED_OUT)) ||
            result == kNoMessage;
 }
 
@@ -63,6 +65,15 @@ String RemoteSaveWatch::describeStatus(int status, std::uint16_t owner) {
             break;
         case MSG_TIMED_OUT:
             words = box + " did not answer in time";
+            break;
+        case MSG_BAD_ROUTE:
+            words = "the route to " + box + " cannot be read (see the routes file)";
+            break;
+        case MSG_TLS_REFUSED:
+            words = "the TLS connection to " + box + " failed (certificates)";
+            break;
+        case MSG_CONNECT_TIMED_OUT:
+            words = box + " did not accept a connection in time";
             break;
         case kNoMessage:
             words = "no message to " + box + " could be made";

@@ -21,7 +21,7 @@ class RemoteSaveWatch : public TraceSink {
 
     void message(int level, const String& text) override;
 
-    // The result of the last failed hand-off: a messaging status (1401-1408,
+    // The result of the last failed hand-off: a messaging status (1401-1408, 1410-1412,
     // 1114 when no message could be made) or the owner's refusal code.
     std::optional<int> result() const { return result_; }
     // The last level-1 trace text seen, if any.

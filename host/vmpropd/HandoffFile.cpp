@@ -5,8 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 #include "host/platform/HostPlatform.h"
@@ -20,6 +23,27 @@ bool resolve(const String& hostPath, String& resolved) {
     if (::realpath(hostPath.c_str(), buffer) == nullptr) return false;
     resolved = buffer;
     return true;
+}
+
+// A name of the form senders use, unique within this process.
+String senderName(const String& kind) {
+    static std::atomic<unsigned> counter{0};
+    static const unsigned long salt = static_cast<unsigned long>(
+        std::chrono::steady_clock::now().time_since_epoch().count() & 0xFFFFFFFF);
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "%ld_%lx_%u", static_cast<long>(::getpid()), salt,
+                  counter.fetch_add(1));
+    return prefix + kind;
+}
+
+int writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
 }
 
 }  // namespace
@@ -93,5 +117,24 @@ int HandoffFile::readAll(int fd, off_t size, String& contents) {
         have += static_cast<std::size_t>(n);
     }
     contents.resize(have);
+    return 0;
+}
+
+int HandoffFile::store(std::string_view bytes, const String& kind, String& platformPath) {
+    if (bytes.size() > static_cast<std::size_t>(maxSize)) return EFBIG;
+    String directory = HostPlatform::hostPath(Path("/vm/tmp"));
+    if (!HostPlatform::makeDirectories(directory)) return errno;
+    String temporary = directory + "/" + senderName(kind), name = senderName(kind);
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    int error = writeAll(fd, bytes);
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && ::rename(temporary.c_str(), (directory + "/" + name).c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.c_str());
+        return error;
+    }
+    platformPath = "/vm/tmp/" + name;
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <string_view>
+
 #include "platform/String.h"
 
 // Reads the hand-off file a peer names in an update request. The peer is not
@@ -30,6 +32,15 @@ class HandoffFile {
     //   ELOOP   the entry became a symbolic link after it was resolved;
     //   otherwise the errno of the failing call (realpath, open, read).
     static int read(const String& platformPath, String& contents);
+
+    // Writes the bytes of a hand-off that came from another host into
+    // "/vm/tmp" under a sender's name of this process, "<pid>_<salt>_<n><kind>":
+    // first under a temporary name of that form, then renamed, so the final
+    // name never shows a partial file, and what a killed daemon leaves is
+    // swept like any sender's left-over. Returns 0 with the final platform
+    // path in `platformPath`, or an errno (EFBIG over maxSize; that of the
+    // failing call). The caller removes the file once it has been applied.
+    static int store(std::string_view bytes, const String& kind, String& platformPath);
 
   private:
     // The open descriptor of the checked entry, or -errno.

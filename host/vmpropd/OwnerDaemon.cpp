@@ -13,8 +13,11 @@
 
 #include "host/common/StopSignals.h"
 #include "host/platform/HostPlatform.h"
+#include "host/platform/MsgRoutes.h"
 #include "host/platform/MsgServer.h"
 #include "host/platform/RunTokenHolder.h"
+#include "host/platform/TlsContext.h"
+#include "host/platform/TlsMsgServer.h"
 #include "host/vmpropd/HandoffSweep.h"
 #include "host/vmpropd/InstanceLock.h"
 #include "host/vmpropd/OwnedKinds.h"
@@ -39,6 +42,33 @@ Wait awaitSignal(int signalFd, std::chrono::milliseconds timeout, int& signal) {
 }
 
 }  // namespace
+
+OwnerDaemon::OwnerDaemon(std::uint16_t box, std::ostream& out, std::ostream& err,
+                         std::optional<Tcp> tcp)
+    : box_(box), out_(out), err_(err), tcp_(std::move(tcp)) {}
+
+OwnerDaemon::~OwnerDaemon() = default;
+
+int OwnerDaemon::prepareTcp(PropertyOwner& owner) {
+    if (!tcp_) return 0;
+    MsgRoutes::Route address;
+    String problem;
+    if (!MsgRoutes::parseAddress(tcp_->address, address, problem, true)) {
+        err_ << "vmpropd: --listen " << problem << '\n';
+        return 2;
+    }
+    std::unique_ptr<TlsContext> context =
+        TlsContext::load(tcp_->directory, box_, TlsContext::Side::server, problem);
+    if (!context) {
+        err_ << "vmpropd: will not listen on " << address.text() << " without TLS: " << problem
+             << '\n';
+        return 2;
+    }
+    tcpServer_ = std::make_unique<TlsMsgServer>(
+        box_, address, std::move(context),
+        [&owner](int opcode, const String& body) { return owner.handleCarried(opcode, body); });
+    return 0;
+}
 
 int OwnerDaemon::refusal(const String& ownedKinds) {
     const String& root = HostPlatform::root();
@@ -66,6 +96,8 @@ int OwnerDaemon::run() {
         kinds = std::make_unique<OwnedKinds>(box_);
     }
     if (int status = refusal(kinds->names()); status != 0) return status;
+    PropertyOwner owner(*kinds);
+    if (int status = prepareTcp(owner); status != 0) return status;
     String lockPath =
         HostPlatform::hostPath(Path("/vm/run/vmpropd-box" + std::to_string(box_) + ".lock"));
     InstanceLock lock;
@@ -86,7 +118,6 @@ int OwnerDaemon::run() {
         err_ << "vmpropd: cannot take the stop signals: " << std::strerror(errno) << '\n';
         return 1;
     }
-    PropertyOwner owner(*kinds);
     HandoffSweep sweep(kinds->handedOff());
     int status = serve(signalFd, owner, sweep);
     ::close(signalFd);
@@ -106,15 +137,29 @@ int OwnerDaemon::serve(int signalFd, PropertyOwner& owner, HandoffSweep& sweep) 
              << '\n';
         return 1;
     }
+    String tcpText;
+    if (tcpServer_) {
+        String problem;
+        if (!tcpServer_->start(problem)) {
+            MC_std_trace() << "vmpropd: box " << box_ << " " << problem << oops;
+            err_ << "vmpropd: " << problem << '\n';
+            return 1;
+        }
+        MsgRoutes::Route bound;
+        MsgRoutes::parseAddress(tcp_->address, bound, problem, true);
+        bound.port = tcpServer_->port();
+        tcpText = " and tls://" + bound.text();
+    }
     MC_std_trace() << "vmpropd: box " << box_ << " serves property updates at "
-                   << server.socketPath() << oops;
+                   << server.socketPath() << tcpText << oops;
     out_ << "vmpropd: box " << box_ << " listening on /vm/run/box" << box_ << "." << resource
-         << std::endl;
+         << tcpText << std::endl;
     int received = -1;
     Wait wait;
     while ((wait = awaitSignal(signalFd, HandoffSweep::interval, received)) == Wait::timeout)
         sweep.run();
     MC_std_trace() << "vmpropd: box " << box_ << " stops (signal " << received << ")" << oops;
+    if (tcpServer_) tcpServer_->stop();
     server.stop();
     return wait == Wait::signal ? 0 : 1;
 }

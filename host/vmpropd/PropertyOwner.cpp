@@ -1,14 +1,19 @@
 #include "host/vmpropd/PropertyOwner.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <sstream>
 
+#include "host/platform/HostPlatform.h"
 #include "host/platform/RunTokenHolder.h"
 #include "host/vmpropd/HandoffFile.h"
 #include "platform/BTreeIndex.h"
+#include "platform/Path.h"
 #include "platform/Trace.h"
 #include "properties/BTreeProperties.h"
 
@@ -54,16 +59,44 @@ Properties::PropertiesStatus newStatus(const Properties& set) {
 
 std::optional<String> PropertyOwner::handle(int opcode, const String& body) {
     UpdateRequest request;
-    switch (UpdateRequest::parse(opcode, body, request)) {
-        case UpdateRequest::Check::badFrame:
-            MC_std_trace() << "vmpropd: dropped a request with opcode " << opcode << " and "
-                           << body.size() << " body bytes" << oops;
-            return std::nullopt;
-        case UpdateRequest::Check::badField:
-            return refuse("a request", "a field is not NUL-terminated", EINVAL).body();
-        case UpdateRequest::Check::ok:
-            break;
+    UpdateRequest::Check check = UpdateRequest::parse(opcode, body, request);
+    if (check != UpdateRequest::Check::ok) return rejected(check, opcode, body.size());
+    return applyFile(request);
+}
+
+std::optional<String> PropertyOwner::handleCarried(int opcode, const String& body) {
+    UpdateRequest request;
+    UpdateRequest::Check check = UpdateRequest::Check::badFrame;
+    if (body.size() >= UpdateRequest::bodyLength)
+        check = UpdateRequest::parse(opcode, body.substr(0, UpdateRequest::bodyLength), request);
+    if (check != UpdateRequest::Check::ok) return rejected(check, opcode, body.size());
+    // Whatever the request names is a file on the sender's host: only the
+    // bytes it carries are used.
+    const std::vector<String>& named = kinds_.handedOff();
+    if (std::find(named.begin(), named.end(), request.factoryName) == named.end()) {
+        RunTokenHolder token;  // refused for its kind before the stream is looked at
+        return apply(request, String()).body();
     }
+    String path;
+    std::string_view carried = std::string_view(body).substr(UpdateRequest::bodyLength);
+    if (int error = HandoffFile::store(carried, request.factoryName, path); error != 0)
+        return refuse(describe(request), "cannot keep the carried hand-off", error).body();
+    request.handoffPath = path;
+    std::optional<String> reply = applyFile(request);
+    ::unlink(HostPlatform::hostPath(Path(path)).c_str());
+    return reply;
+}
+
+std::optional<String> PropertyOwner::rejected(UpdateRequest::Check check, int opcode,
+                                              std::size_t length) {
+    if (check == UpdateRequest::Check::badField)
+        return refuse("a request", "a field is not NUL-terminated", EINVAL).body();
+    MC_std_trace() << "vmpropd: dropped a request with opcode " << opcode << " and " << length
+                   << " body bytes" << oops;
+    return std::nullopt;
+}
+
+std::optional<String> PropertyOwner::applyFile(const UpdateRequest& request) {
     String stream;
     if (int error = HandoffFile::read(request.handoffPath, stream); error != 0)
         return refuse(describe(request), "hand-off file '" + printable(request.handoffPath) + "'",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 
 #include "host/vmpropd/OwnedKinds.h"
@@ -37,9 +38,20 @@ class PropertyOwner {
   public:
     explicit PropertyOwner(const OwnedKinds& kinds) : kinds_(kinds) {}
 
+    // A request from this host: the hand-off file it names is read.
     std::optional<String> handle(int opcode, const String& body);
+    // A request from another host: the hand-off's bytes follow the 3080-byte
+    // body. They are written to this host's "/vm/tmp" (HandoffFile::store),
+    // applied from there exactly as a local hand-off, and removed; the path
+    // in the request is never opened. Same replies as handle(), plus an
+    // OS_SYSTEM_ERROR refusal with the errno when the bytes cannot be kept.
+    std::optional<String> handleCarried(int opcode, const String& body);
 
   private:
+    // The answer to a request that did not parse: none for a bad frame.
+    std::optional<String> rejected(UpdateRequest::Check check, int opcode, std::size_t length);
+    // Reads the named hand-off file and applies it.
+    std::optional<String> applyFile(const UpdateRequest& request);
     // Under the run token.
     UpdateReply apply(const UpdateRequest& request, const String& stream);
     UpdateReply store(Properties& set, const String& stream, const String& what);

@@ -9,6 +9,7 @@
 #include "host/common/PlatformRoot.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
+#include "host/platform/TlsContext.h"
 #include "host/vmpropd/OwnerDaemon.h"
 
 namespace {
@@ -18,10 +19,16 @@ struct Options {
     int box = 333;
     std::optional<int> traceLevel;
     bool foreground = true;
+    std::optional<String> listen;
+    std::optional<String> tlsDirectory;
 };
 
-int serve(std::uint16_t box) {
-    return OwnerDaemon(box, std::cout, std::cerr).run();
+int serve(std::uint16_t box, const Options& options) {
+    std::optional<OwnerDaemon::Tcp> tcp;
+    if (options.listen)
+        tcp = OwnerDaemon::Tcp{*options.listen,
+                               options.tlsDirectory.value_or(TlsContext::defaultDirectory())};
+    return OwnerDaemon(box, std::cout, std::cerr, tcp).run();
 }
 
 }  // namespace
@@ -40,6 +47,12 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 65535));
     app.add_option("--trace-level", options.traceLevel, "Platform trace level")
         ->check(CLI::Range(0, 9));
+    app.add_option("--listen", options.listen,
+                   "Also serve other hosts on TCP at HOST:PORT, with mutual TLS 1.3 (port 0: "
+                   "one the system picks, shown in the listening line)");
+    app.add_option("--tls-dir", options.tlsDirectory,
+                   "Certificate folder for --listen: ca.pem, box<N>.pem, box<N>.key (default: "
+                   "$VM_MSG_TLS, else /VM/config/tls under the root)");
     app.add_flag("--foreground", options.foreground, "Stay in the foreground (the only mode)");
     try {
         app.parse(argc, argv);
@@ -54,5 +67,5 @@ int main(int argc, char** argv) {
     PlatformRoot::settle(options.root);
     HostPlatform::setBox(static_cast<std::uint16_t>(options.box));
     if (options.traceLevel) HostTrace::setLevel(*options.traceLevel);
-    return serve(static_cast<std::uint16_t>(options.box));
+    return serve(static_cast<std::uint16_t>(options.box), options);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "tests/testing/ChildProgram.h"
 
@@ -12,8 +13,10 @@ class VmpropdProcess : public ChildProgram {
   public:
     explicit VmpropdProcess(String outputName = "vmpropd.out") : outputName_(outputName) {}
 
-    // True once the daemon listens (see ChildProgram::start).
-    bool start(const String& root, std::uint16_t box, int traceLevel = 2);
+    // True once the daemon listens (see ChildProgram::start); `extra`:
+    // further arguments of the daemon.
+    bool start(const String& root, std::uint16_t box, int traceLevel = 2,
+               const std::vector<String>& extra = {});
 
   private:
     String outputName_;

@@ -1,0 +1,211 @@
+#include "host/platform/TlsMsgServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "host/platform/HostTrace.h"
+#include "host/platform/TlsChannel.h"
+#include "platform/MCMsg.h"
+
+namespace {
+
+String peerText(const sockaddr_storage& address) {
+    char host[INET6_ADDRSTRLEN] = "?";
+    std::uint16_t port = 0;
+    if (address.ss_family == AF_INET) {
+        auto* in = reinterpret_cast<const sockaddr_in*>(&address);
+        ::inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
+        port = ntohs(in->sin_port);
+    } else if (address.ss_family == AF_INET6) {
+        auto* in = reinterpret_cast<const sockaddr_in6*>(&address);
+        ::inet_ntop(AF_INET6, &in->sin6_addr, host, sizeof host);
+        port = ntohs(in->sin6_port);
+    }
+    return String(host) + ":" + std::to_string(port);
+}
+
+}  // namespace
+
+TlsMsgServer::TlsMsgServer(std::uint16_t box, MsgRoutes::Route address,
+                           std::unique_ptr<TlsContext> context, Handler handler)
+    : box_(box),
+      address_(std::move(address)),
+      context_(std::move(context)),
+      handler_(std::move(handler)) {}
+
+TlsMsgServer::~TlsMsgServer() {
+    stop();
+}
+
+bool TlsMsgServer::listen(String& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    String port = std::to_string(address_.port);
+    if (int rc = ::getaddrinfo(address_.host.c_str(), port.c_str(), &hints, &found); rc != 0) {
+        error = "cannot resolve " + address_.text() + ": " + ::gai_strerror(rc);
+        return false;
+    }
+    int lastError = 0;
+    for (addrinfo* at = found; at != nullptr && listenFd_ < 0; at = at->ai_next) {
+        int fd = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        int on = 1;
+        if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+            ::bind(fd, at->ai_addr, at->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0) {
+            listenFd_ = fd;
+            break;
+        }
+        lastError = errno;
+        if (fd >= 0) ::close(fd);
+    }
+    ::freeaddrinfo(found);
+    if (listenFd_ < 0) {
+        error = "cannot listen on " + address_.text() + ": " + std::strerror(lastError);
+        return false;
+    }
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&bound), &length);
+    port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                              : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    return true;
+}
+
+bool TlsMsgServer::start(String& error) {
+    if (thread_.joinable()) {
+        error = "already listening";
+        return false;
+    }
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    wakeRead_ = pipeFds[0];
+    wakeWrite_ = pipeFds[1];
+    if (!listen(error)) {
+        stop();
+        return false;
+    }
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error& e) {
+        error = e.what();
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void TlsMsgServer::stop() {
+    if (thread_.joinable()) {
+        char wake = 1;
+        while (::write(wakeWrite_, &wake, 1) < 0 && errno == EINTR) {
+        }
+        thread_.join();
+    }
+    for (int* fd : {&listenFd_, &wakeRead_, &wakeWrite_}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
+}
+
+void TlsMsgServer::run() {
+    for (;;) {
+        pollfd fds[2] = {{wakeRead_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
+        // Wakes now and then to join the threads of closed connections.
+        int ready = ::poll(fds, 2, 1000);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready > 0 && fds[0].revents != 0) break;
+        reapFinished(false);
+        if (ready <= 0 || (fds[1].revents & POLLIN) == 0) continue;
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+        if (fd < 0) {
+            // A descriptor shortage leaves the socket readable: do not spin.
+            if (errno == EMFILE || errno == ENFILE) ::poll(nullptr, 0, 100);
+            continue;
+        }
+        String who = peerText(peer);
+        if (connections_.size() >= maxConnections) {
+            ::close(fd);
+            HostTrace::record(1, "TlsMsgServer: box " + std::to_string(box_) + " refused " + who +
+                                     ": already " + std::to_string(maxConnections) +
+                                     " connections");
+            continue;
+        }
+        Connection& connection = connections_.emplace_back();
+        connection.thread = std::thread([this, fd, who, &connection] {
+            serve(fd, who);
+            connection.done = true;
+        });
+    }
+    reapFinished(true);
+}
+
+void TlsMsgServer::reapFinished(bool all) {
+    for (auto it = connections_.begin(); it != connections_.end();) {
+        if (all || it->done) {
+            it->thread.join();
+            it = connections_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void TlsMsgServer::serve(int fd, const String& peer) {
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    TlsChannel channel(*context_, fd, handshakeTimeoutMs, wakeRead_);
+    if (TlsChannel::Io io = channel.accept(box_); io != TlsChannel::Io::ok) {
+        if (io != TlsChannel::Io::stopped)
+            HostTrace::record(1, "TlsMsgServer: box " + std::to_string(box_) +
+                                     " refused the connection from " + peer + ": " +
+                                     channel.error());
+        return;
+    }
+    String from = peer + " (box " + std::to_string(channel.peerBox()) + ")";
+    HostTrace::record(2, "TlsMsgServer: box " + std::to_string(box_) + " accepted " + from);
+    for (;;) {
+        channel.setTimeout(idleTimeoutMs);
+        MsgFrameHeader header;
+        String body;
+        TlsChannel::Io io = channel.receive(&header, body, maxBody);
+        if (io == TlsChannel::Io::ok && header.type != kMsgRequestType)
+            io = TlsChannel::Io::badFrame;
+        if (io != TlsChannel::Io::ok) {
+            if (io != TlsChannel::Io::closed && io != TlsChannel::Io::stopped)
+                HostTrace::record(1, "TlsMsgServer: box " + std::to_string(box_) + " closed " +
+                                         from + ": " + channel.error());
+            return;
+        }
+        std::optional<String> reply = call(header.opcode, body);
+        if (!reply || reply->size() > MCMsg::maxBody) return;
+        MsgFrameHeader answer{kMsgFrameMagic, header.opcode, kMsgReplyType,
+                              static_cast<std::uint32_t>(reply->size())};
+        channel.setTimeout(handshakeTimeoutMs);
+        if (channel.send(answer, {std::string_view(*reply)}) != TlsChannel::Io::ok) return;
+    }
+}
+
+std::optional<String> TlsMsgServer::call(int opcode, const String& body) {
+    try {
+        return handler_(opcode, body);
+    } catch (...) {
+        // One bad request must not end the service of the box.
+        return std::nullopt;
+    }
+}
