@@ -79,6 +79,8 @@ bool NamespacePair::setLink(int side, bool up) {
 }
 
 bool NamespacePair::limitRate(int side, int kbit) {
+    if (kbit == 0)
+        return ip("netns exec " + names_[side] + " tc qdisc del dev " + link(side) + "i root");
     return ip("netns exec " + names_[side] + " tc qdisc replace dev " + link(side) +
               "i root tbf rate " + std::to_string(kbit) + "kbit burst 4kb latency 10s");
 }

@@ -22,7 +22,8 @@ class NamespacePair {
     std::string address(int side) const;  // side 2: this namespace's
     // Takes the side's link to the bridge down or up again.
     bool setLink(int side, bool up);
-    // Limits what the side sends to `kbit` per second (token bucket).
+    // Limits what the side sends to `kbit` per second (token bucket); 0
+    // lifts the limit.
     bool limitRate(int side, int kbit);
 
     // Moves the calling thread into a side's namespace for its lifetime, so
