@@ -35,7 +35,7 @@ walk() {
 
 commands=$(walk)
 if [ -n "$commands" ]; then
-  printf '[COMMANDS]\nEach command takes the global options before it; its own after it.\n%s\n' \
+  printf '[COMMANDS]\nGlobal options (--root, --json, -o, --box, --trace-level) may come before the command or after it; a command's own options come after it.\n%s\n' \
     "$commands" >"$include"
 fi
 # NAME line: the first line of --help, "prog: what it does".
