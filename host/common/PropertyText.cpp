@@ -1,11 +1,6 @@
 #include "host/common/PropertyText.h"
 
-#include <strings.h>
-
-#include <algorithm>
-#include <cstdio>
 #include <ostream>
-#include <utility>
 
 #include "host/common/JsonText.h"
 #include "properties/Properties.h"
@@ -22,10 +17,6 @@ String weakest(Test test) {
         if (test(chainClass(i))) found = accessClassName(chainClass(i));
     return found;
 }
-
-}  // namespace
-
-namespace {
 
 String copyWords(const String& name, std::uint32_t index) {
     String shown = "'" + terminalText(name) + "'";

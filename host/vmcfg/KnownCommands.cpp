@@ -173,7 +173,7 @@ KnownCommands::KnownCommands(CLI::App& app) {
     check_ = addCommand("check", "Whether NAME is free in KIND (form 2 addv)", true, false);
     add_ = addCommand("add", "Add a known property (form 2 addv, add)", true, true);
     change_ = addCommand("change", "Change the attributes named (form 2 get, chg)", true, true);
-    rm_ = addCommand("remove", "Remove a known property (form 2 rem; alias: rm)", true, false);
+    rm_ = addCommand("remove", "Remove a known property (form 2 rem)", true, false);
     rm_->alias("rm");
     for (CLI::App* command : {add_, change_, rm_})
         command->add_flag("--dry-run", dryRun_, "Check and show the change; write nothing");

@@ -39,7 +39,7 @@ PropsCommands::PropsCommands(CLI::App& app) {
     reset_ = addCommand("reset", "Put back the kind's default copies of NAME (defaults file)",
                         "[FILE] NAME");
     reset_->add_flag("--dry-run", dryRun_, "Show what would change; write nothing");
-    remove_ = addCommand("remove", "Remove a copy, every copy of a name, or all (alias: rm)",
+    remove_ = addCommand("remove", "Remove a copy, every copy of a name, or all",
                          "[FILE] NAME");
     remove_->alias("rm");
     indexOptions_.push_back(

@@ -25,6 +25,19 @@ std::vector<Property> copiesOf(Properties& set, const Symbol& name) {
     return copies;
 }
 
+// Why the class may not give an existing copy new attributes ("" if it may).
+// New attributes replace the copy whole: that is changing its rights, which a
+// class below Privileged may not do even on a copy it may write.
+String attributeRefusal(const Property& existing, A::AccessType access) {
+    if (!existing.attributes.writeable(access))
+        return putRefusal(Properties::PUT_NO_PERMISSION, access, existing.name.text(),
+                          existing.index);
+    if (access == A::Server || access == A::Privileged) return String();
+    return String("class ") + accessClassName(access) +
+           " may not change the attributes of an existing copy (Server and Privileged may); "
+           "give no attribute options to change the value only";
+}
+
 }  // namespace
 
 int PropsEdit::apply(Properties& set, const Request& request, Outcome& outcome, String& refusal) {
@@ -51,19 +64,7 @@ int PropsEdit::write(Properties& set, const Request& request, Outcome& outcome, 
         else if (known)
             p.attributes = *known;
     } else if (replacing) {
-        // New attributes replace the copy whole: that is changing its rights,
-        // which a class below Privileged may not do even on a copy it may write.
-        if (!existing.attributes.writeable(request.access)) {
-            refusal =
-                putRefusal(Properties::PUT_NO_PERMISSION, request.access, p.name.text(), p.index);
-            return 1;
-        }
-        if (request.access != A::Server && request.access != A::Privileged) {
-            refusal = String("class ") + accessClassName(request.access) +
-                      " may not change the attributes of an existing copy (Server and "
-                      "Privileged may); give no attribute options to change the value only";
-            return 1;
-        }
+        if (!(refusal = attributeRefusal(existing, request.access)).empty()) return 1;
         Property gone = existing;
         set.remove(gone, request.access);
     }

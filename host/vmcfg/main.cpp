@@ -62,6 +62,25 @@ void declareLibraryGroups(CLI::App& app) {
     }
 }
 
+// The exit status for a line that parsed but cannot run here (0: it can),
+// with the reason on err.
+int lineRefused(const CLI::App& app, const GlobalOptions& options, int argc, char** argv,
+                std::ostream& err) {
+    // A mistyped root must not read as an empty platform, nor have a put
+    // make a new tree there: only init works on a directory not made by it.
+    if (!app.got_subcommand("init") && !asksForHelp(argc, argv) && !PlatformRoot::initialised()) {
+        err << "vmcfg: " << HostPlatform::root() << ": not a platform root; run vmcfg init"
+            << std::endl;
+        return 2;
+    }
+    if (options.valueOnly() && !app.got_subcommand("param") && !app.got_subcommand("props")) {
+        err << "vmcfg: -o value prints one value: props show --name NAME, param get KEY"
+            << std::endl;
+        return 2;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,18 +112,8 @@ int main(int argc, char** argv) {
     FailureReport report(options.json || GlobalOptions::jsonAsked(argc, argv), std::cout,
                          std::cerr);
     applyGlobals(options);
-    // A mistyped root must not read as an empty platform, nor have a put
-    // make a new tree there: only init works on a directory not made by it.
-    if (!app.got_subcommand("init") && !asksForHelp(argc, argv) && !PlatformRoot::initialised()) {
-        report.err() << "vmcfg: " << HostPlatform::root() << ": not a platform root; run vmcfg init"
-                     << std::endl;
-        return report.finish(2);
-    }
-    if (options.valueOnly() && !app.got_subcommand("param") && !app.got_subcommand("props")) {
-        report.err() << "vmcfg: -o value prints one value: props show --name NAME, param get KEY"
-                     << std::endl;
-        return report.finish(2);
-    }
+    if (int status = lineRefused(app, options, argc, argv, report.err()))
+        return report.finish(status);
     RunTokenHolder token;
     std::ostream &out = report.out(), &err = report.err();
     if (forms.selected()) return report.finish(forms.run(options, std::cin, out, err));
