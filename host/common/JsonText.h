@@ -34,6 +34,14 @@ inline bool validUtf8(std::string_view text) {
     return true;
 }
 
+// Sets object[field] to bytes; when they are not UTF-8, which JSON would
+// replace, also object[field + "_hex"] to their hexadecimal form, so that a
+// reader gets the exact bytes back.
+inline void putBytes(nlohmann::json& object, const char* field, std::string_view bytes) {
+    object[field] = bytes;
+    if (!validUtf8(bytes)) object[String(field) + "_hex"] = hexBytes(bytes);
+}
+
 // The bytes of hexadecimal text (either case); false when it is not pairs of
 // hexadecimal digits.
 inline bool bytesOfHex(std::string_view hex, String& bytes) {

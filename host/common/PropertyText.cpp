@@ -1,57 +1,77 @@
 #include "host/common/PropertyText.h"
 
-#include <strings.h>
-
-#include <cstdio>
 #include <ostream>
-#include <utility>
 
+#include "host/common/JsonText.h"
 #include "properties/Properties.h"
 
 namespace {
 
 using A = PropertyAttributes;
 
-// The classes from most to least privileged: what one may do, all before it may.
-const std::pair<const char*, A::AccessType> kChain[] = {
-    {"Server", A::Server},     {"Privileged", A::Privileged}, {"Trusted", A::Trusted},
-    {"Standard", A::Standard}, {"Restricted", A::Restricted}, {"Minimal", A::Minimal}};
-
 // The least privileged class that passes the test, or "none".
 template <class Test>
 String weakest(Test test) {
     String found = "none";
-    for (const auto& [name, access] : kChain)
-        if (test(access)) found = name;
+    for (int i = 0; i < 6; ++i)
+        if (test(chainClass(i))) found = accessClassName(chainClass(i));
     return found;
+}
+
+String copyWords(const String& name, std::uint32_t index) {
+    String shown = "'" + terminalText(name) + "'";
+    return index == 0 ? shown : "copy " + std::to_string(index) + " of " + shown;
 }
 
 }  // namespace
 
-bool parseAccessClass(const String& text, A::AccessType& access) {
-    for (const auto& [name, a] : kChain)
-        if (strcasecmp(name, text.c_str()) == 0) return (access = a), true;
-    return false;
+String putRefusal(int result, A::AccessType access, const String& name, std::uint32_t index) {
+    String who = String("class ") + accessClassName(access);
+    switch (result) {
+        case Properties::PUT_NO_PERMISSION:
+            return who + " lacks the write right on " + copyWords(name, index);
+        case Properties::PUT_NO_ATTRIBUTE_PERMISSION:
+            return who + " may not mark " + copyWords(name, 0) +
+                   " server-known: the kind does not know it";
+        case Properties::PUT_IS_SERVER_KNOWN:
+            return copyWords(name, 0) + " is a known property of the kind: " + who +
+                   " may add it only marked --server-known";
+    }
+    return "put refused (result " + std::to_string(result) + ")";
+}
+
+String removeRefusal(int result, A::AccessType access, const String& name, std::uint32_t index) {
+    switch (result) {
+        case Properties::REMOVE_NO_SUCH_PROPERTY:
+            return "there is no " + copyWords(name, index);
+        case Properties::REMOVE_NO_PERMISSION:
+            return String("class ") + accessClassName(access) + " lacks the write right on " +
+                   (name.empty() ? String("some property") : copyWords(name, index)) +
+                   " (or the kind's fixed table holds it)";
+    }
+    return "remove refused (result " + std::to_string(result) + ")";
 }
 
 nlohmann::json propertyJson(const Property& p) {
-    return {{"name", p.name.text()},
-            {"index", p.index},
-            {"read", weakest([&](A::AccessType a) { return p.attributes.readable(a); })},
-            {"write", weakest([&](A::AccessType a) { return p.attributes.writeable(a); })},
-            {"version", p.attributes.version()},
-            {"type", p.attributes.type()},
-            {"server_known", p.attributes.server_known()},
-            {"forwardable", p.attributes.forwardable()},
-            {"length", p.value.length()},
-            {"value", String(p.value)}};
+    nlohmann::json object = {
+        {"index", p.index},
+        {"read", weakest([&](A::AccessType a) { return p.attributes.readable(a); })},
+        {"write", weakest([&](A::AccessType a) { return p.attributes.writeable(a); })},
+        {"version", p.attributes.version()},
+        {"type", p.attributes.type() & 0xff},
+        {"server_known", p.attributes.server_known()},
+        {"forwardable", p.attributes.forwardable()},
+        {"length", p.value.length()}};
+    putBytes(object, "name", p.name.text());
+    putBytes(object, "value", String(p.value));
+    return object;
 }
 
 void printProperty(const Property& p, std::ostream& out, const char* indent) {
     nlohmann::json d = propertyJson(p);
     out << indent << terminalText(p.name.text()) << " " << p.index
         << "  read: " << d["read"].get<String>() << "  write: " << d["write"].get<String>()
-        << "  version " << int(p.attributes.version()) << "  type " << p.attributes.type()
+        << "  version " << int(p.attributes.version()) << "  type " << (p.attributes.type() & 0xff)
         << (p.attributes.server_known() ? "  server_known" : "")
         << (p.attributes.forwardable() ? "  forwardable" : "") << "\n"
         << indent << "    value (" << p.value.length()

@@ -4,6 +4,7 @@
 #include <iosfwd>
 #include <nlohmann/json.hpp>
 
+#include "host/common/AccessRights.h"
 #include "host/common/TerminalText.h"
 #include "platform/String.h"
 #include "properties/Property.h"
@@ -12,12 +13,18 @@ class Properties;
 
 // How vmcfg shows bytes and properties to an administrator.
 
-// The access class named (any case: Server ... Minimal); false for no class.
-bool parseAccessClass(const String& text, PropertyAttributes::AccessType& access);
+// The words for a refused put or remove (a Properties result code) by the
+// class `access` on copy `index` of `name` (0: every copy).
+String putRefusal(int result, PropertyAttributes::AccessType access, const String& name,
+                  std::uint32_t index);
+String removeRefusal(int result, PropertyAttributes::AccessType access, const String& name,
+                     std::uint32_t index);
 
 // A property as JSON: {"name","index","read","write","version","type",
 // "server_known","forwardable","length","value"}; read and write name the
-// least privileged class allowed ("none" when no class is).
+// least privileged class allowed ("none" when no class is); type is the
+// type byte, 0 to 255. A name or value that is not UTF-8 also travels
+// exactly as "name_hex" or "value_hex" (see putBytes).
 nlohmann::json propertyJson(const Property& p);
 
 // Calls visit(p) for each property of the set that `access` may read, in the

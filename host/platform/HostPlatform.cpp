@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -41,6 +42,18 @@ void HostPlatform::setRoot(const String& directory) {
 const String& HostPlatform::root() {
     return settings().root;
 }
+namespace {
+std::atomic<bool> commandsRunFlag{true};
+}  // namespace
+
+void HostPlatform::setCommandsRun(bool run) {
+    commandsRunFlag = run;
+}
+
+bool HostPlatform::commandsRun() {
+    return commandsRunFlag;
+}
+
 void HostPlatform::setBox(std::uint16_t box) {
     settings().box = box;
 }

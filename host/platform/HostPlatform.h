@@ -19,6 +19,11 @@ class HostPlatform {
     static const String& root();
     static void setBox(std::uint16_t box);
     static std::uint16_t box();
+    // Whether Process::popen runs its command (the default). Off, every
+    // command reads as one that printed nothing, and none is started: a
+    // configuration file's $(...) terms can be checked without running them.
+    static void setCommandsRun(bool run);
+    static bool commandsRun();
 
     // Where a platform path lives on this machine: the path is normalised
     // (see normalPath), its links are followed inside the root as a chroot

@@ -5,6 +5,7 @@
 
 #include "config_adm_version.h"
 #include "host/vmcfg/AddressCommands.h"
+#include "host/vmcfg/FailureReport.h"
 #include "host/vmcfg/GlobalOptions.h"
 #include "host/vmcfg/InitCommand.h"
 #include "host/vmcfg/MessageCommands.h"
@@ -24,21 +25,36 @@ int vmcfg_module_commands(int argc, char** argv) {
     PropsCommands props(app);
     AddressCommands address(app);
     MessageCommands message(app);
+    GlobalOptions::acceptAnywhere(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
+        if (GlobalOptions::jsonAsked(argc, argv)) std::cout << FailureReport::object(e.what(), 2);
         return 2;
     }
-    if (init.selected()) return init.run(options, std::cout, std::cerr);
-    if (param.selected()) return param.run(options, std::cout, std::cerr);
-    if (props.selected()) return props.run(options, std::cout, std::cerr);
-    if (address.selected()) return address.run(options, std::cout, std::cerr);
-    if (message.selected()) return message.run(options, std::cout, std::cerr);
-    std::cerr << "vmcfg: no command given" << std::endl;
-    return 2;
+    options.settle();
+    FailureReport report(options.json, std::cout, std::cerr);
+    std::ostream &out = report.out(), &err = report.err();
+    int status = 2;
+    if (options.valueOnly() && !param.selected() && !props.selected())
+        err << "vmcfg: -o value prints one value: props show --name NAME, param get KEY"
+            << std::endl;
+    else if (init.selected())
+        status = init.run(options, out, err);
+    else if (param.selected())
+        status = param.run(options, out, err);
+    else if (props.selected())
+        status = props.run(options, out, err);
+    else if (address.selected())
+        status = address.run(options, out, err);
+    else if (message.selected())
+        status = message.run(options, out, err);
+    else
+        err << "vmcfg: no command given" << std::endl;
+    return report.finish(status);
 }
 
 const char* vmcfg_module_version() {

@@ -28,7 +28,16 @@ void backOff(int attempt) {
 EditCycle::EditCycle(const PropsTarget& target, bool mayBeMissing)
     : target_(target), mayBeMissing_(mayBeMissing) {}
 
+void EditCycle::setDryRun(bool dryRun) {
+    dryRun_ = dryRun;
+}
+
 int EditCycle::run(const Change& change, std::ostream& err) const {
+    if (dryRun_) {
+        int status = 0;
+        std::unique_ptr<Properties> set = target_.open(mayBeMissing_, err, status);
+        return set ? change(*set) : status;
+    }
     return target_.fileBacked() ? runOnFile(change, err) : runOnRecord(change, err);
 }
 

@@ -33,6 +33,10 @@ class EditCycle {
     // (see PropsTarget::open).
     EditCycle(const PropsTarget& target, bool mayBeMissing);
 
+    // A dry run reads the set and applies the change once, then saves
+    // nothing: no directory, lock file or record is made or written.
+    void setDryRun(bool dryRun);
+
     // Runs the cycle; returns the exit status (0 saved, 1 refused or not
     // saved, 2 unreadable file). Reasons go to err.
     int run(const Change& change, std::ostream& err) const;
@@ -47,4 +51,5 @@ class EditCycle {
 
     const PropsTarget& target_;
     bool mayBeMissing_;
+    bool dryRun_ = false;
 };

@@ -94,6 +94,7 @@ FeatureCommands::FeatureCommands(CLI::App& app) {
         ->required()
         ->check(CLI::IsMember({"on", "off"}, CLI::ignore_case));
     set_->add_flag("--yes,-y", yes_, "Do not ask: the change is confirmed");
+    set_->add_flag("--dry-run", dryRun_, "Say what would change; switch nothing");
 }
 
 bool FeatureCommands::selected() const {
@@ -210,6 +211,7 @@ int FeatureCommands::set(FormSession& session, bool json, std::istream& in, std:
         if (!json) return status;
         report["message"] = words;
         report["changed"] = status == 0 && answer != nullptr;
+        if (status != 0) report.update({{"error", words}, {"exit", status}});
         if (answer)
             report.update({{"result", answer->outputs.result},
                            {"rval", answer->outputs.rval},
@@ -218,6 +220,9 @@ int FeatureCommands::set(FormSession& session, bool json, std::istream& in, std:
         return status;
     };
     if ((r.setting == 'y') == on) return finish(0, on ? "already on" : "already off", nullptr);
+    if (dryRun_)
+        return finish(0, String("dry run, nothing written: would switch ") + (on ? "on" : "off"),
+                      nullptr);
 
     FormSession::Request change{
         kFeatureForm, AdmOp::chg, {{1, std::to_string(row)}, {3, on ? "y" : "n"}}};

@@ -41,4 +41,5 @@ class FeatureCommands {
     String feature_;
     String state_;
     bool yes_ = false;
+    bool dryRun_ = false;
 };

@@ -1,11 +1,44 @@
 #include "host/vmcfg/GlobalOptions.h"
 
+#include <string_view>
+
 void GlobalOptions::addTo(CLI::App& app) {
     app.add_option("--root", root,
                    "Platform root directory (default: $VM_ROOT, else VM_ROOT= in the platform's "
                    "defaults file, else /)");
-    app.add_flag("--json", json, "Machine-readable output (JSON)");
+    app.add_flag("--json", json, "Machine-readable output (JSON); the same as -o json");
+    app.add_option("-o,--output", output,
+                   "Output: text, json, or value (the bytes only; props show --name, param get)")
+        ->check(CLI::IsMember({"text", "json", "value"}, CLI::ignore_case))
+        ->transform(CLI::IsMember({"text", "json", "value"}, CLI::ignore_case));
     app.add_option("--box", box, "Processor box number of this process")
         ->check(CLI::Range(0, 65535));
     app.add_option("--trace-level", traceLevel, "Platform trace level")->check(CLI::Range(0, 9));
+}
+
+void GlobalOptions::settle() {
+    if (json) output = "json";
+    json = output == "json";
+}
+
+void GlobalOptions::acceptAnywhere(CLI::App& app) {
+    for (CLI::App* command : app.get_subcommands({})) {
+        // A command that takes every word itself (the library's groups, whose
+        // options the library parses; a raw form request) must not hand them up.
+        if (command->get_allow_extras() || command->get_prefix_command()) continue;
+        command->fallthrough();
+        acceptAnywhere(*command);
+    }
+}
+
+bool GlobalOptions::jsonAsked(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::string_view word = argv[i];
+        if (word == "--") return false;
+        if (word == "--json" || word == "-ojson" || word == "--output=json") return true;
+        if ((word == "-o" || word == "--output") && i + 1 < argc &&
+            std::string_view(argv[i + 1]) == "json")
+            return true;
+    }
+    return false;
 }

@@ -5,16 +5,30 @@
 
 #include "platform/String.h"
 
-// The options of vmcfg that come before any command group and apply to all.
+// The options of vmcfg that apply to every command group. They are accepted
+// anywhere on the line: before the group, or after any of its commands.
 struct GlobalOptions {
     // Host directory under which platform paths live; unset: see PlatformRoot.
     std::optional<String> root;
-    // Machine-readable output (JSON on standard output).
+    // Machine-readable output (JSON on standard output): --json or -o json.
     bool json = false;
+    // -o text|json|value; "value" prints only the bytes asked for (props show
+    // --name, param get), as `git config --get` does.
+    String output = "text";
     std::optional<int> box;
     std::optional<int> traceLevel;
 
     // Declares these options on vmcfg's command line (both vmcfg and its
     // commands library parse the same line).
     void addTo(CLI::App& app);
+    // After the parse: makes json and output agree.
+    void settle();
+    bool valueOnly() const { return output == "value"; }
+
+    // Lets every command of app, at any depth, pass the options it does not
+    // know to the group above, so that global options work after a command.
+    static void acceptAnywhere(CLI::App& app);
+    // Whether argv asks for JSON output, for failures found before the parse
+    // completes.
+    static bool jsonAsked(int argc, char** argv);
 };

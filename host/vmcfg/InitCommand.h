@@ -9,8 +9,8 @@
 // platform root ("/VM/config", "/VM/orvex/sd/sdata", "/vm/tmp", "/vm/log",
 // "/vm/run") and, with --demo, the sample contents of DemoContent. Only what
 // is missing is made, so a second run changes nothing; the output names what
-// was made. Exit status: 0 done, 1 something could not be made. The caller
-// must hold the run token while run() runs.
+// was made; --dry-run lists what would be made and makes nothing. Exit status: 0 done, 1 something
+// could not be made. The caller must hold the run token while run() runs.
 class InitCommand {
   public:
     // Registers the command on app; options are bound to this object.
@@ -22,4 +22,5 @@ class InitCommand {
   private:
     CLI::App* command_;
     bool demo_ = false;
+    bool dryRun_ = false;
 };

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "host/common/AccessRights.h"
 #include "host/common/JsonText.h"
 #include "host/common/TerminalText.h"
 #include "host/vmcfg/RequestWords.h"
@@ -37,32 +38,6 @@ String upper(String text) {
     for (char& c : text)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return text;
-}
-
-// Parses a CLASSES list into flags; false for a word that is no class.
-bool parseClasses(const String& text, bool (&flags)[6], String& bad) {
-    std::fill(std::begin(flags), std::end(flags), false);
-    if (strcasecmp(text.c_str(), "none") == 0) return true;
-    if (strcasecmp(text.c_str(), "all") == 0) {
-        std::fill(std::begin(flags), std::end(flags), true);
-        return true;
-    }
-    std::size_t start = 0;
-    while (true) {
-        std::size_t comma = text.find(',', start);
-        String word = text.substr(start, comma == String::npos ? String::npos : comma - start);
-        word.erase(0, word.find_first_not_of(' '));
-        word.erase(word.find_last_not_of(' ') + 1);
-        bool found = false;
-        for (int i = 0; i < 6; ++i)
-            if (strcasecmp(word.c_str(), kClasses[i]) == 0) found = flags[i] = true;
-        if (!found) {
-            bad = word;
-            return false;
-        }
-        if (comma == String::npos) return true;
-        start = comma + 1;
-    }
 }
 
 bool given(const std::vector<CLI::Option*>& options) {
@@ -125,12 +100,13 @@ Json toJson(const Known& k) {
             return text;
         }
     };
-    return Json{{"name", k.name},
-                {"read", read},
-                {"write", write},
-                {"forwardable", k.forwardable},
-                {"version", number(k.version)},
-                {"type", number(k.type)}};
+    Json object = {{"read", read},
+                   {"write", write},
+                   {"forwardable", k.forwardable},
+                   {"version", number(k.version)},
+                   {"type", number(k.type)}};
+    putBytes(object, "name", k.name);
+    return object;
 }
 
 void printTable(const std::vector<Known>& rows, bool json, std::ostream& out) {
@@ -175,14 +151,16 @@ int refused(const String& what, int form, AdmOp op, const FormSession::Answer& a
     if (a.field_no > 0)
         text = "field " + std::to_string(a.field_no) + " (" + fieldLabel(a.field_no) + "): " + text;
     err << "vmcfg: " << what << ": " << text << std::endl;
+    int status = formExitStatus(a.result);
+    status = status == 0 ? 1 : status;
     if (json)
         out << jsonText({{"error", text},
+                         {"exit", status},
                          {"form", form},
                          {"op", adm_op_name(op)},
                          {"ecode", a.ecode},
                          {"field_no", a.field_no}});
-    int status = formExitStatus(a.result);
-    return status == 0 ? 1 : status;
+    return status;
 }
 
 }  // namespace
@@ -195,7 +173,10 @@ KnownCommands::KnownCommands(CLI::App& app) {
     check_ = addCommand("check", "Whether NAME is free in KIND (form 2 addv)", true, false);
     add_ = addCommand("add", "Add a known property (form 2 addv, add)", true, true);
     change_ = addCommand("change", "Change the attributes named (form 2 get, chg)", true, true);
-    rm_ = addCommand("rm", "Remove a known property (form 2 rem)", true, false);
+    rm_ = addCommand("remove", "Remove a known property (form 2 rem)", true, false);
+    rm_->alias("rm");
+    for (CLI::App* command : {add_, change_, rm_})
+        command->add_flag("--dry-run", dryRun_, "Check and show the change; write nothing");
 }
 
 CLI::App* KnownCommands::addCommand(const char* name, const char* description, bool takesName,
@@ -233,13 +214,13 @@ bool KnownCommands::usable(std::ostream& err) {
     }
     kind_ = kind;
     String bad;
-    if (given(readOptions_) && !parseClasses(read_, readGiven_, bad)) {
+    if (given(readOptions_) && !parseRights(read_, readGiven_, bad)) {
         err << "vmcfg: --read: unknown class '" << bad
             << "' (server, privileged, trusted, standard, restricted, minimal, all, none)"
             << std::endl;
         return false;
     }
-    if (given(writeOptions_) && !parseClasses(write_, writeGiven_, bad)) {
+    if (given(writeOptions_) && !parseRights(write_, writeGiven_, bad)) {
         err << "vmcfg: --write: unknown class '" << bad
             << "' (server, privileged, trusted, standard, restricted, minimal, all, none)"
             << std::endl;
@@ -389,6 +370,7 @@ int KnownCommands::write(FormSession& session, bool adding, bool json, std::ostr
         known.name = name_;
     }
     applyOptions(known);
+    if (dryRun_) return dryRun(adding ? "add" : "change", known, json, out);
     AdmOp op = adding ? AdmOp::add : AdmOp::chg;
     auto answer = ask(session, propertyRequest(op, kind_, known), err);
     if (!answer) return 4;
@@ -404,15 +386,36 @@ int KnownCommands::write(FormSession& session, bool adding, bool json, std::ostr
     return 0;
 }
 
+int KnownCommands::dryRun(const char* action, const Known& known, bool json,
+                          std::ostream& out) const {
+    if (json) {
+        out << jsonText({{"dry_run", true}, {"action", action}, {"property", toJson(known)}});
+        return 0;
+    }
+    out << "dry run, nothing written: would " << action << " in " << kind_ << ":\n";
+    printTable({known}, false, out);
+    return 0;
+}
+
 int KnownCommands::remove(FormSession& session, bool json, std::ostream& out, std::ostream& err) {
     FormSession::Request request;
     request.form = kPropertyForm;
-    request.op = AdmOp::rem;
     nameFields(kind_, name_, request);
+    if (dryRun_) {
+        // What a removal would take away is what a get finds now.
+        request.op = AdmOp::get;
+        auto answer = ask(session, request, err);
+        if (!answer) return 4;
+        if (answer->outputs.result != 0)
+            return refused("known remove " + kind_ + " " + shownName(name_), kPropertyForm,
+                           AdmOp::get, *answer, json, out, err);
+        return dryRun("remove", fromReply(answer->fields, 0), json, out);
+    }
+    request.op = AdmOp::rem;
     auto answer = ask(session, request, err);
     if (!answer) return 4;
     if (answer->outputs.result != 0)
-        return refused("known rm " + kind_ + " " + shownName(name_), kPropertyForm, AdmOp::rem,
+        return refused("known remove " + kind_ + " " + shownName(name_), kPropertyForm, AdmOp::rem,
                        *answer, json, out, err);
     if (json)
         out << jsonText({{"kind", kind_}, {"name", name_}, {"removed", true}});

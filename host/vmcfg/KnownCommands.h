@@ -18,17 +18,20 @@ class FormSession;
 //   known check KIND NAME        whether the name is free (exit 1 when taken)
 //   known add KIND NAME [ATTRIBUTES]     a new property (refused when the name is taken)
 //   known change KIND NAME [ATTRIBUTES]  changes only the attributes named
-//   known rm KIND NAME           removes the property
+//   known remove KIND NAME       removes the property (alias: rm)
+// add, change and remove take --dry-run: the checks run, the change is shown,
+// nothing is written.
 // KIND: MESSAGE, SYSTEM, COS or SUBSCRIBER, in any case. ATTRIBUTES: --read
-// CLASSES, --write CLASSES (comma lists of server, privileged, trusted,
-// standard, restricted, minimal, or all, or none), --forwardable
-// (--no-forwardable), --version N, --type N (0 to 255, checked by the form).
+// CLASSES, --write CLASSES (a class, a comma list of classes, all or none, as
+// AccessRights reads them), --forwardable (--no-forwardable), --version N,
+// --type N (0 to 255).
 // add defaults to --read server --write server --version 1 --type 0. The forms
 // carry no values: add and change store the property with an empty value.
 // Output: a table (name, R/W of the six classes from the widest, forwardable,
 // version, type), or with --json arrays of objects. A failure prints the
 // administrator's text for the form's ecode on standard error (with --json
-// also an object {"error","form","op","ecode","field_no"} on standard output).
+// also an object {"error","exit","form","op","ecode","field_no"} on standard
+// output).
 // Exit status: 0 success, 1 refused by the form (check: name taken), 2 usage,
 // 4 the module can't be loaded. The caller must hold the run token.
 class KnownCommands {
@@ -57,6 +60,8 @@ class KnownCommands {
     int check(FormSession& session, bool json, std::ostream& out, std::ostream& err);
     int write(FormSession& session, bool adding, bool json, std::ostream& out, std::ostream& err);
     int remove(FormSession& session, bool json, std::ostream& out, std::ostream& err);
+    // What --dry-run prints instead of the change.
+    int dryRun(const char* action, const Known& known, bool json, std::ostream& out) const;
     // Applies the attribute options to a property.
     void applyOptions(Known& known) const;
 
@@ -78,4 +83,5 @@ class KnownCommands {
         forwardOptions_, noForwardOptions_;
     bool readGiven_[6] = {};
     bool writeGiven_[6] = {};
+    bool dryRun_ = false;
 };

@@ -9,6 +9,7 @@
 #include "config/ConfigurationInfo.h"
 #include "host/common/JsonText.h"
 #include "host/common/ParamExplain.h"
+#include "host/platform/HostPlatform.h"
 
 namespace {
 
@@ -70,6 +71,17 @@ Shown shown(const Symbol& symbol) {
     return Shown{symbol.text()};
 }
 
+// Under JSON a failure carries its reason and exit status, as every vmcfg
+// failure does: a key no type holds, or a file whose parse failed.
+void addFailure(Json& reply, const VantorConfigurationInfo& info, bool found, const String& key,
+                const String& file) {
+    if (found && info.isInitialized()) return;
+    putBytes(reply, "error",
+             found ? file + ": the parse failed"
+                   : key + ": no precedence type holds this key in " + file);
+    reply["exit"] = 1;
+}
+
 }  // namespace
 
 ParamCommands::ParamCommands(CLI::App& app) : file_(ConfigurationInfo::defaultConfigFile.text()) {
@@ -77,6 +89,9 @@ ParamCommands::ParamCommands(CLI::App& app) : file_(ConfigurationInfo::defaultCo
     group_->require_subcommand(1);
     auto addFile = [this](CLI::App* command) {
         command->add_option("--file", file_, "Platform path of the file")->capture_default_str();
+        command->add_flag("--no-commands", noCommands_,
+                          "Read $(...) terms as empty instead of running their commands "
+                          "(by default they run, as the file's format says)");
         command->fallthrough();
     };
     get_ = group_->add_subcommand("get", "Print a key's value and the type that supplied it");
@@ -100,12 +115,18 @@ bool ParamCommands::selected() const {
 
 int ParamCommands::run(const GlobalOptions& options, std::ostream& out, std::ostream& err) {
     if (!readable(err)) return 2;
+    if (options.valueOnly() && !get_->parsed()) {
+        err << "vmcfg: -o value prints one value: param get KEY (and props show --name)"
+            << std::endl;
+        return 2;
+    }
+    if (noCommands_) HostPlatform::setCommandsRun(false);
     // Apart from check, a quiet reader: the file is parsed once and its
     // diagnostics are failures only.
     ConfigurationInfo info(Path(file_), check_->parsed() ? debugLevel_ : 0);
     int parsed = info.isInitialized() ? 0 : 1;
     if (check_->parsed()) return check(info, options.json, out);
-    if (get_->parsed()) return std::max(get(info, options.json, out, err), parsed);
+    if (get_->parsed()) return std::max(get(info, options, out, err), parsed);
     if (explain_->parsed()) return std::max(explain(info, options.json, out), parsed);
     types(info, options.json, out);
     return parsed;
@@ -118,20 +139,23 @@ bool ParamCommands::readable(std::ostream& err) const {
     return false;
 }
 
-int ParamCommands::get(const VantorConfigurationInfo& info, bool json, std::ostream& out,
-                       std::ostream& err) const {
+int ParamCommands::get(const VantorConfigurationInfo& info, const GlobalOptions& options,
+                       std::ostream& out, std::ostream& err) const {
     String value;
     Symbol type, typeValue;
     bool found = info.configGet(Symbol(key_), value, type, typeValue);
-    if (json) {
-        Json reply = {
-            {"key", key_}, {"value", nullptr}, {"type", nullptr}, {"type_value", nullptr}};
+    if (options.json) {
+        Json reply = {{"value", nullptr}, {"type", nullptr}, {"type_value", nullptr}};
+        putBytes(reply, "key", key_);
         if (found) {
-            reply["value"] = value;
-            reply["type"] = type.text();
-            reply["type_value"] = typeValue.text();
+            putBytes(reply, "value", value);
+            putBytes(reply, "type", type.text());
+            putBytes(reply, "type_value", typeValue.text());
         }
+        addFailure(reply, info, found, key_, file_);
         out << jsonText(reply);
+    } else if (found && options.valueOnly()) {
+        out << value << std::endl;
     } else if (found) {
         out << shown(value) << " (" << shown(type) << "=" << shown(typeValue) << ")" << std::endl;
     } else {
@@ -146,6 +170,7 @@ int ParamCommands::explain(const VantorConfigurationInfo& info, bool json,
     bool found = false;
     Json reply = paramExplainJson(info, key_, found);
     if (json) {
+        addFailure(reply, info, found, key_, file_);
         out << jsonText(reply);
         return found ? 0 : 1;
     }
@@ -170,9 +195,11 @@ int ParamCommands::explain(const VantorConfigurationInfo& info, bool json,
 int ParamCommands::check(const VantorConfigurationInfo& info, bool json, std::ostream& out) const {
     bool ok = info.isInitialized();
     std::size_t count = info.precedenceSlots().size();
-    if (json)
-        out << jsonText({{"file", file_}, {"ok", ok}, {"types", count}});
-    else
+    if (json) {
+        Json reply = {{"file", file_}, {"ok", ok}, {"types", count}};
+        addFailure(reply, info, true, key_, file_);
+        out << jsonText(reply);
+    } else
         out << shown(file_) << ": " << (ok ? "ok" : "failed") << ", " << count << " precedence type"
             << (count == 1 ? "" : "s") << std::endl;
     return ok ? 0 : 1;
@@ -191,5 +218,8 @@ void ParamCommands::types(const VantorConfigurationInfo& info, bool json, std::o
                 << std::endl;
         ++slot;
     }
-    if (json) out << jsonText({{"file", file_}, {"types", rows}});
+    if (!json) return;
+    Json reply = {{"file", file_}, {"types", rows}};
+    addFailure(reply, info, true, key_, file_);
+    out << jsonText(reply);
 }

@@ -17,12 +17,13 @@ class VantorConfigurationInfo;
 //   param check          parses (--debug N for the parser's own tracing)
 //   param types          the precedence types in slot order with their values
 // Each takes --file PATH (a platform path), which must be a readable regular
-// file. Exit status, the same for every command: 2 bad usage (including a
-// negative --debug) or a file that is missing, unreadable or not regular; 1
-// key not found (get, explain) or the parse failed (what the reader stored is
-// still shown); 0 otherwise. The reader's own diagnostics go to standard
-// error as it writes them. Human output writes names and values with control
-// characters and bytes that are not UTF-8 as \xNN (JSON output escapes as
+// file, and --no-commands, which reads $(...) terms as empty without running
+// their commands (by default they run, as the file's format says). -o value:
+// get prints the value's bytes only. Exit status, the same for every command: 2 bad usage
+// (including a negative --debug) or a file that is missing, unreadable or not regular; 1 key not
+// found (get, explain) or the parse failed (what the reader stored is still shown); 0 otherwise.
+// The reader's own diagnostics go to standard error as it writes them. Human output writes names
+// and values with control characters and bytes that are not UTF-8 as \xNN (JSON output escapes as
 // JSON does). The caller must hold the run token while run() runs.
 class ParamCommands {
   public:
@@ -36,7 +37,7 @@ class ParamCommands {
     int run(const GlobalOptions& options, std::ostream& out, std::ostream& err);
 
   private:
-    int get(const VantorConfigurationInfo& info, bool json, std::ostream& out,
+    int get(const VantorConfigurationInfo& info, const GlobalOptions& options, std::ostream& out,
             std::ostream& err) const;
     int explain(const VantorConfigurationInfo& info, bool json, std::ostream& out) const;
     int check(const VantorConfigurationInfo& info, bool json, std::ostream& out) const;
@@ -53,4 +54,5 @@ class ParamCommands {
     String key_;
     String file_;
     unsigned long debugLevel_ = 0;
+    bool noCommands_ = false;
 };

@@ -1,12 +1,6 @@
 #include "host/vmcfg/PropsCommands.h"
 
-#include <strings.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <ostream>
 
 #include "host/common/JsonText.h"
@@ -18,9 +12,11 @@ namespace {
 
 using A = PropertyAttributes;
 
-const char* kPutResults[] = {"PUT_OK", "PUT_NO_PERMISSION", "PUT_NO_ATTRIBUTE_PERMISSION",
-                             "PUT_IS_SERVER_KNOWN"};
-const char* kRemoveResults[] = {"REMOVE_OK", "REMOVE_NO_SUCH_PROPERTY", "REMOVE_NO_PERMISSION"};
+constexpr const char* kRightsHelp = "a class, a comma list of classes, all or none";
+
+String copies(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " copy" : " copies");
+}
 
 }  // namespace
 
@@ -29,23 +25,27 @@ PropsCommands::PropsCommands(CLI::App& app) {
     group_->require_subcommand(1);
     show_ = addCommand("show", "List the properties the access class may see", "[FILE]");
     show_->add_option("--name", name_, "Only this name");
+    indexOptions_.push_back(show_->add_option("--index", index_, "Only this copy (with --name)"));
     check_ = addCommand("check", "Read the whole set and report the first error", "[FILE]");
-    put_ = addCommand("put", "Add or change a property (index 0: a new instance)",
+    set_ = addCommand("set", "Set the value of a copy (keeping its rights; added if missing)",
                       "[FILE] NAME VALUE");
-    put_->add_option("--index", index_, "Instance number (0: next free)");
-    attributeOptions_ = {
-        put_->add_option("--read", readers_, "Least privileged class that may read")
-            ->capture_default_str(),
-        put_->add_option("--write", writers_, "Least privileged class that may write")
-            ->capture_default_str(),
-        put_->add_option("--version", version_, "Version byte")->check(CLI::Range(0, 255)),
-        put_->add_option("--type", type_, "Value type code")->check(CLI::Range(-128, 127)),
-        put_->add_flag("--forwardable", forwardable_, "Travels when the set is forwarded"),
-        put_->add_flag("--server-known", serverKnown_, "Marked as a known property of its kind")};
-    remove_ =
-        addCommand("remove", "Remove an instance, every instance of a name, or all", "[FILE] NAME");
-    remove_->add_option("--index", index_, "Instance number (0: all of the name)");
+    addWriteOptions(set_, 1);
+    add_ = addCommand("add", "Add a new copy of a property (the next free index)",
+                      "[FILE] NAME VALUE");
+    addWriteOptions(add_, 0);
+    put_ = addCommand("put", "Low-level write: copy --index, 0 (default) adding a new one",
+                      "[FILE] NAME VALUE");
+    addWriteOptions(put_, 0);
+    reset_ = addCommand("reset", "Put back the kind's default copies of NAME (defaults file)",
+                        "[FILE] NAME");
+    reset_->add_flag("--dry-run", dryRun_, "Show what would change; write nothing");
+    remove_ = addCommand("remove", "Remove a copy, every copy of a name, or all",
+                         "[FILE] NAME");
+    remove_->alias("rm");
+    indexOptions_.push_back(
+        remove_->add_option("--index", index_, "Copy number (0: every copy of the name)"));
     remove_->add_flag("--all", all_, "Remove every property of the set (no NAME)");
+    remove_->add_flag("--dry-run", dryRun_, "Show what would change; write nothing");
     group_->fallthrough();
 }
 
@@ -54,8 +54,28 @@ CLI::App* PropsCommands::addCommand(const char* name, const char* description, c
     command->add_option("words", words_, words);
     target_.addOptions(command);
     command->add_option("--access", access_, "Access class acted for")->capture_default_str();
+    command->add_flag("--hex", hex_, "NAME and VALUE (and --name) are given in hexadecimal");
     command->fallthrough();
     return command;
+}
+
+void PropsCommands::addWriteOptions(CLI::App* command, std::uint32_t defaultIndex) {
+    if (defaultIndex != 0 || command == put_)
+        indexOptions_.push_back(command->add_option(
+            "--index", index_,
+            defaultIndex ? "Copy number (default 1)" : "Copy number (0: a new copy)"));
+    for (CLI::Option* option :
+         {command->add_option("--read", readers_, String("Classes that may read: ") + kRightsHelp),
+          command->add_option("--write", writers_,
+                              String("Classes that may write: ") + kRightsHelp),
+          command->add_option("--version", version_, "Version byte, 0 to 255")
+              ->check(CLI::Range(0, 255)),
+          command->add_option("--type", type_, "Value type, 0 to 255")->check(CLI::Range(0, 255)),
+          command->add_flag("--forwardable", forwardable_, "Travels when the set is forwarded"),
+          command->add_flag("--server-known", serverKnown_,
+                            "Marked as a known property of its kind")})
+        attributeOptions_.push_back(option);
+    command->add_flag("--dry-run", dryRun_, "Show what would change; write nothing");
 }
 
 bool PropsCommands::selected() const {
@@ -68,20 +88,34 @@ A::AccessType PropsCommands::access() const {
     return a;
 }
 
-bool PropsCommands::usable(std::ostream& err) {
+bool PropsCommands::rightsUsable(std::ostream& err) {
     A::AccessType ignored;
-    for (const String* text : {&access_, &readers_, &writers_})
-        if (!parseAccessClass(*text, ignored)) {
-            err << "vmcfg: unknown access class '" << *text
-                << "' (Server, Privileged, Trusted, Standard, Restricted, Minimal)" << std::endl;
+    if (!parseAccessClass(access_, ignored)) {
+        err << "vmcfg: --access: unknown access class '" << terminalText(access_)
+            << "' (server, privileged, trusted, standard, restricted, minimal)" << std::endl;
+        return false;
+    }
+    String bad;
+    for (auto [text, flags, option] : {std::tuple{&readers_, &readFlags_, "--read"},
+                                       std::tuple{&writers_, &writeFlags_, "--write"}})
+        if (!parseRights(*text, *flags, bad)) {
+            err << "vmcfg: " << option << ": unknown access class '" << terminalText(bad)
+                << "' (server, privileged, trusted, standard, restricted, minimal, all, none)"
+                << std::endl;
             return false;
         }
+    return true;
+}
+
+bool PropsCommands::wordsUsable(std::ostream& err) {
+    bool writes = set_->parsed() || add_->parsed() || put_->parsed();
     bool removeAll = remove_->parsed() && all_;
-    std::size_t own = put_->parsed() ? 2 : remove_->parsed() && !all_ ? 1 : 0;
+    std::size_t own = writes ? 2 : reset_->parsed() || (remove_->parsed() && !all_) ? 1 : 0;
     if (!target_.choose(words_, own, err)) return false;
     if (words_.size() != own) {
         err << "vmcfg: props "
-            << (put_->parsed()      ? "put takes NAME VALUE"
+            << (writes              ? "set, add and put take NAME VALUE"
+                : reset_->parsed()  ? "reset takes NAME"
                 : removeAll         ? "remove --all takes no NAME"
                 : remove_->parsed() ? "remove takes NAME (or --all)"
                                     : "show and check take no NAME")
@@ -90,31 +124,49 @@ bool PropsCommands::usable(std::ostream& err) {
     }
     if (own > 0) name_ = words_[0];
     if (own > 1) value_ = words_[1];
+    for (String* word : {&name_, &value_})
+        if (hex_ && !bytesOfHex(String(*word), *word)) {
+            err << "vmcfg: --hex: '" << terminalText(*word)
+                << "' is not pairs of hexadecimal digits" << std::endl;
+            return false;
+        }
     if (own > 0 && name_.empty()) {
         err << "vmcfg: the property name is empty (remove --all removes every property)"
             << std::endl;
         return false;
     }
-    if (removeAll && index_ != 0) {
+    return true;
+}
+
+bool PropsCommands::usable(const GlobalOptions& options, std::ostream& err) {
+    if (!rightsUsable(err) || !wordsUsable(err)) return false;
+    bool indexGiven = false;
+    for (const CLI::Option* option : indexOptions_) indexGiven |= option->count() > 0;
+    if (!indexGiven && set_->parsed()) index_ = 1;
+    if (remove_->parsed() && all_ && indexGiven) {
         err << "vmcfg: remove --all takes no --index" << std::endl;
+        return false;
+    }
+    if (options.valueOnly() && !(show_->parsed() && !name_.empty())) {
+        err << "vmcfg: -o value prints one value: props show --name NAME (and param get)"
+            << std::endl;
         return false;
     }
     return true;
 }
 
 int PropsCommands::run(const GlobalOptions& options, std::ostream& out, std::ostream& err) {
-    if (!usable(err)) return 2;
-    if (put_->parsed()) return put(options.json, out, err);
-    if (remove_->parsed()) return remove(options.json, out, err);
-    return show(options.json, out, err);
+    if (!usable(options, err)) return 2;
+    if (show_->parsed() || check_->parsed()) return show(options, out, err);
+    return edit(options, out, err);
 }
 
-int PropsCommands::show(bool json, std::ostream& out, std::ostream& err) {
+int PropsCommands::show(const GlobalOptions& options, std::ostream& out, std::ostream& err) {
     int status = 0;
     std::unique_ptr<Properties> set = target_.open(false, err, status);
     if (!set) return status;
     if (check_->parsed()) {
-        if (json)
+        if (options.json)
             out << jsonText(
                 {{"target", target_.describe()}, {"ok", true}, {"count", set->count()}});
         else
@@ -122,11 +174,33 @@ int PropsCommands::show(bool json, std::ostream& out, std::ostream& err) {
                 << set->getVersion() << "\n";
         return 0;
     }
-    if (json)
-        out << jsonText(visiblePropertiesJson(*set, access(), name_));
-    else
-        forEachVisible(*set, access(), name_, [&](const Property& p) { printProperty(p, out); });
+    if (options.valueOnly()) return showValue(*set, out, err);
+    nlohmann::json list = nlohmann::json::array();
+    forEachVisible(*set, access(), name_, [&](const Property& p) {
+        if (index_ != 0 && p.index != index_) return;
+        if (options.json)
+            list.push_back(propertyJson(p));
+        else
+            printProperty(p, out);
+    });
+    if (options.json) out << jsonText(list);
     return 0;
+}
+
+// The value's bytes and a newline, as `git config --get` prints one: the copy
+// --index asks for, else the first copy the class may read.
+int PropsCommands::showValue(Properties& set, std::ostream& out, std::ostream& err) {
+    bool found = false;
+    forEachVisible(set, access(), name_, [&](const Property& p) {
+        if (found || (index_ != 0 && p.index != index_)) return;
+        out << String(p.value) << "\n";
+        found = true;
+    });
+    if (!found)
+        err << "vmcfg: no " << (index_ ? "copy " + std::to_string(index_) + " of " : String())
+            << "'" << terminalText(name_) << "' that class " << accessClassName(access())
+            << " may read in " << terminalText(target_.describe()) << std::endl;
+    return found ? 0 : 1;
 }
 
 bool PropsCommands::attributesGiven() const {
@@ -135,79 +209,68 @@ bool PropsCommands::attributesGiven() const {
     return false;
 }
 
-Property PropsCommands::newProperty(Properties& set) const {
-    Property p;
+PropsEdit::Request PropsCommands::request() const {
+    PropsEdit::Request r;
+    r.action = reset_->parsed()    ? PropsEdit::Action::Reset
+               : remove_->parsed() ? PropsEdit::Action::Remove
+                                   : PropsEdit::Action::Write;
+    r.all = all_;
+    r.access = access();
+    r.attributesGiven = attributesGiven();
+    Property& p = r.wanted;
     p.name = Symbol(name_);
     p.index = index_;
     p.value.modify(value_, 0);
-    // What the kind says about a known name is what the platform's own
-    // processes give it; explicit options override it.
-    std::optional<PropertyAttributes> known;
-    if (!attributesGiven() && (known = PropsTarget::knownAttributes(set, p.name))) {
-        p.attributes = *known;
-        return p;
+    for (int i = 0; i < 6; ++i) {
+        p.attributes.set_readable(chainClass(i), readFlags_[i]);
+        p.attributes.set_writeable(chainClass(i), writeFlags_[i]);
     }
-    A::AccessType readers = A::Server, writers = A::Server;
-    parseAccessClass(readers_, readers);
-    parseAccessClass(writers_, writers);
-    p.attributes.set_readable(readers, true);
-    p.attributes.set_writeable(writers, true);
     p.attributes.set_version(static_cast<unsigned char>(version_));
     p.attributes.set_type(type_);
     p.attributes.set_forwardable(forwardable_);
     p.attributes.set_server_known(serverKnown_);
-    return p;
+    return r;
 }
 
-int PropsCommands::put(bool json, std::ostream& out, std::ostream& err) {
-    Property stored;
-    int status = EditCycle(target_, true)
-                     .run(
-                         [&](Properties& set) {
-                             Property p = newProperty(set);
-                             int result = set.put(p, access());
-                             if (result != Properties::PUT_OK) {
-                                 err << "vmcfg: put refused: " << kPutResults[result] << std::endl;
-                                 return 1;
-                             }
-                             stored = p;
-                             return 0;
-                         },
-                         err);
-    if (status != 0) return status;
-    if (json)
-        out << jsonText(propertyJson(stored));
-    else
-        printProperty(stored, out);
-    return 0;
+int PropsCommands::edit(const GlobalOptions& options, std::ostream& out, std::ostream& err) {
+    PropsEdit::Request wanted = request();
+    PropsEdit::Outcome outcome;
+    EditCycle cycle(target_, wanted.action == PropsEdit::Action::Write);
+    cycle.setDryRun(dryRun_);
+    int status = cycle.run(
+        [&](Properties& set) {
+            outcome = PropsEdit::Outcome();
+            String refusal;
+            if (PropsEdit::apply(set, wanted, outcome, refusal) == 0) return 0;
+            err << "vmcfg: " << refusal << std::endl;
+            return 1;
+        },
+        err);
+    if (status == 0) report(outcome, options.json, out);
+    return status;
 }
 
-int PropsCommands::remove(bool json, std::ostream& out, std::ostream& err) {
-    std::size_t removed = 0, left = 0;
-    int status = EditCycle(target_, false)
-                     .run(
-                         [&](Properties& set) {
-                             Property p;
-                             if (!all_) p.name = Symbol(name_);
-                             p.index = index_;
-                             std::size_t before = set.count();
-                             int result = set.remove(p, access());
-                             if (result != Properties::REMOVE_OK) {
-                                 err << "vmcfg: remove refused: " << kRemoveResults[result]
-                                     << std::endl;
-                                 return 1;
-                             }
-                             left = set.count();
-                             removed = before - left;
-                             return 0;
-                         },
-                         err);
-    if (status != 0) return status;
+void PropsCommands::report(const PropsEdit::Outcome& outcome, bool json, std::ostream& out) const {
     String what = all_ ? String("all properties") : name_;
-    if (json)
-        out << jsonText({{"removed", what}, {"instances", removed}, {"count", left}});
+    if (json) {
+        nlohmann::json written = nlohmann::json::array();
+        for (const Property& p : outcome.written) written.push_back(propertyJson(p));
+        nlohmann::json reply = {{"action", outcome.verb},       {"dry_run", dryRun_},
+                                {"target", target_.describe()}, {"written", written},
+                                {"removed", outcome.removed},   {"count", outcome.left}};
+        putBytes(reply, "name", what);
+        out << jsonText(reply);
+        return;
+    }
+    if (dryRun_) out << "dry run, nothing written: would have ";
+    if (outcome.verb == "removed")
+        out << "removed " << copies(outcome.removed) << " of " << terminalText(what);
+    else if (outcome.verb == "reset")
+        out << "reset '" << terminalText(what) << "' to the kind's default ("
+            << copies(outcome.removed) << " removed, " << outcome.written.size() << " put back)";
     else
-        out << "removed " << terminalText(what) << " (" << removed << " instances) from "
-            << terminalText(target_.describe()) << "; " << left << " properties left\n";
-    return 0;
+        out << outcome.verb << " copy " << outcome.written.front().index << " of '"
+            << terminalText(what) << "'";
+    out << " in " << terminalText(target_.describe()) << "; " << outcome.left << " properties\n";
+    for (const Property& p : outcome.written) printProperty(p, out, "  ");
 }

@@ -19,6 +19,7 @@
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
 #include "host/vmcfg/CommandsLibrary.h"
+#include "host/vmcfg/FailureReport.h"
 #include "host/vmcfg/FeatureCommands.h"
 #include "host/vmcfg/FormCommands.h"
 #include "host/vmcfg/GlobalOptions.h"
@@ -52,6 +53,34 @@ String versionText() {
     return text + (commands.load(std::cerr) ? commands.moduleVersion() : String("not loaded"));
 }
 
+// The library's groups are declared so that the line parses and --help
+// lists them; their own options (and their --help) the library parses.
+void declareLibraryGroups(CLI::App& app) {
+    for (const auto& group : kLibraryGroups) {
+        CLI::App* command = app.add_subcommand(group.name, group.description);
+        command->allow_extras()->set_help_flag();
+    }
+}
+
+// The exit status for a line that parsed but cannot run here (0: it can),
+// with the reason on err.
+int lineRefused(const CLI::App& app, const GlobalOptions& options, int argc, char** argv,
+                std::ostream& err) {
+    // A mistyped root must not read as an empty platform, nor have a put
+    // make a new tree there: only init works on a directory not made by it.
+    if (!app.got_subcommand("init") && !asksForHelp(argc, argv) && !PlatformRoot::initialised()) {
+        err << "vmcfg: " << HostPlatform::root() << ": not a platform root; run vmcfg init"
+            << std::endl;
+        return 2;
+    }
+    if (options.valueOnly() && !app.got_subcommand("param") && !app.got_subcommand("props")) {
+        err << "vmcfg: -o value prints one value: props show --name NAME, param get KEY"
+            << std::endl;
+        return 2;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,14 +89,12 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", versionText);
     options.addTo(app);
     app.require_subcommand(1);
-    // The library's groups are declared so that the line parses and --help
-    // lists them; their own options (and their --help) the library parses.
-    for (const auto& group : kLibraryGroups)
-        app.add_subcommand(group.name, group.description)->allow_extras()->set_help_flag();
+    declareLibraryGroups(app);
     FormCommands forms(app);
     KnownCommands known(app);
     FeatureCommands features(app);
     IndexCommands index(app);
+    GlobalOptions::acceptAnywhere(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -76,22 +103,25 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
+        if (GlobalOptions::jsonAsked(argc, argv)) std::cout << FailureReport::object(e.what(), 2);
         return 2;
     }
+    options.settle();
+    // A library group's options are the library's to parse; its JSON is
+    // asked for all the same when loading the library fails.
+    FailureReport report(options.json || GlobalOptions::jsonAsked(argc, argv), std::cout,
+                         std::cerr);
     applyGlobals(options);
-    // A mistyped root must not read as an empty platform, nor have a put
-    // make a new tree there: only init works on a directory not made by it.
-    if (!app.got_subcommand("init") && !asksForHelp(argc, argv) && !PlatformRoot::initialised()) {
-        std::cerr << "vmcfg: " << HostPlatform::root() << ": not a platform root; run vmcfg init"
-                  << std::endl;
-        return 2;
-    }
+    if (int status = lineRefused(app, options, argc, argv, report.err()))
+        return report.finish(status);
     RunTokenHolder token;
-    if (forms.selected()) return forms.run(options, std::cin, std::cout, std::cerr);
-    if (known.selected()) return known.run(options, std::cout, std::cerr);
-    if (features.selected()) return features.run(options, std::cin, std::cout, std::cerr);
-    if (index.selected()) return index.run(options, std::cout, std::cerr);
+    std::ostream &out = report.out(), &err = report.err();
+    if (forms.selected()) return report.finish(forms.run(options, std::cin, out, err));
+    if (known.selected()) return report.finish(known.run(options, out, err));
+    if (features.selected()) return report.finish(features.run(options, std::cin, out, err));
+    if (index.selected()) return report.finish(index.run(options, out, err));
     ModuleCommands commands;
-    if (!commands.load(std::cerr)) return 4;
+    if (!commands.load(err)) return report.finish(4);
+    // The library reports its own failures.
     return commands.run(argc, argv);
 }

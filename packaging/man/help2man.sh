@@ -16,7 +16,7 @@ trap 'rm -f "$include"' EXIT
 # The subcommand names of a help text.
 subcommands() {
   awk '/^Subcommands:/ { on = 1; next }
-       on && /^  +[^ -]/ { print $1; next }
+       on && /^  +[^ -]/ { sub(/,$/, "", $1); print $1; next }
        on && /^[^ ]/ { on = 0 }'
 }
 # Help text as roff: backslashes escaped, no line read as a request.
@@ -35,7 +35,7 @@ walk() {
 
 commands=$(walk)
 if [ -n "$commands" ]; then
-  printf '[COMMANDS]\nEach command takes the global options before it; its own after it.\n%s\n' \
+  printf '[COMMANDS]\nGlobal options (--root, --json, -o, --box, --trace-level) may come before the command or after it; its own options come after it.\n%s\n' \
     "$commands" >"$include"
 fi
 # NAME line: the first line of --help, "prog: what it does".

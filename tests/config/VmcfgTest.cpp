@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/config/ConfigFixture.h"
 
 namespace {
@@ -41,7 +43,8 @@ TEST_F(Vmcfg, ParamCommands) {
          "\n",
          ""},
         {"--json param get nothing", 1,
-         R"({"key":"nothing","type":null,"type_value":null,"value":null})"
+         R"({"error":"nothing: no precedence type holds this key in /VM/config/config_params",)"
+         R"("exit":1,"key":"nothing","type":null,"type_value":null,"value":null})"
          "\n",
          nullptr},
         {"param explain language", 0,
@@ -103,9 +106,31 @@ TEST_F(Vmcfg, ParamCommands) {
             EXPECT_EQ(outcome.err, c.err);
         }
     }
+    // Hex beside JSON text that is not UTF-8; the bytes alone with -o value.
+    EXPECT_EQ(run("param get bad -o value").out, "\xff\xc3\n");
+    EXPECT_NE(run("param get bad --json").out.find(R"("value_hex":"ffc3")"), String::npos);
     VmcfgRunner::Outcome traced = run("param check --debug 1");
     EXPECT_EQ(traced.status, 0);
     EXPECT_NE(traced.err.find("precedence node=vm7 in slot 0\n"), String::npos);
+}
+
+// Commands of $(...) terms run by default, as the format says; with
+// --no-commands none starts and each term reads as empty.
+TEST_F(Vmcfg, NoCommandsReadsCommandTermsAsEmpty) {
+    const String marker = hostPath("/ran");
+    writeFile("/VM/config/touching", "precedence node $(touch '" + marker +
+                                         "'; echo vm7)\nprecedence global default\n"
+                                         "node vm7 : k=7\nglobal default : k=0\n");
+    for (const char* command : {"check", "types", "get k", "explain k"}) {
+        SCOPED_TRACE(command);
+        VmcfgRunner::Outcome quiet =
+            run(String("param ") + command + " --no-commands --file /VM/config/touching");
+        EXPECT_EQ(quiet.status, 0) << quiet.err;
+        EXPECT_FALSE(std::filesystem::exists(marker)) << "a command ran";
+    }
+    EXPECT_EQ(run("param get k --no-commands -o value --file /VM/config/touching").out, "0\n");
+    EXPECT_EQ(run("param get k -o value --file /VM/config/touching").out, "7\n");
+    EXPECT_TRUE(std::filesystem::exists(marker));
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ TEST_F(VmcfgFeatures, AFailedCommandIsReportedWithWhatChangedAnyway) {
         {"features set 5 on --yes", "\"ORVEX DISABLE MESSAGE DELIVERY\" was not changed",
          "warning: the feature command"},
         {"--json features set 5 off --yes",
-         R"("command_failed":true,"ecode":1,"message":"the feature command \"mkgf_act\" failed")",
+         R"("error":"the feature command \"mkgf_act\" failed","exit":1)",
          R"("setting_now":"off","system_property_set":true)"},
     };
     for (const auto& step : steps) {

@@ -101,10 +101,11 @@ const FormCase kFormCases[] = {
      "write: Trusted  version 1", "", "props show --system --name 'System Greeting Length'"},
     {"PutKnownRefusedToWeakClass",
      "props put --system 'System Max Message Length' 10 --access Standard", 1,
-     "value (3 bytes): 300", "PUT_NO_PERMISSION", "props show --system", "(2 bytes): 10"},
+     "value (3 bytes): 300", "class Standard lacks the write right on 'System Max Message Length'",
+     "props show --system", "(2 bytes): 10"},
     {"PutUnknownClaimingKnownRefused",
      "props put --cos 1 Colour blue --server-known --access Standard", 1, "",
-     "PUT_NO_ATTRIBUTE_PERMISSION"},
+     "class Standard may not mark 'Colour' server-known: the kind does not know it"},
     {"PutOnOwnerBoxWritesRecord", "--box 333 props put --cos 1 'COS Mailbox Capacity' 75", 0,
      "value (2 bytes): 75", "", "props show --cos 1 --name 'COS Mailbox Capacity'"},
     {"PutOffOwnerWithoutDaemon", "props put --subscriber 1001 Pin 1234", 1, "",
@@ -114,7 +115,7 @@ const FormCase kFormCases[] = {
      "ORVEX Primary Media", "", "props show --message /VM/orvex/sd/msg/1001/0001.prop",
      "ORVEX Priority"},
     {"RemoveAll", "props remove --system --all", 0, "0 properties", "", "props check --system"},
-    {"RemoveMissingName", "props remove --system Nothing", 1, "", "REMOVE_NO_SUCH_PROPERTY"},
+    {"RemoveMissingName", "props remove --system Nothing", 1, "", "there is no 'Nothing'"},
     {"RemoveWithoutName", "props remove --system", 2, "", "remove takes NAME"},
     {"RemoveAllWithName", "props remove --system --all SysLang", 2, "", "name one set"},
     {"RemoveAllWithIndex", "props remove --system --all --index 1", 2, "", "takes no --index"},
@@ -225,11 +226,12 @@ TEST_F(VmcfgForms, KnownAddChangeRemove) {
     added["read"] = Json::array();
     EXPECT_EQ(changed, added);
     EXPECT_EQ(json("known check" + pin, 1)["free"], false);
-    EXPECT_EQ(json("known rm" + pin),
+    EXPECT_EQ(json("known remove" + pin),
               (Json{{"kind", "SUBSCRIBER"}, {"name", "Subscriber Pin Length"}, {"removed", true}}));
     EXPECT_EQ(json("known check" + pin)["free"], true);
     EXPECT_EQ(json("known add COS 'COS New' --version 256", 1),
               (Json{{"error", "field 16 (version): the number is out of range"},
+                    {"exit", 1},
                     {"form", 2},
                     {"op", "add"},
                     {"ecode", 9003},

@@ -87,6 +87,12 @@ out=$(env -u VM_ROOT LD_LIBRARY_PATH="$libdir" "$root/bin/vmcfg" param get max_p
 # Completion: commands of a group, classes after --access.
 source "$root/share/bash-completion/completions/vmcfg"
 complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vmcfg; echo "${COMPREPLY[*]}"; }
-[ "$(complete_words vmcfg --root /r props '')" = "show check put remove" ] || fail "completion: props"
+[ "$(complete_words vmcfg --root /r props '')" = "show check set add put reset remove" ] ||
+  fail "completion: props"
 [ "$(complete_words vmcfg props show --access R)" = "Restricted" ] || fail "completion: --access"
+# In any case, after a comma too; kinds and feature names.
+[ "$(complete_words vmcfg known list c)" = "COS" ] || fail "completion: kind in lower case"
+[ "$(complete_words vmcfg props set --read server,st)" = "server,Standard" ] ||
+  fail "completion: --read list"
+[ "$(complete_words vmcfg features set t)" = 'Tandem\ Mailbox' ] || fail "completion: feature"
 echo "installed tree under $prefix: ok"
