@@ -200,38 +200,30 @@ TlsChannel::Io TlsChannel::receiveHello(std::uint16_t& box) {
     return Io::ok;
 }
 
-TlsChannel::Io TlsChannel::writeAll(const char* bytes, std::size_t count) {
+// Moves count bytes with step(offset, chunk) (an SSL_write or SSL_read
+// call), waiting as the connection asks to; reading may send an alert, so
+// both keep SIGPIPE quiet.
+template <class Step>
+TlsChannel::Io TlsChannel::pump(std::size_t count, Step step) {
     QuietPipe quiet;
-    while (count > 0) {
+    for (std::size_t done = 0; done < count;) {
         ERR_clear_error();
         errno = 0;
-        std::size_t chunk = std::min<std::size_t>(count, 1 << 30);
-        int n = SSL_write(ssl_, bytes, static_cast<int>(chunk));
-        if (n > 0) {
-            bytes += n;
-            count -= static_cast<std::size_t>(n);
-        } else if (Io io = retry(n); io != Io::ok) {
+        int n = step(done, static_cast<int>(std::min<std::size_t>(count - done, 1 << 30)));
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (Io io = retry(n); io != Io::ok)
             return io;
-        }
     }
     return Io::ok;
 }
 
+TlsChannel::Io TlsChannel::writeAll(const char* bytes, std::size_t count) {
+    return pump(count, [&](std::size_t at, int n) { return SSL_write(ssl_, bytes + at, n); });
+}
+
 TlsChannel::Io TlsChannel::readAll(char* bytes, std::size_t count) {
-    QuietPipe quiet;  // reading may send an alert
-    while (count > 0) {
-        ERR_clear_error();
-        errno = 0;
-        std::size_t chunk = std::min<std::size_t>(count, 1 << 30);
-        int n = SSL_read(ssl_, bytes, static_cast<int>(chunk));
-        if (n > 0) {
-            bytes += n;
-            count -= static_cast<std::size_t>(n);
-        } else if (Io io = retry(n); io != Io::ok) {
-            return io;
-        }
-    }
-    return Io::ok;
+    return pump(count, [&](std::size_t at, int n) { return SSL_read(ssl_, bytes + at, n); });
 }
 
 TlsChannel::Io TlsChannel::send(const MsgFrameHeader& header,

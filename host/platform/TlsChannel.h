@@ -61,6 +61,8 @@ class TlsChannel {
     // Waits until the socket can do what OpenSSL asked for (SSL_get_error).
     Io retry(int result);
     Io await(short events);
+    template <class Step>
+    Io pump(std::size_t count, Step step);
     Io writeAll(const char* bytes, std::size_t count);
     Io readAll(char* bytes, std::size_t count);
     Io sendHello(std::uint16_t box);

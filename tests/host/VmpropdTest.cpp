@@ -21,6 +21,7 @@
 #include "platform/OrvexMsgClient.h"
 #include "platform/Rsc_id.h"
 #include "properties/COSProperties.h"
+#include "tests/properties/StoreTesting.h"
 #include "tests/testing/PlatformFixture.h"
 #include "tests/testing/VmpropdProcess.h"
 
@@ -30,21 +31,6 @@ using A = PropertyAttributes;
 using Io = MsgChannel::Io;
 constexpr int kUpdate = 39169;
 constexpr std::uint16_t kOwnerBox = 333;
-
-String streamOf(const Properties& set) {
-    std::ostringstream out;
-    set.save(out);
-    return out.str();
-}
-
-void putValue(Properties& set, const String& name, const String& value) {
-    Property p;
-    p.name = Symbol(name);
-    p.attributes.set_readable(A::Server, true);
-    p.attributes.set_writeable(A::Server, true);
-    p.value.modify(value, 0);
-    ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
-}
 
 String cosKey(std::uint32_t number) {
     return String(reinterpret_cast<const char*>(&number), sizeof number);

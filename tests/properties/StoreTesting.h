@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <initializer_list>
 #include <sstream>
 
@@ -40,6 +42,13 @@ inline String ownerReply(std::uint32_t result, std::uint32_t status, std::uint32
     for (std::uint32_t word : {result, status, error, errnum})
         words.append(reinterpret_cast<const char*>(&word), 4);
     return words;
+}
+
+// Puts a new copy of name holding value that the Server class may read and
+// write; fails the test when the set refuses it.
+inline void putValue(Properties& set, const String& name, const String& value) {
+    Property p = named(name, value);
+    ASSERT_EQ(set.put(p, PropertyAttributes::Server), Properties::PUT_OK);
 }
 
 // The set's text stream.
