@@ -427,6 +427,29 @@ step('removing asks first; a refused removal is said in words', async () => {
   await atWidths('the known-property screen', 'known-system');
 });
 
+step('while another kind loads, the rows on show cannot act', async () => {
+  await page.click('.kind[data-kind="MESSAGE"]');
+  await waitListing('MESSAGE', messageCount);
+  // Hold form 1's listing requests, so that the MESSAGE rows stay on show.
+  let release;
+  const held = new Promise((resolve) => { release = resolve; });
+  const hold = (request) => {
+    if (request.url().includes('/api/forms/1/')) held.then(() => request.continue());
+    else request.continue();
+  };
+  await page.setRequestInterception(true);
+  page.on('request', hold);
+  await page.click('.kind[data-kind="SYSTEM"]');
+  const stale = await rowButton('Console Greeting Mode', 'remove');
+  check(await stale.evaluate((b) => b.disabled), 'a MESSAGE row could act while SYSTEM was loading');
+  release();
+  await waitListing('SYSTEM', knownFromVmcfg('SYSTEM').length);
+  page.off('request', hold);
+  await page.setRequestInterception(false);
+  check(await page.$$eval('#known-rows button', (b) => b.every((n) => !n.disabled)), 'the new rows are disabled');
+  check(knownFromVmcfg('MESSAGE').some((k) => k.name === 'Console Greeting Mode'), 'the MESSAGE property is gone');
+});
+
 // The outcome of a switch, once the page has read the form again.
 async function waitOutcome(pattern) {
   await waitText('#features-status', pattern);

@@ -407,7 +407,10 @@
       el('td', { class: 'col-actions' }, el('div', { class: 'row-actions' }, change, remove)));
   }
 
-  function renderKnown(rows) {
+  // rowKind: the kind the rows were listed for. Each row's actions act on
+  // that kind, whatever is selected by the time they are clicked.
+  function renderKnown(rows, rowKind) {
+    for (const known of rows) known.kind = rowKind;
     knownRows = rows;
     const body = $('known-rows');
     body.replaceChildren(...rows.map(knownRow));
@@ -415,7 +418,7 @@
       body.append(el('tr', { class: 'empty' }, el('td', { colspan: '6' }, 'This kind has no known properties.')));
     }
     const count = rows.length === 1 ? '1 known property' : rows.length + ' known properties';
-    $('known-caption').textContent = count + ' of the ' + KIND_WORDS[kind] + ' kind (' + kind + ')';
+    $('known-caption').textContent = count + ' of the ' + KIND_WORDS[rowKind] + ' kind (' + rowKind + ')';
   }
 
   // Reloads the listing; keepStatus leaves the last outcome on show.
@@ -425,10 +428,12 @@
     const section = $('screen-known');
     section.setAttribute('aria-busy', 'true');
     if (!keepStatus) say('known-status', 'Loading\u2026', '');
+    // Rows of the old listing wait until the new one is drawn.
+    setRowsDisabled(true);
     try {
       const rows = await listKnown(selector);
       if (ticket !== knownRequest) return;
-      renderKnown(rows);
+      renderKnown(rows, selector);
       if (!keepStatus) say('known-status', '', '');
       if (highlight !== undefined) highlightRow(highlight);
     } catch (error) {
@@ -436,8 +441,15 @@
       const text = failure(error);
       if (text) say('known-status', 'The listing failed: ' + text, 'error');
     } finally {
-      if (ticket === knownRequest) section.removeAttribute('aria-busy');
+      if (ticket === knownRequest) {
+        section.removeAttribute('aria-busy');
+        setRowsDisabled(false);
+      }
     }
+  }
+
+  function setRowsDisabled(disabled) {
+    for (const button of $('known-rows').querySelectorAll('button')) button.disabled = disabled;
   }
 
   function highlightRow(name) {
@@ -562,7 +574,8 @@
     dialogMode = mode;
     dialogBytes = known ? known.bytes : null;
     resetDialog();
-    $('property-kind').textContent = kind;
+    const selector = known ? known.kind : kind;
+    $('property-kind').textContent = selector;
     const name = $('prop-name');
     if (mode === 'add') {
       $('property-title').textContent = 'Add a known property';
@@ -577,7 +590,7 @@
     }
     // A change replaces the whole property: start from what the set holds now.
     try {
-      const answer = await form(PROPERTY_FORM, 'get', nameFields(kind, known.bytes));
+      const answer = await form(PROPERTY_FORM, 'get', nameFields(selector, known.bytes));
       if (answer.result !== 0) {
         say('known-status', quoted(known.name) + ': ' + refusalText(answer), 'error');
         loadKnown(true);
@@ -641,7 +654,7 @@
   });
 
   async function removeProperty(known) {
-    const selector = kind;
+    const selector = known.kind;
     const yes = await askConfirm({
       title: 'Remove a known property',
       text: 'Remove ' + quoted(known.name) + ' from the known properties of the ' + KIND_WORDS[selector] + ' kind?',
