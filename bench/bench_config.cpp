@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
     writeFile(parseFile, text);
     writeFile(lookupFile, text);
 
-    benchmark::Initialize(&argc, argv);
+    RatioReporter::initialize(argc, argv);
     RatioReporter reporter("bench_config");
     reporter.compare("BM_ParseFile", "BM_MinimalParse", 2.0);
     reporter.compare("BM_ParseFile", "BM_RawReadLines");

@@ -136,7 +136,7 @@ class ConsoleReporter : public RatioReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    RatioReporter::initialize(argc, argv);
     const char* given = std::getenv("VM_ROOT");
     // A folder of its own: the other benchmarks write defaults files of their own.
     std::filesystem::path base = given && *given ? given : std::filesystem::temp_directory_path();
