@@ -44,9 +44,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
     explicit RatioReporter(std::string program = "") : program_(std::move(program)) {}
 
-    // benchmark::Initialize with five interleaved rounds of every benchmark
-    // and only their aggregates on the console, unless the command line sets
-    // the repetitions itself.
+    // benchmark::Initialize with five interleaved rounds of every benchmark,
+    // unless the command line sets the repetitions itself.
     static void initialize(int& argc, char**& argv) {
         static std::vector<char*> args;
         args.assign(argv, argv + argc);
@@ -55,8 +54,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
             given = given || std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0;
         static char rounds[] = "--benchmark_repetitions=5";
         static char interleave[] = "--benchmark_enable_random_interleaving=true";
-        static char aggregates[] = "--benchmark_display_aggregates_only=true";
-        if (!given) args.insert(args.begin() + 1, {rounds, interleave, aggregates});
+        if (!given) args.insert(args.begin() + 1, {rounds, interleave});
         args.push_back(nullptr);
         argc = static_cast<int>(args.size() - 1);
         argv = args.data();
@@ -75,14 +73,21 @@ class RatioReporter : public benchmark::ConsoleReporter {
         notes_.emplace_back(std::move(what), std::move(figure));
     }
 
+    // Keeps every round's times; the console shows the rounds of a
+    // benchmark run once, else only their median and mean.
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
+        std::vector<Run> shown;
+        for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
                 cpu_[run.benchmark_name()].push_back(run.GetAdjustedCPUTime());
                 wall_[run.benchmark_name()].push_back(run.GetAdjustedRealTime());
                 unit_[run.benchmark_name()] = run.time_unit;
             }
-        ConsoleReporter::ReportRuns(runs);
+            if (run.error_occurred || run.repetitions <= 1 || run.aggregate_name == "median" ||
+                run.aggregate_name == "mean")
+                shown.push_back(run);
+        }
+        if (!shown.empty()) ConsoleReporter::ReportRuns(shown);
     }
 
     void printRatios() const {
@@ -125,7 +130,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         char text[32];
         auto unit = unit_.find(name);
         const char* suffix = unit == unit_.end() ? "" : benchmark::GetTimeUnitString(unit->second);
-        std::snprintf(text, sizeof text, "%.3g %s", median(times), suffix);
+        std::snprintf(text, sizeof text, "%.4g %s", median(times), suffix);
         return text;
     }
 
