@@ -108,6 +108,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
                              figure.c_str());
         }
         if (all) std::fclose(all);
+        // Printed even if the program dies later, at exit.
+        std::fflush(stdout);
     }
 
   private:
