@@ -3,6 +3,9 @@
 // loaded from a defaults file of 40 known properties).
 //
 // Ratios printed after the run:
+//   BM_Form2Get     / BM_StatGet        the anchor: what a form 2 get must do at
+//                                       least, a stat of the defaults file and a
+//                                       get of the name it is given as text
 //   BM_Form2Get     / BM_KnownGet       one property through form 2 vs one get
 //   BM_Form1Page    / BM_KnownGet4      a page of four vs four gets of those four
 //   BM_Form1Page    / BM_KnownNext4     a page of four vs the same get_next walk
@@ -12,6 +15,7 @@
 // same work as the form minus the buffer.
 
 #include <benchmark/benchmark.h>
+#include <sys/stat.h>
 
 #include <map>
 
@@ -130,6 +134,20 @@ void BM_KnownNext4(benchmark::State& state) {
     }
 }
 
+void BM_StatGet(benchmark::State& state) {
+    Properties& knowns = knownSet();
+    const String file = HostPlatform::hostPath(SystemProperties::defaultsPath);
+    for (auto _ : state) {
+        struct stat info;
+        if (::stat(file.c_str(), &info) != 0) state.SkipWithError("no defaults file");
+        Property p;
+        p.name = Symbol(kMiddle);
+        p.index = 1;
+        if (knowns.get(p, A::Server) != Properties::GET_OK) state.SkipWithError("get failed");
+        benchmark::DoNotOptimize(p);
+    }
+}
+
 void BM_KnownStat(benchmark::State& state) {
     Properties& knowns = knownSet();
     for (auto _ : state) benchmark::DoNotOptimize(knowns.underlierChanged());
@@ -152,6 +170,7 @@ void BM_KnownGetChecked(benchmark::State& state) {
 
 BENCHMARK(BM_Form2Get);
 BENCHMARK(BM_Form1Page);
+BENCHMARK(BM_StatGet);
 BENCHMARK(BM_KnownGet);
 BENCHMARK(BM_KnownGet4);
 BENCHMARK(BM_KnownNext4);
@@ -159,14 +178,15 @@ BENCHMARK(BM_KnownStat);
 BENCHMARK(BM_KnownGetChecked);
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    RatioReporter::initialize(argc, argv);
     ScratchRoot root;
     RunTokenHolder token;
     if (!root.ok() || !writeDefaults()) {
         std::fprintf(stderr, "bench_admin_forms: can't prepare the platform root\n");
         return 1;
     }
-    RatioReporter reporter;
+    RatioReporter reporter("bench_admin_forms");
+    reporter.compare("BM_Form2Get", "BM_StatGet", 1.2);
     reporter.compare("BM_Form2Get", "BM_KnownGet");
     reporter.compare("BM_Form1Page", "BM_KnownGet4");
     reporter.compare("BM_Form1Page", "BM_KnownNext4");

@@ -5,9 +5,14 @@
 //
 // Ratios printed after the run (wall time: the HTTP side works in another
 // process, which this process's CPU time does not see):
-//   BM_FormGetHttp / BM_FormGetInProcess     goal: within 5x
-//   BM_FormGetHttp / BM_PageHttp             the console's part of a round
-//                                            trip: BM_PageHttp fetches the
+//   BM_FormGetHttp / BM_BareHttp             goal: within 1.5x. The anchor is
+//                                            a bare HTTP round trip on one
+//                                            kept-alive connection: the same
+//                                            POST answered with a fixed body
+//                                            of the same size by a server in
+//                                            this process
+//   BM_FormGetHttp / BM_FormGetInProcess     the HTTP layer's cost over the call
+//   BM_FormGetHttp / BM_PageHttp             BM_PageHttp fetches the
 //                                            stylesheet, no module, no JSON
 //
 // It runs "vmcfg init --demo" on "bench-console" under $VM_ROOT (else under
@@ -22,12 +27,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <thread>
 
 #include "bench/RatioReporter.h"
 #include "host/common/FormSession.h"
@@ -118,6 +125,46 @@ void BM_PageHttp(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_PageHttp)->UseRealTime();
+
+// A server that answers every POST with a fixed body, on its own thread.
+struct BareServer {
+    httplib::Server server;
+    std::thread thread;
+    int port = 0;
+    String body;
+
+    bool start(std::size_t bodySize) {
+        body.assign(bodySize, 'x');
+        server.set_tcp_nodelay(true);
+        server.Post(".*", [this](const httplib::Request&, httplib::Response& response) {
+            response.set_content(body, "application/json");
+        });
+        port = server.bind_to_any_port("127.0.0.1");
+        if (port <= 0) return false;
+        thread = std::thread([this] { server.listen_after_bind(); });
+        for (int waited = 0; waited < 5000 && !server.is_running(); ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return server.is_running();
+    }
+    ~BareServer() {
+        server.stop();
+        if (thread.joinable()) thread.join();
+    }
+};
+
+BareServer bare;
+
+void BM_BareHttp(benchmark::State& state) {
+    httplib::Client client("127.0.0.1", bare.port);
+    client.set_keep_alive(true);
+    client.set_tcp_nodelay(true);
+    httplib::Headers headers = {{"Authorization", "Bearer " + console.token}};
+    for (auto _ : state) {
+        auto reply = client.Post("/api/forms/2/get", headers, kBody, "application/json");
+        if (!reply || reply->status != 200) state.SkipWithError("the bare server did not answer");
+    }
+}
+BENCHMARK(BM_BareHttp)->UseRealTime();
 BENCHMARK(BM_FormGetHttp)->UseRealTime()->Threads(8);
 
 // Also keeps the 8-client throughput for the table.
@@ -136,7 +183,7 @@ class ConsoleReporter : public RatioReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    RatioReporter::initialize(argc, argv);
     const char* given = std::getenv("VM_ROOT");
     // A folder of its own: the other benchmarks write defaults files of their own.
     std::filesystem::path base = given && *given ? given : std::filesystem::temp_directory_path();
@@ -150,12 +197,22 @@ int main(int argc, char** argv) {
         RunTokenHolder token;
         opened = session.open("", std::cerr, "bench_console");
     }
-    if (!opened || !console.start(root)) {
+    // The bare server answers with as many bytes as the form's answer has.
+    std::size_t answerSize = 0;
+    if (opened && console.start(root)) {
+        httplib::Client client("127.0.0.1", console.port);
+        auto reply = client.Post("/api/forms/2/get", {{"Authorization", "Bearer " + console.token}},
+                                 kBody, "application/json");
+        answerSize = reply && reply->status == 200 ? reply->body.size() : 0;
+    }
+    if (answerSize == 0 || !bare.start(answerSize)) {
         std::cerr << "bench_console: can't set up the module and vmadmd on " << root << std::endl;
         return 1;
     }
     ConsoleReporter reporter("bench_console");
-    reporter.compare("BM_FormGetHttp/real_time", "BM_FormGetInProcess", 5.0,
+    reporter.compare("BM_FormGetHttp/real_time", "BM_BareHttp/real_time", 1.5,
+                     RatioReporter::Clock::Wall);
+    reporter.compare("BM_FormGetHttp/real_time", "BM_FormGetInProcess", 0,
                      RatioReporter::Clock::Wall);
     reporter.compare("BM_FormGetHttp/real_time", "BM_PageHttp/real_time", 0,
                      RatioReporter::Clock::Wall);

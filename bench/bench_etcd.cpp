@@ -85,7 +85,7 @@ BENCHMARK(BM_RawRangeTxn)->Unit(benchmark::kMicrosecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    RatioReporter::initialize(argc, argv);
     if (!EtcdCluster::available()) {
         std::printf("bench_etcd: %s is missing (apt-get install etcd-server); skipped\n",
                     EtcdCluster::kEtcd);

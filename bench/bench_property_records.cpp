@@ -118,7 +118,7 @@ BENCHMARK_CAPTURE(BM_RawRead, 8KiB, true);
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    RatioReporter::initialize(argc, argv);
     // Large values live in files under "/vm/tmp".
     ScratchRoot root;
     if (!root.ok()) return 1;

@@ -1,19 +1,35 @@
 // Property stores against the raw system and LMDB calls that move the same
-// bytes: a file set's save (temporary file, fsync, rename) and reread against
-// write+fsync and read of its stream; a class-of-service record's save and
-// load against mdb_put/mdb_get of the record's bytes; an index of subscriber
-// records written and read back. Every save is durable (fsync per save, one
-// synced LMDB commit per record write), so disk sync time is part of both
-// sides of each ratio, which compare wall time. Each timed loop starts warm:
+// bytes: a file set's save (temporary file, fsync, rename, directory fsync)
+// and reread against the same raw steps plus a minimal writer and reader of
+// the same format; a class-of-service record's save and load against
+// mdb_put/mdb_get of the record's bytes; an index of subscriber records
+// written and read back against raw puts and gets.
+//
+// The program runs twice: on the platform root's disk, where every save is
+// durable (fsync per save, one synced LMDB commit per record write) and sync
+// time is on both sides of each ratio; then, in a child process, on a root in
+// tmpfs (/dev/shm), where syncs cost nothing on either side and the ratios
+// show the CPU work. On the disk the ratios compare wall time (the syncs are
+// waits); on tmpfs they compare CPU time, which the other tenants of a shared
+// machine do not inflate. Each timed loop starts warm:
 // one untimed round has made the files, the records and the heap.
+//
+// CFGADM_BENCH_LARGE=1 adds 10^6 properties and records (linear growth).
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <lmdb.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <sstream>
+#include <vector>
 
+#include "bench/MinimalStream.h"
 #include "bench/RatioReporter.h"
 #include "bench/ScratchRoot.h"
 #include "host/platform/HostPlatform.h"
@@ -25,7 +41,10 @@
 
 namespace {
 
-const Path kFile = "/VM/config/bench_props";
+// One file per benchmark and size: a set starts from what its file holds.
+Path fileOf(const char* name, const benchmark::State& state) {
+    return Path(String("/VM/config/") + name + "_" + std::to_string(state.range(0)));
+}
 
 Property makeProperty(int i) {
     Property p;
@@ -52,18 +71,20 @@ String streamOf(const Properties& set) {
 
 void BM_FileSaveReinit(benchmark::State& state) {
     FileSystem::makeDirectories("/VM/config");
-    FileProperties set(kFile);
+    const Path file = fileOf("filesavereinit", state);
+    FileProperties set(file);
     fill(set, static_cast<int>(state.range(0)));
     set.saveThem();
     for (auto _ : state) {
-        if (!set.saveThem() || !set.reinit(kFile)) state.SkipWithError("save or read failed");
+        if (!set.saveThem() || !set.reinit(file)) state.SkipWithError("save or read failed");
     }
     state.SetBytesProcessed(state.iterations() * static_cast<long>(streamOf(set).size()));
 }
 
 void BM_FileSave(benchmark::State& state) {
     FileSystem::makeDirectories("/VM/config");
-    FileProperties set(kFile);
+    const Path file = fileOf("filesave", state);
+    FileProperties set(file);
     fill(set, static_cast<int>(state.range(0)));
     for (auto _ : state)
         if (!set.saveThem()) state.SkipWithError("save failed");
@@ -71,32 +92,51 @@ void BM_FileSave(benchmark::State& state) {
 
 void BM_FileReinit(benchmark::State& state) {
     FileSystem::makeDirectories("/VM/config");
-    FileProperties set(kFile);
+    const Path file = fileOf("filereinit", state);
+    FileProperties set(file);
     fill(set, static_cast<int>(state.range(0)));
     set.saveThem();
     for (auto _ : state)
-        if (!set.reinit(kFile)) state.SkipWithError("read failed");
+        if (!set.reinit(file)) state.SkipWithError("read failed");
 }
 
-void BM_RawWriteFsyncRead(benchmark::State& state) {
+// The anchor of a save and reread: the raw steps of the store (a temporary
+// file written and synced, renamed over the file, the directory synced, the
+// file read back) around a minimal writer and a minimal reader of the same
+// format, the previous maps dropped as the store drops its previous set.
+void BM_RawStoreSteps(benchmark::State& state) {
     FileProperties set(EmptyPath);
     fill(set, static_cast<int>(state.range(0)));
-    const String bytes = streamOf(set);
-    const String file = HostPlatform::hostPath("/VM/config/bench_raw");
-    String back(bytes.size(), '\0');
-    for (auto _ : state) {
-        // The same steps as the set's save: a new file, written, synced.
-        ::unlink(file.c_str());
-        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0664);
-        bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
-                  ::fsync(fd) == 0;
-        ::close(fd);
+    auto minimal = std::make_unique<MinimalSet>();
+    minimalRead(streamOf(set), *minimal);
+    const String directory = HostPlatform::hostPath("/VM/config");
+    const String file = directory + "/bench_raw", temporary = directory + "/.bench_raw.tmp";
+    auto round = [&] {
+        String text;
+        minimalWrite(*minimal, text);
+        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0664);
+        bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+                  ::fsync(fd) == 0 && ::close(fd) == 0 &&
+                  ::rename(temporary.c_str(), file.c_str()) == 0;
+        int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY);
+        ok = ok && ::fsync(dir) == 0;
+        ::close(dir);
         fd = ::open(file.c_str(), O_RDONLY);
-        ok = ok && ::read(fd, back.data(), back.size()) == static_cast<ssize_t>(back.size());
+        struct stat info;
+        ok = ok && ::fstat(fd, &info) == 0;
+        std::unique_ptr<char[]> bytes(new char[static_cast<std::size_t>(info.st_size)]);
+        ok = ok && ::read(fd, bytes.get(), static_cast<std::size_t>(info.st_size)) == info.st_size;
         ::close(fd);
-        if (!ok) state.SkipWithError("raw I/O failed");
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<long>(bytes.size()));
+        minimal = std::make_unique<MinimalSet>();
+        ok =
+            ok && minimalRead(std::string_view(bytes.get(), static_cast<std::size_t>(info.st_size)),
+                              *minimal);
+        return ok;
+    };
+    if (!round()) state.SkipWithError("raw steps failed");
+    for (auto _ : state)
+        if (!round()) state.SkipWithError("raw steps failed");
+    state.SetBytesProcessed(state.iterations() * static_cast<long>(streamOf(set).size()));
 }
 
 // The raw anchor: an LMDB environment of our own beside the module's index.
@@ -199,29 +239,111 @@ void BM_RawLmdbRecords(benchmark::State& state) {
                                                      benchmark::Counter::kIsRate);
 }
 
-BENCHMARK(BM_FileSaveReinit)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FileSave)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FileReinit)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RawWriteFsyncRead)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BTreeSaveLoad)->Arg(100)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RawLmdbPutGet)->Arg(100)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SubscriberIndex)->Arg(500)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_RawLmdbRecords)->Arg(500)->Unit(benchmark::kMillisecond)->Iterations(3);
+bool large() {
+    const char* large = std::getenv("CFGADM_BENCH_LARGE");
+    return large != nullptr && *large != '\0';
+}
+
+bool onTmpfs() {
+    const char* tmpfs = std::getenv("CFGADM_BENCH_TMPFS");
+    return tmpfs != nullptr && *tmpfs != '\0';
+}
+
+// File sets of 10^4 and 10^5 properties (and 10^6); subscriber records: 500
+// on the disk (a synced commit each), 10^4 and 10^5 on tmpfs (and 10^6).
+std::vector<long> fileSizes() {
+    std::vector<long> sizes = {10000, 100000};
+    if (large()) sizes.push_back(1000000);
+    return sizes;
+}
+
+std::vector<long> recordCounts() {
+    std::vector<long> counts =
+        onTmpfs() ? std::vector<long>{10000, 100000} : std::vector<long>{500};
+    if (large() && onTmpfs()) counts.push_back(1000000);
+    return counts;
+}
+
+String iterationsOf(long records) {
+    return records >= 100000 ? "1" : "3";
+}
+
+void registerBenchmarks() {
+    using benchmark::kMillisecond;
+    for (long n : fileSizes()) {
+        benchmark::RegisterBenchmark("BM_FileSaveReinit", BM_FileSaveReinit)
+            ->Arg(n)
+            ->Unit(kMillisecond);
+        benchmark::RegisterBenchmark("BM_RawStoreSteps", BM_RawStoreSteps)
+            ->Arg(n)
+            ->Unit(kMillisecond);
+    }
+    benchmark::RegisterBenchmark("BM_FileSave", BM_FileSave)->Arg(100000)->Unit(kMillisecond);
+    benchmark::RegisterBenchmark("BM_FileReinit", BM_FileReinit)->Arg(100000)->Unit(kMillisecond);
+    benchmark::RegisterBenchmark("BM_BTreeSaveLoad", BM_BTreeSaveLoad)
+        ->Arg(100)
+        ->Unit(kMillisecond);
+    benchmark::RegisterBenchmark("BM_RawLmdbPutGet", BM_RawLmdbPutGet)
+        ->Arg(100)
+        ->Unit(kMillisecond);
+    for (long n : recordCounts()) {
+        int iterations = std::stoi(iterationsOf(n));
+        benchmark::RegisterBenchmark("BM_SubscriberIndex", BM_SubscriberIndex)
+            ->Arg(n)
+            ->Unit(kMillisecond)
+            ->Iterations(iterations);
+        benchmark::RegisterBenchmark("BM_RawLmdbRecords", BM_RawLmdbRecords)
+            ->Arg(n)
+            ->Unit(kMillisecond)
+            ->Iterations(iterations);
+    }
+}
+
+// The same program on a fresh root in /dev/shm, in a child: the module keeps
+// its index descriptors for the process's life, so the root is not switched
+// in place.
+int runOnTmpfs(char** argv) {
+    char dir[] = "/dev/shm/cfgadm-bench-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) return 0;  // no tmpfs: the disk figures stand alone
+    std::fflush(stdout);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::setenv("VM_ROOT", dir, 1);
+        ::setenv("CFGADM_BENCH_TMPFS", "1", 1);
+        ::execv("/proc/self/exe", argv);
+        std::_Exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::filesystem::remove_all(dir);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    char** original = argv;
     ScratchRoot root;
     if (!root.ok()) return 1;
     RunTokenHolder token;
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter("bench_stores");
+    RatioReporter::initialize(argc, argv);
+    registerBenchmarks();
+    RatioReporter reporter(onTmpfs() ? "bench_stores (tmpfs)" : "bench_stores (disk)");
     using Clock = RatioReporter::Clock;
-    reporter.compare("BM_FileSaveReinit/100000", "BM_RawWriteFsyncRead/100000", 0, Clock::Wall);
-    reporter.compare("BM_BTreeSaveLoad/100", "BM_RawLmdbPutGet/100", 0, Clock::Wall);
-    reporter.compare("BM_SubscriberIndex/500/iterations:3", "BM_RawLmdbRecords/500/iterations:3", 0,
-                     Clock::Wall);
+    const Clock clock = onTmpfs() ? Clock::Cpu : Clock::Wall;
+    for (long n : fileSizes()) {
+        String size = std::to_string(n);
+        reporter.compare("BM_FileSaveReinit/" + size, "BM_RawStoreSteps/" + size,
+                         n == 100000 ? 1.5 : 0, clock);
+    }
+    reporter.compare("BM_BTreeSaveLoad/100", "BM_RawLmdbPutGet/100", 0, clock);
+    for (long n : recordCounts()) {
+        String suffix = std::to_string(n) + "/iterations:" + iterationsOf(n);
+        reporter.compare("BM_SubscriberIndex/" + suffix, "BM_RawLmdbRecords/" + suffix,
+                         onTmpfs() && n == 100000 ? 1.5 : 0, clock);
+    }
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printRatios();
-    return 0;
+    benchmark::Shutdown();
+    return onTmpfs() ? 0 : runOnTmpfs(original);
 }

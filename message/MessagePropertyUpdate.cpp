@@ -53,7 +53,7 @@ bool update_properties(MessageProperties& set, unsigned long msgid) {
             out << ",\terrno = " << error << " (" << std::strerror(error) << ")";
         out << oops;
     }
-    if (set.count() != 0) return saved;
+    if (!set.holdsNone()) return saved;
     int rc = upd_msg(msgid, MSG_ATTRIBS, "", NO_CHANGE);
     if (rc != 0)
         MC_std_trace() << "update_properties() - upd_msg(" << msgid
@@ -62,7 +62,7 @@ bool update_properties(MessageProperties& set, unsigned long msgid) {
 }
 
 int update_property_path(String const& caller, MessageProperties& set, unsigned long msgid) {
-    if (set.count() != 0) return MSGPROP_OK;
+    if (!set.holdsNone()) return MSGPROP_OK;
     int rc = upd_msg(msgid, MSG_ATTRIBS, set.path().c_str(), NO_CHANGE);
     if (rc == 0) return MSGPROP_OK;
     MC_std_trace() << caller << " - upd_msg(" << msgid << ", MSG_ATTRIBS, " << set.path()

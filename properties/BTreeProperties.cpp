@@ -227,7 +227,7 @@ bool BTreeProperties::saveThem() {
     }
     if (key_.fd < 0) {
         // An empty set of a missing index is already what the index says.
-        if (indexMissing_ && count() == 0) {
+        if (indexMissing_ && holdsNone()) {
             modified_ = false;
             return true;
         }
@@ -245,7 +245,7 @@ bool BTreeProperties::saveThem() {
         return false;
     }
     if (rc == BTREE_NO_RECORD) prefix.counter = 0;
-    if (count() == 0) {
+    if (holdsNone()) {
         modified_ = false;
         deleterec(key.fd, keyLength(key), key.key.data());
         return true;

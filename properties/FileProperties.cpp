@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "platform/FileSystem.h"
 #include "platform/Pause.h"
@@ -57,7 +59,7 @@ bool keepOwner(int fd, const Path& path, const struct stat& original) {
 // target. The new file keeps the owner, group and mode of `original`, the
 // file it replaces, or gets mode 0664 when that file was only just created.
 // False with errno set; target is then untouched.
-bool replaceFile(const Path& target, const String& bytes, const struct stat& original,
+bool replaceFile(const Path& target, std::string_view bytes, const struct stat& original,
                  bool created) {
     Path temporary = temporaryFor(target);
     mode_t mode = created ? 0664 : original.st_mode & 07777;
@@ -170,13 +172,22 @@ bool FileProperties::get_from_file(const Path& path, bool replace) {
     return true;
 }
 
-// One read of the whole file, then the stream is parsed from memory.
+// One read of the whole file, then the stream is parsed from memory. The
+// buffer is not cleared first: every byte parsed has just been read into it.
 bool FileProperties::readLocked(int fd, off_t size, bool replace) {
-    String bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    std::size_t capacity = static_cast<std::size_t>(size > 0 ? size : 0) + 1;
+    std::unique_ptr<char[]> bytes(new char[capacity]);
     std::size_t done = 0;
     for (;;) {
-        if (done == bytes.size()) bytes.resize(done + 8192);
-        ssize_t n = FileSystem::read(fd, bytes.data() + done, bytes.size() - done);
+        // The file grew since its size was taken: read on in larger steps.
+        if (done == capacity) {
+            std::size_t larger = capacity + std::max<std::size_t>(8192, capacity / 2);
+            std::unique_ptr<char[]> more(new char[larger]);
+            std::memcpy(more.get(), bytes.get(), done);
+            bytes = std::move(more);
+            capacity = larger;
+        }
+        ssize_t n = FileSystem::read(fd, bytes.get() + done, capacity - done);
         if (n < 0) {
             error_ = OS_SYSTEM_ERROR;
             return false;
@@ -185,7 +196,7 @@ bool FileProperties::readLocked(int fd, off_t size, bool replace) {
         done += static_cast<std::size_t>(n);
     }
     if (done == 0) return true;  // an empty file is an empty set
-    MemoryInput in(bytes.data(), done);
+    MemoryInput in(bytes.get(), done);
     return obtain(in, replace);
 }
 
@@ -247,12 +258,12 @@ FileProperties::SaveOutcome FileProperties::write(bool onlyIfUnchanged) {
     if (outcome != LockedFile::OPEN_FAILED && outcome != LockedFile::NOT_REGULAR) {
         if (onlyIfUnchanged && versionOf(file.info()) != seen_) return STALE;
         FileSystem::unlink(temporaryFor(target));
-        if (count() == 0) {
+        if (holdsNone()) {
             modified_ = false;
             if (FileSystem::unlink(target) == 0 || errno == ENOENT) return SAVED;
         } else {
             traceOtherNames(target, file.info());
-            if (replaceFile(target, streamText(), file.info(), file.created())) return SAVED;
+            if (replaceFile(target, streamText().view(), file.info(), file.created())) return SAVED;
         }
     }
     int error = errno;
@@ -267,12 +278,21 @@ void FileProperties::makeKnowns(knownInfo& info, const Path& defaults) {
     // The known set is always made here, so it is always a FileProperties.
     if (info.knowns == nullptr) info.knowns = new FileProperties(info);
     auto* knowns = static_cast<FileProperties*>(info.knowns);
-    if (knowns->path_ == defaults && (knowns->count() != 0 || info.count == 0) &&
-        !knowns->underlierChanged())
-        return;
+    if ((!knowns->holdsNone() || info.count == 0) && knowns->loadedFrom(defaults)) return;
     initKnowns(info);
     knowns->get_from_file(defaults, true);
     knowns->modified_ = false;
+}
+
+bool FileProperties::loadedFrom(const Path& path) const {
+    if (path_ != path) return false;
+    struct stat info;
+    if (FileSystem::stat(path, &info) == 0)
+        return static_cast<PropertiesStatus>(info.st_mtime) == status_;
+    // Still no file, as at the last read, and the set untouched since: a
+    // rebuild would give the same set, so a kind without a defaults file
+    // costs one stat per set rather than a failed open and a rebuild.
+    return errno == ENOENT && seen_ == Version{} && !modified_;
 }
 
 Properties::knownInfo& FileProperties::kindKnowns(knownInfo*& record, const knownInfo& initial,

@@ -94,6 +94,11 @@ class CFGADM_EXPORT FileProperties : public Properties {
         friend bool operator==(const Version&, const Version&) = default;
     };
     static Version versionOf(const struct stat& info);
+    // Whether a reread of path may be skipped: the set was read from path and
+    // the file keeps the modification time of that read, or the file is
+    // still missing (or empty) and the set has not been changed since. One
+    // stat; false when the stat fails otherwise.
+    bool loadedFrom(const Path& path) const;
 
     Path path_;
     PropertiesStatus status_ = 0;

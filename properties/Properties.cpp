@@ -70,6 +70,12 @@ void Properties::set_version(unsigned long version) {
     modified_ = true;
 }
 
+bool Properties::holdsNone() const {
+    for (const auto& [name, instances] : properties_)
+        if (!instances.empty()) return false;
+    return true;
+}
+
 std::size_t Properties::count() const {
     std::size_t n = 0;
     for (const auto& [name, instances] : properties_) n += instances.size();

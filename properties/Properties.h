@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <string_view>
 
 #include "platform/Export.h"
 #include "platform/Regex.h"
@@ -128,8 +129,10 @@ class CFGADM_EXPORT Properties {
     // Removes every property, without checks; sets modified.
     void empty();
     void set_version(unsigned long version);
-    // Number of properties (instances) over all names.
+    // Number of properties (instances) over all names (a walk of the names).
     std::size_t count() const;
+    // Whether the set holds no property, without counting them.
+    bool holdsNone() const;
     // The length of the stored text form: from the store when unmodified and
     // known, else computed without formatting the set; 0 for an empty set.
     long length();
@@ -195,8 +198,15 @@ class CFGADM_EXPORT Properties {
     bool holds(Symbol name, std::uint32_t index) const;
     // Stores a copy of p under its name and index; sets modified.
     void store(const Property& p);
-    // The text stream save(std::ostream&) writes, formatted in memory.
-    String streamText() const;
+    // The text stream save(std::ostream&) writes, formatted in memory in one
+    // walk of the set: the stream is bytes[start...]; what lies before start
+    // is scratch room that the headers did not need.
+    struct StreamText {
+        String bytes;
+        std::size_t start = 0;
+        std::string_view view() const { return std::string_view(bytes).substr(start); }
+    };
+    StreamText streamText() const;
 
     std::map<Symbol, Instances> properties_;
     // Mutable: the const questions a store answers (has the record changed?)
@@ -208,6 +218,8 @@ class CFGADM_EXPORT Properties {
 
   private:
     void write(RecordWriter& writer) const;
+    // Formats every record; returns how many.
+    std::size_t writeRecords(RecordWriter& writer) const;
     // The characters the records take in the text stream, empty lines included.
     std::size_t recordsLength() const;
     int putNew(Property& p, PropertyAttributes::AccessType access);
@@ -216,6 +228,10 @@ class CFGADM_EXPORT Properties {
     bool saveRemote(std::uint16_t owner);
 
     static std::map<Symbol, Properties*>* factoryDB;
+
+    // The length of the last text formatted, so that the next one of a set
+    // of about the same size is made in one block without a sizing walk.
+    mutable std::size_t textHint_ = 0;
 };
 
 CFGADM_EXPORT std::ostream& operator<<(std::ostream& out, const Properties& set);

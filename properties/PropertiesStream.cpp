@@ -1,11 +1,13 @@
 // The set's text stream, the save path and the process-wide records of the
 // property system (registry, own box, error names).
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <istream>
 #include <optional>
 #include <ostream>
+#include <vector>
 
 #include "platform/Identity.h"
 #include "platform/LineReader.h"
@@ -50,26 +52,49 @@ std::size_t Properties::recordsLength() const {
     return total;
 }
 
+std::size_t Properties::writeRecords(RecordWriter& writer) const {
+    std::size_t n = 0;
+    for (const auto& [name, instances] : properties_)
+        for (const Property& property : instances) {
+            writer.record(property, true);
+            ++n;
+        }
+    return n;
+}
+
 void Properties::write(RecordWriter& writer) const {
-    // Sized once: growing a text of megabytes by doubling copies it over and
-    // over, and makes the system map fresh pages each time.
-    writer.reserve(kVersionHeader.size() + kCountHeader.size() + 48 + recordsLength());
+    // The count comes first in the stream and goes out before the rest when
+    // the text is handed over in chunks, so it is taken beforehand here.
+    writer.reserve(textHint_);
     writer.header(kVersionHeader, version_);
     writer.header(kCountHeader, count());
-    for (const auto& [name, instances] : properties_)
-        for (const Property& property : instances) writer.record(property, true);
+    writeRecords(writer);
 }
 
 bool Properties::save(std::ostream& out) const {
     RecordWriter writer(&out);
     write(writer);
+    textHint_ = writer.total();
     return writer.finish();
 }
 
-String Properties::streamText() const {
+Properties::StreamText Properties::streamText() const {
+    // The records go after room for the longest headers, and the headers
+    // are written last, right before the records, once the walk has counted
+    // them: one walk of the set, and no copy of the text to close the gap.
+    constexpr std::size_t numberDigits = 20;
+    const std::size_t room = kVersionHeader.size() + kCountHeader.size() + 2 * (numberDigits + 1);
     RecordWriter writer(nullptr);
-    write(writer);
-    return std::move(writer.text());
+    writer.reserve(std::max(textHint_, room + 256));
+    writer.text().append(room, ' ');
+    std::size_t n = writeRecords(writer);
+    RecordWriter headers(nullptr);
+    headers.header(kVersionHeader, version_);
+    headers.header(kCountHeader, n);
+    StreamText text{std::move(writer.text()), room - headers.text().size()};
+    text.bytes.replace(text.start, headers.text().size(), headers.text());
+    textHint_ = text.bytes.size() + text.bytes.size() / 32;
+    return text;
 }
 
 std::ostream& operator<<(std::ostream& out, const Properties& set) {
@@ -105,13 +130,30 @@ bool Properties::obtain(std::istream& in, bool replace) {
     RecordReader reader(in);
     Property fast;
     auto names = properties_.end();
+    // The records of one name are gathered, then placed together, so that a
+    // name's instances are allocated once at their final size rather than
+    // grown one record at a time.
+    std::vector<Property> run;
+    auto flush = [&] {
+        if (run.empty()) return;
+        if (names == properties_.end() || !(names->first == run.front().name))
+            names = properties_.try_emplace(properties_.end(), run.front().name);
+        Instances& instances = names->second;
+        if (instances.empty()) instances.reserve(run.size());
+        for (Property& p : run)
+            if (replace || !instances.holds(p.index)) instances.assign(std::move(p));
+        run.clear();
+    };
     // Stores a property whose name and index were read, even when the rest
     // of its record is broken: what a reader has taken stays in the set.
     auto place = [&](const Property& p) {
-        if (names == properties_.end() || !(names->first == p.name))
-            names = properties_.try_emplace(properties_.end(), p.name);
-        Instances& instances = names->second;
-        if (replace || !instances.holds(p.index)) instances.assign(p);
+        if (!run.empty() && !(run.front().name == p.name)) flush();
+        run.push_back(p);
+    };
+    auto fail = [&](PropertiesError error) {
+        flush();
+        error_ = error;
+        return false;
     };
     for (long i = 0; i < n; ++i) {
         std::optional<Property> slow;
@@ -127,19 +169,16 @@ bool Properties::obtain(std::istream& in, bool replace) {
             bool lost = in.bad() && !in.eof();
             if (lost || (in.fail() && !in.eof())) {
                 if (!slow->name.empty() && slow->index != 0) place(*slow);
-                error_ = lost ? OS_SYSTEM_ERROR : CANT_PARSE_FILE;
-                return false;
+                return fail(lost ? OS_SYSTEM_ERROR : CANT_PARSE_FILE);
             }
             in.get();
             reader.remember(slow->name);
         }
         const Property& p = read ? fast : *slow;
-        if (p.name.empty() || p.index == 0) {
-            error_ = CANT_PARSE_FILE;
-            return false;
-        }
+        if (p.name.empty() || p.index == 0) return fail(CANT_PARSE_FILE);
         place(p);
     }
+    flush();
     return true;
 }
 

@@ -31,6 +31,8 @@ class PropertyInstances {
     // The same, taking p's contents.
     void assign(Property&& p);
     void erase(const_iterator instance) { items_.erase(instance); }
+    // Makes room for n instances in all, so that adding them allocates once.
+    void reserve(std::size_t n) { items_.reserve(n); }
 
   private:
     // Where an instance with this index is or would go.

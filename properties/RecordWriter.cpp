@@ -57,12 +57,14 @@ void RecordWriter::value(const PropertyValue& value) {
     } else {
         drain();
         value.write(*out_);
+        handed_ += value.length();
     }
 }
 
 void RecordWriter::drain() {
     if (out_ == nullptr || text_.empty()) return;
     out_->write(text_.data(), static_cast<std::streamsize>(text_.size()));
+    handed_ += text_.size();
     text_.clear();
 }
 

@@ -38,6 +38,8 @@ class RecordWriter {
 
     // The formatted bytes (those not yet handed to the stream).
     String& text() { return text_; }
+    // How many bytes were formatted in all, handed to the stream or not.
+    std::size_t total() const { return handed_ + text_.size(); }
 
   private:
     void number(unsigned long n, int base = 10);
@@ -47,4 +49,5 @@ class RecordWriter {
 
     std::ostream* out_;
     String text_;
+    std::size_t handed_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <vector>
 
 namespace {
@@ -26,10 +27,27 @@ struct Table {
     std::size_t used = 0;
 };
 
+// Interned texts are placed side by side in blocks rather than allocated
+// one by one: a name costs the String itself and no allocation header, and
+// names interned one after the other (a sorted stream read for the first
+// time) sit together when they are looked up again in the same order.
+constexpr std::size_t kTextsPerBlock = 2048;
+
 struct InternTable {
     std::mutex mutex;  // serialises inserts
     std::atomic<Table*> current{new Table(1024)};
     std::vector<Table*> retired;  // kept reachable, so that no leak is reported
+    std::vector<String*> blocks;  // the same
+    std::size_t usedInBlock = kTextsPerBlock;
+
+    // Called with the mutex held.
+    const String* newText(std::string_view text) {
+        if (usedInBlock == kTextsPerBlock) {
+            blocks.push_back(static_cast<String*>(::operator new(sizeof(String) * kTextsPerBlock)));
+            usedInBlock = 0;
+        }
+        return new (blocks.back() + usedInBlock++) String(text);
+    }
 };
 
 InternTable& table() {
@@ -80,7 +98,7 @@ const String* intern(std::string_view text) {
     // Another thread may have interned it meanwhile.
     if (const String* held = probe(*t, text, hash).text.load()) return held;
     if (2 * (t->used + 1) > t->slots.size()) t = grow(it, *t);
-    auto* fresh = new String(text);
+    const String* fresh = it.newText(text);
     place(*t, fresh, hash);
     return fresh;
 }

@@ -149,6 +149,67 @@ TEST_F(FilePropertiesTest, MakeKnownsRereadsOnlyATouchedDefaultsFile) {
     delete info.knowns;
 }
 
+TEST_F(FilePropertiesTest, AMissingDefaultsFileIsNotOpenedAgainUntilItAppears) {
+    Properties::knownInfo info{nullptr, nullptr, 0, 0};
+    const Path defaults = "/VM/config/defaults";
+    // Each open of the file is counted, failing as it would for a missing file.
+    FaultInjector::add(FaultOp::Open, ENOENT, "/defaults", 0, -1);
+    for (int i = 0; i < 3; ++i) FileProperties::makeKnowns(info, defaults);
+    EXPECT_EQ(FaultInjector::injected(), 1);
+    EXPECT_TRUE(info.knowns->holdsNone());
+    FaultInjector::clear();
+
+    // The file appears, changes and goes: every step is seen at the next call.
+    struct Step {
+        const char* value;  // null: the file is removed
+        time_t mtime;
+    };
+    for (Step step : {Step{"first", 3000000}, Step{"second", 3000001}, Step{nullptr, 0}}) {
+        if (step.value != nullptr) {
+            FileProperties file(defaults);
+            file.empty();
+            Property known = named("Known", step.value);
+            file.put(known, A::Server);
+            ASSERT_TRUE(file.saveThem());
+            setMtime(defaults, step.mtime);
+        } else {
+            ASSERT_EQ(FileSystem::unlink(defaults), 0);
+        }
+        FileProperties::makeKnowns(info, defaults);
+        Property p;
+        p.name = Symbol("Known");
+        int got = info.knowns->get(p, A::Server);
+        if (step.value == nullptr) {
+            EXPECT_EQ(got, Properties::GET_NO_SUCH_PROPERTY);
+        } else {
+            ASSERT_EQ(got, Properties::GET_OK) << step.value;
+            EXPECT_EQ(String(p.value), step.value);
+        }
+    }
+    delete info.knowns;
+}
+
+TEST_F(FilePropertiesTest, TheStoredTextIsTheStreamForEveryCountAndVersion) {
+    // The headers' digits vary with the count and the version; a set saved
+    // again after it shrank or grew past its last text writes its own bytes.
+    FileProperties set(kFile);
+    struct Case {
+        int count;
+        unsigned long version;
+    };
+    for (Case c : {Case{1, 2}, Case{9, 2}, Case{10, 2}, Case{100, 2}, Case{2000, 2}, Case{3, 2},
+                   Case{1000, 7}, Case{2, ~0UL}}) {
+        set.empty();
+        set.set_version(c.version);
+        for (int i = 0; i < c.count; ++i) {
+            Property p = named("name" + std::to_string(i), "value " + std::to_string(i));
+            ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
+        }
+        ASSERT_TRUE(set.saveThem());
+        EXPECT_EQ(readFile(kFile), streamOf(set)) << c.count << " " << c.version;
+    }
+}
+
 TEST_F(FilePropertiesTest, SaveGoesThroughALinkToItsTargetAndIgnoresAPlantedTemporary) {
     saveMany(1);
     writeFile("/elsewhere/victim", "keep me");
