@@ -67,13 +67,19 @@ nlohmann::json propertyJson(const Property& p) {
     return object;
 }
 
-void printProperty(const Property& p, std::ostream& out, const char* indent) {
+String attributeWords(const PropertyAttributes& a) {
+    Property p;
+    p.attributes = a;
     nlohmann::json d = propertyJson(p);
-    out << indent << terminalText(p.name.text()) << " " << p.index
-        << "  read: " << d["read"].get<String>() << "  write: " << d["write"].get<String>()
-        << "  version " << int(p.attributes.version()) << "  type " << (p.attributes.type() & 0xff)
-        << (p.attributes.server_known() ? "  server_known" : "")
-        << (p.attributes.forwardable() ? "  forwardable" : "") << "\n"
+    return "read: " + d["read"].get<String>() + "  write: " + d["write"].get<String>() +
+           "  version " + std::to_string(int(a.version())) + "  type " +
+           std::to_string(a.type() & 0xff) + (a.server_known() ? "  server_known" : "") +
+           (a.forwardable() ? "  forwardable" : "");
+}
+
+void printProperty(const Property& p, std::ostream& out, const char* indent) {
+    out << indent << terminalText(p.name.text()) << " " << p.index << "  "
+        << attributeWords(p.attributes) << "\n"
         << indent << "    value (" << p.value.length()
         << " bytes): " << terminalText(String(p.value), 200) << "\n";
 }

@@ -37,6 +37,10 @@ void forEachVisible(Properties& set, PropertyAttributes::AccessType access, cons
 nlohmann::json visiblePropertiesJson(Properties& set, PropertyAttributes::AccessType access,
                                      const String& name = String());
 
+// The attributes in words: "read: CLASS  write: CLASS  version N  type N"
+// and the flags that are set.
+String attributeWords(const PropertyAttributes& attributes);
+
 // A property as two lines of text, the first after `indent`; values longer
 // than 200 bytes are cut.
 void printProperty(const Property& p, std::ostream& out, const char* indent = "");

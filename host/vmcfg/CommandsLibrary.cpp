@@ -11,6 +11,7 @@
 #include "host/vmcfg/MessageCommands.h"
 #include "host/vmcfg/ParamCommands.h"
 #include "host/vmcfg/PropsCommands.h"
+#include "host/vmcfg/PropsExchange.h"
 
 // vmcfg has applied the global options already (root, box, trace level):
 // they are parsed again here for the output format and so that the same
@@ -23,6 +24,7 @@ int vmcfg_module_commands(int argc, char** argv) {
     InitCommand init(app);
     ParamCommands param(app);
     PropsCommands props(app);
+    PropsExchange exchange(props.group());
     AddressCommands address(app);
     MessageCommands message(app);
     GlobalOptions::acceptAnywhere(app);
@@ -39,13 +41,15 @@ int vmcfg_module_commands(int argc, char** argv) {
     FailureReport report(options.json, std::cout, std::cerr);
     std::ostream &out = report.out(), &err = report.err();
     int status = 2;
-    if (options.valueOnly() && !param.selected() && !props.selected())
+    if (options.valueOnly() && !param.selected() && !props.selected() && !exchange.selected())
         err << "vmcfg: -o value prints one value: props show --name NAME, param get KEY"
             << std::endl;
     else if (init.selected())
         status = init.run(options, out, err);
     else if (param.selected())
         status = param.run(options, out, err);
+    else if (exchange.selected())
+        status = exchange.run(options, std::cin, out, err);
     else if (props.selected())
         status = props.run(options, out, err);
     else if (address.selected())

@@ -41,6 +41,8 @@ class PropsCommands {
     explicit PropsCommands(CLI::App& app);
 
     bool selected() const;
+    // The "props" group, for commands registered beside these.
+    CLI::App* group() const { return group_; }
     int run(const GlobalOptions& options, std::ostream& out, std::ostream& err);
 
   private:

@@ -234,4 +234,66 @@ TEST_F(VmcfgEdit, EveryCommandAnswersInEachOutputMode) {
     }
 }
 
+TEST_F(VmcfgEdit, ExportAndImportMoveStreamsByteForByteAndRefuseBeforeWriting) {
+    EXPECT_EQ(run("props export --system").out, readFile("/VM/config/sys_prop_db"));
+    const String cos2 = hostPath("/cos2.stream"), bad = hostPath("/bad.stream");
+    ASSERT_EQ(run("props export --cos 2 --output " + cos2).status, 0);
+    writeFile("/bad.stream", "component-file-version=2\nnumber of properties=1\n9 x\n");
+    struct Case {
+        const char* command;
+        int status;
+        const char* says;
+    } refusals[] = {
+        {"props import --system /bad.stream --yes", 1, "is not a property stream"},
+        {"props import --cos 1 /cos2.stream", 1, "not confirmed"},  // no answer on stdin
+        {"props import --cos 1 /cos2.stream --dry-run", 0, "~ COS Greeting Length#1 30 -> 120"},
+        {"props import --system /none.stream --yes", 2, "can't read"},
+    };
+    const auto before = stores();
+    for (const Case& c : refusals) {
+        String command = c.command;
+        command.replace(command.find(" /"), 2, " " + root_ + "/");
+        Outcome o = run(command);
+        EXPECT_EQ(o.status, c.status) << c.command << ": " << o.err;
+        EXPECT_NE((o.out + o.err).find(c.says), String::npos) << o.out << o.err;
+        EXPECT_EQ(stores(), before) << c.command << " wrote";
+    }
+    Outcome imported = run("--box 333 props import --cos 1 " + cos2 + " --yes");
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_EQ(run("props export --cos 1").out, readFile("/cos2.stream"));
+    EXPECT_NE(
+        run("--box 333 props import --cos 1 " + cos2 + " --yes").out.find("nothing to import"),
+        String::npos);
+}
+
+TEST_F(VmcfgEdit, DiffShowsEachCopyAddedRemovedOrChangedThatTheClassMayRead) {
+    ASSERT_EQ(run("props set --system Colour blue --read all").status, 0);
+    const String before = hostPath("/before.stream");
+    ASSERT_EQ(run("props export --system --output " + before).status, 0);
+    for (const char* edit :
+         {"props set --system Colour red", "props add --system Pin 1234 --read server",
+          "props set --system --hex 61ff62 7a",
+          "props remove --system 'System Max Message Length'"})
+        ASSERT_EQ(run(edit).status, 0) << edit;
+    std::map<String, String> ops;
+    for (const Json& row : json("props diff --file " + before + " --system")) {
+        String name = row.contains("name_hex") ? "hex:" + row["name_hex"].get<String>()
+                                               : row["name"].get<String>();
+        ops[name] =
+            row["op"].get<String>() + " " + row["old_value"].dump() + " " + row["new_value"].dump();
+    }
+    EXPECT_EQ(ops,
+              (std::map<String, String>{{"Colour", "changed \"blue\" \"red\""},
+                                        {"Pin", "added null \"1234\""},
+                                        {"hex:61ff62", "added null \"z\""},
+                                        {"System Max Message Length", "removed \"300\" null"}}));
+    Outcome minimal = run("props diff --system --file " + before + " --access Minimal");
+    EXPECT_EQ(minimal.status, 0);
+    EXPECT_EQ(minimal.out.find("Pin"), String::npos) << "a value the class may not read shown";
+    EXPECT_NE(minimal.out.find("~ Colour#1 red -> blue"), String::npos) << minimal.out;
+    for (const char* usage : {"props diff --system", "props diff --system --cos x",
+                              "props diff --system --cos 1 --cos 2"})
+        EXPECT_EQ(run(usage).status, 2) << usage;
+}
+
 }  // namespace
