@@ -37,6 +37,16 @@ target_compile_definitions(host_common PRIVATE CFGADM_INSTALL_BINDIR="${CMAKE_IN
 set_target_properties(config_adm vmplatform PROPERTIES
                       VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
 
+# Installed programs and libraries find the package's libraries relative to
+# themselves, so a tree installed under any prefix (or moved) runs without
+# ldconfig or LD_LIBRARY_PATH. The libraries need it too: the platform
+# library dlopens the module by name, which searches the caller's RUNPATH.
+file(RELATIVE_PATH cfgadm_bin_to_lib "/${CMAKE_INSTALL_BINDIR}" "/${CMAKE_INSTALL_LIBDIR}")
+set_target_properties(${HOST_PROGRAM_TARGETS} PROPERTIES
+                      INSTALL_RPATH "$ORIGIN/${cfgadm_bin_to_lib}")
+set_target_properties(config_adm vmplatform vmcfg_commands vmadmd_api PROPERTIES
+                      INSTALL_RPATH "$ORIGIN")
+
 # ---- libraries and every host program
 install(TARGETS config_adm vmplatform LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS ${HOST_PROGRAM_TARGETS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -116,3 +126,9 @@ add_test(NAME install.staged
 set_tests_properties(install.staged PROPERTIES
   TIMEOUT 300
   ENVIRONMENT "CXX=${CMAKE_CXX_COMPILER};CFGADM_TEST_FLAGS=${CFGADM_TEST_FLAGS};CFGADM_VERSION=${PROJECT_VERSION}")
+
+# ---- what make install and make deb build: the installed targets only,
+# none of the tests and benchmarks (cmake --build BUILD --target shipped).
+add_custom_target(shipped)
+add_dependencies(shipped config_adm vmplatform vmcfg_commands vmadmd_api manpages
+                 ${HOST_PROGRAM_TARGETS})
