@@ -92,6 +92,19 @@ complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vmcfg; echo "${CO
 [ "$(complete_words vmcfg --root /r props '')" = "show check put remove" ] || fail "completion: props"
 [ "$(complete_words vmcfg props show --access R)" = "Restricted" ] || fail "completion: --access"
 
+# Manual pages: every page names every program, and each program's page has
+# its exit statuses and examples.
+programs=$(cd "$root/bin" && ls)
+for page in "$root"/share/man/man1/*.1.gz "$root/share/man/man5/config_adm.5.gz"; do
+  text=$(gzip -dc "$page")
+  for program in $programs; do
+    [ "$(basename "$page" .1.gz)" = "$program" ] && continue
+    grep -q "^\.BR $program (1)" <<<"$text" || fail "$(basename "$page") does not name $program(1)"
+  done
+  grep -q '^\.SH "\?EXIT STATUS' <<<"$text" || fail "$(basename "$page") has no EXIT STATUS"
+  [[ $page == *.5.gz ]] || grep -q '^\.SH EXAMPLES' <<<"$text" || fail "$(basename "$page") has no EXAMPLES"
+done
+
 # The units are sandboxed: systemd rates each at most 3.0 ("OK").
 if systemd-analyze security --help 2>/dev/null | grep -q -- --offline; then
   cp "$root/lib/systemd/system/vmpropd@.service" "$tmp/vmpropd@333.service"
@@ -127,4 +140,7 @@ out=$(run vmcfg --root "$r" props show --system --name "Site Name")
 grep -q "value (4 bytes): east" <<<"$out" || fail "props show from $direct printed '$out'"
 run vmcfg --root "$r" known list cos >/dev/null || fail "vmcfg known (module by name) from $direct"
 run mkgf_act --root "$r" || fail "mkgf_act from $direct"
+status=0
+run mkgf_act --no-such-option 2>/dev/null || status=$?
+[ "$status" = 2 ] || fail "mkgf_act with a bad option exits $status, not 2"
 echo "installed tree under $prefix and $direct: ok"
