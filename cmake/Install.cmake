@@ -44,14 +44,17 @@ set_target_properties(config_adm vmplatform PROPERTIES
 file(RELATIVE_PATH cfgadm_bin_to_lib "/${CMAKE_INSTALL_BINDIR}" "/${CMAKE_INSTALL_LIBDIR}")
 set_target_properties(${HOST_PROGRAM_TARGETS} PROPERTIES
                       INSTALL_RPATH "$ORIGIN/${cfgadm_bin_to_lib}")
-set_target_properties(config_adm vmplatform vmcfg_commands vmadmd_api PROPERTIES
-                      INSTALL_RPATH "$ORIGIN")
+set_target_properties(config_adm vmplatform PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(vmcfg_commands vmadmd_api PROPERTIES INSTALL_RPATH "$ORIGIN/..")
 
 # ---- libraries and every host program
 install(TARGETS config_adm vmplatform LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS ${HOST_PROGRAM_TARGETS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# vmcfg's commands and vmadmd's module views: found beside the module they load.
-install(TARGETS vmcfg_commands vmadmd_api LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# vmcfg's commands and vmadmd's module views: libraries without a SONAME,
+# loaded by path, so in the module's private directory beside it
+# (ModuleLibrary::kPrivateDirectory), not in the shared library directory.
+install(TARGETS vmcfg_commands vmadmd_api
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/config_adm)
 
 # ---- manual pages: man1 from each program's own --help (help2man), man5
 # hand-written (packaging/man/*.5); gzip -9n as Debian ships them.

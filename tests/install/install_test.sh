@@ -28,8 +28,13 @@ done
 for program in "$root"/bin/*; do
   [ -f "$root/share/man/man1/$(basename "$program").1.gz" ] || fail "no man page for $program"
 done
-for f in bin/vmcfg bin/vmpropd bin/vmadmd "${libdir#"$root"/}/libvmcfg_commands.so" \
-  "${libdir#"$root"/}/libvmadmd_api.so" \
+# Libraries loaded by path have no SONAME: they live in the module's private
+# directory, never in the shared library directory itself.
+for lib in "$libdir"/*.so*; do
+  [ -L "$lib" ] || readelf -d "$lib" | grep -q SONAME || fail "$lib has no SONAME"
+done
+for f in bin/vmcfg bin/vmpropd bin/vmadmd "${libdir#"$root"/}/config_adm/libvmcfg_commands.so" \
+  "${libdir#"$root"/}/config_adm/libvmadmd_api.so" \
   share/man/man5/config_adm.5.gz lib/systemd/system/vmpropd@.service \
   etc/default/vmplatform share/bash-completion/completions/vmcfg; do
   [ -e "$root/$f" ] || fail "$f not installed"
