@@ -9,7 +9,7 @@ DEMO_ROOT ?= $(BUILD)/demo-root
 # make install: where to (DESTDIR stages the tree elsewhere, as usual).
 PREFIX ?= /usr/local
 
-.PHONY: all setup build run cluster console test asan bench format clean fuzz install deb
+.PHONY: all setup build shipped run cluster console test asan bench format clean fuzz install deb
 
 all: build
 
@@ -55,14 +55,21 @@ fuzz: setup $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	./fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+# What install and deb ship (libraries, programs, manual pages), without
+# building the tests and benchmarks.
+shipped: setup $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target shipped
+
 # The prefix is given again at install time: a build tree serves any PREFIX.
-# As root into the live system, the loader's cache learns the new libraries.
-install: build
+# The programs find their libraries relative to themselves (RUNPATH), so any
+# prefix works at once; as root into the live system, the loader's cache
+# learns the new libraries too.
+install: shipped
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 	@if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" = 0 ]; then ldconfig; fi
 
 # The Debian package (under /usr) from the build's binaries: $(BUILD)/*.deb
-deb: build
+deb: shipped
 	cd $(BUILD) && cpack -G DEB
 
 bench: build

@@ -37,11 +37,24 @@ target_compile_definitions(host_common PRIVATE CFGADM_INSTALL_BINDIR="${CMAKE_IN
 set_target_properties(config_adm vmplatform PROPERTIES
                       VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
 
+# Installed programs and libraries find the package's libraries relative to
+# themselves, so a tree installed under any prefix (or moved) runs without
+# ldconfig or LD_LIBRARY_PATH. The libraries need it too: the platform
+# library dlopens the module by name, which searches the caller's RUNPATH.
+file(RELATIVE_PATH cfgadm_bin_to_lib "/${CMAKE_INSTALL_BINDIR}" "/${CMAKE_INSTALL_LIBDIR}")
+set_target_properties(${HOST_PROGRAM_TARGETS} PROPERTIES
+                      INSTALL_RPATH "$ORIGIN/${cfgadm_bin_to_lib}")
+set_target_properties(config_adm vmplatform PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(vmcfg_commands vmadmd_api PROPERTIES INSTALL_RPATH "$ORIGIN/..")
+
 # ---- libraries and every host program
 install(TARGETS config_adm vmplatform LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS ${HOST_PROGRAM_TARGETS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# vmcfg's commands and vmadmd's module views: found beside the module they load.
-install(TARGETS vmcfg_commands vmadmd_api LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# vmcfg's commands and vmadmd's module views: libraries without a SONAME,
+# loaded by path, so in the module's private directory beside it
+# (ModuleLibrary::kPrivateDirectory), not in the shared library directory.
+install(TARGETS vmcfg_commands vmadmd_api
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/config_adm)
 
 # ---- manual pages: man1 from each program's own --help (help2man), man5
 # hand-written (packaging/man/*.5); gzip -9n as Debian ships them.
@@ -116,3 +129,9 @@ add_test(NAME install.staged
 set_tests_properties(install.staged PROPERTIES
   TIMEOUT 300
   ENVIRONMENT "CXX=${CMAKE_CXX_COMPILER};CFGADM_TEST_FLAGS=${CFGADM_TEST_FLAGS};CFGADM_VERSION=${PROJECT_VERSION}")
+
+# ---- what make install and make deb build: the installed targets only,
+# none of the tests and benchmarks (cmake --build BUILD --target shipped).
+add_custom_target(shipped)
+add_dependencies(shipped config_adm vmplatform vmcfg_commands vmadmd_api manpages
+                 ${HOST_PROGRAM_TARGETS})

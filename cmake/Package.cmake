@@ -15,10 +15,15 @@ platform: typed, access-controlled property sets stored as files or B-tree
 records, the configuration-parameter reader and the remote update to a
 property owner box. With the platform stand-in libvmplatform.so, the
 administration program vmcfg, the owner-box daemon vmpropd (systemd unit
-vmpropd@BOX.service), the headers and config_adm.pc for platform programs.")
+vmpropd@BOX.service), the web administration console vmadmd (vmadmd.service),
+the feature command mkgf_act, the headers and config_adm.pc for platform
+programs.")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The Debian revision: the package is built from an upstream version, and its
+# changelog (packaging/debian/changelog) names it.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 # Everything goes through DESTDIR, so /etc and /lib destinations land in the
 # package, and the install-time files see the prefix /usr.
 set(CPACK_SET_DESTDIR ON)
@@ -58,6 +63,30 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${cfgadm_control}/postinst ${cfgadm_control}/prerm ${cfgadm_control}/postrm
     ${cfgadm_control}/conffiles ${cfgadm_control}/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+
+# The copyright and the Debian changelog (gzip -9n, as Debian ships it) in
+# /usr/share/doc/<package>, with every install.
+set(cfgadm_docdir ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
+set(cfgadm_changelog ${CMAKE_SOURCE_DIR}/packaging/debian/changelog)
+file(STRINGS ${cfgadm_changelog} cfgadm_changelog_top LIMIT_COUNT 1)
+set(cfgadm_deb_version "${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}")
+if(NOT cfgadm_changelog_top MATCHES "^${CPACK_PACKAGE_NAME} \\(${cfgadm_deb_version}\\) ")
+  message(WARNING "packaging/debian/changelog does not start with version ${cfgadm_deb_version}: "
+                  "add an entry for it")
+endif()
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/debian-doc/changelog.Debian.gz
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/debian-doc
+  COMMAND ${GZIP} -9n -c ${cfgadm_changelog} > ${CMAKE_BINARY_DIR}/debian-doc/changelog.Debian.gz
+  DEPENDS ${cfgadm_changelog} COMMENT "Debian changelog")
+add_custom_target(debian_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/debian-doc/changelog.Debian.gz)
+add_dependencies(shipped debian_changelog)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/copyright
+              ${CMAKE_BINARY_DIR}/debian-doc/changelog.Debian.gz
+        DESTINATION ${cfgadm_docdir})
+# What lintian reports that is so on purpose, with the reasons.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${CPACK_PACKAGE_NAME})
 
 include(CPack)
 

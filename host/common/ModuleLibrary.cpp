@@ -12,12 +12,18 @@ ModuleLibrary::~ModuleLibrary() {
 bool ModuleLibrary::load(const char* name, const void* moduleObject, String& error) {
     std::error_code ignored;
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ignored);
-    // Beside the program in the build tree; installed, in the module's directory.
+    // Beside the program in the build tree; installed, in the module's private
+    // directory (a library without a SONAME has no place in the shared library
+    // directory itself), or beside the module.
     Dl_info where{};
     std::filesystem::path module =
         dladdr(moduleObject, &where) != 0 && where.dli_fname ? where.dli_fname : "";
     path_ = name;
-    for (const std::filesystem::path& directory : {self.parent_path(), module.parent_path()}) {
+    std::filesystem::path moduleDirectory = module.parent_path();
+    std::filesystem::path privateDirectory =
+        moduleDirectory.empty() ? moduleDirectory : moduleDirectory / kPrivateDirectory;
+    for (const std::filesystem::path& directory :
+         {self.parent_path(), privateDirectory, moduleDirectory}) {
         if (directory.empty()) continue;
         String beside = (directory / name).string();
         if (::access(beside.c_str(), R_OK) == 0) {

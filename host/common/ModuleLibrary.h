@@ -14,9 +14,14 @@ class ModuleLibrary {
     ModuleLibrary(const ModuleLibrary&) = delete;
     ModuleLibrary& operator=(const ModuleLibrary&) = delete;
 
-    // Loads the library `name` (beside the running program, else beside the
-    // loaded module that holds `moduleObject`, else by the dynamic linker's
-    // search); false with the reason on error.
+    // The directory beside the installed module that holds the libraries
+    // loaded after it (cmake/Install.cmake installs them there).
+    static constexpr const char* kPrivateDirectory = "config_adm";
+
+    // Loads the library `name` (beside the running program, else in
+    // kPrivateDirectory beside the loaded module that holds `moduleObject`,
+    // else beside that module, else by the dynamic linker's search); false
+    // with the reason on error.
     bool load(const char* name, const void* moduleObject, String& error);
     // The address of `symbol` in the loaded library, or null.
     void* symbol(const char* symbol) const;

@@ -8,7 +8,7 @@
 // (a FIFO or device there is skipped, never waited on), and the whole run
 // has a deadline of kDeadlineSeconds: the form waits for this command, so it
 // must end whatever it meets (SIGALRM ends it, and the form reports that the
-// command failed).
+// command failed). Bad usage exits 2.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -87,7 +87,16 @@ int main(int argc, char** argv) {
     app.add_option("--root", root,
                    "Platform root directory (default: $VM_ROOT, else VM_ROOT of the platform "
                    "defaults file, else /)");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        // Bad usage is 2, as for the other programs: 1 means the markers
+        // could not be applied.
+        app.exit(e);
+        return 2;
+    }
     ::alarm(kDeadlineSeconds);
     PlatformRoot::settle(root);
 

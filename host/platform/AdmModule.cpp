@@ -45,12 +45,30 @@ Form* AdmModule::form(int number) const {
     return entry ? entry->form : nullptr;
 }
 
+namespace {
+
+// Where this platform library was loaded from.
+const char kThisLibrary = 0;
+
+std::string besideFile(const std::string& file) {
+    return file.substr(0, file.rfind('/') + 1) + "libconfig_adm.so";
+}
+
+}  // namespace
+
 std::string AdmModule::defaultPath() {
     char self[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n > 0) {
-        std::string program(self, static_cast<std::size_t>(n));
-        std::string beside = program.substr(0, program.rfind('/') + 1) + "libconfig_adm.so";
+        std::string beside = besideFile(std::string(self, static_cast<std::size_t>(n)));
+        if (access(beside.c_str(), R_OK) == 0) return beside;
+    }
+    // Installed, the module is beside this library. Found from here rather
+    // than by the loader's search, which follows the RUNPATH of whoever calls
+    // dlopen: under a sanitizer that is its interceptor's library, not ours.
+    Dl_info where{};
+    if (dladdr(&kThisLibrary, &where) != 0 && where.dli_fname != nullptr) {
+        std::string beside = besideFile(where.dli_fname);
         if (access(beside.c_str(), R_OK) == 0) return beside;
     }
     return "libconfig_adm.so";

@@ -26,7 +26,8 @@ class AdmModule {
     Form* form(int number) const;
 
     // The module next to the running program (libconfig_adm.so in the same
-    // directory), else the bare name for the dynamic linker's search.
+    // directory), else next to this platform library (where it is
+    // installed), else the bare name for the dynamic linker's search.
     static std::string defaultPath();
 
   private:

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # install_test.sh BUILD: installs BUILD into a temporary DESTDIR under a prefix
 # of its own, checks the tree, compiles every public header alone and a small
-# program with `pkg-config --cflags --libs config_adm` only, and runs it.
+# program with `pkg-config --cflags --libs config_adm` only, and runs it. Then
+# installs BUILD under a plain temporary prefix (as `make install PREFIX=...`)
+# and runs the programs from there with no library path at all.
 set -euo pipefail
 build=$1
 CXX=${CXX:-c++}
@@ -26,8 +28,13 @@ done
 for program in "$root"/bin/*; do
   [ -f "$root/share/man/man1/$(basename "$program").1.gz" ] || fail "no man page for $program"
 done
-for f in bin/vmcfg bin/vmpropd bin/vmadmd "${libdir#"$root"/}/libvmcfg_commands.so" \
-  "${libdir#"$root"/}/libvmadmd_api.so" \
+# Libraries loaded by path have no SONAME: they live in the module's private
+# directory, never in the shared library directory itself.
+for lib in "$libdir"/*.so*; do
+  [ -L "$lib" ] || readelf -d "$lib" | grep -q SONAME || fail "$lib has no SONAME"
+done
+for f in bin/vmcfg bin/vmpropd bin/vmadmd "${libdir#"$root"/}/config_adm/libvmcfg_commands.so" \
+  "${libdir#"$root"/}/config_adm/libvmadmd_api.so" \
   share/man/man5/config_adm.5.gz lib/systemd/system/vmpropd@.service \
   etc/default/vmplatform share/bash-completion/completions/vmcfg; do
   [ -e "$root/$f" ] || fail "$f not installed"
@@ -67,27 +74,27 @@ printf 'precedence node vm7\nnode vm7 : max_ports=48\n' >"$tmp/root/VM/config/co
 out=$(VM_ROOT=$tmp/root LD_LIBRARY_PATH=$libdir "$tmp/probe")
 [ "$out" = "$CFGADM_VERSION 48 node=vm7" ] || fail "probe printed '$out'"
 
-out=$(LD_LIBRARY_PATH=$libdir "$root/bin/vmcfg" --version)
+out=$(env -u LD_LIBRARY_PATH "$root/bin/vmcfg" --version)
 [ "$out" = "vmcfg (config_adm) $CFGADM_VERSION"$'\n'"module libconfig_adm $CFGADM_VERSION" ] ||
   fail "vmcfg --version printed '$out'"
-out=$(LD_LIBRARY_PATH=$libdir "$root/bin/vmadmd" --version)
+out=$(env -u LD_LIBRARY_PATH "$root/bin/vmadmd" --version)
 [ "$out" = "vmadmd (config_adm) $CFGADM_VERSION"$'\n'"module libconfig_adm $CFGADM_VERSION" ] ||
   fail "vmadmd --version printed '$out'"
 
 # Without --root and VM_ROOT the installed vmcfg takes VM_ROOT from its
 # prefix's etc/default/vmplatform; a root that init did not make is refused.
 sed -i "s|^VM_ROOT=.*|VM_ROOT=$tmp/root|" "$root/etc/default/vmplatform"
-out=$(env -u VM_ROOT -u VM_DEFAULTS_FILE LD_LIBRARY_PATH="$libdir" "$root/bin/vmcfg" param get max_ports)
+out=$(env -u VM_ROOT -u VM_DEFAULTS_FILE -u LD_LIBRARY_PATH "$root/bin/vmcfg" param get max_ports)
 [ "$out" = "48 (node=vm7)" ] || fail "vmcfg without --root printed '$out'"
 sed -i "s|^VM_ROOT=.*|VM_ROOT=$tmp/nothing|" "$root/etc/default/vmplatform"
-out=$(env -u VM_ROOT LD_LIBRARY_PATH="$libdir" "$root/bin/vmcfg" param get max_ports 2>&1) &&
+out=$(env -u VM_ROOT -u LD_LIBRARY_PATH "$root/bin/vmcfg" param get max_ports 2>&1) &&
   fail "vmcfg accepted a root without /VM/config"
 [ "$out" = "vmcfg: $tmp/nothing: not a platform root; run vmcfg init" ] || fail "refusal: '$out'"
 
 # Completion: commands of a group, classes after --access.
 source "$root/share/bash-completion/completions/vmcfg"
 complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vmcfg; echo "${COMPREPLY[*]}"; }
-[ "$(complete_words vmcfg --root /r props '')" = "show check set add put reset remove" ] ||
+[ "$(complete_words vmcfg --root /r props '')" = "show check set add put reset remove export import diff" ] ||
   fail "completion: props"
 [ "$(complete_words vmcfg props show --access R)" = "Restricted" ] || fail "completion: --access"
 # In any case, after a comma too; kinds and feature names.
@@ -95,4 +102,56 @@ complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vmcfg; echo "${CO
 [ "$(complete_words vmcfg props set --read server,st)" = "server,Standard" ] ||
   fail "completion: --read list"
 [ "$(complete_words vmcfg features set t)" = 'Tandem\ Mailbox' ] || fail "completion: feature"
-echo "installed tree under $prefix: ok"
+
+# Manual pages: every page names every program, and each program's page has
+# its exit statuses and examples.
+programs=$(cd "$root/bin" && ls)
+for page in "$root"/share/man/man1/*.1.gz "$root/share/man/man5/config_adm.5.gz"; do
+  text=$(gzip -dc "$page")
+  for program in $programs; do
+    [ "$(basename "$page" .1.gz)" = "$program" ] && continue
+    grep -q "^\.BR $program (1)" <<<"$text" || fail "$(basename "$page") does not name $program(1)"
+  done
+  grep -q '^\.SH "\?EXIT STATUS' <<<"$text" || fail "$(basename "$page") has no EXIT STATUS"
+  [[ $page == *.5.gz ]] || grep -q '^\.SH EXAMPLES' <<<"$text" || fail "$(basename "$page") has no EXAMPLES"
+done
+
+# The units are sandboxed: systemd rates each at most 3.0 ("OK").
+if systemd-analyze security --help 2>/dev/null | grep -q -- --offline; then
+  cp "$root/lib/systemd/system/vmpropd@.service" "$tmp/vmpropd@333.service"
+  for unit in "$root/lib/systemd/system/vmadmd.service" "$tmp/vmpropd@333.service"; do
+    level=$(systemd-analyze security --offline=yes --no-pager "$unit" 2>&1 |
+            sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+    [ -n "$level" ] && awk -v l="$level" 'BEGIN { exit !(l <= 3.0) }' ||
+      fail "$(basename "$unit"): exposure ${level:-unknown}, above 3.0"
+  done
+else
+  echo "note: systemd-analyze has no --offline here, units not rated"
+fi
+
+# A plain prefix, no DESTDIR, nothing on the library path and no ldconfig:
+# the programs find their libraries (and vmcfg the module it dlopens by name)
+# relative to themselves.
+direct=$tmp/direct
+cmake --install "$build" --prefix "$direct" >"$tmp/log" || { cat "$tmp/log"; fail "install to $direct"; }
+for program in "$direct"/bin/*; do
+  runpath=$(readelf -d "$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+  [[ $runpath == '$ORIGIN/'* && $runpath != *"$build"* ]] || fail "$program: RUNPATH '$runpath'"
+done
+run() { env -u LD_LIBRARY_PATH -u VM_ROOT -u VM_DEFAULTS_FILE "$direct/bin/$@"; }
+for program in vmcfg vmadmd vmpropd; do
+  out=$(run "$program" --version 2>&1) || fail "$program --version from $direct: $out"
+  [ "$(tail -n 1 <<<"$out")" = "module libconfig_adm $CFGADM_VERSION" ] ||
+    fail "$program --version from $direct printed '$out'"
+done
+r=$tmp/direct-root
+run vmcfg --root "$r" init >/dev/null || fail "vmcfg init from $direct"
+run vmcfg --root "$r" props put --system "Site Name" east >/dev/null || fail "props put from $direct"
+out=$(run vmcfg --root "$r" props show --system --name "Site Name")
+grep -q "value (4 bytes): east" <<<"$out" || fail "props show from $direct printed '$out'"
+run vmcfg --root "$r" known list cos >/dev/null || fail "vmcfg known (module by name) from $direct"
+run mkgf_act --root "$r" || fail "mkgf_act from $direct"
+status=0
+run mkgf_act --no-such-option 2>/dev/null || status=$?
+[ "$status" = 2 ] || fail "mkgf_act with a bad option exits $status, not 2"
+echo "installed tree under $prefix and $direct: ok"

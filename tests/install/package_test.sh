@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # package_test.sh BUILD: makes the .deb from BUILD's binaries (no rebuild),
-# installs it on this machine, runs the installed programs, verifies the
-# units, removes and purges it. Root only: exit 77 (skipped) otherwise.
+# checks it with lintian, installs it on this machine, runs the installed
+# programs, verifies the units, removes and purges it. Root only: exit 77 (skipped) otherwise.
 set -euo pipefail
 build=$1
 : "${CFGADM_VERSION:?set by CTest}" "${CFGADM_PACKAGE:?set by CTest}"
@@ -33,6 +33,16 @@ trap 'exit 1' TERM INT HUP
 cpack -G DEB -B "$tmp/pkg" --config "$build/CPackConfig.cmake" >"$tmp/cpack.log" ||
   { cat "$tmp/cpack.log"; fail "cpack"; }
 deb=$(echo "$tmp"/pkg/*.deb)
+# lintian (installed by scripts/setup.sh): errors fail; warnings are shown.
+command -v lintian >/dev/null || fail "no lintian here (scripts/setup.sh installs it)"
+lintian --tag-display-limit 0 "$deb" >"$tmp/lintian.log" 2>&1 || true
+grep -q '^E: ' "$tmp/lintian.log" && { cat "$tmp/lintian.log"; fail "lintian found errors"; }
+grep '^W: ' "$tmp/lintian.log" || true
+contents=$(dpkg-deb -c "$deb")
+for doc in copyright changelog.Debian.gz; do
+  grep -q " \./usr/share/doc/$CFGADM_PACKAGE/$doc\$" <<<"$contents" ||
+    fail "no /usr/share/doc/$CFGADM_PACKAGE/$doc in the package"
+done
 depends=$(dpkg-deb -f "$deb" Depends)
 for dep in libtre5 liblmdb0 libsqlite3-0 adduser; do
   grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep: $depends"
