@@ -493,21 +493,30 @@ step('switching a feature asks for confirmation, then says what happened', async
   await page.waitForFunction((r) => document.querySelector(`#features-list li[data-row="${r}"] .state`).textContent === 'On', {}, tandem);
 
   // Declined: nothing changes.
-  const cad = 0;
-  await page.click(`#features-list button[data-row="${cad}"]`);
+  const forward = 6, cad = 0;
+  await page.click(`#features-list button[data-row="${forward}"]`);
   await waitDialog('confirm-dialog', true);
   await page.keyboard.press('Escape');
   await waitOutcome(/^Not confirmed/);
-  check(!marker('cadisc'), 'a declined switch wrote the marker');
+  check(!marker('fwd_pvtmsg'), 'a declined switch wrote the marker');
 
-  // Confirmed but incompatible with Tandem Mailbox: refused, in words.
+  // Incompatible with Tandem Mailbox: refused in words before anything is asked.
   await page.click(`#features-list button[data-row="${cad}"]`);
-  await waitDialog('confirm-dialog', true);
-  await page.click('#confirm-yes');
-  await waitOutcome(/was not switched on\. \S/);
+  await waitOutcome(/cannot be switched on while \S/);
+  check(!(await page.$eval('#confirm-dialog', (d) => d.open)), 'an incompatible switch asked for confirmation');
   check(await page.$eval('#features-status', (n) => n.classList.contains('error')), 'the refusal is not shown as an error');
   check(!marker('cadisc'), 'an incompatible feature was switched on');
   same((await featureRow(cad)).state, 'Off', 'Call Answer Disclaimer after the refusal');
+
+  // Switching delivery off for everyone: Enter alone must not confirm it.
+  const disable = 5;
+  await page.focus(`#features-list button[data-row="${disable}"]`);
+  await page.keyboard.press('Enter');
+  await waitDialog('confirm-dialog', true);
+  check(await page.evaluate(() => document.activeElement.id === 'confirm-no'), 'disabling delivery focuses its confirmation');
+  await page.keyboard.press('Enter');
+  await waitOutcome(/^Not confirmed/);
+  check(!marker('dismsgdel'), 'Enter disabled message delivery');
   await atWidths('the features screen', 'features-outcome');
 });
 

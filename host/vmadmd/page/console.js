@@ -22,6 +22,10 @@
   const CONFIRM_RVAL = 4;
   const SYSTEM_PROPERTY_FAILED = 1190;
   const DISABLE_DELIVERY_ROW = 5;
+  // Rows that may not both be on: Call Answer Disclaimer and Tandem Mailbox.
+  const INCOMPATIBLE_ROWS = [0, 2];
+  // The form's answer to a confirmed change whose marker or command failed.
+  const FEATURE_FAILED = 1;
   const FEATURE_ROWS = 7;
   const ALREADY_TAKEN = 3;
 
@@ -797,23 +801,45 @@
 
   // The form's exchange for one switch: the change, which the form answers
   // with a request to confirm, then the same change confirmed.
-  async function exchange(feature, on) {
+  async function exchange(feature, on, rows) {
+    // The form finds an incompatible pair only after the confirmation: say so
+    // before asking.
+    const other = INCOMPATIBLE_ROWS.includes(feature.row) && on
+      ? rows.find((r) => r.on && r.row !== feature.row && INCOMPATIBLE_ROWS.includes(r.row)) : undefined;
+    if (other) {
+      return [quoted(feature.question) + ' cannot be switched on while ' + quoted(other.question) +
+        ' is on: switch that off first.', 'error'];
+    }
     const request = { 1: String(feature.row), 3: on ? 'y' : 'n' };
     const asked = await form(FEATURE_FORM, 'chg', request);
     if (asked.result !== CONFIRM_RESULT && asked.rval !== CONFIRM_RVAL) {
       if (asked.result === 0) return ['Nothing changed: the form saw no difference.', ''];
       return [quoted(feature.question) + ': ' + refusalText(asked), 'error'];
     }
+    // Switching delivery off stops every subscriber's messages: Enter alone
+    // must not do it.
+    const disruptive = feature.row === DISABLE_DELIVERY_ROW && on;
     const yes = await askConfirm({
       title: on ? 'Switch this feature on?' : 'Switch this feature off?',
       text: feature.question,
-      detail: 'The platform applies the change at once.',
+      detail: disruptive ? 'Messages stop being delivered, for every subscriber, until this is switched off again.'
+        : 'The platform applies the change at once.',
       yes: on ? 'Switch on' : 'Switch off',
-      focusYes: true,
+      focusYes: !disruptive,
     });
     if (!yes) return ['Not confirmed: ' + quoted(feature.question) + ' stays ' + (on ? 'off' : 'on') + '.', ''];
     request[0] = 'confirm';
-    return featureOutcome(feature, on, await form(FEATURE_FORM, 'chg', request));
+    const answer = await form(FEATURE_FORM, 'chg', request);
+    if (answer.rval !== 2 && answer.ecode === FEATURE_FAILED) {
+      // The marker may have changed before the feature command failed: tell
+      // the administrator which it was.
+      const after = (await readFeatures()).find((r) => r.row === feature.row);
+      if (after && after.on === on) {
+        return [quoted(feature.question) + ' is now ' + (on ? 'on' : 'off') +
+          ', but the feature command \u201cmkgf_act\u201d failed: the platform may not apply it yet.', 'warn'];
+      }
+    }
+    return featureOutcome(feature, on, answer);
   }
 
   async function switchFeature(row, on) {
@@ -828,7 +854,7 @@
       if (!rows) return;
       if (!feature) say('features-status', 'Row ' + row + ' is no longer offered.', 'warn');
       else if (feature.on === on) say('features-status', quoted(feature.question) + ' is already ' + (on ? 'on.' : 'off.'), '');
-      else say('features-status', ...(await exchange(feature, on)));
+      else say('features-status', ...(await exchange(feature, on, rows)));
     } catch (error) {
       const text = failure(error);
       if (text) say('features-status', text, 'error');
