@@ -107,6 +107,7 @@ TEST_F(ConsoleLimitsTest, BodiesOverTheLimitAreRefusedBeforeTheyAreRead) {
         {"/", false, false, 100 * kMiB, 413},
         {"/api/forms/2/get", false, false, 100 * kMiB, 401},
     };
+    const long startKb = peakKb(vmadmd_.pid());
     for (const Case& c : cases) {
         SCOPED_TRACE(String(c.path) + (c.chunked ? " chunked" : " with a length"));
         String head = "POST " + String(c.path) +
@@ -122,7 +123,8 @@ TEST_F(ConsoleLimitsTest, BodiesOverTheLimitAreRefusedBeforeTheyAreRead) {
         EXPECT_LT(sent, 16 * kMiB);  // socket buffers' worth, not the body
         EXPECT_TRUE(closed) << "the unread rest of a refused body ends the connection";
     }
-    EXPECT_LT(peakKb(vmadmd_.pid()), 64 * 1024) << "peak resident memory of vmadmd, kB";
+    // Growth, not the peak itself: a sanitizer build starts far higher.
+    EXPECT_LT(peakKb(vmadmd_.pid()) - startKb, 32 * 1024) << "growth of vmadmd's peak, kB";
 }
 
 TEST_F(ConsoleLimitsTest, SlowClientsNeitherStarveSignedInRequestsNorStay) {
