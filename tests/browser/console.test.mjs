@@ -450,6 +450,17 @@ step('while another kind loads, the rows on show cannot act', async () => {
   check(knownFromVmcfg('MESSAGE').some((k) => k.name === 'Console Greeting Mode'), 'the MESSAGE property is gone');
 });
 
+step('a change names the default value that saving clears', async () => {
+  const name = 'System Greeting Length';
+  const stored = vmcfgJson('props', 'show', '/VM/config/sys_prop_db.defaults', '--name', name)[0].value;
+  check(stored !== '', `the demo's ${name} has no default value`);
+  await (await rowButton(name, 'change')).click();
+  await waitDialog('property-dialog', true);
+  await waitText('#prop-default-note', new RegExp(`\u201c${stored}\u201d: saving the definition clears it`));
+  await page.keyboard.press('Escape');
+  await waitDialog('property-dialog', false);
+});
+
 // The outcome of a switch, once the page has read the form again.
 async function waitOutcome(pattern) {
   await waitText('#features-status', pattern);

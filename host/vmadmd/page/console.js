@@ -22,6 +22,11 @@
   const CONFIRM_RVAL = 4;
   const SYSTEM_PROPERTY_FAILED = 1190;
   const DISABLE_DELIVERY_ROW = 5;
+  // Each kind's defaults file: its known properties and their default values.
+  const DEFAULTS_FILE = {
+    SYSTEM: '/VM/config/sys_prop_db.defaults', MESSAGE: '/VM/config/PropertyDefaults',
+    COS: '/VM/config/COSPropertyDefaults', SUBSCRIBER: '/VM/config/SubscriberPropertyDefaults',
+  };
   // Rows that may not both be on: Call Answer Disclaimer and Tandem Mailbox.
   const INCOMPATIBLE_ROWS = [0, 2];
   // The form's answer to a confirmed change whose marker or command failed.
@@ -574,10 +579,26 @@
     $('property-save').disabled = false;
   }
 
+  // The default value the kind's defaults file holds for the name (its first
+  // copy), or '' when there is none or it cannot be read.
+  async function storedDefault(selector, bytes) {
+    try {
+      const reply = await api('GET', '/api/props?file=' + encodeURIComponent(DEFAULTS_FILE[selector]));
+      if (reply.status !== 200 || !Array.isArray(reply.data)) return '';
+      const wanted = hexOf(bytes);
+      const copy = reply.data.find((p) => (p.name_hex || hexOf(utf8.encode(p.name))) === wanted);
+      return copy ? copy.value : '';
+    } catch (error) {
+      if (error instanceof SessionEnded) throw error;
+      return '';
+    }
+  }
+
   async function openProperty(mode, known) {
     dialogMode = mode;
     dialogBytes = known ? known.bytes : null;
     resetDialog();
+    say('prop-default-note', '', '');
     const selector = known ? known.kind : kind;
     $('property-kind').textContent = selector;
     const name = $('prop-name');
@@ -602,6 +623,12 @@
       }
       const fresh = fromReply(answer, 0);
       fresh.name = known.name;
+      // The form's change replaces the property whole: its default value goes.
+      const value = await storedDefault(selector, known.bytes);
+      if (value) {
+        say('prop-default-note', 'Its default value is ' + quoted(value) +
+          ': saving the definition clears it.', 'warn');
+      }
       $('property-title').textContent = 'Change a known property';
       $('property-save').textContent = 'Save';
       name.readOnly = true;
