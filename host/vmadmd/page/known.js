@@ -1,0 +1,440 @@
+// The known-properties screen: form 1's listing of a kind, and the property
+// dialog that adds, changes and removes definitions through form 2.
+import {
+  $, el, quoted, say, api, form, field, fieldBytes, hexOf, joinBytes, utf8, shownText, refusalText,
+  failure, markFault, clearFaults, askConfirm, SessionEnded, ApiError,
+} from './core.js';
+
+// Form 1 lists four properties a reply, 17 fields each; the name of the
+// fourth comes back in fields 52 and 53 and asks for the next page.
+const LIST_FORM = 1;
+const PROPERTY_FORM = 2;
+const ENTRY_FIELDS = 17;
+const ENTRIES = 4;
+const START_FIELD = 52;
+const MORE_FOLLOW = 501;
+const NAME_SPLIT = 70;
+const FLAG_FIELD = 3;
+const FIRST_FORWARDABLE = 15;
+// Each kind's defaults file: its known properties and their default values.
+const DEFAULTS_FILE = {
+  SYSTEM: '/VM/config/sys_prop_db.defaults', MESSAGE: '/VM/config/PropertyDefaults',
+  COS: '/VM/config/COSPropertyDefaults', SUBSCRIBER: '/VM/config/SubscriberPropertyDefaults',
+};
+const ALREADY_TAKEN = 3;
+
+// The access classes from the widest to the narrowest, the order in which
+// the forms lay out their read and write flags.
+const CLASSES = [
+  { name: 'Server', short: 'Srv' },
+  { name: 'Privileged', short: 'Priv' },
+  { name: 'Trusted', short: 'Trust' },
+  { name: 'Standard', short: 'Std' },
+  { name: 'Restricted', short: 'Restr' },
+  { name: 'Minimal', short: 'Min' },
+];
+
+const KIND_WORDS = {
+  MESSAGE: 'message',
+  SYSTEM: 'system',
+  COS: 'class of service',
+  SUBSCRIBER: 'subscriber',
+};
+
+// ---- known properties -----------------------------------------------------
+
+let kind = 'MESSAGE';
+let knownRequest = 0;
+let knownRows = [];
+
+function fromReply(answer, base) {
+  const f = (n) => field(answer, base + n);
+  const bytes = joinBytes(fieldBytes(answer, base + 1), fieldBytes(answer, base + 2));
+  const known = {
+    name: shownText.decode(bytes),
+    bytes,
+    read: [],
+    write: [],
+    forwardable: f(FIRST_FORWARDABLE) === 'y',
+    version: f(16),
+    type: f(17),
+  };
+  for (let i = 0; i < CLASSES.length; ++i) {
+    known.read.push(f(FLAG_FIELD + 2 * i) === 'R');
+    known.write.push(f(FLAG_FIELD + 2 * i + 1) === 'W');
+  }
+  return known;
+}
+
+class Refused extends Error {
+  constructor(answer) {
+    super(refusalText(answer));
+    this.answer = answer;
+  }
+}
+
+// Form 1's listing of a kind, page after page to the end.
+async function listKnown(selector) {
+  const rows = [];
+  const request = { 0: selector };
+  for (;;) {
+    const answer = await form(LIST_FORM, 'list', request);
+    if (answer.result !== 0) throw new Refused(answer);
+    for (let entry = 0; entry < ENTRIES; ++entry) {
+      const known = fromReply(answer, entry * ENTRY_FIELDS);
+      if (!known.name) break;
+      rows.push(known);
+    }
+    if (answer.ecode !== MORE_FOLLOW) return rows;
+    const next = [fieldBytes(answer, START_FIELD), fieldBytes(answer, START_FIELD + 1)];
+    const after = joinBytes(next[0], next[1]);
+    if (request[START_FIELD] && hexOf(after) === hexOf(joinBytes(request[START_FIELD], request[START_FIELD + 1]))) {
+      throw new ApiError('The listing does not advance past ' + quoted(shownText.decode(after)) + '.');
+    }
+    request[START_FIELD] = next[0];
+    request[START_FIELD + 1] = next[1];
+  }
+}
+
+// The access-class labels of a rights grid.
+function classLabels() {
+  return CLASSES.map((c) => el('span', { class: 'g-class', title: c.name },
+    el('span', { class: 'long' }, c.name), el('span', { class: 'short' }, c.short)));
+}
+
+export function rightsHead() {
+  const head = document.querySelector('#known-table .rights-head');
+  head.replaceChildren(el('span', { class: 'g-corner' }), ...classLabels());
+}
+
+function mark(granted, description) {
+  return el('span', { class: 'g-mark ' + (granted ? 'yes' : 'no'), title: description },
+    el('span', { 'aria-hidden': 'true' }, granted ? '\u2713' : '\u00b7'),
+    el('span', { class: 'sr-only' }, description));
+}
+
+// Six classes by read and write, as checkmarks.
+function rightsGrid(known) {
+  const grid = el('div', { class: 'grid', role: 'group', 'aria-label': 'Access rights' });
+  const labels = el('div', { class: 'g-labels', 'aria-hidden': 'true' },
+    el('span', { class: 'g-corner' }), ...classLabels());
+  grid.append(labels);
+  for (const [what, flags] of [['read', known.read], ['write', known.write]]) {
+    const row = el('div', { class: 'g-row' }, el('span', { class: 'g-what', 'aria-hidden': 'true' }, what));
+    CLASSES.forEach((c, i) => {
+      row.append(mark(flags[i], c.name + (flags[i] ? ' may ' : ' may not ') + what));
+    });
+    grid.append(row);
+  }
+  return grid;
+}
+
+function knownRow(known) {
+  const name = el('th', { scope: 'row', class: 'col-name' }, el('span', { class: 'name' }, known.name));
+  const change = el('button', { type: 'button', class: 'quiet small', 'data-action': 'change' }, 'Change');
+  const remove = el('button', { type: 'button', class: 'quiet small danger', 'data-action': 'remove' }, 'Remove');
+  change.setAttribute('aria-label', 'Change ' + known.name);
+  remove.setAttribute('aria-label', 'Remove ' + known.name);
+  change.addEventListener('click', () => openProperty('change', known));
+  remove.addEventListener('click', () => removeProperty(known));
+  return el('tr', {},
+    name,
+    el('td', { class: 'col-rights' }, rightsGrid(known)),
+    el('td', { class: 'col-num', 'data-label': 'Forwardable' }, known.forwardable ? 'yes' : 'no'),
+    el('td', { class: 'col-num', 'data-label': 'Version' }, known.version),
+    el('td', { class: 'col-num', 'data-label': 'Type' }, known.type),
+    el('td', { class: 'col-actions' }, el('div', { class: 'row-actions' }, change, remove)));
+}
+
+// rowKind: the kind the rows were listed for. Each row's actions act on
+// that kind, whatever is selected by the time they are clicked.
+function renderKnown(rows, rowKind) {
+  for (const known of rows) known.kind = rowKind;
+  knownRows = rows;
+  const body = $('known-rows');
+  body.replaceChildren(...rows.map(knownRow));
+  if (rows.length === 0) {
+    body.append(el('tr', { class: 'empty' }, el('td', { colspan: '6' }, 'This kind has no known properties.')));
+  }
+  const count = rows.length === 1 ? '1 known property' : rows.length + ' known properties';
+  $('known-caption').textContent = count + ' of the ' + KIND_WORDS[rowKind] + ' kind (' + rowKind + ')';
+}
+
+// Reloads the listing; keepStatus leaves the last outcome on show.
+export async function loadKnown(keepStatus, highlight) {
+  const ticket = ++knownRequest;
+  const selector = kind;
+  const section = $('screen-known');
+  section.setAttribute('aria-busy', 'true');
+  if (!keepStatus) say('known-status', 'Loading\u2026', '');
+  // Rows of the old listing wait until the new one is drawn.
+  setRowsDisabled(true);
+  try {
+    const rows = await listKnown(selector);
+    if (ticket !== knownRequest) return;
+    renderKnown(rows, selector);
+    if (!keepStatus) say('known-status', '', '');
+    if (highlight !== undefined) highlightRow(highlight);
+  } catch (error) {
+    if (ticket !== knownRequest) return;
+    const text = failure(error);
+    if (text) say('known-status', 'The listing failed: ' + text, 'error');
+  } finally {
+    if (ticket === knownRequest) {
+      section.removeAttribute('aria-busy');
+      setRowsDisabled(false);
+    }
+  }
+}
+
+function setRowsDisabled(disabled) {
+  for (const button of $('known-rows').querySelectorAll('button')) button.disabled = disabled;
+}
+
+function highlightRow(name) {
+  const index = knownRows.findIndex((k) => k.name === name);
+  if (index < 0) return;
+  const row = $('known-rows').rows[index];
+  row.classList.add('fresh');
+  row.scrollIntoView({ block: 'nearest' });
+}
+
+for (const button of document.querySelectorAll('.kind')) {
+  button.addEventListener('click', () => {
+    kind = button.dataset.kind;
+    for (const other of document.querySelectorAll('.kind')) {
+      other.setAttribute('aria-pressed', other === button ? 'true' : 'false');
+    }
+    loadKnown();
+  });
+}
+$('known-reload').addEventListener('click', () => loadKnown());
+$('known-add').addEventListener('click', () => openProperty('add', null));
+
+// ---- the property dialog (form 2) ------------------------------------------
+
+const dialog = $('property-dialog');
+let dialogMode = 'add';
+// The bytes of the name a change dialog is for.
+let dialogBytes = null;
+
+export function buildRightsEditor() {
+  const body = $('rights-edit-rows');
+  CLASSES.forEach((c, i) => {
+    const readField = FLAG_FIELD + 2 * i;
+    const box = (fieldNo, what) => {
+      const id = 'right-' + fieldNo;
+      return el('td', {},
+        el('input', { type: 'checkbox', id, 'data-field': fieldNo, 'data-class': i, 'data-what': what }),
+        el('label', { for: id, class: 'sr-only' }, c.name + ' may ' + what));
+    };
+    body.append(el('tr', {}, el('th', { scope: 'row' }, c.name), box(readField, 'read'), box(readField + 1, 'write')));
+  });
+}
+
+function checkbox(fieldNo) {
+  return dialog.querySelector('input[data-field="' + fieldNo + '"]');
+}
+
+function fillDialog(known) {
+  $('prop-name').value = known.name;
+  CLASSES.forEach((c, i) => {
+    checkbox(FLAG_FIELD + 2 * i).checked = known.read[i];
+    checkbox(FLAG_FIELD + 2 * i + 1).checked = known.write[i];
+  });
+  $('prop-forwardable').checked = known.forwardable;
+  $('prop-version').value = known.version;
+  $('prop-type').value = known.type;
+}
+
+// A typed name (text) or a listed one (its bytes), in the form's two fields.
+function nameParts(name) {
+  if (name instanceof Uint8Array) return [name.subarray(0, NAME_SPLIT), name.subarray(NAME_SPLIT)];
+  const chars = Array.from(name);
+  return [chars.slice(0, NAME_SPLIT).join(''), chars.slice(NAME_SPLIT).join('')];
+}
+
+function nameFields(selector, name) {
+  const [first, rest] = nameParts(name);
+  return { 0: selector, 1: first, 2: rest };
+}
+
+// Request fields 0 to 17 of an add or change from the dialog.
+function propertyFields(selector, name) {
+  const fields = nameFields(selector, name);
+  CLASSES.forEach((c, i) => {
+    fields[FLAG_FIELD + 2 * i] = checkbox(FLAG_FIELD + 2 * i).checked ? 'R' : '-';
+    fields[FLAG_FIELD + 2 * i + 1] = checkbox(FLAG_FIELD + 2 * i + 1).checked ? 'W' : '-';
+  });
+  fields[FIRST_FORWARDABLE] = $('prop-forwardable').checked ? 'y' : 'n';
+  fields[16] = $('prop-version').value.trim();
+  fields[17] = $('prop-type').value.trim();
+  return fields;
+}
+
+function fieldLabel(fieldNo) {
+  if (fieldNo === 0) return 'Property set';
+  if (fieldNo === 1 || fieldNo === 2) return 'Name';
+  if (fieldNo >= FLAG_FIELD && fieldNo < FIRST_FORWARDABLE) {
+    const i = Math.floor((fieldNo - FLAG_FIELD) / 2);
+    return CLASSES[i].name + ((fieldNo - FLAG_FIELD) % 2 === 0 ? ' read' : ' write');
+  }
+  if (fieldNo === FIRST_FORWARDABLE) return 'Forwardable';
+  if (fieldNo === 16) return 'Version';
+  if (fieldNo === 17) return 'Value type';
+  return 'Field ' + fieldNo;
+}
+
+// The input that carries a request field of form 2.
+function inputOf(fieldNo) {
+  const target = fieldNo === 2 ? 1 : fieldNo;
+  return dialog.querySelector('[data-field="' + target + '"]');
+}
+
+function dialogRefused(answer, faultField) {
+  const fieldNo = faultField !== undefined ? faultField : answer.field_no;
+  const input = typeof fieldNo === 'number' && fieldNo >= 0 ? inputOf(fieldNo) : null;
+  let text = refusalText(answer);
+  if (input) {
+    markFault(input, 'property-message');
+    text = fieldLabel(fieldNo) + ': ' + text;
+  }
+  say('property-message', text, 'error');
+  if (input && typeof input.focus === 'function' && input.tagName === 'INPUT') input.focus();
+}
+
+function resetDialog() {
+  clearFaults(dialog);
+  say('property-message', '', 'error');
+  $('property-save').disabled = false;
+}
+
+// The default value the kind's defaults file holds for the name (its first
+// copy), or '' when there is none or it cannot be read.
+async function storedDefault(selector, bytes) {
+  try {
+    const reply = await api('GET', '/api/props?file=' + encodeURIComponent(DEFAULTS_FILE[selector]));
+    if (reply.status !== 200 || !Array.isArray(reply.data)) return '';
+    const wanted = hexOf(bytes);
+    const copy = reply.data.find((p) => (p.name_hex || hexOf(utf8.encode(p.name))) === wanted);
+    return copy ? copy.value : '';
+  } catch (error) {
+    if (error instanceof SessionEnded) throw error;
+    return '';
+  }
+}
+
+async function openProperty(mode, known) {
+  dialogMode = mode;
+  dialogBytes = known ? known.bytes : null;
+  resetDialog();
+  say('prop-default-note', '', '');
+  const selector = known ? known.kind : kind;
+  $('property-kind').textContent = selector;
+  const name = $('prop-name');
+  if (mode === 'add') {
+    $('property-title').textContent = 'Add a known property';
+    $('property-save').textContent = 'Add';
+    name.readOnly = false;
+    // A new property starts readable and writeable by the server only.
+    fillDialog({ name: '', read: [true, false, false, false, false, false],
+      write: [true, false, false, false, false, false], forwardable: false, version: '1', type: '0' });
+    dialog.showModal();
+    name.focus();
+    return;
+  }
+  // A change replaces the whole property: start from what the set holds now.
+  try {
+    const answer = await form(PROPERTY_FORM, 'get', nameFields(selector, known.bytes));
+    if (answer.result !== 0) {
+      say('known-status', quoted(known.name) + ': ' + refusalText(answer), 'error');
+      loadKnown(true);
+      return;
+    }
+    const fresh = fromReply(answer, 0);
+    fresh.name = known.name;
+    // The form's change replaces the property whole: its default value goes.
+    const value = await storedDefault(selector, known.bytes);
+    if (value) {
+      say('prop-default-note', 'Its default value is ' + quoted(value) +
+        ': saving the definition clears it.', 'warn');
+    }
+    $('property-title').textContent = 'Change a known property';
+    $('property-save').textContent = 'Save';
+    name.readOnly = true;
+    fillDialog(fresh);
+    dialog.showModal();
+    checkbox(FLAG_FIELD).focus();
+  } catch (error) {
+    const text = failure(error);
+    if (text) say('known-status', text, 'error');
+  }
+}
+
+$('property-cancel').addEventListener('click', () => dialog.close());
+
+$('property-form').addEventListener('submit', async (event) => {
+  event.preventDefault();
+  resetDialog();
+  const selector = $('property-kind').textContent;
+  const name = $('prop-name').value;
+  if (!name.trim()) {
+    markFault($('prop-name'), 'property-message');
+    say('property-message', 'Name: a known property needs a name.', 'error');
+    $('prop-name').focus();
+    return;
+  }
+  const save = $('property-save');
+  save.disabled = true;
+  try {
+    if (dialogMode === 'add') {
+      // The form's add replaces a property of the same name whole: ask first
+      // whether the name is free.
+      const check = await form(PROPERTY_FORM, 'addv', nameFields(selector, name));
+      if (check.result !== 0) {
+        dialogRefused(check, check.ecode === ALREADY_TAKEN ? 1 : undefined);
+        return;
+      }
+    }
+    const op = dialogMode === 'add' ? 'add' : 'chg';
+    const answer = await form(PROPERTY_FORM, op, propertyFields(selector, dialogMode === 'add' ? name : dialogBytes));
+    if (answer.result !== 0) {
+      dialogRefused(answer);
+      return;
+    }
+    dialog.close();
+    say('known-status', (dialogMode === 'add' ? 'Added ' : 'Saved ') + quoted(name) + ' in the ' +
+        KIND_WORDS[selector] + ' kind.', 'ok');
+    if (selector === kind) loadKnown(true, name);
+  } catch (error) {
+    const text = failure(error);
+    if (text) say('property-message', text, 'error');
+  } finally {
+    save.disabled = false;
+  }
+});
+
+async function removeProperty(known) {
+  const selector = known.kind;
+  const yes = await askConfirm({
+    title: 'Remove a known property',
+    text: 'Remove ' + quoted(known.name) + ' from the known properties of the ' + KIND_WORDS[selector] + ' kind?',
+    detail: 'The kind\u2019s defaults file is rewritten without it.',
+    yes: 'Remove',
+    focusYes: false,
+  });
+  if (!yes) {
+    say('known-status', 'Nothing removed.', '');
+    return;
+  }
+  try {
+    const answer = await form(PROPERTY_FORM, 'rem', nameFields(selector, known.bytes));
+    if (answer.result !== 0) say('known-status', quoted(known.name) + ' was not removed: ' + refusalText(answer), 'error');
+    else say('known-status', 'Removed ' + quoted(known.name) + '.', 'ok');
+    if (selector === kind) loadKnown(true);
+  } catch (error) {
+    const text = failure(error);
+    if (text) say('known-status', text, 'error');
+  }
+}
+
