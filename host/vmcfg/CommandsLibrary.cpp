@@ -28,15 +28,7 @@ int vmcfg_module_commands(int argc, char** argv) {
     AddressCommands address(app);
     MessageCommands message(app);
     GlobalOptions::acceptAnywhere(app);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        if (GlobalOptions::jsonAsked(argc, argv)) std::cout << FailureReport::object(e.what(), 2);
-        return 2;
-    }
+    if (std::optional<int> ended = GlobalOptions::parse(app, argc, argv)) return *ended;
     options.settle();
     FailureReport report(options.json, std::cout, std::cerr);
     std::ostream &out = report.out(), &err = report.err();

@@ -1,6 +1,9 @@
 #include "host/vmcfg/GlobalOptions.h"
 
+#include <iostream>
 #include <string_view>
+
+#include "host/vmcfg/FailureReport.h"
 
 void GlobalOptions::addTo(CLI::App& app) {
     app.add_option("--root", root,
@@ -41,4 +44,17 @@ bool GlobalOptions::jsonAsked(int argc, char** argv) {
             return true;
     }
     return false;
+}
+
+std::optional<int> GlobalOptions::parse(CLI::App& app, int argc, char** argv) {
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& e) {  // help or version
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        if (jsonAsked(argc, argv)) std::cout << FailureReport::object(e.what(), 2);
+        return 2;
+    }
+    return std::nullopt;
 }

@@ -31,4 +31,9 @@ struct GlobalOptions {
     // Whether argv asks for JSON output, for failures found before the parse
     // completes.
     static bool jsonAsked(int argc, char** argv);
+    // Parses argv into app. An exit status when the parse ends the run: 0
+    // once help or the version is printed; 2 for bad usage, said on standard
+    // error and, when argv asks for JSON, as a failure object on standard
+    // output. Nothing when the command is to run.
+    static std::optional<int> parse(CLI::App& app, int argc, char** argv);
 };

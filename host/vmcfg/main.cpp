@@ -95,17 +95,7 @@ int main(int argc, char** argv) {
     FeatureCommands features(app);
     IndexCommands index(app);
     GlobalOptions::acceptAnywhere(app);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        if (GlobalOptions::jsonAsked(argc, argv)) std::cout << FailureReport::object(e.what(), 2);
-        return 2;
-    }
+    if (std::optional<int> ended = GlobalOptions::parse(app, argc, argv)) return *ended;
     options.settle();
     // A library group's options are the library's to parse; its JSON is
     // asked for all the same when loading the library fails.
