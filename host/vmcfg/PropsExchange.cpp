@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -24,17 +23,25 @@ namespace {
 
 using A = PropertyAttributes;
 
+// A regular file only: a FIFO or device would be waited on, a directory
+// read as nothing.
 bool readHostFile(const String& path, String& bytes, std::ostream& err) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    if (in) all << in.rdbuf();
-    if (!in || in.bad()) {
-        err << "vmcfg: can't read " << terminalText(path) << ": " << std::strerror(errno)
-            << std::endl;
-        return false;
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    int error = fd < 0 || ::fstat(fd, &info) != 0 ? errno : S_ISREG(info.st_mode) ? 0 : -1;
+    bytes.clear();
+    char buffer[1 << 16];
+    for (ssize_t n; error == 0 && (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+        if (n > 0)
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        else if (errno != EINTR)
+            error = errno;
     }
-    bytes = all.str();
-    return true;
+    if (fd >= 0) ::close(fd);
+    if (error == 0) return true;
+    err << "vmcfg: can't read " << terminalText(path) << ": "
+        << (error < 0 ? "not a regular file" : std::strerror(error)) << std::endl;
+    return false;
 }
 
 // Written beside the file and renamed over it once synced, so a crash

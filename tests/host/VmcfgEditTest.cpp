@@ -2,6 +2,7 @@
 // copy, reset, --dry-run, output modes and bytes that are not UTF-8.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
@@ -239,6 +240,7 @@ TEST_F(VmcfgEdit, ExportAndImportMoveStreamsByteForByteAndRefuseBeforeWriting) {
     const String cos2 = hostPath("/cos2.stream"), bad = hostPath("/bad.stream");
     ASSERT_EQ(run("props export --cos 2 --output " + cos2).status, 0);
     writeFile("/bad.stream", "component-file-version=2\nnumber of properties=1\n9 x\n");
+    ASSERT_EQ(::mkfifo(hostPath("/fifo").c_str(), 0600), 0);
     struct Case {
         const char* command;
         int status;
@@ -248,6 +250,8 @@ TEST_F(VmcfgEdit, ExportAndImportMoveStreamsByteForByteAndRefuseBeforeWriting) {
         {"props import --cos 1 /cos2.stream", 1, "not confirmed"},  // no answer on stdin
         {"props import --cos 1 /cos2.stream --dry-run", 0, "~ COS Greeting Length#1 30 -> 120"},
         {"props import --system /none.stream --yes", 2, "can't read"},
+        {"props import --system /fifo --yes", 2, "not a regular file"},  // never waited on
+        {"props diff --system --file /VM", 2, "not a regular file"},
     };
     const auto before = stores();
     for (const Case& c : refusals) {
