@@ -31,15 +31,16 @@ stop_all() {
 }
 trap stop_all EXIT
 
-# Free loopback ports, asked of the kernel and released at once.
+# Loopback ports nobody listens on, all different.
 free_ports() {
-  python3 - "$1" <<'PY'
-import socket, sys
-held = []
-for _ in range(int(sys.argv[1])):
-    s = socket.socket(); s.bind(("127.0.0.1", 0)); held.append(s)
-print(" ".join(str(s.getsockname()[1]) for s in held))
-PY
+  local chosen=() port
+  while ((${#chosen[@]} < $1)); do
+    port=$((20000 + RANDOM % 40000))
+    [[ " ${chosen[*]} " == *" $port "* ]] && continue
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && continue
+    chosen+=("$port")
+  done
+  echo "${chosen[*]}"
 }
 read -r -a ports <<<"$(free_ports 7)"
 
