@@ -127,8 +127,7 @@ bool PropsExchange::selected() const {
 
 int PropsExchange::run(const GlobalOptions& options, std::istream& in, std::ostream& out,
                        std::ostream& err) {
-    A::AccessType ignored;
-    if (!parseAccessClass(access_, ignored)) {
+    if (!parseAccessClass(access_, accessClass_)) {
         err << "vmcfg: --access: unknown access class '" << terminalText(access_) << "'"
             << std::endl;
         return 2;
@@ -172,9 +171,8 @@ int PropsExchange::importSet(const GlobalOptions& options, std::istream& in, std
     std::unique_ptr<Properties> incoming = target_.open(true, err, status);
     if (!incoming) return status;
     if (!replaceContents(*incoming, stream, words_[0], err)) return 1;
-    A::AccessType access = A::Server;
-    parseAccessClass(access_, access);
-    std::vector<SetDifference::Row> rows = SetDifference::between(*current, *incoming, access);
+    std::vector<SetDifference::Row> rows =
+        SetDifference::between(*current, *incoming, accessClass_);
     auto say = [&](const char* what, bool written) {
         if (options.json)
             out << jsonText({{"target", target_.describe()},
@@ -264,9 +262,7 @@ int PropsExchange::diff(const GlobalOptions& options, std::ostream& out, std::os
     if (!a) return status;
     std::unique_ptr<Properties> b = openSide(sides[1], err, status);
     if (!b) return status;
-    A::AccessType access = A::Server;
-    parseAccessClass(access_, access);
-    std::vector<SetDifference::Row> rows = SetDifference::between(*a, *b, access);
+    std::vector<SetDifference::Row> rows = SetDifference::between(*a, *b, accessClass_);
     if (options.json)
         out << jsonText(differenceJson(rows));
     else

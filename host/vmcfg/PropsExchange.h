@@ -59,6 +59,7 @@ class PropsExchange {
     std::vector<String> words_;
     String output_;
     String access_ = "Server";
+    PropertyAttributes::AccessType accessClass_ = PropertyAttributes::Server;  // access_, parsed
     bool dryRun_ = false;
     bool yes_ = false;
     // diff's sides, in the order given (see diffSides).
