@@ -21,8 +21,6 @@
 
 namespace {
 
-using A = PropertyAttributes;
-
 // A regular file only: a FIFO or device would be waited on, a directory
 // read as nothing.
 bool readHostFile(const String& path, String& bytes, std::ostream& err) {
