@@ -59,18 +59,21 @@ std::size_t hashOf(std::string_view text) {
     return std::hash<std::string_view>{}(text);
 }
 
-// The slot that holds text, or the empty slot where it would go.
-Slot& probe(Table& t, std::string_view text, std::size_t hash) {
+// The slot that holds text (`held`: its text), or the empty slot where it
+// would go (`held`: null). A reader must go by `held`, not load the slot
+// again: another thread may fill an empty slot with another name meanwhile.
+Slot& probe(Table& t, std::string_view text, std::size_t hash, const String*& held) {
     for (std::size_t i = hash & t.mask;; i = (i + 1) & t.mask) {
         Slot& slot = t.slots[i];
-        const String* held = slot.text.load(std::memory_order_acquire);
+        held = slot.text.load(std::memory_order_acquire);
         if (held == nullptr) return slot;
         if (slot.hash.load(std::memory_order_relaxed) == hash && *held == text) return slot;
     }
 }
 
 void place(Table& t, const String* text, std::size_t hash) {
-    Slot& slot = probe(t, *text, hash);
+    const String* held;
+    Slot& slot = probe(t, *text, hash, held);
     slot.hash.store(hash, std::memory_order_relaxed);
     slot.text.store(text, std::memory_order_release);
     ++t.used;
@@ -90,13 +93,14 @@ Table* grow(InternTable& it, Table& old) {
 const String* intern(std::string_view text) {
     InternTable& it = table();
     std::size_t hash = hashOf(text);
-    if (const String* held =
-            probe(*it.current.load(std::memory_order_acquire), text, hash).text.load())
-        return held;
+    const String* held;
+    probe(*it.current.load(std::memory_order_acquire), text, hash, held);
+    if (held) return held;
     std::lock_guard<std::mutex> lock(it.mutex);
     Table* t = it.current.load(std::memory_order_relaxed);
     // Another thread may have interned it meanwhile.
-    if (const String* held = probe(*t, text, hash).text.load()) return held;
+    probe(*t, text, hash, held);
+    if (held) return held;
     if (2 * (t->used + 1) > t->slots.size()) t = grow(it, *t);
     const String* fresh = it.newText(text);
     place(*t, fresh, hash);
