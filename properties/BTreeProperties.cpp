@@ -13,6 +13,7 @@
 #include "platform/Trace.h"
 #include "platform/TraceService.h"
 #include "properties/MemoryInput.h"
+#include "properties/SaveJournal.h"
 
 namespace {
 
@@ -158,6 +159,25 @@ int BTreeProperties::getBTreeData(const keyInfo& key, unsigned long& length, cha
     return reade_dvalp(key.fd, keyLength(key), key.key.data(), &length, &data);
 }
 
+int BTreeProperties::storedRecord(const keyInfo& key, BTreeDataPrefix& prefix,
+                                  std::string_view& stored) const {
+    unsigned long length = 0;
+    char* data = nullptr;
+    int rc = getBTreeData(key, length, data);
+    stored = rc == BTREE_OK ? std::string_view(data, length) : std::string_view();
+    if (rc == BTREE_OK) {
+        MemoryInput in(data, length);
+        in >> prefix;
+    }
+    return rc;
+}
+
+std::string_view BTreeProperties::streamOf(std::string_view record) {
+    std::size_t digits = 0;
+    while (digits < record.size() && record[digits] >= '0' && record[digits] <= '9') ++digits;
+    return record.substr(digits);
+}
+
 bool BTreeProperties::get_from_btree(const keyInfo& key, bool replace) {
     if (key.fd != key_.fd || key.key != key_.key) modified_ = true;
     unsigned long length = 0;
@@ -235,7 +255,11 @@ bool BTreeProperties::saveThem() {
     }
     keyInfo key = key_;
     BTreeDataPrefix prefix;
-    int rc = getBTreeDataPrefix(key, prefix);
+    // With a journal the whole record is read: the journal records what the
+    // fenced write below replaces.
+    std::string_view stored;
+    int rc =
+        journal_enabled() ? storedRecord(key, prefix, stored) : getBTreeDataPrefix(key, prefix);
     if (rc == BTREE_BAD_DESCRIPTOR) return false;
     // Writing counter 1 over a record that could not be read would hide
     // the write from every process that holds a copy.
@@ -245,21 +269,30 @@ bool BTreeProperties::saveThem() {
         return false;
     }
     if (rc == BTREE_NO_RECORD) prefix.counter = 0;
+    String data;
+    if (!holdsNone()) {
+        ++prefix.counter;
+        std::ostringstream out;
+        out << prefix;
+        if (!save(out)) return false;
+        data = out.str();
+    }
+    SaveJournal journal(*this, std::to_string(numberIn(myKey())),
+                        {streamOf(stored), journal_digest(stored.data(), stored.size()),
+                         journal_digest(data.data(), data.size())},
+                        false);
     if (holdsNone()) {
         modified_ = false;
-        deleterec(key.fd, keyLength(key), key.key.data());
+        rc = deleterec(key.fd, keyLength(key), key.key.data());
+        journal.finish(rc == BTREE_OK || rc == BTREE_NO_RECORD);
         return true;
     }
-    ++prefix.counter;
-    std::ostringstream out;
-    out << prefix;
-    if (!save(out)) return false;
-    const String data = out.str();
     // Fenced on the counter read above: another owner's write in between
     // makes this one fail (errno ESTALE) instead of silently undoing it.
     errno = 0;
     rc = writerec_fenced(key.fd, keyLength(key), key.key.data(), data.size(), data.data());
     int writeError = errno;
+    journal.finish(rc == BTREE_OK);
     if (rc != BTREE_OK || MC_current_trace_level() > 2)
         MC_std_trace() << "BTreeProperties::save() - rc=" << static_cast<std::int16_t>(rc)
                        << " for writerec(" << key.fd << "," << keyLength(key) << "," << key.key

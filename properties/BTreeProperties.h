@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <string_view>
 
 #include "platform/BTreeIndex.h"
 #include "platform/Path.h"
@@ -118,6 +119,11 @@ class CFGADM_EXPORT BTreeProperties : public Properties {
     // What a read without a descriptor answers: no record in a missing
     // index, else a bad descriptor (CANT_OPEN).
     int unopened() const;
+    // Reads the key's whole record (valid until this thread's next index
+    // call) and its prefix; empty when there is no record.
+    int storedRecord(const keyInfo& key, BTreeDataPrefix& prefix, std::string_view& stored) const;
+    // The set's stream in a stored record: what follows the counter.
+    static std::string_view streamOf(std::string_view record);
 
     Path index_;                 // where the set's index is, once bound
     bool indexMissing_ = false;  // the index did not exist when last opened

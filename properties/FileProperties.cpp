@@ -13,6 +13,7 @@
 #include "platform/Trace.h"
 #include "properties/LockedFile.h"
 #include "properties/MemoryInput.h"
+#include "properties/SaveJournal.h"
 
 namespace {
 
@@ -172,14 +173,15 @@ bool FileProperties::get_from_file(const Path& path, bool replace) {
     return true;
 }
 
-// One read of the whole file, then the stream is parsed from memory. The
-// buffer is not cleared first: every byte parsed has just been read into it.
-bool FileProperties::readLocked(int fd, off_t size, bool replace) {
-    std::size_t capacity = static_cast<std::size_t>(size > 0 ? size : 0) + 1;
-    std::unique_ptr<char[]> bytes(new char[capacity]);
+namespace {
+
+// Reads fd from its offset to its end into bytes, growing it in large steps
+// when the file grew since its size was taken. The buffer is not cleared
+// first: every byte used has just been read into it. Returns the number of
+// bytes read, or -1 with errno set.
+ssize_t readToEnd(int fd, std::unique_ptr<char[]>& bytes, std::size_t capacity) {
     std::size_t done = 0;
     for (;;) {
-        // The file grew since its size was taken: read on in larger steps.
         if (done == capacity) {
             std::size_t larger = capacity + std::max<std::size_t>(8192, capacity / 2);
             std::unique_ptr<char[]> more(new char[larger]);
@@ -188,15 +190,29 @@ bool FileProperties::readLocked(int fd, off_t size, bool replace) {
             capacity = larger;
         }
         ssize_t n = FileSystem::read(fd, bytes.get() + done, capacity - done);
-        if (n < 0) {
-            error_ = OS_SYSTEM_ERROR;
-            return false;
-        }
-        if (n == 0) break;
+        if (n < 0) return -1;
+        if (n == 0) return static_cast<ssize_t>(done);
         done += static_cast<std::size_t>(n);
     }
+}
+
+std::size_t capacityFor(off_t size) {
+    return static_cast<std::size_t>(size > 0 ? size : 0) + 1;
+}
+
+}  // namespace
+
+// One read of the whole file, then the stream is parsed from memory.
+bool FileProperties::readLocked(int fd, off_t size, bool replace) {
+    std::size_t capacity = capacityFor(size);
+    std::unique_ptr<char[]> bytes(new char[capacity]);
+    ssize_t done = readToEnd(fd, bytes, capacity);
+    if (done < 0) {
+        error_ = OS_SYSTEM_ERROR;
+        return false;
+    }
     if (done == 0) return true;  // an empty file is an empty set
-    MemoryInput in(bytes.get(), done);
+    MemoryInput in(bytes.get(), static_cast<std::size_t>(done));
     return obtain(in, replace);
 }
 
@@ -258,13 +274,7 @@ FileProperties::SaveOutcome FileProperties::write(bool onlyIfUnchanged) {
     if (outcome != LockedFile::OPEN_FAILED && outcome != LockedFile::NOT_REGULAR) {
         if (onlyIfUnchanged && versionOf(file.info()) != seen_) return STALE;
         FileSystem::unlink(temporaryFor(target));
-        if (holdsNone()) {
-            modified_ = false;
-            if (FileSystem::unlink(target) == 0 || errno == ENOENT) return SAVED;
-        } else {
-            traceOtherNames(target, file.info());
-            if (replaceFile(target, streamText().view(), file.info(), file.created())) return SAVED;
-        }
+        if (writeLocked(target, file)) return SAVED;
     }
     int error = errno;
     MC_std_trace() << "FileProperties::saveThem(" << path_ << ") - " << std::strerror(error)
@@ -272,6 +282,40 @@ FileProperties::SaveOutcome FileProperties::write(bool onlyIfUnchanged) {
     error_ = OS_SYSTEM_ERROR;
     errno = error;
     return FAILED;
+}
+
+bool FileProperties::writeLocked(const Path& target, const LockedFile& file) {
+    const bool empty = holdsNone();
+    StreamText text;
+    if (!empty) text = streamText();
+    std::string_view after = empty ? std::string_view() : text.view();
+    // The stored form is read under the same lock, so the journal records
+    // exactly what this save replaces, in the order the saves happened.
+    std::unique_ptr<char[]> stored;
+    ssize_t storedLength = 0;
+    if (journal_enabled()) {
+        std::size_t capacity = capacityFor(file.info().st_size);
+        stored.reset(new char[capacity]);
+        storedLength = readToEnd(file.fd(), stored, capacity);
+        if (storedLength < 0) storedLength = 0;
+    }
+    std::string_view before(stored.get(), static_cast<std::size_t>(storedLength));
+    SaveJournal journal(*this, path_.text(),
+                        {before, journal_digest(before.data(), before.size()),
+                         journal_digest(after.data(), after.size())},
+                        true);
+    bool saved;
+    if (empty) {
+        modified_ = false;
+        saved = FileSystem::unlink(target) == 0 || errno == ENOENT;
+    } else {
+        traceOtherNames(target, file.info());
+        saved = replaceFile(target, after, file.info(), file.created());
+    }
+    int error = errno;
+    journal.finish(saved);
+    errno = error;
+    return saved;
 }
 
 void FileProperties::makeKnowns(knownInfo& info, const Path& defaults) {

@@ -5,6 +5,8 @@
 #include "platform/Path.h"
 #include "properties/Properties.h"
 
+class LockedFile;
+
 // A property set whose contents live in one text file, in the set's text
 // stream. Many processes share such files: a read holds a shared lock on the
 // whole file, a write an exclusive one, each waited for with the run token
@@ -107,4 +109,8 @@ class CFGADM_EXPORT FileProperties : public Properties {
   private:
     SaveOutcome write(bool onlyIfUnchanged);
     bool readLocked(int fd, off_t size, bool replace);
+    // Writes the set (or removes the file of an empty set) while `file`
+    // holds the exclusive lock of target, journaling the change; false with
+    // errno set when the store was not written.
+    bool writeLocked(const Path& target, const LockedFile& file);
 };

@@ -188,6 +188,7 @@ class CFGADM_EXPORT Properties {
     static std::uint16_t myPBox;
 
   protected:
+    friend class SaveJournal;
     using Instances = PropertyInstances;
 
     // Fetches the known record on first use.

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "host/platform/JournalStore.h"
 #include "host/platform/RootResolver.h"
 
 namespace {
@@ -34,6 +35,7 @@ void HostPlatform::setRoot(const String& directory) {
     String root = directory.empty() ? String("/") : directory;
     while (root.size() > 1 && root.back() == '/') root.pop_back();
     settings().root = root;
+    JournalStore::chooseAgain();
     // Commands the module runs (the feature command, "$(...)" terms of the
     // parameter file) work on the same root.
     ::setenv("VM_ROOT", root.c_str(), 1);

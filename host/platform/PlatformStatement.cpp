@@ -6,6 +6,10 @@ PlatformStatement::PlatformStatement(const PlatformConnection& connection, const
     if (connection.ok()) sqlite3_prepare_v2(connection.db(), sql, -1, &statement_, nullptr);
 }
 
+PlatformStatement::PlatformStatement(sqlite3* db, const char* sql) {
+    if (db != nullptr) sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr);
+}
+
 PlatformStatement::~PlatformStatement() {
     sqlite3_finalize(statement_);
 }
@@ -27,11 +31,18 @@ PlatformStatement& PlatformStatement::bindNull(int index) {
 }
 
 bool PlatformStatement::row() {
-    return statement_ && sqlite3_step(statement_) == SQLITE_ROW;
+    result_ = statement_ ? sqlite3_step(statement_) : SQLITE_MISUSE;
+    return result_ == SQLITE_ROW;
 }
 
 bool PlatformStatement::done() {
-    return statement_ && sqlite3_step(statement_) == SQLITE_DONE;
+    result_ = statement_ ? sqlite3_step(statement_) : SQLITE_MISUSE;
+    return result_ == SQLITE_DONE;
+}
+
+bool PlatformStatement::reset() {
+    if (statement_) sqlite3_reset(statement_);
+    return true;
 }
 
 long long PlatformStatement::integer(int column) const {

@@ -5,12 +5,15 @@
 #include "host/platform/PlatformConnection.h"
 #include "platform/String.h"
 
+struct sqlite3;
 struct sqlite3_stmt;
 
 // One prepared statement, finalized by the destructor.
 class PlatformStatement {
   public:
     PlatformStatement(const PlatformConnection& connection, const char* sql);
+    // On any open connection (not prepared when db is null).
+    PlatformStatement(sqlite3* db, const char* sql);
     ~PlatformStatement();
     PlatformStatement(const PlatformStatement&) = delete;
     PlatformStatement& operator=(const PlatformStatement&) = delete;
@@ -26,6 +29,10 @@ class PlatformStatement {
     bool row();
     // Runs to completion: true on SQLITE_DONE.
     bool done();
+    // Makes the statement ready to run again, its bindings kept; true.
+    bool reset();
+    // SQLite's code of the last step (SQLITE_MISUSE when not prepared).
+    int result() const { return result_; }
     long long integer(int column) const;
     // The column's bytes (empty for NULL), and whether it is NULL.
     String text(int column) const;
@@ -33,4 +40,5 @@ class PlatformStatement {
 
   private:
     sqlite3_stmt* statement_ = nullptr;
+    int result_ = 0;
 };

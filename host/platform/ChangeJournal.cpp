@@ -1,0 +1,110 @@
+#include "platform/ChangeJournal.h"
+
+#include <signal.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "host/platform/HostPlatform.h"
+#include "host/platform/HostTrace.h"
+#include "host/platform/JournalContext.h"
+#include "host/platform/JournalStore.h"
+
+namespace {
+
+// The store, or null after noting why not: a journal that cannot be reached
+// is a failure the tools report, never a silent gap.
+JournalStore* store() {
+    std::string error;
+    JournalStore* journal = JournalStore::current(error);
+    if (journal == nullptr) JournalContext::noteFailure(error);
+    return journal;
+}
+
+int noted(int rc, const char* step) {
+    if (rc != 0)
+        JournalContext::noteFailure(std::string("can't ") + step +
+                                    " a journal record: " + std::strerror(rc));
+    return rc;
+}
+
+bool ended(const JournalEntry& entry) {
+    if (entry.host != JournalContext::host()) return false;
+    return entry.pid > 0 && ::kill(static_cast<pid_t>(entry.pid), 0) != 0 && errno == ESRCH;
+}
+
+std::int64_t nowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+std::uint64_t journal_digest(const char* bytes, std::size_t length) {
+    if (length == 0) return 0;
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (std::size_t i = 0; i < length; ++i) {
+        hash ^= static_cast<unsigned char>(bytes[i]);
+        hash *= 1099511628211ULL;
+    }
+    // 0 stays the digest of the empty form.
+    return hash == 0 ? 1 : hash;
+}
+
+bool journal_enabled() {
+    return !JournalStore::disabled();
+}
+
+int journal_begin(const JournalSave& save, std::uint64_t& ticket) {
+    JournalStore* journal = store();
+    if (journal == nullptr) return EIO;
+    JournalEntry entry;
+    entry.timeUs = nowUs();
+    entry.actor = JournalContext::actor();
+    entry.box = HostPlatform::box();
+    entry.program = JournalContext::program();
+    entry.pid = ::getpid();
+    entry.host = JournalContext::host();
+    entry.senderBox = JournalContext::senderBox();
+    entry.kind = save.kind;
+    entry.target = save.target;
+    entry.after = save.after;
+    entry.changes = save.changes;
+    return noted(journal->begin(entry, ticket), "begin");
+}
+
+int journal_commit(std::uint64_t ticket) {
+    JournalStore* journal = store();
+    return journal == nullptr ? EIO : noted(journal->end(ticket, true), "commit");
+}
+
+int journal_abandon(std::uint64_t ticket) {
+    JournalStore* journal = store();
+    return journal == nullptr ? EIO : noted(journal->end(ticket, false), "drop");
+}
+
+int journal_settle(const String& kind, const String& target, std::uint64_t now, bool lockHeld) {
+    JournalStore* journal = store();
+    if (journal == nullptr) return EIO;
+    std::vector<JournalEntry> pending;
+    int rc = journal->pending(kind, target, pending);
+    for (const JournalEntry& entry : pending) {
+        if (rc != 0) break;
+        if (!lockHeld && !ended(entry)) continue;
+        HostTrace::record(1, "journal_settle(" + target + ") - record " +
+                                 std::to_string(entry.seq) + " of pid " +
+                                 std::to_string(entry.pid) +
+                                 " left pending: " + (entry.after == now ? "kept" : "dropped"));
+        rc = journal->end(entry.seq, entry.after == now);
+    }
+    return noted(rc, "settle");
+}
+
+int journal_record(const JournalSave& save) {
+    std::uint64_t ticket = 0;
+    int rc = journal_begin(save, ticket);
+    return rc != 0 ? rc : journal_commit(ticket);
+}

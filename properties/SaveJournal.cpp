@@ -1,0 +1,125 @@
+#include "properties/SaveJournal.h"
+
+#include <cstring>
+
+#include "platform/Trace.h"
+#include "properties/MemoryInput.h"
+#include "properties/Properties.h"
+
+namespace {
+
+// A set that only holds what a stream gave it: the stored form before a save.
+class StreamSet : public Properties {
+  public:
+    bool obtain(bool) override { return true; }
+    bool underlierChanged() const override { return false; }
+    PropertiesStatus getStatus() const override { return 0; }
+    Symbol myFactoryName() const override { return Symbol(); }
+    PropertiesID myKey() const override { return PropertiesID(); }
+    void putStatus(const PropertiesStatus&) override {}
+    bool saveThem() override { return false; }
+    bool underlierKnown() const override { return false; }
+    knownInfo& getKnown() override {
+        static knownInfo none;
+        return none;
+    }
+    using Properties::obtain;
+};
+
+JournalChange changeOf(JournalChange::Op op, const Property* before, const Property* after) {
+    JournalChange change;
+    change.op = op;
+    const Property& either = after != nullptr ? *after : *before;
+    change.name = either.name.text();
+    change.index = either.index;
+    if (before != nullptr) {
+        change.oldValue = String(before->value);
+        change.oldAttributes = String(before->attributes);
+    }
+    if (after != nullptr) {
+        change.newValue = String(after->value);
+        change.newAttributes = String(after->attributes);
+    }
+    return change;
+}
+
+// Appends the differences between the instances of one name.
+void compareInstances(const PropertyInstances& before, const PropertyInstances& after,
+                      std::vector<JournalChange>& out) {
+    auto b = before.begin(), a = after.begin();
+    while (b != before.end() || a != after.end()) {
+        if (a == after.end() || (b != before.end() && b->index < a->index)) {
+            out.push_back(changeOf(JournalChange::REMOVED, &*b++, nullptr));
+        } else if (b == before.end() || a->index < b->index) {
+            out.push_back(changeOf(JournalChange::ADDED, nullptr, &*a++));
+        } else {
+            // Attributes first: they are short, the value may be a file.
+            if (String(b->attributes) != String(a->attributes) ||
+                String(b->value) != String(a->value))
+                out.push_back(changeOf(JournalChange::CHANGED, &*b, &*a));
+            ++b;
+            ++a;
+        }
+    }
+}
+
+void traceFailure(const char* step, const String& target, int error) {
+    MC_std_trace() << "SaveJournal - can't " << step << " the journal record of " << target << ": "
+                   << std::strerror(error) << oops;
+}
+
+}  // namespace
+
+std::vector<JournalChange> SaveJournal::changes(const Properties& before, const Properties& after) {
+    static const PropertyInstances none;
+    std::vector<JournalChange> out;
+    auto b = before.properties_.begin(), a = after.properties_.begin();
+    while (b != before.properties_.end() || a != after.properties_.end()) {
+        if (a == after.properties_.end() ||
+            (b != before.properties_.end() && b->first < a->first)) {
+            compareInstances((b++)->second, none, out);
+        } else if (b == before.properties_.end() || a->first < b->first) {
+            compareInstances(none, (a++)->second, out);
+        } else {
+            compareInstances((b++)->second, (a++)->second, out);
+        }
+    }
+    return out;
+}
+
+SaveJournal::SaveJournal(const Properties& set, const String& target, const Forms& forms,
+                         bool lockHeld) {
+    if (!journal_enabled() || forms.beforeDigest == forms.afterDigest) return;
+    JournalSave save;
+    save.kind = set.myFactoryName().text();
+    save.target = target;
+    save.after = forms.afterDigest;
+    int rc = journal_settle(save.kind, target, forms.beforeDigest, lockHeld);
+    if (rc != 0) traceFailure("settle", target, rc);
+    StreamSet before;
+    if (!forms.beforeStream.empty()) {
+        MemoryInput in(forms.beforeStream.data(), forms.beforeStream.size());
+        // A stored form that does not parse is still replaced by the save;
+        // what it held is recorded as far as it could be read.
+        before.obtain(in, true);
+    }
+    save.changes = changes(before, set);
+    if (save.changes.empty()) return;
+    rc = journal_begin(save, ticket_);
+    if (rc != 0) {
+        traceFailure("begin", target, rc);
+        return;
+    }
+    pending_ = true;
+}
+
+SaveJournal::~SaveJournal() {
+    if (pending_) finish(false);
+}
+
+void SaveJournal::finish(bool saved) {
+    if (!pending_) return;
+    pending_ = false;
+    int rc = saved ? journal_commit(ticket_) : journal_abandon(ticket_);
+    if (rc != 0) traceFailure(saved ? "commit" : "drop", std::to_string(ticket_), rc);
+}
