@@ -48,7 +48,7 @@ struct JournalSave {
     std::vector<JournalChange> changes;
 };
 
-// The digest of a stored form's bytes: 64-bit FNV-1a, the same in every
+// The digest of a stored form's bytes (64 bits, FNV-1a by words), the same in every
 // process and on every host. An empty form (no file, no record) is 0.
 CFGADM_EXPORT std::uint64_t journal_digest(const char* bytes, std::size_t length);
 

@@ -180,11 +180,14 @@ std::string_view BTreeProperties::streamOf(std::string_view record) {
 
 bool BTreeProperties::get_from_btree(const keyInfo& key, bool replace) {
     if (key.fd != key_.fd || key.key != key_.key) modified_ = true;
+    // Read into an empty set, the set is what the record holds.
+    const bool fresh = holdsNone() && journal_enabled();
     unsigned long length = 0;
     char* data = nullptr;
     int rc = getBTreeData(key, length, data);
     if (rc == BTREE_NO_RECORD) {
         key_ = key;
+        if (fresh) matchStore(0);
         return true;
     }
     if (rc != BTREE_OK) {
@@ -197,6 +200,7 @@ bool BTreeProperties::get_from_btree(const keyInfo& key, bool replace) {
     BTreeDataPrefix prefix;
     in >> prefix;
     if (!obtain(in, replace)) return false;
+    if (fresh) matchStore(journal_digest(data, length));
     modified_ = true;
     key_ = key;
     key_.status = prefix.counter;
@@ -285,6 +289,7 @@ bool BTreeProperties::saveThem() {
         modified_ = false;
         rc = deleterec(key.fd, keyLength(key), key.key.data());
         journal.finish(rc == BTREE_OK || rc == BTREE_NO_RECORD);
+        if (journal_enabled()) matchStore(0);
         return true;
     }
     // Fenced on the counter read above: another owner's write in between
@@ -293,6 +298,7 @@ bool BTreeProperties::saveThem() {
     rc = writerec_fenced(key.fd, keyLength(key), key.key.data(), data.size(), data.data());
     int writeError = errno;
     journal.finish(rc == BTREE_OK);
+    if (rc == BTREE_OK && journal_enabled()) matchStore(journal_digest(data.data(), data.size()));
     if (rc != BTREE_OK || MC_current_trace_level() > 2)
         MC_std_trace() << "BTreeProperties::save() - rc=" << static_cast<std::int16_t>(rc)
                        << " for writerec(" << key.fd << "," << keyLength(key) << "," << key.key

@@ -145,11 +145,14 @@ FileProperties::Version FileProperties::versionOf(const struct stat& info) {
 
 bool FileProperties::get_from_file(const Path& path, bool replace) {
     if (path != path_) modified_ = true;
+    // Read into an empty set, the set is what the store holds.
+    const bool fresh = holdsNone() && journal_enabled();
     LockedFile file;
     LockedFile::Outcome outcome = file.open(path, LockedFile::Shared, kReadRelease, kReadAcquire);
     if (outcome == LockedFile::MISSING || outcome == LockedFile::OPEN_FAILED) {
         path_ = path;
         seen_ = Version{};
+        if (fresh) matchStore(0);
         return true;
     }
     if (outcome == LockedFile::NOT_REGULAR) {
@@ -164,7 +167,7 @@ bool FileProperties::get_from_file(const Path& path, bool replace) {
     if (outcome == LockedFile::UNLOCKED)
         traceLockFailure("get_from_file", "rdlock", path, file.lockError());
     struct stat info = file.info();
-    if (!readLocked(file.fd(), info.st_size, replace)) return false;
+    if (!readLocked(file.fd(), info.st_size, replace, fresh)) return false;
     file.close();
     path_ = path;
     modified_ = true;
@@ -203,7 +206,7 @@ std::size_t capacityFor(off_t size) {
 }  // namespace
 
 // One read of the whole file, then the stream is parsed from memory.
-bool FileProperties::readLocked(int fd, off_t size, bool replace) {
+bool FileProperties::readLocked(int fd, off_t size, bool replace, bool fresh) {
     std::size_t capacity = capacityFor(size);
     std::unique_ptr<char[]> bytes(new char[capacity]);
     ssize_t done = readToEnd(fd, bytes, capacity);
@@ -211,9 +214,13 @@ bool FileProperties::readLocked(int fd, off_t size, bool replace) {
         error_ = OS_SYSTEM_ERROR;
         return false;
     }
-    if (done == 0) return true;  // an empty file is an empty set
-    MemoryInput in(bytes.get(), static_cast<std::size_t>(done));
-    return obtain(in, replace);
+    std::size_t length = static_cast<std::size_t>(done);
+    if (length != 0) {  // an empty file is an empty set
+        MemoryInput in(bytes.get(), length);
+        if (!obtain(in, replace)) return false;
+    }
+    if (fresh) matchStore(journal_digest(bytes.get(), length));
+    return true;
 }
 
 bool FileProperties::obtain(bool replace) {
@@ -300,10 +307,9 @@ bool FileProperties::writeLocked(const Path& target, const LockedFile& file) {
         if (storedLength < 0) storedLength = 0;
     }
     std::string_view before(stored.get(), static_cast<std::size_t>(storedLength));
+    const std::uint64_t afterDigest = journal_digest(after.data(), after.size());
     SaveJournal journal(*this, path_.text(),
-                        {before, journal_digest(before.data(), before.size()),
-                         journal_digest(after.data(), after.size())},
-                        true);
+                        {before, journal_digest(before.data(), before.size()), afterDigest}, true);
     bool saved;
     if (empty) {
         modified_ = false;
@@ -314,6 +320,7 @@ bool FileProperties::writeLocked(const Path& target, const LockedFile& file) {
     }
     int error = errno;
     journal.finish(saved);
+    if (saved && journal_enabled()) matchStore(afterDigest);
     errno = error;
     return saved;
 }

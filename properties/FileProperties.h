@@ -108,7 +108,8 @@ class CFGADM_EXPORT FileProperties : public Properties {
 
   private:
     SaveOutcome write(bool onlyIfUnchanged);
-    bool readLocked(int fd, off_t size, bool replace);
+    // fresh: the set was empty, and matches the store once read.
+    bool readLocked(int fd, off_t size, bool replace, bool fresh);
     // Writes the set (or removes the file of an empty set) while `file`
     // holds the exclusive lock of target, journaling the change; false with
     // errno set when the store was not written.

@@ -39,6 +39,7 @@ Properties::Properties(const Properties& other)
 
 Properties& Properties::operator=(const Properties& other) {
     if (this != &other) {
+        stopTracking();
         properties_ = other.properties_;
         error_ = other.error_;
         version_ = other.version_;
@@ -60,6 +61,7 @@ bool Properties::reinit() {
 }
 
 void Properties::empty() {
+    stopTracking();
     properties_.clear();
     modified_ = true;
 }
@@ -104,7 +106,23 @@ bool Properties::holds(Symbol name, std::uint32_t index) const {
     return held != properties_.end() && held->second.holds(index);
 }
 
+void Properties::touch(Symbol name, std::uint32_t index) {
+    // Past this many the stored form is read back instead: a bulk change
+    // would keep a second copy of the set.
+    constexpr std::size_t kMostTracked = 4096;
+    if (!tracking_) return;
+    auto [kept, added] = originals_.try_emplace({name, index});
+    if (!added) return;
+    auto held = properties_.find(name);
+    if (held != properties_.end()) {
+        auto instance = held->second.find(index);
+        if (instance != held->second.end()) kept->second = *instance;
+    }
+    if (originals_.size() > kMostTracked) stopTracking();
+}
+
 void Properties::store(const Property& p) {
+    touch(p.name, p.index);
     properties_[p.name].assign(p);
     modified_ = true;
 }
@@ -232,6 +250,7 @@ int Properties::remove(Property& p, Access access) {
     } else if (!held->attributes.writeable(access)) {
         return REMOVE_NO_PERMISSION;
     }
+    touch(p.name, p.index);
     name->second.erase(held);
     if (name->second.empty()) properties_.erase(name);
     modified_ = true;

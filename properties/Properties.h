@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <string_view>
 
 #include "platform/Export.h"
@@ -210,6 +211,28 @@ class CFGADM_EXPORT Properties {
     StreamText streamText() const;
 
     std::map<Symbol, Instances> properties_;
+
+    // The copies changed since the set last matched its store, as they were
+    // then (empty: not held), kept while the set can follow its changes:
+    // from a read of the store into an empty set, or a save, until the set
+    // is copied, emptied or read into again, or too many copies changed. A
+    // save of a set whose store is still as matched journals its change from
+    // these instead of reading the stored form back.
+    using Originals = std::map<std::pair<Symbol, std::uint32_t>, std::optional<Property>>;
+    Originals originals_;
+    bool tracking_ = false;
+    std::uint64_t matchedDigest_ = 0;  // of the stored form matched (journal_digest)
+    void matchStore(std::uint64_t digest) {
+        originals_.clear();
+        tracking_ = true;
+        matchedDigest_ = digest;
+    }
+    void stopTracking() {
+        originals_.clear();
+        tracking_ = false;
+    }
+    // Keeps the copy name#index as it is now, before a change, when tracked.
+    void touch(Symbol name, std::uint32_t index);
     // Mutable: the const questions a store answers (has the record changed?)
     // record why they could not answer.
     mutable PropertiesError error_ = NO_ERROR;

@@ -103,6 +103,8 @@ std::ostream& operator<<(std::ostream& out, const Properties& set) {
 }
 
 bool Properties::obtain(std::istream& in, bool replace) {
+    // A store read into an empty set matches the store again after this.
+    stopTracking();
     if (in.fail()) {
         error_ = CANT_OPEN;
         return false;

@@ -5,6 +5,7 @@
 #include "platform/Trace.h"
 #include "properties/MemoryInput.h"
 #include "properties/Properties.h"
+#include "properties/PropertyValueString.h"
 
 namespace {
 
@@ -43,6 +44,22 @@ JournalChange changeOf(JournalChange::Op op, const Property* before, const Prope
     return change;
 }
 
+// Whether two values hold the same bytes, without copying them out where
+// the bytes are in memory: copies share a representation, and a stored form
+// read again holds each short value in memory.
+bool sameValue(const PropertyValue& a, const PropertyValue& b) {
+    if (a.representation() == b.representation()) return true;
+    if (a.length() != b.length()) return false;
+    auto* x = dynamic_cast<const PropertyValueString*>(a.representation());
+    auto* y = dynamic_cast<const PropertyValueString*>(b.representation());
+    if (x != nullptr && y != nullptr) return x->bytes() == y->bytes();
+    return String(a) == String(b);
+}
+
+bool sameCopy(const Property& a, const Property& b) {
+    return String(a.attributes) == String(b.attributes) && sameValue(a.value, b.value);
+}
+
 // Appends the differences between the instances of one name.
 void compareInstances(const PropertyInstances& before, const PropertyInstances& after,
                       std::vector<JournalChange>& out) {
@@ -53,10 +70,7 @@ void compareInstances(const PropertyInstances& before, const PropertyInstances& 
         } else if (b == before.end() || a->index < b->index) {
             out.push_back(changeOf(JournalChange::ADDED, nullptr, &*a++));
         } else {
-            // Attributes first: they are short, the value may be a file.
-            if (String(b->attributes) != String(a->attributes) ||
-                String(b->value) != String(a->value))
-                out.push_back(changeOf(JournalChange::CHANGED, &*b, &*a));
+            if (!sameCopy(*b, *a)) out.push_back(changeOf(JournalChange::CHANGED, &*b, &*a));
             ++b;
             ++a;
         }
@@ -87,6 +101,28 @@ std::vector<JournalChange> SaveJournal::changes(const Properties& before, const 
     return out;
 }
 
+std::vector<JournalChange> SaveJournal::changesSinceMatched(const Properties& set) {
+    std::vector<JournalChange> out;
+    for (const auto& [copy, original] : set.originals_) {
+        const Property* now = nullptr;
+        auto held = set.properties_.find(copy.first);
+        if (held != set.properties_.end()) {
+            auto instance = held->second.find(copy.second);
+            if (instance != held->second.end()) now = &*instance;
+        }
+        const Property* was = original ? &*original : nullptr;
+        if (was == nullptr && now == nullptr) continue;  // added, then removed again
+        if (was == nullptr) {
+            out.push_back(changeOf(JournalChange::ADDED, nullptr, now));
+        } else if (now == nullptr) {
+            out.push_back(changeOf(JournalChange::REMOVED, was, nullptr));
+        } else if (!sameCopy(*was, *now)) {
+            out.push_back(changeOf(JournalChange::CHANGED, was, now));
+        }
+    }
+    return out;
+}
+
 SaveJournal::SaveJournal(const Properties& set, const String& target, const Forms& forms,
                          bool lockHeld) {
     if (!journal_enabled() || forms.beforeDigest == forms.afterDigest) return;
@@ -96,14 +132,18 @@ SaveJournal::SaveJournal(const Properties& set, const String& target, const Form
     save.after = forms.afterDigest;
     int rc = journal_settle(save.kind, target, forms.beforeDigest, lockHeld);
     if (rc != 0) traceFailure("settle", target, rc);
-    StreamSet before;
-    if (!forms.beforeStream.empty()) {
-        MemoryInput in(forms.beforeStream.data(), forms.beforeStream.size());
-        // A stored form that does not parse is still replaced by the save;
-        // what it held is recorded as far as it could be read.
-        before.obtain(in, true);
+    if (set.tracking_ && set.matchedDigest_ == forms.beforeDigest) {
+        save.changes = changesSinceMatched(set);
+    } else {
+        StreamSet before;
+        if (!forms.beforeStream.empty()) {
+            MemoryInput in(forms.beforeStream.data(), forms.beforeStream.size());
+            // A stored form that does not parse is still replaced by the
+            // save; what it held is recorded as far as it could be read.
+            before.obtain(in, true);
+        }
+        save.changes = changes(before, set);
     }
-    save.changes = changes(before, set);
     if (save.changes.empty()) return;
     rc = journal_begin(save, ticket_);
     if (rc != 0) {

@@ -44,6 +44,10 @@ class SaveJournal {
     // decide what to show.
     static std::vector<JournalChange> changes(const Properties& before, const Properties& after);
 
+    // The same for a set whose store still holds what the set last matched:
+    // from the copies the set changed since, without reading anything.
+    static std::vector<JournalChange> changesSinceMatched(const Properties& set);
+
   private:
     std::uint64_t ticket_ = 0;
     bool pending_ = false;

@@ -43,13 +43,23 @@ std::int64_t nowUs() {
 
 }  // namespace
 
+// FNV-1a over 8-byte little-endian words (then the tail bytes), finished
+// with a 64-bit mix: a word at a time reads a 100 KB set in a few
+// microseconds, and the mix spreads the last word's bits.
 std::uint64_t journal_digest(const char* bytes, std::size_t length) {
     if (length == 0) return 0;
-    std::uint64_t hash = 14695981039346656037ULL;
-    for (std::size_t i = 0; i < length; ++i) {
-        hash ^= static_cast<unsigned char>(bytes[i]);
-        hash *= 1099511628211ULL;
+    constexpr std::uint64_t kPrime = 1099511628211ULL;
+    std::uint64_t hash = 14695981039346656037ULL ^ length;
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t word = 0;
+        for (int k = 7; k >= 0; --k) word = word << 8 | static_cast<unsigned char>(bytes[i + k]);
+        hash = (hash ^ word) * kPrime;
     }
+    for (; i < length; ++i) hash = (hash ^ static_cast<unsigned char>(bytes[i])) * kPrime;
+    hash ^= hash >> 33;
+    hash *= 0xff51afd7ed558ccdULL;
+    hash ^= hash >> 33;
     // 0 stays the digest of the empty form.
     return hash == 0 ? 1 : hash;
 }

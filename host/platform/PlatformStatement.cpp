@@ -10,8 +10,15 @@ PlatformStatement::PlatformStatement(sqlite3* db, const char* sql) {
     if (db != nullptr) sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr);
 }
 
+PlatformStatement::PlatformStatement(sqlite3_stmt* kept) : statement_(kept), owned_(false) {}
+
 PlatformStatement::~PlatformStatement() {
-    sqlite3_finalize(statement_);
+    if (owned_) {
+        sqlite3_finalize(statement_);
+    } else if (statement_ != nullptr) {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
 }
 
 PlatformStatement& PlatformStatement::bind(int index, long long value) {

@@ -14,6 +14,9 @@ class PlatformStatement {
     PlatformStatement(const PlatformConnection& connection, const char* sql);
     // On any open connection (not prepared when db is null).
     PlatformStatement(sqlite3* db, const char* sql);
+    // Uses a statement kept prepared by its owner: the destructor only
+    // resets it and clears its bindings.
+    explicit PlatformStatement(sqlite3_stmt* kept);
     ~PlatformStatement();
     PlatformStatement(const PlatformStatement&) = delete;
     PlatformStatement& operator=(const PlatformStatement&) = delete;
@@ -40,5 +43,6 @@ class PlatformStatement {
 
   private:
     sqlite3_stmt* statement_ = nullptr;
+    bool owned_ = true;
     int result_ = 0;
 };

@@ -23,7 +23,6 @@ CREATE TABLE IF NOT EXISTS saves(
   sender_box INTEGER NOT NULL, kind TEXT NOT NULL, target BLOB NOT NULL,
   after INTEGER NOT NULL, pending INTEGER NOT NULL);
 CREATE INDEX IF NOT EXISTS saves_target ON saves(kind, target, seq);
-CREATE INDEX IF NOT EXISTS saves_time ON saves(time_us);
 CREATE INDEX IF NOT EXISTS saves_pending ON saves(kind, target) WHERE pending = 1;
 CREATE TABLE IF NOT EXISTS changes(
   seq INTEGER NOT NULL REFERENCES saves(seq) ON DELETE CASCADE, ord INTEGER NOT NULL,
@@ -106,7 +105,25 @@ std::unique_ptr<JournalStore> SqliteJournal::open(std::string&) {
 }
 
 SqliteJournal::~SqliteJournal() {
-    if (pid_ == ::getpid()) sqlite3_close(db_);
+    close();
+}
+
+void SqliteJournal::close() {
+    // A connection inherited through fork is never used, nor closed: its
+    // locks belong to the parent.
+    if (pid_ == ::getpid()) {
+        for (auto& [sql, statement] : kept_) sqlite3_finalize(statement);
+        sqlite3_close(db_);
+    }
+    kept_.clear();
+    db_ = nullptr;
+}
+
+sqlite3_stmt* SqliteJournal::kept(const char* sql) {
+    sqlite3_stmt*& statement = kept_[sql];
+    if (statement == nullptr)
+        sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+    return statement;
 }
 
 int SqliteJournal::failure(int sqliteCode, std::string* error) {
@@ -119,10 +136,7 @@ int SqliteJournal::failure(int sqliteCode, std::string* error) {
 sqlite3* SqliteJournal::connection(int& code, std::string& error) {
     String file = HostPlatform::hostPath(path);
     if (db_ != nullptr && file == file_ && pid_ == ::getpid()) return db_;
-    // A connection inherited through fork is never used, nor closed: its
-    // locks belong to the parent.
-    if (db_ != nullptr && pid_ == ::getpid()) sqlite3_close(db_);
-    db_ = nullptr;
+    close();
     file_ = file;
     pid_ = ::getpid();
     int fd = -1;
@@ -145,8 +159,7 @@ sqlite3* SqliteJournal::connection(int& code, std::string& error) {
     }
     if (rc != SQLITE_OK) {
         code = failure(rc, &error);
-        sqlite3_close(db_);
-        db_ = nullptr;
+        close();
         file_.clear();
         return nullptr;
     }
@@ -160,19 +173,19 @@ int SqliteJournal::begin(const JournalEntry& entry, std::uint64_t& seq) {
     sqlite3* db = connection(code, error);
     if (db == nullptr) return code;
     if (!exec(db, "BEGIN IMMEDIATE")) return failure(sqlite3_errcode(db), nullptr);
-    PlatformStatement save(db,
-                           "INSERT INTO saves(time_us, actor, box, program, pid, host, "
-                           "sender_box, kind, target, after, pending) "
-                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, 1)");
+    PlatformStatement save(
+        kept("INSERT INTO saves(time_us, actor, box, program, pid, host, "
+             "sender_box, kind, target, after, pending) "
+             "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, 1)"));
     save.bind(1, entry.timeUs).bind(2, entry.actor).bind(3, entry.box).bind(4, entry.program);
     save.bind(5, entry.pid).bind(6, entry.host).bind(7, entry.senderBox).bind(8, entry.kind);
     save.bind(9, entry.target).bind(10, static_cast<long long>(entry.after));
     bool ok = save.done();
     seq = static_cast<std::uint64_t>(sqlite3_last_insert_rowid(db));
-    PlatformStatement change(db,
-                             "INSERT INTO changes(seq, ord, name, idx, op, old_value, new_value, "
-                             "old_attributes, new_attributes) "
-                             "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+    PlatformStatement change(
+        kept("INSERT INTO changes(seq, ord, name, idx, op, old_value, new_value, "
+             "old_attributes, new_attributes) "
+             "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"));
     long long ord = 0;
     for (const JournalChange& c : entry.changes) {
         if (!ok) break;
@@ -196,8 +209,8 @@ int SqliteJournal::end(std::uint64_t seq, bool keep) {
     std::string error;
     sqlite3* db = connection(code, error);
     if (db == nullptr) return code;
-    PlatformStatement step(db, keep ? "UPDATE saves SET pending = 0 WHERE seq = ?1"
-                                    : "DELETE FROM saves WHERE seq = ?1 AND pending = 1");
+    PlatformStatement step(kept(keep ? "UPDATE saves SET pending = 0 WHERE seq = ?1"
+                                     : "DELETE FROM saves WHERE seq = ?1 AND pending = 1"));
     step.bind(1, static_cast<long long>(seq));
     return step.done() ? 0 : failure(step.result(), nullptr);
 }
@@ -209,10 +222,10 @@ int SqliteJournal::pending(const std::string& kind, const std::string& target,
     std::string error;
     sqlite3* db = connection(code, error);
     if (db == nullptr) return code;
-    PlatformStatement select(db,
-                             "SELECT seq, time_us, actor, box, program, pid, host, sender_box, "
-                             "kind, target, after FROM saves "
-                             "WHERE kind = ?1 AND target = ?2 AND pending = 1 ORDER BY seq");
+    PlatformStatement select(
+        kept("SELECT seq, time_us, actor, box, program, pid, host, sender_box, "
+             "kind, target, after FROM saves "
+             "WHERE kind = ?1 AND target = ?2 AND pending = 1 ORDER BY seq"));
     select.bind(1, kind).bind(2, target);
     while (select.row()) readSave(select, out.emplace_back());
     return select.result() == SQLITE_DONE ? 0 : failure(select.result(), nullptr);

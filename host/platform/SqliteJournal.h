@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/Path.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // The journal in one SQLite database at SqliteJournal::path under the
 // platform root, in WAL mode: one transaction per record step, committed
@@ -46,11 +48,16 @@ class SqliteJournal : public JournalStore {
     // with errno-like code and words; the mutex must be held.
     sqlite3* connection(int& code, std::string& error);
     int failure(int sqliteCode, std::string* error);
+    // The statement of the save path, prepared once per connection (null
+    // when it cannot be prepared); the mutex must be held.
+    sqlite3_stmt* kept(const char* sql);
+    void close();
     int select(const JournalQuery& query, std::uint64_t onlySeq, std::vector<JournalEntry>& out,
                std::string& error);
 
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
     std::string file_;
+    std::map<const char*, sqlite3_stmt*> kept_;
     pid_t pid_ = 0;
 };

@@ -160,6 +160,23 @@ TEST_F(SaveJournalTest, EachSaveRecordsExactlyWhatItChanged) {
     EXPECT_TRUE(replay(allRecords()).empty());
 }
 
+TEST_F(SaveJournalTest, ASaveOverAnotherWritersRecordsWhatItReallyReplaced) {
+    FileProperties mine(kSet);
+    store(mine, make("A", 1, "mine"));
+    ASSERT_TRUE(mine.save());
+    store(mine, make("A", 1, "mine again"));
+    // Another writer saves between this set's save and its next one.
+    FileProperties other(kSet);
+    store(other, make("A", 1, "theirs"));
+    store(other, make("B", 1, "theirs"));
+    ASSERT_TRUE(other.save());
+    ASSERT_TRUE(mine.save());
+    std::vector<JournalEntry> records = allRecords();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(opsOf(records[2]), "c A#1 theirs>mine again;r B#1 theirs>;");
+    EXPECT_EQ(replay(records), contentsOf(mine));
+}
+
 TEST_F(SaveJournalTest, ConcurrentWritersAreRecordedInTheOrderTheySaved) {
     constexpr int kWriters = 8, kSaves = 25;
     std::vector<pid_t> children;

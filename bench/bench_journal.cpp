@@ -1,0 +1,93 @@
+// What journaling a save costs: a one-property change of a 1,000-property
+// file set and of a class-of-service record, saved with the journal and with
+// $VM_JOURNAL=off, in the same run (goal: at most 1.3 times). The journaled
+// save reads the stored form under the lock, works out the difference and
+// writes two small SQLite transactions (pending, committed) in WAL mode.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+
+#include "bench/RatioReporter.h"
+#include "bench/ScratchRoot.h"
+#include "host/platform/RunTokenHolder.h"
+#include "platform/FileSystem.h"
+#include "properties/COSProperties.h"
+#include "properties/FileProperties.h"
+
+namespace {
+
+Property makeProperty(int i, const String& value) {
+    Property p;
+    p.name = Symbol("Property" + std::to_string(i));
+    p.index = 1;
+    p.attributes.set_readable(PropertyAttributes::Minimal, true);
+    p.attributes.set_writeable(PropertyAttributes::Server, true);
+    p.value.modify(value, 0);
+    return p;
+}
+
+void fill(Properties& set, int n) {
+    for (int i = 0; i < n; ++i) {
+        Property p = makeProperty(i, "value of property " + std::to_string(i));
+        set.put(p, PropertyAttributes::Server);
+    }
+}
+
+// Turns the journal off for one benchmark, on again after it.
+struct Journal {
+    explicit Journal(bool on) {
+        if (!on) ::setenv("VM_JOURNAL", "off", 1);
+    }
+    ~Journal() { ::unsetenv("VM_JOURNAL"); }
+};
+
+// Each round changes one value (another one each time) and saves.
+void changeAndSave(benchmark::State& state, Properties& set, int n) {
+    long round = 0;
+    for (auto _ : state) {
+        Property p = makeProperty(static_cast<int>(round % n), "round " + std::to_string(round));
+        ++round;
+        set.put(p, PropertyAttributes::Server);
+        if (!set.saveThem()) state.SkipWithError("save failed");
+    }
+}
+
+void BM_FileChange(benchmark::State& state) {
+    Journal journal(state.range(1) != 0);
+    FileSystem::makeDirectories("/VM/config");
+    const Path file("/VM/config/journal_bench_" + std::to_string(state.range(1)));
+    FileProperties set(file);
+    fill(set, static_cast<int>(state.range(0)));
+    set.saveThem();
+    changeAndSave(state, set, static_cast<int>(state.range(0)));
+}
+
+void BM_CosChange(benchmark::State& state) {
+    Journal journal(state.range(1) != 0);
+    Properties::myPBox = 333;
+    COSProperties set(static_cast<unsigned long>(10 + state.range(1)));
+    fill(set, static_cast<int>(state.range(0)));
+    set.saveThem();
+    changeAndSave(state, set, static_cast<int>(state.range(0)));
+}
+
+}  // namespace
+
+BENCHMARK(BM_FileChange)->Args({1000, 1})->Args({1000, 0})->ArgNames({"props", "journal"});
+BENCHMARK(BM_CosChange)->Args({100, 1})->Args({100, 0})->ArgNames({"props", "journal"});
+
+int main(int argc, char** argv) {
+    ScratchRoot root;
+    if (!root.ok()) return 1;
+    RunTokenHolder token;
+    RatioReporter::initialize(argc, argv);
+    RatioReporter reporter("bench_journal");
+    using Clock = RatioReporter::Clock;
+    reporter.compare("BM_FileChange/props:1000/journal:1", "BM_FileChange/props:1000/journal:0",
+                     1.3, Clock::Wall);
+    reporter.compare("BM_CosChange/props:100/journal:1", "BM_CosChange/props:100/journal:0", 1.3,
+                     Clock::Wall);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.printRatios();
+    benchmark::Shutdown();
+}
