@@ -138,6 +138,7 @@ sqlite3* SqliteJournal::connection(int& code, std::string& error) {
     if (db_ != nullptr && file == file_ && pid_ == ::getpid()) return db_;
     close();
     file_ = file;
+    retentionApplied_ = false;
     pid_ = ::getpid();
     int fd = -1;
     if (HostPlatform::makeParentDirectories(file))
@@ -172,6 +173,7 @@ int SqliteJournal::begin(const JournalEntry& entry, std::uint64_t& seq) {
     std::string error;
     sqlite3* db = connection(code, error);
     if (db == nullptr) return code;
+    if (!retentionApplied_) applyRetention(entry.timeUs);
     if (!exec(db, "BEGIN IMMEDIATE")) return failure(sqlite3_errcode(db), nullptr);
     PlatformStatement save(
         kept("INSERT INTO saves(time_us, actor, box, program, pid, host, "
@@ -201,6 +203,19 @@ int SqliteJournal::begin(const JournalEntry& entry, std::uint64_t& seq) {
     int result = failure(rc, nullptr);
     exec(db, "ROLLBACK");
     return result;
+}
+
+// The oldest records go a batch at a time, once per process, so that no
+// save waits for a long delete and a journal that is written keeps to its
+// retention without anyone running prune.
+void SqliteJournal::applyRetention(std::int64_t nowUs) {
+    retentionApplied_ = true;
+    PlatformStatement drop(
+        db_,
+        "DELETE FROM saves WHERE seq IN (SELECT seq FROM saves WHERE pending = 0 "
+        "ORDER BY seq LIMIT 500) AND time_us < ?1");
+    drop.bind(1, nowUs - static_cast<std::int64_t>(keepDays()) * 86400 * 1000000);
+    drop.done();
 }
 
 int SqliteJournal::end(std::uint64_t seq, bool keep) {

@@ -21,7 +21,8 @@ struct sqlite3_stmt;
 //
 // One connection per process, reopened when the platform root changes or in
 // a child after fork; calls are serialized by a mutex. Busy waits for other
-// writers up to 5 s. Schema in docs/journal.md.
+// writers up to 5 s. The first record written on each connection also drops up
+// to 500 records older than keepDays(). Schema in docs/journal.md.
 class SqliteJournal : public JournalStore {
   public:
     static const Path path;
@@ -52,6 +53,7 @@ class SqliteJournal : public JournalStore {
     // when it cannot be prepared); the mutex must be held.
     sqlite3_stmt* kept(const char* sql);
     void close();
+    void applyRetention(std::int64_t nowUs);
     int select(const JournalQuery& query, std::uint64_t onlySeq, std::vector<JournalEntry>& out,
                std::string& error);
 
@@ -60,4 +62,5 @@ class SqliteJournal : public JournalStore {
     std::string file_;
     std::map<const char*, sqlite3_stmt*> kept_;
     pid_t pid_ = 0;
+    bool retentionApplied_ = false;
 };

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -223,6 +224,38 @@ TEST_F(SaveJournalTest, AKilledWriterLeavesTheJournalAgreeingWithTheStore) {
     std::vector<JournalEntry> pending;
     EXPECT_EQ(JournalStore::current(error)->pending("FileProperties", kSet.text(), pending), 0);
     EXPECT_TRUE(pending.empty());
+}
+
+TEST_F(SaveJournalTest, RecordsOlderThanTheRetentionGoWithoutAPrune) {
+    std::string error;
+    JournalStore* store = JournalStore::current(error);
+    ASSERT_NE(store, nullptr) << error;
+    const std::int64_t day = 86400LL * 1000000;
+    for (std::int64_t age : {40 * day, 20 * day}) {
+        JournalEntry old;
+        old.timeUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count() -
+                     age;
+        old.kind = "FileProperties";
+        old.target = "/VM/config/old";
+        old.changes.push_back({JournalChange::ADDED, "Old", 1, "", "x", "", ""});
+        std::uint64_t seq = 0;
+        ASSERT_EQ(store->begin(old, seq), 0);
+        ASSERT_EQ(store->end(seq, true), 0);
+    }
+    // A new connection (a child process) applies the retention once.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::setenv("VM_JOURNAL_KEEP_DAYS", "30", 1);
+        bump("New", "y");
+        _exit(0);
+    }
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    String targets;
+    for (const JournalEntry& record : allRecords()) targets += record.target + ";";
+    EXPECT_EQ(targets, "/VM/config/old;" + kSet.text() + ";");
 }
 
 TEST_F(SaveJournalTest, ASaveStandsWhenItsRecordCannotBeWritten) {
