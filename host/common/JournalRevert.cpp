@@ -27,14 +27,23 @@ std::optional<Property> sideOf(const JournalChange& change, bool old) {
     return p;
 }
 
-// The change that undoes `change`: its sides swapped.
-JournalChange inverse(const JournalChange& change) {
-    JournalChange undo = change;
-    undo.op = change.op == JournalChange::ADDED     ? JournalChange::REMOVED
-              : change.op == JournalChange::REMOVED ? JournalChange::ADDED
-                                                    : JournalChange::CHANGED;
-    std::swap(undo.oldValue, undo.newValue);
-    std::swap(undo.oldAttributes, undo.newAttributes);
+// What putting the old side of `change` back does to the copy held now.
+JournalChange undoOf(const std::optional<Property>& now, const JournalChange& change) {
+    JournalChange undo;
+    undo.name = change.name;
+    undo.index = change.index;
+    bool restores = change.op != JournalChange::ADDED;
+    undo.op = !now       ? JournalChange::ADDED
+              : restores ? JournalChange::CHANGED
+                         : JournalChange::REMOVED;
+    if (now) {
+        undo.oldValue = String(now->value);
+        undo.oldAttributes = String(now->attributes);
+    }
+    if (restores) {
+        undo.newValue = change.oldValue;
+        undo.newAttributes = change.oldAttributes;
+    }
     return undo;
 }
 
@@ -164,8 +173,10 @@ std::optional<JournalEntry> visibleRecord(JournalStore& store, std::uint64_t seq
 }
 
 // Checks and applies every undo on a freshly read set; 0 to save it.
+// `done` gets what each undo changed in the set.
 int undoAll(Properties& set, JournalStore& store, const JournalEntry& entry,
-            const JournalRevert::Options& options, std::ostream& err) {
+            const JournalRevert::Options& options, std::vector<JournalChange>& done,
+            std::ostream& err) {
     bool conflict = false;
     for (const JournalChange& change : entry.changes)
         if (!asLeft(held(set, change), change)) {
@@ -176,7 +187,16 @@ int undoAll(Properties& set, JournalStore& store, const JournalEntry& entry,
         err << "nothing reverted (--force reverts all the same)\n";
         return 1;
     }
+    done.clear();
     for (const JournalChange& change : entry.changes) {
+        std::optional<Property> now = held(set, change);
+        // Forced over a copy already as the record found it: nothing to do.
+        if (!now && change.op == JournalChange::ADDED) continue;
+        JournalChange undo = undoOf(now, change);
+        if (undo.op == JournalChange::CHANGED && undo.oldValue == undo.newValue &&
+            undo.oldAttributes == undo.newAttributes)
+            continue;
+        done.push_back(undo);
         String refusal;
         if (applyInverse(set, change, options.access, refusal) != 0) {
             err << refusal << "\nnothing reverted\n";
@@ -200,12 +220,13 @@ JournalRevert::Result JournalRevert::run(std::uint64_t seq, const Options& optio
     String why;
     if (!target.chooseJournaled(entry->kind, entry->target, why)) return failed(1, why);
     std::ostringstream err;
+    std::vector<JournalChange> done;
     EditCycle cycle(target, true);
     cycle.setDryRun(options.dryRun);
     result.status = cycle.run(
         [&](Properties& set) {
             err.str("");
-            return undoAll(set, *store, *entry, options, err);
+            return undoAll(set, *store, *entry, options, done, err);
         },
         err);
     if (result.status != 0) {
@@ -215,8 +236,8 @@ JournalRevert::Result JournalRevert::run(std::uint64_t seq, const Options& optio
     std::ostringstream lines;
     lines << (options.dryRun ? "dry run, nothing written: would revert" : "reverted") << " record "
           << seq << " in " << HistoryRows::targetWords(*entry) << "\n";
-    for (const JournalChange& change : entry->changes)
-        describe(*entry, inverse(change), options.access, result, lines);
+    for (const JournalChange& undo : done) describe(*entry, undo, options.access, result, lines);
+    if (done.empty()) lines << "  (every copy already as before the record)\n";
     result.words = err.str() + lines.str();
     return result;
 }
