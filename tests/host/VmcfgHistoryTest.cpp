@@ -81,8 +81,8 @@ TEST_F(VmcfgHistory, EachPathOfChangeWritesTheRecordExpected) {
     const struct {
         String command;
         int status;
-        const char* kind;
-        const char* target;
+        std::string kind;
+        std::string target;
         std::vector<std::string> changes;
     } steps[] = {
         {"props put --system Greeting hello",
