@@ -23,6 +23,16 @@ bool stopAsked(int signals) {
     return ::poll(&ready, 1, 0) > 0;
 }
 
+void print(const JournalEntry& entry, PropertyAttributes::AccessType access, bool json,
+           std::ostream& out) {
+    if (json)
+        for (const nlohmann::json& row : HistoryRows::rows({entry}, access)) out << jsonText(row);
+    else
+        for (const JournalChange& change : entry.changes)
+            if (HistoryRows::visible(change, access))
+                HistoryRows::print(entry, change, access, out);
+}
+
 }  // namespace
 
 PropsWatch::PropsWatch(CLI::App* group) {
@@ -38,18 +48,21 @@ bool PropsWatch::selected() const {
     return watch_->parsed();
 }
 
-int PropsWatch::run(const GlobalOptions& options, std::ostream& out, std::ostream& err) {
-    PropertyAttributes::AccessType access;
+bool PropsWatch::usable(PropertyAttributes::AccessType& access, std::ostream& err) {
     if (!parseAccessClass(access_, access)) {
         err << "vmcfg: --access: unknown access class '" << terminalText(access_) << "'"
             << std::endl;
-        return 2;
+        return false;
     }
-    if (!target_.choose(words_, 0, err)) return 2;
-    if (!words_.empty()) {
-        err << "vmcfg: props watch takes one set" << std::endl;
-        return 2;
-    }
+    if (!target_.choose(words_, 0, err)) return false;
+    if (words_.empty()) return true;
+    err << "vmcfg: props watch takes one set" << std::endl;
+    return false;
+}
+
+int PropsWatch::run(const GlobalOptions& options, std::ostream& out, std::ostream& err) {
+    PropertyAttributes::AccessType access;
+    if (!usable(access, err)) return 2;
     int signals = stopSignals();
     std::string error;
     JournalStore* store = JournalStore::current(error);
@@ -75,13 +88,7 @@ int PropsWatch::run(const GlobalOptions& options, std::ostream& out, std::ostrea
         }
         for (const JournalEntry& entry : entries) {
             query.afterSeq = std::max(query.afterSeq, entry.seq);
-            if (options.json)
-                for (const nlohmann::json& row : HistoryRows::rows({entry}, access))
-                    out << jsonText(row);
-            else
-                for (const JournalChange& change : entry.changes)
-                    if (HistoryRows::visible(change, access))
-                        HistoryRows::print(entry, change, access, out);
+            print(entry, access, options.json, out);
         }
         out << std::flush;
     }

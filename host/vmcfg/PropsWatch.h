@@ -25,6 +25,9 @@ class PropsWatch {
     int run(const GlobalOptions& options, std::ostream& out, std::ostream& err);
 
   private:
+    // Checks the line past the parse; says what is wrong on err.
+    bool usable(PropertyAttributes::AccessType& access, std::ostream& err);
+
     PropsTarget target_;
     CLI::App* watch_;
     std::vector<String> words_;
