@@ -3,7 +3,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ostream>
+#include <set>
 
 #include "host/common/AccessRights.h"
 #include "host/common/HistoryRows.h"
@@ -32,6 +34,45 @@ void print(const JournalEntry& entry, PropertyAttributes::AccessType access, boo
             if (HistoryRows::visible(change, access))
                 HistoryRows::print(entry, change, access, out);
 }
+
+// Where a watch is in a set's history. A record still pending (an owner's
+// save between its write and its record) may yet join the history with a
+// number below one already shown, so the records above the last number up to
+// which nothing is pending are read again, and those seen are skipped.
+struct Cursor {
+    JournalStore* store = nullptr;
+    JournalQuery query;
+    std::uint64_t seen = 0;         // the newest record seen
+    std::set<std::uint64_t> shown;  // records above query.afterSeq seen
+
+    void settle() {
+        std::uint64_t floor = seen;
+        std::vector<JournalEntry> pending;
+        if (!query.kind.empty() && store->pending(query.kind, query.target, pending) == 0)
+            for (const JournalEntry& entry : pending) floor = std::min(floor, entry.seq - 1);
+        query.afterSeq = floor;
+        std::erase_if(shown, [&](std::uint64_t seq) { return seq <= floor; });
+    }
+    // Starts after the history as it is now.
+    int start(std::string& error) {
+        if (int rc = store->lastSeq(seen, error)) return rc;
+        settle();
+        std::vector<JournalEntry> fresh;
+        return next(fresh, error);
+    }
+    // The records that joined the history since the last call.
+    int next(std::vector<JournalEntry>& fresh, std::string& error) {
+        std::vector<JournalEntry> entries;
+        if (int rc = store->query(query, entries, error)) return rc;
+        for (JournalEntry& entry : entries) {
+            if (!shown.insert(entry.seq).second) continue;
+            seen = std::max(seen, entry.seq);
+            fresh.push_back(std::move(entry));
+        }
+        settle();
+        return 0;
+    }
+};
 
 }  // namespace
 
@@ -65,13 +106,13 @@ int PropsWatch::run(const GlobalOptions& options, std::ostream& out, std::ostrea
     if (!usable(access, err)) return 2;
     int signals = stopSignals();
     std::string error;
-    JournalStore* store = JournalStore::current(error);
-    JournalQuery query;
-    query.kind = target_.journalKind();
-    query.target = target_.journalKey();
-    query.limit = 0;
-    query.oldestFirst = true;
-    if (signals < 0 || store == nullptr || store->lastSeq(query.afterSeq, error) != 0) {
+    Cursor cursor;
+    cursor.store = JournalStore::current(error);
+    cursor.query.kind = target_.journalKind();
+    cursor.query.target = target_.journalKey();
+    cursor.query.limit = 0;
+    cursor.query.oldestFirst = true;
+    if (signals < 0 || cursor.store == nullptr || cursor.start(error) != 0) {
         err << "vmcfg: can't watch the change journal: "
             << (signals < 0     ? "can't take the stop signals"
                 : error.empty() ? "it is off (VM_JOURNAL=off)"
@@ -80,16 +121,13 @@ int PropsWatch::run(const GlobalOptions& options, std::ostream& out, std::ostrea
         return 1;
     }
     while (!stopAsked(signals)) {
-        store->waitForChange(query.afterSeq, kWaitMs);
-        std::vector<JournalEntry> entries;
-        if (store->query(query, entries, error) != 0) {
+        cursor.store->waitForChange(cursor.seen, kWaitMs);
+        std::vector<JournalEntry> fresh;
+        if (cursor.next(fresh, error) != 0) {
             err << "vmcfg: can't read the change journal: " << error << std::endl;
             return 1;
         }
-        for (const JournalEntry& entry : entries) {
-            query.afterSeq = std::max(query.afterSeq, entry.seq);
-            print(entry, access, options.json, out);
-        }
+        for (const JournalEntry& entry : fresh) print(entry, access, options.json, out);
         out << std::flush;
     }
     ::close(signals);

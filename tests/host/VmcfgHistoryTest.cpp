@@ -346,6 +346,31 @@ TEST_F(VmcfgJournalStore, HistoryOfASetShowsTheSaveOfAKilledWriter) {
     EXPECT_EQ(names("--system"), (std::vector<std::string>{"Killed", "Before"}));
 }
 
+// An owner's save whose record is still pending when a later save's record
+// joins the history is printed once it joins, though its number is lower.
+TEST_F(VmcfgJournalStore, WatchPrintsARecordThatJoinsAfterALaterOne) {
+    ASSERT_EQ(run("init").status, 0);
+    JournalEntry early = systemEntry("Early");
+    early.kind = "COSProperties";
+    early.target = "7";
+    early.pid = getpid();  // alive: nobody settles it
+    std::uint64_t seq = 0;
+    ASSERT_EQ(store()->begin(early, seq), 0);
+    ASSERT_EQ(run("--box 333 props put --cos 7 Later 1").status, 0);
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(store()->end(seq, true), 0);
+    });
+    ChildProgram watch;
+    bool printed = watch.start(
+        {VmcfgRunner::program("vmcfg"), "--root", root_, "--json", "props", "watch", "--cos", "7"},
+        hostPath("/watch.err"));
+    writer.join();
+    ASSERT_TRUE(printed) << readFile("/watch.err");
+    EXPECT_EQ(Json::parse(watch.output())["name"], "Early");
+    EXPECT_EQ(watch.stop(), 0);
+}
+
 TEST_F(VmcfgHistory, WatchPrintsAChangeOfAnotherProcessAtOnceAndStopsOnSigterm) {
     ASSERT_EQ(run("init").status, 0);
     ChildProgram watch;
