@@ -94,8 +94,9 @@ out=$(env -u VM_ROOT -u LD_LIBRARY_PATH "$root/bin/vmcfg" param get max_ports 2>
 # Completion: commands of a group, classes after --access.
 source "$root/share/bash-completion/completions/vmcfg"
 complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vmcfg; echo "${COMPREPLY[*]}"; }
-[ "$(complete_words vmcfg --root /r props '')" = "show check set add put reset remove export import diff" ] ||
+[ "$(complete_words vmcfg --root /r props '')" = "show check set add put reset remove export import diff watch" ] ||
   fail "completion: props"
+[ "$(complete_words vmcfg history '')" = "show prune" ] || fail "completion: history"
 [ "$(complete_words vmcfg props show --access R)" = "Restricted" ] || fail "completion: --access"
 # In any case, after a comma too; kinds and feature names.
 [ "$(complete_words vmcfg known list c)" = "COS" ] || fail "completion: kind in lower case"
