@@ -18,7 +18,8 @@
 //
 //   offset 0   uint32  magic kMsgFrameMagic
 //   offset 4   int32   opcode (a reply repeats its request's)
-//   offset 8   int32   message type: kMsgRequestType, or kMsgReplyType
+//   offset 8   int32   message type: kMsgRequestType (a request also names
+//                      its sending box in the high 16 bits), or kMsgReplyType
 //   offset 12  uint32  body length in bytes, at most MCMsg::maxBody
 //   offset 16  body
 struct MsgFrameHeader {
@@ -31,6 +32,18 @@ static_assert(sizeof(MsgFrameHeader) == 16, "frame header travels as 16 bytes");
 
 constexpr std::uint32_t kMsgFrameMagic = 0x4D534731;  // "MSG1"
 constexpr std::int32_t kMsgRequestType = 1;
+// A request's type word also names the sending box in its high 16 bits (0:
+// not said), so that a server can tell whose request it answers; the low 16
+// bits are the message type.
+constexpr std::int32_t msgRequestTypeFrom(std::uint16_t box) {
+    return kMsgRequestType | static_cast<std::int32_t>(static_cast<std::uint32_t>(box) << 16);
+}
+constexpr std::int32_t msgFrameType(std::int32_t type) {
+    return type & 0xffff;
+}
+constexpr std::uint16_t msgRequestSender(std::int32_t type) {
+    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(type) >> 16);
+}
 constexpr std::int32_t kMsgReplyType = 3;
 
 // One connected socket of the transport, with a time limit on its transfers

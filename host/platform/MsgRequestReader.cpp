@@ -28,7 +28,7 @@ int MsgRequestReader::release() {
 }
 
 bool MsgRequestReader::headerAcceptable() {
-    if (header_.magic != kMsgFrameMagic || header_.type != kMsgRequestType ||
+    if (header_.magic != kMsgFrameMagic || msgFrameType(header_.type) != kMsgRequestType ||
         header_.length > MCMsg::maxBody)
         return false;
     // Sized only now: an idle connection costs no body buffer.

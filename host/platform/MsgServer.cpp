@@ -190,7 +190,8 @@ void MsgServer::readReady(const std::vector<short>& events) {
         MsgRequestReader::Step step = MsgRequestReader::Step::more;
         if (i < events.size() && events[i] != 0) step = it->read();
         if (step == MsgRequestReader::Step::complete) {
-            Request request{it->release(), it->header().opcode, it->body()};
+            Request request{it->release(), it->header().opcode, it->body(),
+                            msgRequestSender(it->header().type)};
             ++busy_;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -266,7 +267,7 @@ void MsgServer::work() {
 
 void MsgServer::answer(const Request& request) {
     MsgChannel channel(request.fd, requestTimeoutMs, wakeRead_);
-    std::optional<String> reply = call(request.opcode, request.body);
+    std::optional<String> reply = call(request.opcode, request.body, request.sender);
     if (!reply || reply->size() > MCMsg::maxBody) return;
     MsgFrameHeader header;
     header.magic = kMsgFrameMagic;
@@ -278,7 +279,24 @@ void MsgServer::answer(const Request& request) {
     channel.send(header, reply->data());
 }
 
-std::optional<String> MsgServer::call(int opcode, const String& body) {
+namespace {
+thread_local std::uint16_t currentSender = 0;
+}  // namespace
+
+std::uint16_t MsgServer::requestSender() {
+    return currentSender;
+}
+
+MsgServer::SenderScope::SenderScope(std::uint16_t box) : previous_(currentSender) {
+    currentSender = box;
+}
+
+MsgServer::SenderScope::~SenderScope() {
+    currentSender = previous_;
+}
+
+std::optional<String> MsgServer::call(int opcode, const String& body, std::uint16_t sender) {
+    SenderScope scope(sender);
     try {
         return handler_(opcode, body);
     } catch (...) {

@@ -78,12 +78,30 @@ class MsgServer {
     // Host path of the socket (known once start() was called).
     const String& socketPath() const { return path_; }
 
+    // The box that sent the request the calling thread's handler is
+    // answering (as its frame says on this host; the certificate's box for
+    // a peer on another host), 0 outside a handler or when not said.
+    static std::uint16_t requestSender();
+    // Sets requestSender() for the calling thread while it lives (the
+    // servers' handler threads; tests).
+    class SenderScope {
+      public:
+        explicit SenderScope(std::uint16_t box);
+        ~SenderScope();
+        SenderScope(const SenderScope&) = delete;
+        SenderScope& operator=(const SenderScope&) = delete;
+
+      private:
+        std::uint16_t previous_;
+    };
+
   private:
     using Clock = std::chrono::steady_clock;
     struct Request {
         int fd;
         int opcode;
         String body;
+        std::uint16_t sender;
     };
 
     bool listen();
@@ -102,7 +120,7 @@ class MsgServer {
     // A handler thread.
     void work();
     void answer(const Request& request);
-    std::optional<String> call(int opcode, const String& body);
+    std::optional<String> call(int opcode, const String& body, std::uint16_t sender);
 
     std::uint16_t box_;
     std::uint32_t resource_;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "host/platform/HandoffCarrier.h"
+#include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/MsgChannel.h"
 #include "host/platform/MsgRoutes.h"
@@ -120,7 +121,7 @@ const MCStatus& OrvexMsgClient::access_with_reply(int timeoutMs, int replyType) 
     MsgFrameHeader request;
     request.magic = kMsgFrameMagic;
     request.opcode = opcode();
-    request.type = kMsgRequestType;
+    request.type = msgRequestTypeFrom(HostPlatform::box());
     request.length = static_cast<std::uint32_t>(length());
     if (auto io = channel.send(request, body()); io != MsgChannel::Io::ok)
         return fail(statusOf(io), channel.error());

@@ -13,6 +13,8 @@
 #include <cstring>
 
 #include "host/platform/HostTrace.h"
+#include "host/platform/MsgServer.h"
+#include "host/platform/MsgServer.h"
 #include "host/platform/TlsChannel.h"
 #include "platform/MCMsg.h"
 
@@ -192,6 +194,7 @@ void TlsMsgServer::serve(int fd, const String& peer) {
                                          from + ": " + channel.error());
             return;
         }
+        MsgServer::SenderScope sender(channel.peerBox());
         std::optional<String> reply = call(header.opcode, body);
         if (!reply || reply->size() > MCMsg::maxBody) return;
         MsgFrameHeader answer{kMsgFrameMagic, header.opcode, kMsgReplyType,
