@@ -6,7 +6,7 @@
 #include "host/vmadmd/ConsoleReply.h"
 
 // The entry point of libvmadmd_api.so: the console's calls that reach the
-// module's functions directly (parameter and property set views). The library
+// module's functions directly (parameter, property set and history views). The library
 // is linked against the module; vmadmd is not, and loads it only after it has
 // loaded the module by dlopen, so that the library's references bind to that
 // module (see ModuleApi). The caller holds the console's lock and the run
@@ -16,6 +16,8 @@ struct ApiLibraryCalls {
     ConsoleReply (*param)(const std::string& key);
     // A property set named by the query (ConsoleApi::props).
     ConsoleReply (*props)(const std::multimap<std::string, std::string>& query);
+    // A set's change history (HistoryView).
+    ConsoleReply (*history)(const std::multimap<std::string, std::string>& query);
     // The version of the module the library is bound to.
     const char* (*moduleVersion)();
 };

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "host/common/JsonText.h"
+#include "host/platform/JournalContext.h"
 #include "host/platform/RunTokenHolder.h"
 
 namespace {
@@ -99,6 +100,7 @@ ConsoleApi::Reply ConsoleApi::form(std::string_view form, std::string_view op,
     {
         std::lock_guard lock(mutex_);
         RunTokenHolder token;
+        JournalContext::Scope actor(kActor, 0);
         answer = module_.session().call(request);
     }
     if (!answer) return error(404, "no form " + std::to_string(request.form));
@@ -118,4 +120,10 @@ ConsoleApi::Reply ConsoleApi::props(const std::multimap<std::string, std::string
     std::lock_guard lock(mutex_);
     RunTokenHolder token;
     return module_.calls().props(query);
+}
+
+ConsoleApi::Reply ConsoleApi::history(const std::multimap<std::string, std::string>& query) {
+    std::lock_guard lock(mutex_);
+    RunTokenHolder token;
+    return module_.calls().history(query);
 }

@@ -218,6 +218,10 @@ void ConsoleServer::addRoutes() {
     server_.Get("/api/props", [this](const httplib::Request& request, httplib::Response& response) {
         answer(response, api_.props(request.params));
     });
+    server_.Get("/api/history",
+                [this](const httplib::Request& request, httplib::Response& response) {
+                    answer(response, api_.history(request.params));
+                });
 }
 
 int ConsoleServer::bind(const String& host, int port) {
