@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/BlockingCall.h"
+#include "platform/ChangeJournal.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "platform/Trace.h"
@@ -165,8 +166,43 @@ int Fid_cugf::chg(Buffer& buffer, unsigned int, int& rval, int& ecode, int& fiel
     return confirmedChange(row, setting, rval, ecode, field_no);
 }
 
+namespace {
+
+const char* stateOf(const char* markerFile) {
+    return FileSystem::access(markerFile, F_OK) == 0 ? "on" : "off";
+}
+
+// Records a switch of a feature in the change journal: its state before and
+// after (as its marker file tells, so a refused switch shows no change) and
+// the outcome in words, so that the history never shows a failed switch as
+// done.
+void journalSwitch(const char* shortName, const char* before, const char* markerFile, int result,
+                   int rval, int ecode) {
+    if (!journal_enabled()) return;
+    JournalSave save;
+    save.kind = "feature";
+    save.target = shortName;
+    JournalChange state;
+    state.name = "state";
+    state.oldValue = before;
+    state.newValue = stateOf(markerFile);
+    JournalChange outcome;
+    outcome.op = JournalChange::ADDED;
+    outcome.name = "outcome";
+    outcome.newValue = result == 0 ? String("done")
+                                   : "failed: result " + std::to_string(result) + ", rval " +
+                                         std::to_string(rval) + ", ecode " + std::to_string(ecode);
+    save.changes = {state, outcome};
+    if (int rc = journal_record(save); rc != 0)
+        MC_std_trace() << "fid_cugf: can't journal the switch of " << shortName << ": "
+                       << std::strerror(rc) << oops;
+}
+
+}  // namespace
+
 int Fid_cugf::confirmedChange(long row, char setting, int& rval, int& ecode, int& field_no) {
     const GreenFeatureInfo& info = features[row];
+    const char* before = stateOf(info.markerFile);
     int result = chg_feat_setting(info.feature, setting, info.markerFile, info.shortName, rval,
                                   ecode, field_no);
     MC_std_trace() << "fid_cugf: after chg_feat_setting() - rval=" << rval << ", ecode=" << ecode
@@ -177,6 +213,7 @@ int Fid_cugf::confirmedChange(long row, char setting, int& rval, int& ecode, int
                        << ") returns " << propResult << verbose;
         if (result == 0) result = propResult;
     }
+    journalSwitch(info.shortName, before, info.markerFile, result, rval, ecode);
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/Identity.h"
 #include "platform/OrvexCallback.h"
 #include "platform/OrvexMsgClient.h"
 #include "platform/Ptick.h"
@@ -34,7 +35,13 @@ int updateProperties(Rsc_id owner, const PropertiesObjectInput* input,
     std::uint32_t* to = client.to();
     to[1] = owner.box;
     to[2] = owner.rsc;
-    std::memcpy(client.body(), &owner, sizeof owner);
+    // The addressed id's spare word names the sending box, so that the owner
+    // can say in its change journal which box a save came from (0: unknown,
+    // as older senders leave it).
+    Rsc_id addressed = owner;
+    Rsc_id self;
+    if (who_am_i(&self) == 0) addressed.pad = self.box;
+    std::memcpy(client.body(), &addressed, sizeof addressed);
     std::memcpy(client.body() + sizeof owner, input, sizeof *input);
     client.length(kRequestLength);
 

@@ -24,6 +24,10 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 int openOrCreate(const Path& path, int flags, bool& created) {
     created = false;
     int fd = FileSystem::open(path, flags);
+    // A writer reads the file too (the journal records what a save
+    // replaces); a file it may write but not read is still written.
+    if (fd < 0 && errno == EACCES && (flags & O_ACCMODE) == O_RDWR)
+        fd = FileSystem::open(path, (flags & ~O_ACCMODE) | O_WRONLY);
     if (fd >= 0 || errno != ENOENT || (flags & O_ACCMODE) == O_RDONLY) return fd;
     fd = FileSystem::open(path, flags | O_CREAT | O_EXCL, 0664);
     if (fd >= 0) created = true;
@@ -45,7 +49,7 @@ void LockedFile::close() {
 LockedFile::Outcome LockedFile::open(const Path& path, Mode mode, const char* releaseReason,
                                      const char* acquireReason) {
     close();
-    int flags = mode == Shared ? O_RDONLY : O_WRONLY;
+    int flags = mode == Shared ? O_RDONLY : O_RDWR;
     for (int attempt = 0;; ++attempt) {
         fd_ = openOrCreate(path, flags | O_NONBLOCK, created_);
         if (fd_ < 0) {

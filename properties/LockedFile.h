@@ -34,7 +34,8 @@ class LockedFile {
     LockedFile& operator=(const LockedFile&) = delete;
 
     // Shared: opens an existing file for reading. Exclusive: opens it for
-    // writing, creating it (mode 0664) when missing. The open never waits
+    // reading and writing (writing only, when it may not be read), creating
+    // it (mode 0664) when missing. The open never waits
     // for a FIFO's writer, and nothing but a regular file is locked. `releaseReason` and
     // `acquireReason` name the wait for the run token.
     Outcome open(const Path& path, Mode mode, const char* releaseReason, const char* acquireReason);

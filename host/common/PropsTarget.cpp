@@ -1,5 +1,6 @@
 #include "host/common/PropsTarget.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,10 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
+#include <sstream>
 
 #include "host/common/RecordNumbers.h"
 #include "host/platform/IndexBackend.h"
+#include "platform/BTreeIndex.h"
+#include "platform/ChangeJournal.h"
 #include "platform/FileSystem.h"
+#include "properties/BTreeProperties.h"
 #include "properties/COSProperties.h"
 #include "properties/FileProperties.h"
 #include "properties/MessageProperties.h"
@@ -130,6 +135,81 @@ Path PropsTarget::lockPath() const {
                       : SubscriberProperties::factoryName.text() + "-" +
                             std::to_string(subscriber_.value_or(0));
     return Path("/vm/run/props-" + key + ".lock");
+}
+
+String PropsTarget::journalKind() const {
+    switch (kind()) {
+        case SYSTEM:
+            return SystemProperties::factoryName.text();
+        case MESSAGE:
+            return MessageProperties::factoryName.text();
+        case COS:
+            return COSProperties::factoryName.text();
+        case SUBSCRIBER:
+            return SubscriberProperties::factoryName.text();
+        default:
+            return String();
+    }
+}
+
+String PropsTarget::journalKey() const {
+    if (cos_) return std::to_string(*cos_);
+    if (subscriber_) return std::to_string(*subscriber_);
+    return filePath().text();
+}
+
+bool PropsTarget::chooseJournaled(const String& kind, const String& key, String& error) {
+    static const std::pair<const Symbol*, Kind> kinds[] = {
+        {&SystemProperties::factoryName, SYSTEM},
+        {&MessageProperties::factoryName, MESSAGE},
+        {&COSProperties::factoryName, COS},
+        {&SubscriberProperties::factoryName, SUBSCRIBER}};
+    for (auto [name, chosen] : kinds)
+        if (kind == name->text()) return choose(chosen, key, error);
+    if (kind == "FileProperties") return choose(FILE, key, error);
+    error = "a record of kind '" + kind + "' names no property set";
+    return false;
+}
+
+namespace {
+
+// The whole stored form of a file set: what its saves digest.
+std::uint64_t fileDigest(const Path& path) {
+    int fd = FileSystem::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    std::string bytes;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = FileSystem::read(fd, buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    FileSystem::close(fd);
+    return journal_digest(bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+int PropsTarget::settleJournal() const {
+    if (!journal_enabled()) return 0;
+    std::uint64_t now = 0;
+    String kindName = journalKind();
+    if (fileBacked()) {
+        now = fileDigest(filePath());
+        if (kindName.empty()) kindName = "FileProperties";
+    } else {
+        std::ostringstream ignored;
+        int status = 0;
+        std::unique_ptr<Properties> set = openRecord(ignored, status);
+        if (!set) return EIO;
+        auto& record = static_cast<BTreeProperties&>(*set);
+        unsigned long length = 0;
+        char* data = nullptr;
+        int rc = record.getBTreeData(record.key(), length, data);
+        if (rc == BTREE_OK)
+            now = journal_digest(data, length);
+        else if (rc != BTREE_NO_RECORD)
+            return EIO;
+    }
+    return journal_settle(kindName, journalKey(), now, false);
 }
 
 std::unique_ptr<Properties> PropsTarget::open(bool mayBeMissing, std::ostream& err,

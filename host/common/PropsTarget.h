@@ -51,6 +51,22 @@ class PropsTarget {
     // B-tree set: one per kind and key.
     Path lockPath() const;
 
+    // How the change journal files the set: the kind's factory name (empty
+    // for FILE, whose path may hold a set of any kind) and the key (a
+    // platform path, or the record number in decimal).
+    String journalKind() const;
+    String journalKey() const;
+    // The choice that names the set a journal record was filed under; false
+    // with the reason in error for a kind that no property edit reaches (a
+    // feature switch).
+    bool chooseJournaled(const String& kind, const String& key, String& error);
+    // Settles the set's journal records left pending by writers that ended
+    // between their write and its record: those matching what is stored now
+    // join the history, the others go. Only records of writers known to be
+    // gone are touched, so a live writer's save is never decided here.
+    // Returns 0 or an errno value; a journal that is off is not a failure.
+    int settleJournal() const;
+
     // Reads the set. A file set whose file is missing is empty when
     // mayBeMissing or for --system; otherwise, and for a file that cannot be
     // read, null with exit status 2. Bad contents or an index that cannot be

@@ -7,11 +7,14 @@
 #include "host/vmcfg/AddressCommands.h"
 #include "host/vmcfg/FailureReport.h"
 #include "host/vmcfg/GlobalOptions.h"
+#include "host/vmcfg/HistoryCommands.h"
 #include "host/vmcfg/InitCommand.h"
 #include "host/vmcfg/MessageCommands.h"
 #include "host/vmcfg/ParamCommands.h"
 #include "host/vmcfg/PropsCommands.h"
 #include "host/vmcfg/PropsExchange.h"
+#include "host/vmcfg/PropsWatch.h"
+#include "host/vmcfg/RevertCommand.h"
 
 // vmcfg has applied the global options already (root, box, trace level):
 // they are parsed again here for the output format and so that the same
@@ -25,6 +28,9 @@ int vmcfg_module_commands(int argc, char** argv) {
     ParamCommands param(app);
     PropsCommands props(app);
     PropsExchange exchange(props.group());
+    PropsWatch watch(props.group());
+    HistoryCommands history(app);
+    RevertCommand revert(app);
     AddressCommands address(app);
     MessageCommands message(app);
     GlobalOptions::acceptAnywhere(app);
@@ -42,6 +48,12 @@ int vmcfg_module_commands(int argc, char** argv) {
         status = param.run(options, out, err);
     else if (exchange.selected())
         status = exchange.run(options, std::cin, out, err);
+    else if (watch.selected())
+        status = watch.run(options, out, err);
+    else if (history.selected())
+        status = history.run(options, out, err);
+    else if (revert.selected())
+        status = revert.run(options, std::cin, out, err);
     else if (props.selected())
         status = props.run(options, out, err);
     else if (address.selected())

@@ -2,7 +2,7 @@
 
 // The entry points of libvmcfg_commands.so: the command groups of vmcfg that
 // call the module's functions directly (init, param, props, address,
-// message). The library is linked against the module; vmcfg is not, and
+// message, history, revert). The library is linked against the module; vmcfg is not, and
 // loads it only after it has loaded the module by dlopen, so that the
 // library's references bind to that module (see ModuleCommands).
 
@@ -32,4 +32,6 @@ inline constexpr struct {
     {"props", "Read and edit a property set"},
     {"address", "Locate and build network addresses"},
     {"message", "Property sets of stored messages"},
+    {"history", "The change journal: who changed which property, when"},
+    {"revert", "Undo one change-journal record"},
 };

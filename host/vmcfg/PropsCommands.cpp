@@ -3,9 +3,9 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "host/common/EditCycle.h"
 #include "host/common/JsonText.h"
 #include "host/common/PropertyText.h"
-#include "host/vmcfg/EditCycle.h"
 #include "properties/Properties.h"
 
 namespace {
@@ -39,8 +39,7 @@ PropsCommands::PropsCommands(CLI::App& app) {
     reset_ = addCommand("reset", "Put back the kind's default copies of NAME (defaults file)",
                         "[FILE] NAME");
     reset_->add_flag("--dry-run", dryRun_, "Show what would change; write nothing");
-    remove_ = addCommand("remove", "Remove a copy, every copy of a name, or all",
-                         "[FILE] NAME");
+    remove_ = addCommand("remove", "Remove a copy, every copy of a name, or all", "[FILE] NAME");
     remove_->alias("rm");
     indexOptions_.push_back(
         remove_->add_option("--index", index_, "Copy number (0: every copy of the name)"));

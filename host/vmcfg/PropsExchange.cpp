@@ -12,10 +12,10 @@
 #include <sstream>
 
 #include "host/common/AccessRights.h"
+#include "host/common/EditCycle.h"
 #include "host/common/JsonText.h"
 #include "host/common/SetDifference.h"
 #include "host/common/TerminalText.h"
-#include "host/vmcfg/EditCycle.h"
 #include "host/vmcfg/PropsEdit.h"
 #include "properties/FileProperties.h"
 

@@ -17,6 +17,7 @@
 #include "host/common/PlatformRoot.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
+#include "host/platform/JournalContext.h"
 #include "host/platform/RunTokenHolder.h"
 #include "host/vmcfg/CommandsLibrary.h"
 #include "host/vmcfg/FailureReport.h"
@@ -81,12 +82,24 @@ int lineRefused(const CLI::App& app, const GlobalOptions& options, int argc, cha
     return 0;
 }
 
+// A change that was saved but left out of the change journal is not a
+// success: the history would silently lack it. Exit status 3 says so.
+int unrecorded(int status) {
+    if (JournalContext::failures() == 0 || status != 0) return status;
+    std::cerr << "vmcfg: warning: the change was saved but not recorded in the journal: "
+              << JournalContext::lastFailure() << std::endl;
+    return 3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"vmcfg: administration of the configuration module"};
     GlobalOptions options;
     app.set_version_flag("--version", versionText);
+    app.footer(
+        "Exit status 3 (of a command that otherwise succeeded): the change was saved but "
+        "not recorded in the change journal; a warning says why.");
     options.addTo(app);
     app.require_subcommand(1);
     declareLibraryGroups(app);
@@ -106,12 +119,13 @@ int main(int argc, char** argv) {
         return report.finish(status);
     RunTokenHolder token;
     std::ostream &out = report.out(), &err = report.err();
-    if (forms.selected()) return report.finish(forms.run(options, std::cin, out, err));
-    if (known.selected()) return report.finish(known.run(options, out, err));
-    if (features.selected()) return report.finish(features.run(options, std::cin, out, err));
+    if (forms.selected()) return unrecorded(report.finish(forms.run(options, std::cin, out, err)));
+    if (known.selected()) return unrecorded(report.finish(known.run(options, out, err)));
+    if (features.selected())
+        return unrecorded(report.finish(features.run(options, std::cin, out, err)));
     if (index.selected()) return report.finish(index.run(options, out, err));
     ModuleCommands commands;
     if (!commands.load(err)) return report.finish(4);
     // The library reports its own failures.
-    return commands.run(argc, argv);
+    return unrecorded(commands.run(argc, argv));
 }

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "host/platform/HostPlatform.h"
+#include "host/platform/JournalContext.h"
 #include "host/platform/RunTokenHolder.h"
 #include "host/vmpropd/HandoffFile.h"
 #include "platform/BTreeIndex.h"
@@ -115,6 +116,9 @@ UpdateReply PropertyOwner::apply(const UpdateRequest& request, const String& str
                       error);
     std::unique_ptr<Properties> set(Properties::factory(Symbol(request.factoryName), request.key));
     if (!set) return refuse(what, "no such kind", ENOENT);
+    // The journal names the box the save came from; the actor is this
+    // daemon's, as the request carries no user.
+    JournalContext::Scope scope(JournalContext::actor(), request.senderBox);
     return store(*set, stream, what);
 }
 

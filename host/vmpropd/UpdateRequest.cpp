@@ -22,6 +22,9 @@ UpdateRequest::Check UpdateRequest::parse(int opcode, const String& body, Update
     if (!fieldText(input.key, keyText) || !fieldText(input.tmp_path, path) ||
         !fieldText(input.factory_name, name))
         return Check::badField;
+    Rsc_id addressed;
+    std::memcpy(&addressed, body.data(), sizeof addressed);
+    request.senderBox = addressed.pad;
     std::memcpy(request.key.bytes, input.key, sizeof request.key.bytes);
     request.handoffPath = std::move(path);
     request.factoryName = std::move(name);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "message/PropertiesObjectInput.h"
 #include "platform/Rsc_id.h"
@@ -8,7 +9,8 @@
 #include "properties/Properties.h"
 
 // A remote property update as it arrives from a peer (see RemoteUpdate.h):
-// opcode 39169 and a 3080-byte body, the addressed Rsc_id followed by the
+// opcode 39169 and a 3080-byte body, the addressed Rsc_id (its spare word
+// naming the sending box, 0 when unknown) followed by the
 // three NUL-padded 1024-byte fields of PropertiesObjectInput. parse() checks
 // the frame and each field and copies them out; nothing in the body is
 // trusted beyond these checks. A plain value; blocks on nothing.
@@ -31,4 +33,7 @@ class UpdateRequest {
     // Platform path of the hand-off file, as the peer wrote it.
     String handoffPath;
     String factoryName;
+    // The sending box, from the addressed id's spare word; 0 when the
+    // sender did not say.
+    std::uint16_t senderBox = 0;
 };

@@ -1,4 +1,4 @@
-#include "host/vmcfg/EditLock.h"
+#include "host/common/EditLock.h"
 
 #include <fcntl.h>
 

@@ -1,4 +1,4 @@
-#include "host/vmcfg/RemoteSaveWatch.h"
+#include "host/common/RemoteSaveWatch.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "host/vmcfg/EditCycle.h"
+#include "host/common/EditCycle.h"
 
 #include <cerrno>
 #include <cstring>
@@ -6,9 +6,9 @@
 #include <random>
 #include <thread>
 
+#include "host/common/EditLock.h"
 #include "host/common/PropsTarget.h"
-#include "host/vmcfg/EditLock.h"
-#include "host/vmcfg/RemoteSaveWatch.h"
+#include "host/common/RemoteSaveWatch.h"
 #include "platform/FileSystem.h"
 #include "properties/FileProperties.h"
 
