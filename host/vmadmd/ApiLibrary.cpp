@@ -6,6 +6,7 @@
 #include "config_adm_version.h"
 #include "host/common/ParamExplain.h"
 #include "host/common/PropertyText.h"
+#include "host/vmadmd/ConsoleRevert.h"
 #include "host/vmadmd/HistoryView.h"
 #include "host/vmadmd/SetQuery.h"
 #include "properties/Properties.h"
@@ -53,6 +54,6 @@ const char* moduleVersion() {
 }  // namespace
 
 const ApiLibraryCalls* vmadmd_api_calls() {
-    static const ApiLibraryCalls calls = {param, props, history, moduleVersion};
+    static const ApiLibraryCalls calls = {param, props, history, ConsoleRevert::run, moduleVersion};
     return &calls;
 }

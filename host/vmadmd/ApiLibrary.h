@@ -1,16 +1,17 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 
 #include "host/vmadmd/ConsoleReply.h"
 
 // The entry point of libvmadmd_api.so: the console's calls that reach the
-// module's functions directly (parameter, property set and history views). The library
-// is linked against the module; vmadmd is not, and loads it only after it has
-// loaded the module by dlopen, so that the library's references bind to that
-// module (see ModuleApi). The caller holds the console's lock and the run
-// token around every call.
+// module's functions directly (parameter, property set and history views,
+// the revert of a change). The library is linked against the module; vmadmd
+// is not, and loads it only after it has loaded the module by dlopen, so
+// that the library's references bind to that module (see ModuleApi). The caller holds the console's
+// lock and the run token around every call.
 struct ApiLibraryCalls {
     // The explain view of a configuration key (ConsoleApi::param).
     ConsoleReply (*param)(const std::string& key);
@@ -18,6 +19,8 @@ struct ApiLibraryCalls {
     ConsoleReply (*props)(const std::multimap<std::string, std::string>& query);
     // A set's change history (HistoryView).
     ConsoleReply (*history)(const std::multimap<std::string, std::string>& query);
+    // Reverts one journal record (ConsoleRevert).
+    ConsoleReply (*revert)(std::uint64_t seq, bool force);
     // The version of the module the library is bound to.
     const char* (*moduleVersion)();
 };

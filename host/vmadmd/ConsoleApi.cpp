@@ -127,3 +127,19 @@ ConsoleApi::Reply ConsoleApi::history(const std::multimap<std::string, std::stri
     RunTokenHolder token;
     return module_.calls().history(query);
 }
+
+ConsoleApi::Reply ConsoleApi::revert(const std::string& body) {
+    Json parsed = Json::parse(body, nullptr, false);
+    auto seq = parsed.is_object() ? parsed.find("seq") : parsed.end();
+    auto force = parsed.is_object() ? parsed.find("force") : parsed.end();
+    if (!parsed.is_object() || seq == parsed.end() || !seq->is_number_unsigned() ||
+        seq->get<std::uint64_t>() == 0 || (force != parsed.end() && !force->is_boolean()))
+        return error(400,
+                     "the body must be a JSON object {\"seq\":N,\"force\":false} with N the "
+                     "number of a change");
+    std::lock_guard lock(mutex_);
+    RunTokenHolder token;
+    JournalContext::Scope actor(kActor, 0);
+    return module_.calls().revert(seq->get<std::uint64_t>(),
+                                  force != parsed.end() && force->get<bool>());
+}

@@ -53,8 +53,8 @@ ConsoleReply HistoryView::answer(const SetQuery::Query& query) {
 
 bool HistoryView::parse(const SetQuery::Query& query, std::int64_t now, String& error) {
     if (!set_.parse(query, kOwn, error)) return false;
-    journal_.kind = set_.journalKind();
-    journal_.target = set_.journalKey();
+    journal_.kind = set_.target().journalKind();
+    journal_.target = set_.target().journalKey();
     for (std::string_view own : kOwn) {
         auto [first, last] = query.equal_range(std::string(own));
         if (first == last) continue;
@@ -99,6 +99,10 @@ bool HistoryView::take(const std::string& name, const std::string& value, std::i
 }
 
 ConsoleReply HistoryView::list(JournalStore& store) {
+    // A save whose writer was killed between its write and its record is
+    // still pending; settled now, it shows. A failure here only leaves it
+    // for the next save of the set to settle.
+    set_.target().settleJournal();
     // The store counts changes, the class may see fewer of them: ask for
     // more until the page is full or the set's history is read to its end.
     for (std::size_t fetch = limit_;; fetch *= 4) {

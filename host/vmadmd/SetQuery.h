@@ -22,14 +22,6 @@ class SetQuery {
 
     const PropsTarget& target() const { return target_; }
 
-    // How the change journal files the set: the kind's factory name (empty
-    // for a file named by path, which any kind may have written) and the
-    // key (a platform path, or the record number in decimal).
-    std::string journalKind() const;
-    std::string journalKey() const;
-
   private:
     PropsTarget target_;
-    PropsTarget::Kind kind_ = PropsTarget::NONE;
-    String argument_;
 };

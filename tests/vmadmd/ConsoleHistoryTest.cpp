@@ -93,6 +93,55 @@ TEST_F(ConsoleHistoryTest, AClassSeesOnlyTheSidesItMayRead) {
     EXPECT_FALSE(server[1].contains("hidden"));
 }
 
+TEST_F(ConsoleHistoryTest, RevertUndoesAChangeAndNamesALaterOneInTheWay) {
+    // The console saves class-of-service records itself as their owner box.
+    stop();
+    start({"--box", "333"});
+    for (const char* put : {"Colour red", "Colour blue --index 1"})
+        ASSERT_EQ(run(String("--box 333 props put --cos 1 ") + put).status, 0) << put;
+    auto colour = [&] { return history("cos=1&name=Colour&limit=1")[0]; };
+    auto revert = [&](std::uint64_t seq, bool force) {
+        auto reply = post("/api/revert", {{"seq", seq}, {"force", force}});
+        return std::pair{reply ? reply->status : -1, reply ? Json::parse(reply->body) : Json()};
+    };
+    auto [done, said] = revert(colour()["seq"], false);
+    ASSERT_EQ(done, 200) << said;
+    Json undo = colour();
+    EXPECT_EQ(undo["actor"], "console");
+    EXPECT_EQ(undo["old_value"], "blue");
+    EXPECT_EQ(undo["new_value"], "red");
+
+    ASSERT_EQ(run("--box 333 props put --cos 1 Colour green --index 1").status, 0);
+    std::uint64_t green = colour()["seq"];
+    ASSERT_EQ(run("--box 333 props put --cos 1 Colour yellow --index 1").status, 0);
+    std::uint64_t yellow = colour()["seq"];
+    auto [refused, conflict] = revert(green, false);
+    EXPECT_EQ(refused, 409);
+    EXPECT_EQ(conflict["conflict"], true);
+    EXPECT_NE(conflict["error"].get<String>().find("record " + std::to_string(yellow)),
+              String::npos)
+        << conflict;
+    EXPECT_EQ(colour()["seq"], yellow) << "a refused revert saved nothing";
+    EXPECT_EQ(revert(green, true).first, 200);
+    EXPECT_EQ(colour()["new_value"], "red");
+
+    struct Case {
+        String body;
+        int status;
+    } cases[] = {{"{}", 400},
+                 {"[1]", 400},
+                 {R"({"seq":0})", 400},
+                 {R"({"seq":"5"})", 400},
+                 {R"({"seq":5,"force":"yes"})", 400},
+                 {R"({"seq":99999})", 404}};
+    for (const Case& c : cases) {
+        auto reply = httplib::Client("127.0.0.1", port_)
+                         .Post("/api/revert", headers(token_), c.body, "application/json");
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, c.status) << c.body << ": " << reply->body;
+    }
+}
+
 TEST_F(ConsoleHistoryTest, BadParametersAreRefusedInWords) {
     struct Case {
         const char* query;
