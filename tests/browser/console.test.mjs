@@ -565,6 +565,10 @@ step('a parameter shows its value, its source and every precedence slot', async 
 
 const COLOUR = 'Console Colour';
 
+function putColour(...args) {
+  execFileSync(vmcfg, ['--root', root, 'props', 'put', '--system', COLOUR, ...args], { env, stdio: 'ignore' });
+}
+
 function colourHistory() {
   return vmcfgJson('history', '--system', '--name', COLOUR);
 }
@@ -596,8 +600,8 @@ async function revertButton(seq) {
 }
 
 step('the history screen lists a change made with vmcfg, with who made it', async () => {
-  execFileSync(vmcfg, ['--root', root, 'props', 'put', '--system', COLOUR, 'red'], { env, stdio: 'ignore' });
-  execFileSync(vmcfg, ['--root', root, 'props', 'put', '--system', COLOUR, 'blue', '--index', '1'], { env, stdio: 'ignore' });
+  putColour('red');
+  putColour('blue', '--index', '1');
   const expected = colourHistory();
   same(expected.map((r) => r.op), ['changed', 'added'], 'the journal of the vmcfg changes');
   await openScreen('history');
@@ -634,7 +638,7 @@ step('a change is reverted from the page after a confirmation that names it', as
 });
 
 step('a revert that later changes stand in the way of shows the conflict and can be forced', async () => {
-  execFileSync(vmcfg, ['--root', root, 'props', 'put', '--system', COLOUR, 'green', '--index', '1'], { env, stdio: 'ignore' });
+  putColour('green', '--index', '1');
   const green = colourHistory()[0].seq;
   await showColourHistory(4);
   provoked.push({ path: '/api/revert', status: 409 });
