@@ -56,7 +56,8 @@ TEST_F(RemoteUpdateTest, SendsRscIdAndNulPaddedInputAndCopiesTheReply) {
     server.stop();
     EXPECT_EQ(seenOpcode, 39169);
     ASSERT_EQ(seenBody.size(), 3080u);
-    EXPECT_EQ(seenBody.substr(0, 8), String("\x4d\x01\0\0\x01\0\0\0", 8));
+    // The owner's id, its spare word naming the sending box (this test runs as box 1).
+    EXPECT_EQ(seenBody.substr(0, 8), String("\x4d\x01\x01\0\x01\0\0\0", 8));
     EXPECT_EQ(seenBody.substr(8, 40), key);
     EXPECT_EQ(seenBody.substr(48, 984), String(984, '\0'));
     // Each text field reads back as its C string: it ends with a NUL.
