@@ -614,6 +614,9 @@ step('the history screen lists a change made with vmcfg, with who made it', asyn
     change: r.op === 'added' ? `added ${r.new_value}` : `changed ${r.old_value} \u2192 ${r.new_value}`,
   })), 'the rows shown');
   await atWidths('the history screen', 'history');
+  const switched = vmcfgJson('history', '--limit', '1000').filter((r) => r.kind === 'feature');
+  check(switched.length > 0 && switched.every((r) => r.actor === 'console' && r.program === 'vmadmd'),
+    `the console's feature switches are not journaled as its own: ${JSON.stringify(switched)}`);
 });
 
 let blueChange = 0;
