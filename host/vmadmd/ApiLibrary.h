@@ -20,7 +20,7 @@ struct ApiLibraryCalls {
     // A set's change history (HistoryView).
     ConsoleReply (*history)(const std::multimap<std::string, std::string>& query);
     // Reverts one journal record (ConsoleRevert).
-    ConsoleReply (*revert)(std::uint64_t seq, bool force);
+    ConsoleReply (*revert)(std::uint64_t seq, bool force, bool dryRun);
     // The version of the module the library is bound to.
     const char* (*moduleVersion)();
 };

@@ -130,16 +130,17 @@ ConsoleApi::Reply ConsoleApi::history(const std::multimap<std::string, std::stri
 
 ConsoleApi::Reply ConsoleApi::revert(const std::string& body) {
     Json parsed = Json::parse(body, nullptr, false);
-    auto seq = parsed.is_object() ? parsed.find("seq") : parsed.end();
-    auto force = parsed.is_object() ? parsed.find("force") : parsed.end();
-    if (!parsed.is_object() || seq == parsed.end() || !seq->is_number_unsigned() ||
-        seq->get<std::uint64_t>() == 0 || (force != parsed.end() && !force->is_boolean()))
+    if (!parsed.is_object()) parsed = Json{{"seq", nullptr}};
+    auto seq = parsed.find("seq");
+    auto flag = [&](const char* name) { return parsed.value(name, Json(false)); };
+    if (seq == parsed.end() || !seq->is_number_unsigned() || seq->get<std::uint64_t>() == 0 ||
+        !flag("force").is_boolean() || !flag("dry_run").is_boolean())
         return error(400,
-                     "the body must be a JSON object {\"seq\":N,\"force\":false} with N the "
-                     "number of a change");
+                     "the body must be a JSON object {\"seq\":N,\"force\":false,\"dry_run\":false} "
+                     "with N the number of a change");
     std::lock_guard lock(mutex_);
     RunTokenHolder token;
     JournalContext::Scope actor(kActor, 0);
-    return module_.calls().revert(seq->get<std::uint64_t>(),
-                                  force != parsed.end() && force->get<bool>());
+    return module_.calls().revert(seq->get<std::uint64_t>(), flag("force").get<bool>(),
+                                  flag("dry_run").get<bool>());
 }

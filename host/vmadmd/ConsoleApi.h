@@ -51,9 +51,10 @@ class ConsoleApi {
     // filters of HistoryView: 200 and rows, 400 for a bad parameter, 503
     // without a journal.
     Reply history(const std::multimap<std::string, std::string>& query);
-    // Reverts one journal record, body {"seq":N,"force":false}; 400 for a
-    // body that is not such an object, otherwise as ConsoleRevert answers
-    // (409 for later changes in the way, unless forced).
+    // Reverts one journal record, body {"seq":N,"force":false,"dry_run":
+    // false} (the flags optional); 400 for a body that is not such an
+    // object, otherwise as ConsoleRevert answers (409 for later changes in
+    // the way, unless forced).
     Reply revert(const std::string& body);
 
     static Reply error(int status, const String& text);

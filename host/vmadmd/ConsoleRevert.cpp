@@ -26,7 +26,7 @@ String pageWords(const std::string& words) {
 
 }  // namespace
 
-ConsoleReply ConsoleRevert::run(std::uint64_t seq, bool force) {
+ConsoleReply ConsoleRevert::run(std::uint64_t seq, bool force, bool dryRun) {
     std::string why;
     JournalStore* store = JournalStore::current(why);
     if (store == nullptr)
@@ -38,6 +38,7 @@ ConsoleReply ConsoleRevert::run(std::uint64_t seq, bool force) {
         return ConsoleReply::error(404, "the journal holds no change " + std::to_string(seq));
     JournalRevert::Options options;
     options.force = force;
+    options.dryRun = dryRun;
     JournalRevert::Result result = JournalRevert::run(seq, options);
     if (result.status == 0)
         return {200, {{"seq", seq}, {"message", pageWords(result.words)}, {"rows", result.rows}}};

@@ -628,6 +628,8 @@ step('a change is reverted from the page after a confirmation that names it', as
   const question = await text('#confirm-text');
   check(question.includes(`change ${blueChange}`) && question.includes(`${COLOUR}#1`),
     `the confirmation does not name the change: ${JSON.stringify(question)}`);
+  same(await text('#confirm-detail'), `It will set ${COLOUR}#1 back to “red”, as a new change.`,
+    'what the confirmation says the revert does');
   await shot('history-confirm', false);
   await page.click('#confirm-yes');
   await waitText('#history-status', new RegExp(`^Reverted change ${blueChange}\\.`));
@@ -645,10 +647,10 @@ step('a revert that later changes stand in the way of shows the conflict and can
   const green = colourHistory()[0].seq;
   await showColourHistory(4);
   provoked.push({ path: '/api/revert', status: 409 });
+  // Refused before anything is asked: the dry run meets the later change.
   await (await revertButton(blueChange)).click();
-  await waitDialog('confirm-dialog', true);
-  await page.click('#confirm-yes');
   await waitText('#history-status', new RegExp(`^Change ${blueChange} was not reverted: .*record ${green}`));
+  check(!(await page.$eval('#confirm-dialog', (d) => d.open)), 'a refused revert asked for confirmation');
   check(await visible('#history-force'), 'no "Revert anyway" is offered');
   same(storedColour(), 'green', 'the value after the refused revert');
   await shot('history-conflict');

@@ -94,10 +94,14 @@ TEST_F(ConsoleHistoryTest, RevertUndoesAChangeAndNamesALaterOneInTheWay) {
     for (const char* put : {"Colour red", "Colour blue --index 1"})
         ASSERT_EQ(run(String("--box 333 props put --cos 1 ") + put).status, 0) << put;
     auto colour = [&] { return history("cos=1&name=Colour&limit=1")[0]; };
-    auto revert = [&](std::uint64_t seq, bool force) {
-        auto reply = post("/api/revert", {{"seq", seq}, {"force", force}});
+    auto revert = [&](std::uint64_t seq, bool force, bool dryRun = false) {
+        auto reply = post("/api/revert", {{"seq", seq}, {"force", force}, {"dry_run", dryRun}});
         return std::pair{reply ? reply->status : -1, reply ? Json::parse(reply->body) : Json()};
     };
+    auto [tried, would] = revert(colour()["seq"], false, true);
+    ASSERT_EQ(tried, 200) << would;
+    EXPECT_EQ(would["rows"][0]["new_value"], "red");
+    EXPECT_EQ(colour()["new_value"], "blue") << "a dry run saved nothing";
     auto [done, said] = revert(colour()["seq"], false);
     ASSERT_EQ(done, 200) << said;
     Json undo = colour();
@@ -127,6 +131,7 @@ TEST_F(ConsoleHistoryTest, RevertUndoesAChangeAndNamesALaterOneInTheWay) {
                  {R"({"seq":0})", 400},
                  {R"({"seq":"5"})", 400},
                  {R"({"seq":5,"force":"yes"})", 400},
+                 {R"({"seq":5,"dry_run":1})", 400},
                  {R"({"seq":99999})", 404}};
     for (const Case& c : cases) {
         auto reply = httplib::Client("127.0.0.1", port_)

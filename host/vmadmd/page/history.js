@@ -162,53 +162,64 @@ function showConflict(seq) {
   if (seq) $('history-force').textContent = 'Revert change ' + seq + ' anyway';
 }
 
-// What the confirmation says of a record: its first change on show, and
-// how many more the same save made.
-function describe(seq) {
-  const rows = shown ? shown.rows.filter((r) => r.seq === seq) : [];
-  if (rows.length === 0) return { text: 'change ' + seq, more: '' };
-  const first = rows[0];
-  const what = { added: 'the addition of', removed: 'the removal of', changed: 'the change to' }[first.op] || 'the change to';
-  const more = rows.length > 1 ? ' The same save changed ' + (rows.length - 1) + ' more ' +
-    (rows.length === 2 ? 'property' : 'properties') + ': all of them are reverted.' : '';
-  return { text: 'change ' + seq + ', ' + what + ' ' + copyName(first) + ' by ' + first.actor, more };
+// The record in words for a confirmation: its first change on show.
+function recordWords(seq) {
+  const first = shown ? shown.rows.find((r) => r.seq === seq) : undefined;
+  if (!first) return 'change ' + seq;
+  const what = { added: 'the addition of', removed: 'the removal of' }[first.op] || 'the change to';
+  return 'change ' + seq + ', ' + what + ' ' + copyName(first) + ' by ' + first.actor;
+}
+
+// What a revert will do, from the server's dry run of it: one save may have
+// changed more than the listing shows (a name filter, a page cut), and all
+// of it is put back.
+function undoWords(rows) {
+  if (rows.length === 0) return 'Every property is already as before the change: nothing will change.';
+  const words = rows.slice(0, 6).map((r) => {
+    const value = r.new_value === null ? 'hidden' : quoted(shownBytes(r, 'new_value'));
+    if (r.op === 'removed') return copyName(r) + ' removed';
+    return copyName(r) + (r.op === 'added' ? ' put back as ' : ' back to ') + value;
+  });
+  const more = rows.length > 6 ? ', and ' + (rows.length - 6) + ' more' : '';
+  return 'It will set ' + words.join('; ') + more + ', as a new change.';
+}
+
+function confirmRevert(seq, force, rows) {
+  const text = 'Revert ' + recordWords(seq) + (force ? ' although later changes touched the same properties?' : '?');
+  return askConfirm({ title: force ? 'Revert anyway' : 'Revert a change', text, detail: undoWords(rows),
+    yes: force ? 'Revert anyway' : 'Revert' });
+}
+
+// A refusal of a revert or its dry run: a conflict is shown with the offer
+// to force it (true), anything else but success is thrown.
+function refused(seq, reply) {
+  if (reply.status === 409 && reply.data && typeof reply.data.error === 'string') {
+    say('history-status', 'Change ' + seq + ' was not reverted: ' + reply.data.error, 'error');
+    showConflict(seq);
+    return true;
+  }
+  if (reply.status !== 200 || !reply.data || !Array.isArray(reply.data.rows)) throw serverError(reply);
+  return false;
 }
 
 async function revertChange(seq, force) {
-  const change = describe(seq);
-  const yes = await askConfirm(force ? {
-    title: 'Revert anyway',
-    text: 'Revert ' + change.text + ' although later changes touched the same properties?',
-    detail: 'The values it replaced are put back over what the later changes saved.' + change.more,
-    yes: 'Revert anyway',
-  } : {
-    title: 'Revert a change',
-    text: 'Revert ' + change.text + '?',
-    detail: 'The values it replaced are put back, as a new change.' + change.more,
-    yes: 'Revert',
-  });
-  if (!yes) {
-    say('history-status', 'Nothing reverted.', '');
-    $('history-status').focus();
-    return;
-  }
   try {
-    const reply = await api('POST', '/api/revert', { seq, force });
-    if (reply.status === 409 && reply.data && typeof reply.data.error === 'string') {
-      say('history-status', 'Change ' + seq + ' was not reverted: ' + reply.data.error, 'error');
-      showConflict(seq);
-    } else if (reply.status !== 200) {
-      throw serverError(reply);
-    } else {
-      showConflict(0);
-      say('history-status', 'Reverted change ' + seq + '.', 'ok');
-      await loadHistory(true);
+    const trial = await api('POST', '/api/revert', { seq, force, dry_run: true });
+    if (refused(seq, trial)) return;
+    if (!(await confirmRevert(seq, force, trial.data.rows))) {
+      say('history-status', 'Nothing reverted.', '');
+      return;
     }
+    if (refused(seq, await api('POST', '/api/revert', { seq, force }))) return;
+    showConflict(0);
+    say('history-status', 'Reverted change ' + seq + '.', 'ok');
+    await loadHistory(true);
   } catch (error) {
     const text = failure(error);
     if (text) say('history-status', text, 'error');
+  } finally {
+    $('history-status').focus();
   }
-  $('history-status').focus();
 }
 
 // Fills the form from a query as the hash carries it ("file=PATH&name=N",
