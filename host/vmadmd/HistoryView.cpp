@@ -15,16 +15,6 @@ constexpr std::string_view kOwn[] = {"name", "since", "until", "actor", "limit",
 // than reading the whole journal.
 constexpr std::size_t kMaxScan = 16 * HistoryView::kMaxLimit;
 
-// A duration back from now of more digits than this would overflow the
-// microsecond clock (seven digits of days are 27,000 years).
-constexpr std::size_t kMaxDurationDigits = 7;
-
-std::optional<std::int64_t> timeOf(const std::string& text, std::int64_t nowUs) {
-    bool duration = !text.empty() && text.find_first_not_of("0123456789") == text.size() - 1;
-    if (duration && text.size() - 1 > kMaxDurationDigits) return std::nullopt;
-    return HistoryRows::parseTime(text, nowUs);
-}
-
 String timeRefusal(const std::string& name, const std::string& value) {
     return name + ": \"" + value +
            "\" is not a time (2026-12-06, 2026-12-06T20:15, 2026-12-06 20:15:03, all UTC, or a "
@@ -78,7 +68,7 @@ bool HistoryView::take(const std::string& name, const std::string& value, std::i
     } else if (name == "actor") {
         journal_.actor = value;
     } else if (name == "since" || name == "until") {
-        std::optional<std::int64_t> time = timeOf(value, now);
+        std::optional<std::int64_t> time = HistoryRows::parseTime(value, now);
         if (!time) return (error = timeRefusal(name, value)), false;
         (name == "since" ? journal_.sinceUs : journal_.untilUs) = time;
     } else if (name == "limit") {

@@ -154,6 +154,7 @@ TEST_F(ConsoleHistoryTest, BadParametersAreRefusedInWords) {
         {"system&since=yesterday", "since: \"yesterday\" is not a time"},
         {"system&until=2026-13-45", "until: \"2026-13-45\" is not a time"},
         {"system&since=99999999999999999999d", "is not a time"},
+        {"system&since=999999999d", "is not a time"},
         {"system&since=2026-12-06&until=2026-12-05", "since must come before until"},
         {"system&access=Root", "access: \"Root\" is not an access class"},
         {"system&name=A&name=B", "give name once"},
