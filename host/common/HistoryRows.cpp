@@ -1,7 +1,9 @@
 #include "host/common/HistoryRows.h"
 
+#include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <ostream>
 
 #include "host/common/SetDifference.h"
@@ -82,9 +84,14 @@ std::optional<std::int64_t> HistoryRows::parseTime(const std::string& text, std:
     if (text.size() >= 2 && text.find_first_not_of("0123456789") == text.size() - 1) {
         static constexpr std::pair<char, std::int64_t> kUnits[] = {
             {'s', 1}, {'m', 60}, {'h', 3600}, {'d', 86400}};
+        // A count too large for the clock (microseconds since the epoch in
+        // 64 bits) is no time rather than one that wrapped around.
+        std::int64_t count = 0;
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size() - 1, count);
         for (auto [unit, seconds] : kUnits)
-            if (text.back() == unit)
-                return nowUs - std::stoll(text.substr(0, text.size() - 1)) * seconds * 1000000;
+            if (text.back() == unit && error == std::errc() &&
+                count <= std::numeric_limits<std::int64_t>::max() / (seconds * 1000000))
+                return nowUs - count * seconds * 1000000;
         return std::nullopt;
     }
     struct tm utc = {};

@@ -1,21 +1,26 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 
 #include "host/vmadmd/ConsoleReply.h"
 
 // The entry point of libvmadmd_api.so: the console's calls that reach the
-// module's functions directly (parameter and property set views). The library
-// is linked against the module; vmadmd is not, and loads it only after it has
-// loaded the module by dlopen, so that the library's references bind to that
-// module (see ModuleApi). The caller holds the console's lock and the run
-// token around every call.
+// module's functions directly (parameter, property set and history views,
+// the revert of a change). The library is linked against the module; vmadmd
+// is not, and loads it only after it has loaded the module by dlopen, so
+// that the library's references bind to that module (see ModuleApi). The caller holds the console's
+// lock and the run token around every call.
 struct ApiLibraryCalls {
     // The explain view of a configuration key (ConsoleApi::param).
     ConsoleReply (*param)(const std::string& key);
     // A property set named by the query (ConsoleApi::props).
     ConsoleReply (*props)(const std::multimap<std::string, std::string>& query);
+    // A set's change history (HistoryView).
+    ConsoleReply (*history)(const std::multimap<std::string, std::string>& query);
+    // Reverts one journal record (ConsoleRevert).
+    ConsoleReply (*revert)(std::uint64_t seq, bool force, bool dryRun);
     // The version of the module the library is bound to.
     const char* (*moduleVersion)();
 };

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "host/common/JsonText.h"
+#include "host/platform/JournalContext.h"
 #include "host/platform/RunTokenHolder.h"
 
 namespace {
@@ -99,6 +100,7 @@ ConsoleApi::Reply ConsoleApi::form(std::string_view form, std::string_view op,
     {
         std::lock_guard lock(mutex_);
         RunTokenHolder token;
+        JournalContext::Scope actor(kActor, 0);
         answer = module_.session().call(request);
     }
     if (!answer) return error(404, "no form " + std::to_string(request.form));
@@ -118,4 +120,27 @@ ConsoleApi::Reply ConsoleApi::props(const std::multimap<std::string, std::string
     std::lock_guard lock(mutex_);
     RunTokenHolder token;
     return module_.calls().props(query);
+}
+
+ConsoleApi::Reply ConsoleApi::history(const std::multimap<std::string, std::string>& query) {
+    std::lock_guard lock(mutex_);
+    RunTokenHolder token;
+    return module_.calls().history(query);
+}
+
+ConsoleApi::Reply ConsoleApi::revert(const std::string& body) {
+    Json parsed = Json::parse(body, nullptr, false);
+    if (!parsed.is_object()) parsed = Json{{"seq", nullptr}};
+    auto seq = parsed.find("seq");
+    auto flag = [&](const char* name) { return parsed.value(name, Json(false)); };
+    if (seq == parsed.end() || !seq->is_number_unsigned() || seq->get<std::uint64_t>() == 0 ||
+        !flag("force").is_boolean() || !flag("dry_run").is_boolean())
+        return error(400,
+                     "the body must be a JSON object {\"seq\":N,\"force\":false,\"dry_run\":false} "
+                     "with N the number of a change");
+    std::lock_guard lock(mutex_);
+    RunTokenHolder token;
+    JournalContext::Scope actor(kActor, 0);
+    return module_.calls().revert(seq->get<std::uint64_t>(), flag("force").get<bool>(),
+                                  flag("dry_run").get<bool>());
 }

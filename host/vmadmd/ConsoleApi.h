@@ -16,7 +16,8 @@
 // code takes the console's lock and then the run token, so requests reach the
 // module one at a time, as the platform's server hands them over; a form that
 // gives the token up (the feature command) still keeps the others out, since
-// the session's field buffer is in use until it answers.
+// the session's field buffer is in use until it answers. Every call that may
+// change a set runs as the journal's actor "console".
 class ConsoleApi {
   public:
     using Reply = ConsoleReply;
@@ -46,8 +47,20 @@ class ConsoleApi {
     // lead out of the platform root). 400 for a bad name, 404 when the set's file is missing or
     // unreadable, 500 when its contents or index cannot be read.
     Reply props(const std::multimap<std::string, std::string>& query);
+    // The change history of a set named as props() names it, with the
+    // filters of HistoryView: 200 and rows, 400 for a bad parameter, 503
+    // without a journal.
+    Reply history(const std::multimap<std::string, std::string>& query);
+    // Reverts one journal record, body {"seq":N,"force":false,"dry_run":
+    // false} (the flags optional); 400 for a body that is not such an
+    // object, otherwise as ConsoleRevert answers (409 for later changes in
+    // the way, unless forced).
+    Reply revert(const std::string& body);
 
     static Reply error(int status, const String& text);
+
+    // The actor the journal names for the console's changes.
+    static constexpr const char* kActor = "console";
 
   private:
     ModuleApi& module_;

@@ -200,6 +200,11 @@ void ConsoleServer::addRoutes() {
         if (!readBody(reader, body, response)) return;
         answer(response, api_.form(request.matches[1].str(), request.matches[2].str(), body));
     });
+    server_.Post("/api/revert", [this](const httplib::Request&, httplib::Response& response,
+                                       const httplib::ContentReader& reader) {
+        String body;
+        if (readBody(reader, body, response)) answer(response, api_.revert(body));
+    });
     // Every other body is read under the same limit before the 404: left to
     // httplib, a chunked body would be read whole.
     auto nowhere = [](const httplib::Request&, httplib::Response& response,
@@ -218,6 +223,10 @@ void ConsoleServer::addRoutes() {
     server_.Get("/api/props", [this](const httplib::Request& request, httplib::Response& response) {
         answer(response, api_.props(request.params));
     });
+    server_.Get("/api/history",
+                [this](const httplib::Request& request, httplib::Response& response) {
+                    answer(response, api_.history(request.params));
+                });
 }
 
 int ConsoleServer::bind(const String& host, int port) {

@@ -200,7 +200,7 @@ async function rowButton(name, action) {
   const rows = await page.$$('#known-rows tr');
   for (const row of rows) {
     const shown = await row.$eval('.name', (n) => n.textContent).catch(() => null);
-    if (shown === name) return row.$(`button[data-action="${action}"]`);
+    if (shown === name) return row.$(`[data-action="${action}"]`);
   }
   fail(`no row named ${JSON.stringify(name)} in the listing`);
 }
@@ -559,6 +559,133 @@ step('a parameter shows its value, its source and every precedence slot', async 
   await waitText('#params-answer', /^No precedence type holds No Such Key\.$/);
   same(await page.$$eval('#params-rows tr.wins', (n) => n.length), 0, 'winning slots for an absent key');
   same(await page.$$eval('#params-rows tr', (n) => n.length), explain.types.length, 'slots shown for an absent key');
+});
+
+// ---- history ----------------------------------------------------------------
+
+const COLOUR = 'Console Colour';
+
+function putColour(...args) {
+  execFileSync(vmcfg, ['--root', root, 'props', 'put', '--system', COLOUR, ...args], { env, stdio: 'ignore' });
+}
+
+function colourHistory() {
+  return vmcfgJson('history', '--system', '--name', COLOUR);
+}
+
+function storedColour() {
+  return vmcfgJson('props', 'show', '--system', '--name', COLOUR)[0].value;
+}
+
+async function showColourHistory(count) {
+  await page.click('#history-form button[type=submit]');
+  await waitText('#history-caption', new RegExp(`^${count} changes? to the system set for \u201c${COLOUR}\u201d`));
+  await page.waitForFunction(() => !document.getElementById('screen-history').hasAttribute('aria-busy'));
+}
+
+// The page's rows: seq, who and what changed, as shown.
+async function shownHistory() {
+  return page.$$eval('#history-rows tr:not(.empty)', (rows) => rows.map((row) => ({
+    seq: Number(row.dataset.seq),
+    who: row.querySelector('.actor').textContent,
+    property: row.querySelector('.name').textContent,
+    change: row.querySelector('.col-change').textContent,
+  })));
+}
+
+async function revertButton(seq) {
+  const button = await page.$(`#history-rows tr[data-seq="${seq}"] button`);
+  check(button, `no Revert button for change ${seq}`);
+  return button;
+}
+
+step('the history screen lists a change made with vmcfg, with who made it', async () => {
+  putColour('red');
+  putColour('blue', '--index', '1');
+  const expected = colourHistory();
+  same(expected.map((r) => r.op), ['changed', 'added'], 'the journal of the vmcfg changes');
+  await openScreen('history');
+  check(await page.evaluate(() => document.activeElement.id === 'history-kind'), 'the set choice has no focus');
+  same(await page.$eval('#history-kind', (n) => n.value), 'system', 'the set chosen first');
+  await page.type('#history-name', COLOUR);
+  await showColourHistory(2);
+  same(await shownHistory(), expected.map((r) => ({
+    seq: r.seq, who: r.actor, property: `${COLOUR}#1`,
+    change: r.op === 'added' ? `added ${r.new_value}` : `changed ${r.old_value} \u2192 ${r.new_value}`,
+  })), 'the rows shown');
+  await atWidths('the history screen', 'history');
+  const switched = vmcfgJson('history', '--limit', '1000').filter((r) => r.kind === 'feature');
+  check(switched.length > 0 && switched.every((r) => r.actor === 'console' && r.program === 'vmadmd'),
+    `the console's feature switches are not journaled as its own: ${JSON.stringify(switched)}`);
+});
+
+let blueChange = 0;
+
+step('a change is reverted from the page after a confirmation that names it', async () => {
+  blueChange = colourHistory()[0].seq;
+  await (await revertButton(blueChange)).click();
+  await waitDialog('confirm-dialog', true);
+  const question = await text('#confirm-text');
+  check(question.includes(`change ${blueChange}`) && question.includes(`${COLOUR}#1`),
+    `the confirmation does not name the change: ${JSON.stringify(question)}`);
+  same(await text('#confirm-detail'), `It will set ${COLOUR}#1 back to “red”, as a new change.`,
+    'what the confirmation says the revert does');
+  await shot('history-confirm', false);
+  await page.click('#confirm-yes');
+  await waitText('#history-status', new RegExp(`^Reverted change ${blueChange}\\.`));
+  await waitText('#history-caption', /^3 changes/);
+  check(await page.evaluate(() => document.activeElement.id === 'history-status'), 'the outcome has no focus');
+  same(storedColour(), 'red', 'the value after the revert');
+  const undo = colourHistory()[0];
+  same([undo.actor, undo.program, undo.old_value, undo.new_value], ['console', 'vmadmd', 'blue', 'red'],
+    'the revert\'s own record');
+  same((await shownHistory())[0].who, 'console', 'the newest row\'s actor');
+});
+
+step('a revert that later changes stand in the way of shows the conflict and can be forced', async () => {
+  putColour('green', '--index', '1');
+  const green = colourHistory()[0].seq;
+  await showColourHistory(4);
+  provoked.push({ path: '/api/revert', status: 409 });
+  // Refused before anything is asked: the dry run meets the later change.
+  await (await revertButton(blueChange)).click();
+  await waitText('#history-status', new RegExp(`^Change ${blueChange} was not reverted: .*record ${green}`));
+  check(!(await page.$eval('#confirm-dialog', (d) => d.open)), 'a refused revert asked for confirmation');
+  check(await visible('#history-force'), 'no "Revert anyway" is offered');
+  same(storedColour(), 'green', 'the value after the refused revert');
+  await shot('history-conflict');
+  await page.click('#history-force');
+  await waitDialog('confirm-dialog', true);
+  same(await text('#confirm-title'), 'Revert anyway', 'the forced revert\'s confirmation');
+  same(await text('#history-force'), `Revert change ${blueChange} anyway`, 'the forced revert\'s button');
+  check(await page.evaluate(() => document.activeElement.id === 'confirm-no'), 'the forced revert focuses Cancel');
+  await page.click('#confirm-yes');
+  await waitText('#history-status', new RegExp(`^Reverted change ${blueChange}\\.`));
+  check(!(await visible('#history-force')), '"Revert anyway" stays offered after the revert');
+  same(storedColour(), 'red', 'the value after the forced revert');
+});
+
+step('bytes that are not UTF-8 show as escapes', async () => {
+  const name = 'Console Bytes';
+  execFileSync(vmcfg, ['--root', root, 'props', 'put', '--system', '--hex', Buffer.from(name).toString('hex'), 'ff0141'],
+    { env, stdio: 'ignore' });
+  await typeInto('#history-name', name);
+  await page.keyboard.press('Enter');
+  await waitText('#history-caption', /^1 change to the system set for “Console Bytes”/);
+  same((await shownHistory()).map((r) => r.change), ['added \\xff\\x01A'], 'the value shown');
+});
+
+step('a known property\'s History link opens the history of its definition', async () => {
+  await openScreen('known');
+  await page.click('.kind[data-kind="MESSAGE"]');
+  await waitListing('MESSAGE', messageCount);
+  await (await rowButton('Console Greeting Mode', 'history')).click();
+  await page.waitForFunction(() => !document.getElementById('screen-history').hidden);
+  await waitText('#history-caption', /^\d+ changes? to \/VM\/config\/PropertyDefaults for “Console Greeting Mode”/);
+  same(await page.$eval('#history-which', (n) => n.value), '/VM/config/PropertyDefaults', 'the set opened');
+  const rows = await shownHistory();
+  check(rows.length >= 2, `the console's add and change of the definition are not listed: ${JSON.stringify(rows)}`);
+  same(rows.map((r) => r.who), rows.map(() => 'console'), 'who changed the definition');
 });
 
 step('a kept token the server no longer takes leads back to sign-in', async () => {

@@ -7,15 +7,24 @@ import {
 import { loadKnown, rightsHead, buildRightsEditor } from './known.js';
 import { loadFeatures } from './features.js';
 import './params.js';
+import { enterHistory } from './history.js';
 
 // ---- screens and sign-in --------------------------------------------------
 
-const SCREENS = ['known', 'features', 'params'];
+const SCREENS = ['known', 'features', 'params', 'history'];
 let current = '';
 
+// The screen the hash names ("#history?file=PATH&name=N": the part after
+// "?" is for the screen).
 function screenFromHash() {
-  const name = location.hash.replace(/^#/, '');
+  const name = location.hash.replace(/^#/, '').split('?')[0];
   return SCREENS.includes(name) ? name : 'known';
+}
+
+function hashQuery() {
+  const hash = location.hash;
+  const mark = hash.indexOf('?');
+  return mark < 0 ? '' : hash.slice(mark + 1);
 }
 
 function showScreen(name, focus) {
@@ -41,6 +50,7 @@ function showScreen(name, focus) {
     else if (name === 'params') $('param-key').focus();
   }
   if (focus && name !== 'params') $('main').focus();
+  if (name === 'history') enterHistory(hashQuery(), entering);
 }
 
 function endSession(message) {

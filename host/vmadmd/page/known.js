@@ -66,6 +66,11 @@ function fromReply(answer, base) {
   return known;
 }
 
+// A name's exact bytes for a URL, whatever they are.
+function percentBytes(bytes) {
+  return Array.from(bytes, (b) => '%' + b.toString(16).padStart(2, '0')).join('');
+}
+
 class Refused extends Error {
   constructor(answer) {
     super(refusalText(answer));
@@ -137,13 +142,20 @@ function knownRow(known) {
   remove.setAttribute('aria-label', 'Remove ' + known.name);
   change.addEventListener('click', () => openProperty('change', known));
   remove.addEventListener('click', () => removeProperty(known));
+  // The definitions live in the kind's defaults file: its history is theirs.
+  const history = el('a', {
+    class: 'button-link small',
+    href: '#history?file=' + encodeURIComponent(DEFAULTS_FILE[known.kind]) + '&name=' + percentBytes(known.bytes),
+    'data-action': 'history',
+  }, 'History');
+  history.setAttribute('aria-label', 'History of ' + known.name);
   return el('tr', {},
     name,
     el('td', { class: 'col-rights' }, rightsGrid(known)),
     el('td', { class: 'col-num', 'data-label': 'Forwardable' }, known.forwardable ? 'yes' : 'no'),
     el('td', { class: 'col-num', 'data-label': 'Version' }, known.version),
     el('td', { class: 'col-num', 'data-label': 'Type' }, known.type),
-    el('td', { class: 'col-actions' }, el('div', { class: 'row-actions' }, change, remove)));
+    el('td', { class: 'col-actions' }, el('div', { class: 'row-actions' }, history, change, remove)));
 }
 
 // rowKind: the kind the rows were listed for. Each row's actions act on
