@@ -152,6 +152,10 @@ String PropsTarget::journalKind() const {
     }
 }
 
+String PropsTarget::journalQueryKind() const {
+    return fileBacked() ? String() : journalKind();
+}
+
 String PropsTarget::journalKey() const {
     if (cos_) return std::to_string(*cos_);
     if (subscriber_) return std::to_string(*subscriber_);

@@ -56,6 +56,10 @@ class PropsTarget {
     // platform path, or the record number in decimal).
     String journalKind() const;
     String journalKey() const;
+    // The kind a reader of the set's history asks for: empty for every set
+    // in a file, whose path alone names it (the system set saved by its path
+    // is filed under the plain file kind).
+    String journalQueryKind() const;
     // The choice that names the set a journal record was filed under; false
     // with the reason in error for a kind that no property edit reaches (a
     // feature switch).

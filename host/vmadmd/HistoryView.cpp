@@ -43,7 +43,7 @@ ConsoleReply HistoryView::answer(const SetQuery::Query& query) {
 
 bool HistoryView::parse(const SetQuery::Query& query, std::int64_t now, String& error) {
     if (!set_.parse(query, kOwn, error)) return false;
-    journal_.kind = set_.target().journalKind();
+    journal_.kind = set_.target().journalQueryKind();
     journal_.target = set_.target().journalKey();
     for (std::string_view own : kOwn) {
         auto [first, last] = query.equal_range(std::string(own));

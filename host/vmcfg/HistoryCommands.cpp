@@ -123,7 +123,7 @@ bool HistoryCommands::queryOf(JournalQuery& query, std::ostream& err) {
             err << "vmcfg: history takes one set" << std::endl;
             return false;
         }
-        query.kind = target_.journalKind();
+        query.kind = target_.journalQueryKind();
         query.target = target_.journalKey();
     }
     if (limit_ < 1) {

@@ -108,7 +108,7 @@ int PropsWatch::run(const GlobalOptions& options, std::ostream& out, std::ostrea
     std::string error;
     Cursor cursor;
     cursor.store = JournalStore::current(error);
-    cursor.query.kind = target_.journalKind();
+    cursor.query.kind = target_.journalQueryKind();
     cursor.query.target = target_.journalKey();
     cursor.query.limit = 0;
     cursor.query.oldestFirst = true;
