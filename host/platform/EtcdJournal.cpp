@@ -1,6 +1,460 @@
 #include "host/platform/EtcdJournal.h"
 
-std::unique_ptr<JournalStore> EtcdJournal::open(const EtcdIndexUrl&, std::string& error) {
-    error = "the journal on etcd is not built yet";
-    return nullptr;
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "host/platform/Base64Text.h"
+#include "host/platform/EtcdIndexUrl.h"
+#include "host/platform/HostTrace.h"
+
+using Clock = std::chrono::steady_clock;
+using nlohmann::json;
+using Outcome = EtcdGateway::Outcome;
+
+namespace {
+
+// Pages are sized for about this many bytes of records, so that a journal
+// of large records does not pull hundreds of megabytes in one answer.
+constexpr std::size_t kPageBytes = 4 << 20;
+// etcd refuses a transaction of more than 128 operations by default.
+constexpr std::size_t kDeleteBatch = 64;
+constexpr auto kPollStep = std::chrono::milliseconds(100);
+
+// etcd writes 64-bit numbers as JSON strings and leaves out zero fields.
+std::int64_t numberAt(const json& object, const char* name) {
+    auto found = object.find(name);
+    if (found == object.end()) return 0;
+    if (found->is_number()) return found->get<std::int64_t>();
+    if (!found->is_string()) return 0;
+    try {
+        return std::stoll(found->get<std::string>());
+    } catch (...) {
+        return 0;
+    }
+}
+
+json compare(const std::string& key, const char* target, const char* result, std::int64_t value) {
+    std::string field = std::string(target) == "MOD" ? "mod_revision" : "version";
+    if (std::string(target) == "CREATE") field = "create_revision";
+    return {{"key", base64Of(key)},
+            {"target", target},
+            {"result", result},
+            {field, std::to_string(value)}};
+}
+
+json putOf(const std::string& key, const std::string& value) {
+    return {{"request_put", {{"key", base64Of(key)}, {"value", base64Of(value)}}}};
+}
+
+json rangeOf(const std::string& key, bool keysOnly) {
+    json range = {{"key", base64Of(key)}, {"keys_only", keysOnly}};
+    json op;
+    op["request_range"] = std::move(range);
+    return op;
+}
+
+json deleteOf(const std::string& key) {
+    return {{"request_delete_range", {{"key", base64Of(key)}}}};
+}
+
+bool decimal(const std::string& text, std::uint64_t& value) {
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = std::stoull(text);
+    return true;
+}
+
+// Tells two writers' records apart, also in processes forked from one.
+std::string makeNonce() {
+    static std::random_device random;
+    return std::to_string(random()) + "." + std::to_string(random()) + "." +
+           std::to_string(::getpid());
+}
+
+}  // namespace
+
+std::unique_ptr<JournalStore> EtcdJournal::open(const EtcdIndexUrl& url, std::string& error) {
+    EtcdGateway::Options options;
+    for (const EtcdIndexUrl::Endpoint& endpoint : url.endpoints())
+        options.endpoints.push_back(EtcdIndexUrl::authority(endpoint));
+    options.timeoutMs = url.timeoutMs();
+    if (!url.tlsDir().empty()) {
+        options.caFile = url.tlsDir() + "/ca.pem";
+        options.certFile = url.tlsDir() + "/client.pem";
+        options.keyFile = url.tlsDir() + "/client.key";
+    }
+    std::unique_ptr<EtcdGateway> gateway = EtcdGateway::open(options, error);
+    if (!gateway) {
+        error = "the journal on etcd: " + error;
+        return nullptr;
+    }
+    return std::unique_ptr<JournalStore>(
+        new EtcdJournal(std::move(options), url.prefix(), std::move(gateway)));
+}
+
+EtcdJournal::EtcdJournal(EtcdGateway::Options options, const std::string& prefix,
+                         std::unique_ptr<EtcdGateway> gateway)
+    : options_(std::move(options)),
+      codec_(prefix + "/journal"),
+      pid_(::getpid()),
+      gateway_(std::move(gateway)) {}
+
+// Closing a parent's connections from a child would end its TLS sessions.
+EtcdJournal::~EtcdJournal() {
+    for (std::unique_ptr<EtcdGateway>& inherited : inherited_) inherited.release();
+    if (pid_ != ::getpid()) gateway_.release();
+}
+
+EtcdGateway& EtcdJournal::gateway() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (pid_ != ::getpid()) {
+        std::string error;
+        // The options were accepted once; only the TLS files can have gone.
+        std::unique_ptr<EtcdGateway> fresh = EtcdGateway::open(options_, error);
+        if (fresh) {
+            inherited_.push_back(std::move(gateway_));
+            gateway_ = std::move(fresh);
+            pid_ = ::getpid();
+        } else {
+            HostTrace::record(1, "the journal on etcd: " + error);
+        }
+    }
+    return *gateway_;
+}
+
+int EtcdJournal::failure(const EtcdGateway::Result& result, const std::string& what,
+                         std::string* error) {
+    int code = EIO;
+    // Whether the members were unreachable or without a quorum, the cluster
+    // did not answer in time.
+    if (result.outcome == Outcome::Unavailable) code = ETIMEDOUT;
+    if (result.outcome == Outcome::TooLarge ||
+        result.message.find("space exceeded") != std::string::npos)
+        code = ENOSPC;
+    std::string words = "the journal on etcd (" + codec_.prefix() + "): " + what + ": " +
+                        (result.message.empty() ? "failed" : result.message);
+    if (error != nullptr) {
+        *error = words;
+    } else {
+        HostTrace::record(1, words);
+    }
+    return code;
+}
+
+int EtcdJournal::post(const std::string& path, const std::string& body, const std::string& what,
+                      std::string& response, std::string* error) {
+    EtcdGateway::Result result = gateway().post(path, body, response);
+    if (!result.ok()) return failure(result, what, error);
+    if (!json::accept(response))
+        return failure({Outcome::Failed, "the answer is not JSON"}, what, error);
+    return 0;
+}
+
+int EtcdJournal::read(const Range& range, Page& page, std::string* error) {
+    json request = {{"key", base64Of(range.from)},
+                    {"range_end", base64Of(range.to)},
+                    {"sort_order", range.descending ? "DESCEND" : "ASCEND"},
+                    {"sort_target", "KEY"},
+                    {"keys_only", range.keysOnly}};
+    if (range.limit > 0) request["limit"] = range.limit;
+    if (range.revision > 0) request["revision"] = std::to_string(range.revision);
+    std::string response;
+    int rc = post("/v3/kv/range", request.dump(), "can't read the records", response, error);
+    if (rc != 0) return rc;
+    json reply = json::parse(response);
+    page.revision = numberAt(reply.value("header", json::object()), "revision");
+    page.more = reply.value("more", false);
+    page.items.clear();
+    for (const json& kv : reply.value("kvs", json::array())) {
+        Item item;
+        if (!bytesOfBase64(kv.value("key", ""), item.key) ||
+            !bytesOfBase64(kv.value("value", ""), item.value))
+            return failure({Outcome::Failed, "a key or value is not base64"}, "read", error);
+        item.seq = codec_.seqOf(item.key);
+        page.items.push_back(std::move(item));
+    }
+    return 0;
+}
+
+int EtcdJournal::scan(std::uint64_t fromSeq, bool descending, bool keysOnly, const Visit& visit,
+                      std::string* error) {
+    Range records{codec_.recordKey(fromSeq), codec_.recordsEnd(), descending, keysOnly, 16, 0};
+    for (;;) {
+        Page page;
+        int rc = read(records, page, error);
+        if (rc != 0 || page.items.empty()) return rc;
+        std::uint64_t low = UINT64_MAX, high = 0;
+        for (const Item& item : page.items) {
+            if (item.seq == 0) continue;
+            low = std::min(low, item.seq);
+            high = std::max(high, item.seq);
+        }
+        // The markers as they were when the page was read: a record dropped
+        // since must not show as committed.
+        std::set<std::uint64_t> pendingSeqs;
+        if (high != 0) {
+            Page markers;
+            Range span{codec_.pendingKey(low), codec_.pendingKey(high + 1), false, true, 0,
+                       page.revision};
+            if ((rc = read(span, markers, error)) != 0) return rc;
+            for (const Item& marker : markers.items) pendingSeqs.insert(marker.seq);
+        }
+        std::size_t bytes = 0;
+        for (const Item& item : page.items) {
+            bytes += item.key.size() + item.value.size();
+            if (item.seq == 0 || pendingSeqs.count(item.seq) != 0) continue;
+            rc = visit(item.seq, item.value);
+            if (rc != 0) return rc == kStop ? 0 : rc;
+        }
+        if (!page.more) return 0;
+        if (descending) {
+            records.to = page.items.back().key;
+        } else {
+            records.from = page.items.back().key + '\0';
+        }
+        std::size_t perRecord = bytes / page.items.size() + 1;
+        records.limit = static_cast<long>(std::clamp<std::size_t>(kPageBytes / perRecord, 8, 256));
+    }
+}
+
+// The counter still at the revision read and no record under the number:
+// the number is ours, with the record and its marker.
+int EtcdJournal::claim(std::uint64_t next, std::int64_t counterRevision, const std::string& record,
+                       const std::string& marker, bool& won) {
+    json txn = {
+        {"compare", json::array({compare(codec_.counterKey(), "MOD", "EQUAL", counterRevision),
+                                 compare(codec_.recordKey(next), "CREATE", "EQUAL", 0)})},
+        {"success", json::array({putOf(codec_.counterKey(), std::to_string(next)),
+                                 putOf(codec_.recordKey(next), record),
+                                 putOf(codec_.pendingKey(next), marker)})}};
+    std::string response;
+    int rc = post("/v3/kv/txn", txn.dump(), "can't begin a record", response, nullptr);
+    if (rc == 0) won = json::parse(response).value("succeeded", false);
+    return rc;
+}
+
+// After a lost claim: whether the number went to this writer after all (an
+// earlier send of the same transaction got through) and, when another
+// record holds it, the newest number in use, so that a counter left behind
+// (deleted, restored) cannot make a writer overwrite records.
+int EtcdJournal::ours(std::uint64_t seq, const std::string& nonce, bool& mine,
+                      std::uint64_t& newest) {
+    EtcdGateway::Record record;
+    EtcdGateway::Result got = gateway().get(codec_.recordKey(seq), record);
+    if (got.outcome == Outcome::NotFound) return 0;
+    if (!got.ok()) return failure(got, "can't read record " + std::to_string(seq), nullptr);
+    JournalEntry entry;
+    std::string theirs;
+    mine = EtcdJournalCodec::decode(record.value, entry, &theirs) && theirs == nonce;
+    if (mine) return 0;
+    Page last;
+    Range range{codec_.recordKey(0), codec_.recordsEnd(), true, true, 1, 0};
+    int rc = read(range, last, nullptr);
+    if (rc == 0 && !last.items.empty()) newest = std::max(newest, last.items.front().seq);
+    return rc;
+}
+
+int EtcdJournal::begin(const JournalEntry& entry, std::uint64_t& seq) {
+    const std::string nonce = makeNonce();
+    const std::string record = EtcdJournalCodec::encode(entry, true, nonce);
+    const std::string marker = EtcdJournalCodec::encode(entry, false, nonce);
+    // Other writers may keep taking the number first; each round is a few
+    // round trips, so this only ends a pathological race.
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(2 * options_.timeoutMs);
+    std::uint64_t newest = 0;
+    for (int round = 1;; ++round) {
+        EtcdGateway::Record counter;
+        EtcdGateway::Result got = gateway().get(codec_.counterKey(), counter);
+        if (!got.ok() && got.outcome != Outcome::NotFound)
+            return failure(got, "can't read the record counter", nullptr);
+        std::uint64_t last = 0;
+        if (got.ok() && !decimal(counter.value, last))
+            return failure({Outcome::Failed, "the record counter holds \"" + counter.value + "\""},
+                           "can't begin a record", nullptr);
+        std::uint64_t next = std::max(last, newest) + 1;
+        bool won = false, mine = false;
+        int rc = claim(next, got.ok() ? counter.modRevision : 0, record, marker, won);
+        if (rc == 0 && !won) rc = ours(next, nonce, mine, newest);
+        if (rc != 0) return rc;
+        if (won || mine) {
+            seq = next;
+            return 0;
+        }
+        if (Clock::now() >= deadline)
+            return failure({Outcome::Unavailable,
+                            "other writers took the next number " + std::to_string(round) +
+                                " times within " + std::to_string(2 * options_.timeoutMs) + " ms"},
+                           "can't begin a record", nullptr);
+    }
+}
+
+int EtcdJournal::end(std::uint64_t seq, bool keep) {
+    std::string response;
+    if (keep) {
+        json request = {{"key", base64Of(codec_.pendingKey(seq))}};
+        return post("/v3/kv/deleterange", request.dump(),
+                    "can't commit record " + std::to_string(seq), response, nullptr);
+    }
+    // Only while still pending: a committed record is never dropped.
+    json txn = {
+        {"compare", json::array({compare(codec_.pendingKey(seq), "VERSION", "GREATER", 0)})},
+        {"success",
+         json::array({deleteOf(codec_.recordKey(seq)), deleteOf(codec_.pendingKey(seq))})}};
+    return post("/v3/kv/txn", txn.dump(), "can't drop record " + std::to_string(seq), response,
+                nullptr);
+}
+
+int EtcdJournal::pending(const std::string& kind, const std::string& target,
+                         std::vector<JournalEntry>& out) {
+    Range markers{codec_.pendingKey(0), codec_.pendingEnd(), false, false, 256, 0};
+    for (;;) {
+        Page page;
+        int rc = read(markers, page, nullptr);
+        if (rc != 0) return rc;
+        for (const Item& item : page.items) {
+            JournalEntry entry;
+            if (item.seq == 0 || !EtcdJournalCodec::decode(item.value, entry)) continue;
+            if (entry.kind != kind || entry.target != target) continue;
+            entry.seq = item.seq;
+            out.push_back(std::move(entry));
+        }
+        if (!page.more || page.items.empty()) return 0;
+        markers.from = page.items.back().key + '\0';
+    }
+}
+
+int EtcdJournal::query(const JournalQuery& query, std::vector<JournalEntry>& out,
+                       std::string& error) {
+    if (query.afterSeq == UINT64_MAX) return 0;
+    std::size_t left = query.limit;
+    Visit visit = [&](std::uint64_t seq, const std::string& document) {
+        JournalEntry entry;
+        if (!EtcdJournalCodec::decode(document, entry)) {
+            HostTrace::record(1, "the journal on etcd (" + codec_.prefix() + "): record " +
+                                     std::to_string(seq) + " is damaged; left out");
+            return 0;
+        }
+        if ((!query.kind.empty() && entry.kind != query.kind) ||
+            (!query.target.empty() && entry.target != query.target) ||
+            (!query.actor.empty() && entry.actor != query.actor) ||
+            (query.sinceUs && entry.timeUs < *query.sinceUs) ||
+            (query.untilUs && entry.timeUs >= *query.untilUs))
+            return 0;
+        if (!query.name.empty())
+            std::erase_if(entry.changes,
+                          [&](const JournalChange& c) { return c.name != query.name; });
+        // Like the other store: a record is seen through its changes.
+        if (entry.changes.empty()) return 0;
+        if (query.limit != 0) {
+            entry.changes.resize(std::min(entry.changes.size(), left));
+            left -= entry.changes.size();
+        }
+        entry.seq = seq;
+        out.push_back(std::move(entry));
+        return query.limit != 0 && left == 0 ? kStop : 0;
+    };
+    return scan(query.afterSeq + 1, !query.oldestFirst, false, visit, &error);
+}
+
+int EtcdJournal::entry(std::uint64_t seq, JournalEntry& out, std::string& error) {
+    // Both keys at one revision: a record dropped between two reads must
+    // not show.
+    json reads =
+        json::array({rangeOf(codec_.recordKey(seq), false), rangeOf(codec_.pendingKey(seq), true)});
+    std::string response;
+    std::string what = "can't read record " + std::to_string(seq);
+    int rc = post("/v3/kv/txn", json{{"success", std::move(reads)}}.dump(), what, response, &error);
+    if (rc != 0) return rc;
+    json reply = json::parse(response);
+    const json responses = reply.value("responses", json::array());
+    auto kvs = [&](std::size_t i) {
+        if (i >= responses.size()) return json::array();
+        return responses[i].value("response_range", json::object()).value("kvs", json::array());
+    };
+    json record = kvs(0);
+    if (record.empty() || !kvs(1).empty()) {
+        error = "no journal record " + std::to_string(seq);
+        return ENOENT;
+    }
+    std::string document;
+    JournalEntry found;
+    if (!bytesOfBase64(record[0].value("value", ""), document) ||
+        !EtcdJournalCodec::decode(document, found))
+        return failure({Outcome::Failed, "the record is damaged"}, what, &error);
+    // Like the other store: a record is seen through its changes.
+    if (found.changes.empty()) {
+        error = "no journal record " + std::to_string(seq);
+        return ENOENT;
+    }
+    found.seq = seq;
+    out = std::move(found);
+    return 0;
+}
+
+int EtcdJournal::removeRecords(const std::vector<std::uint64_t>& seqs, long& removed,
+                               std::string& error) {
+    json deletes = json::array();
+    for (std::uint64_t seq : seqs) deletes.push_back(deleteOf(codec_.recordKey(seq)));
+    std::string response;
+    int rc = post("/v3/kv/txn", json{{"success", std::move(deletes)}}.dump(),
+                  "can't remove old records", response, &error);
+    if (rc != 0) return rc;
+    json reply = json::parse(response);
+    for (const json& one : reply.value("responses", json::array()))
+        removed += numberAt(one.value("response_delete_range", json::object()), "deleted");
+    return 0;
+}
+
+int EtcdJournal::prune(std::int64_t beforeUs, long& removed, std::string& error) {
+    removed = 0;
+    std::vector<std::uint64_t> batch;
+    // Times follow the writers' clocks, not the numbers: every record is read.
+    Visit visit = [&](std::uint64_t seq, const std::string& document) {
+        JournalEntry entry;
+        if (!EtcdJournalCodec::decode(document, entry) || entry.timeUs >= beforeUs) return 0;
+        batch.push_back(seq);
+        if (batch.size() < kDeleteBatch) return 0;
+        int rc = removeRecords(batch, removed, error);
+        batch.clear();
+        return rc;
+    };
+    int rc = scan(1, false, false, visit, &error);
+    if (rc == 0 && !batch.empty()) rc = removeRecords(batch, removed, error);
+    return rc;
+}
+
+int EtcdJournal::lastSeq(std::uint64_t& seq, std::string& error) {
+    seq = 0;
+    return scan(
+        1, true, true,
+        [&](std::uint64_t newest, const std::string&) {
+            seq = newest;
+            return kStop;
+        },
+        &error);
+}
+
+// etcd's watch needs a streaming client; a newest-number check every 100 ms
+// costs two small reads.
+void EtcdJournal::waitForChange(std::uint64_t seq, int timeoutMs) {
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        std::uint64_t last = 0;
+        std::string error;
+        bool answered = lastSeq(last, error) == 0;
+        if (answered && last > seq) return;
+        Clock::duration left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) return;
+        // A cluster that does not answer is not asked again at once.
+        std::this_thread::sleep_for(answered ? std::min<Clock::duration>(left, kPollStep) : left);
+        if (!answered) return;
+    }
 }

@@ -1,15 +1,100 @@
 #pragma once
 
-#include <memory>
-#include <string>
+#include <sys/types.h>
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/platform/EtcdGateway.h"
+#include "host/platform/EtcdJournalCodec.h"
 #include "host/platform/JournalStore.h"
 
 class EtcdIndexUrl;
 
 // The journal in the etcd cluster that keeps the index, so that every host
-// sees one history.
-class EtcdJournal {
+// sees one history: keys under "<URL prefix>/journal" (EtcdJournalCodec holds
+// the layout), on the URL's endpoints, TLS folder and deadline, through a
+// gateway of its own (never the index's connections, whose fenced writes
+// depend on each thread's last read).
+//
+// begin() takes the next number from the counter key and stores the record
+// and its pending marker in one guarded transaction, retried while other
+// writers overtake it; numbers are never given twice. end() drops the marker
+// (commit) or the record with it (abandon) in one transaction. Readers page
+// through the records in number order, leaving out those whose marker is
+// there at the page's revision, and filter in the client: time, kind,
+// target, actor and name filters read every record after afterSeq.
+//
+// Errno codes: ETIMEDOUT when the cluster does not answer within the
+// deadline (no quorum, no member reachable), ENOSPC for a record over the cluster's request limit
+// or a cluster out of space, ENOENT for no such record, EIO for anything else. Calls that take no
+// error text trace the reason at level 1. Each call is bounded by the URL's timeout_ms (begin: by
+// twice that, for its retries).
+class EtcdJournal : public JournalStore {
   public:
+    // The store, or null with the reason in error when the gateway cannot
+    // be set up (unreadable TLS files); the cluster is reached at first use.
     static std::unique_ptr<JournalStore> open(const EtcdIndexUrl& url, std::string& error);
+    ~EtcdJournal() override;
+
+    int begin(const JournalEntry& entry, std::uint64_t& seq) override;
+    int end(std::uint64_t seq, bool keep) override;
+    int pending(const std::string& kind, const std::string& target,
+                std::vector<JournalEntry>& out) override;
+    int query(const JournalQuery& query, std::vector<JournalEntry>& out,
+              std::string& error) override;
+    int entry(std::uint64_t seq, JournalEntry& out, std::string& error) override;
+    int prune(std::int64_t beforeUs, long& removed, std::string& error) override;
+    int lastSeq(std::uint64_t& seq, std::string& error) override;
+    void waitForChange(std::uint64_t seq, int timeoutMs) override;
+
+  private:
+    struct Item {
+        std::string key;
+        std::uint64_t seq = 0;
+        std::string value;
+    };
+    struct Page {
+        std::vector<Item> items;
+        std::int64_t revision = 0;
+        bool more = false;
+    };
+    struct Range {
+        std::string from, to;
+        bool descending = false;
+        bool keysOnly = false;
+        long limit = 0;
+        std::int64_t revision = 0;  // 0: the newest
+    };
+    // Returns 0 to go on, kStop to end the scan, or an errno value.
+    using Visit = std::function<int(std::uint64_t seq, const std::string& document)>;
+    static constexpr int kStop = -1;
+
+    EtcdJournal(EtcdGateway::Options options, const std::string& prefix,
+                std::unique_ptr<EtcdGateway> gateway);
+    // This process's gateway: a forked child gets one of its own and never
+    // touches (nor closes) the parent's connections.
+    EtcdGateway& gateway();
+    int failure(const EtcdGateway::Result& result, const std::string& what, std::string* error);
+    int post(const std::string& path, const std::string& body, const std::string& what,
+             std::string& response, std::string* error);
+    int read(const Range& range, Page& page, std::string* error);
+    // The committed records from fromSeq on, in number order.
+    int scan(std::uint64_t fromSeq, bool descending, bool keysOnly, const Visit& visit,
+             std::string* error);
+    int claim(std::uint64_t next, std::int64_t counterRevision, const std::string& record,
+              const std::string& marker, bool& won);
+    int ours(std::uint64_t seq, const std::string& nonce, bool& mine, std::uint64_t& newest);
+    int removeRecords(const std::vector<std::uint64_t>& seqs, long& removed, std::string& error);
+
+    EtcdGateway::Options options_;
+    EtcdJournalCodec codec_;
+    std::mutex mutex_;
+    pid_t pid_;
+    std::unique_ptr<EtcdGateway> gateway_;
+    std::vector<std::unique_ptr<EtcdGateway>> inherited_;  // a parent's, never used
 };
