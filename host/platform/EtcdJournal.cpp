@@ -12,6 +12,7 @@
 
 #include "host/platform/Base64Text.h"
 #include "host/platform/EtcdIndexUrl.h"
+#include "host/platform/EtcdTxn.h"
 #include "host/platform/HostTrace.h"
 
 using Clock = std::chrono::steady_clock;
@@ -26,43 +27,6 @@ constexpr std::size_t kPageBytes = 4 << 20;
 // etcd refuses a transaction of more than 128 operations by default.
 constexpr std::size_t kDeleteBatch = 64;
 constexpr auto kPollStep = std::chrono::milliseconds(100);
-
-// etcd writes 64-bit numbers as JSON strings and leaves out zero fields.
-std::int64_t numberAt(const json& object, const char* name) {
-    auto found = object.find(name);
-    if (found == object.end()) return 0;
-    if (found->is_number()) return found->get<std::int64_t>();
-    if (!found->is_string()) return 0;
-    try {
-        return std::stoll(found->get<std::string>());
-    } catch (...) {
-        return 0;
-    }
-}
-
-json compare(const std::string& key, const char* target, const char* result, std::int64_t value) {
-    std::string field = std::string(target) == "MOD" ? "mod_revision" : "version";
-    if (std::string(target) == "CREATE") field = "create_revision";
-    return {{"key", base64Of(key)},
-            {"target", target},
-            {"result", result},
-            {field, std::to_string(value)}};
-}
-
-json putOf(const std::string& key, const std::string& value) {
-    return {{"request_put", {{"key", base64Of(key)}, {"value", base64Of(value)}}}};
-}
-
-json rangeOf(const std::string& key, bool keysOnly) {
-    json range = {{"key", base64Of(key)}, {"keys_only", keysOnly}};
-    json op;
-    op["request_range"] = std::move(range);
-    return op;
-}
-
-json deleteOf(const std::string& key) {
-    return {{"request_delete_range", {{"key", base64Of(key)}}}};
-}
 
 bool decimal(const std::string& text, std::uint64_t& value) {
     if (text.empty() || text.size() > 19 ||
@@ -170,7 +134,7 @@ int EtcdJournal::read(const Range& range, Page& page, std::string* error) {
     int rc = post("/v3/kv/range", request.dump(), "can't read the records", response, error);
     if (rc != 0) return rc;
     json reply = json::parse(response);
-    page.revision = numberAt(reply.value("header", json::object()), "revision");
+    page.revision = EtcdTxn::number(reply.value("header", json::object()), "revision");
     page.more = reply.value("more", false);
     page.items.clear();
     for (const json& kv : reply.value("kvs", json::array())) {
@@ -229,15 +193,15 @@ int EtcdJournal::scan(std::uint64_t fromSeq, bool descending, bool keysOnly, con
 // the number is ours, with the record and its marker.
 int EtcdJournal::claim(std::uint64_t next, std::int64_t counterRevision, const std::string& record,
                        const std::string& marker, bool& won) {
-    json txn = {
-        {"compare", json::array({compare(codec_.counterKey(), "MOD", "EQUAL", counterRevision),
-                                 compare(codec_.recordKey(next), "CREATE", "EQUAL", 0)})},
-        {"success", json::array({putOf(codec_.counterKey(), std::to_string(next)),
-                                 putOf(codec_.recordKey(next), record),
-                                 putOf(codec_.pendingKey(next), marker)})}};
+    EtcdTxn txn;
+    txn.ifModRevision(codec_.counterKey(), counterRevision)
+        .ifCreateRevision(codec_.recordKey(next), 0)
+        .put(codec_.counterKey(), std::to_string(next))
+        .put(codec_.recordKey(next), record)
+        .put(codec_.pendingKey(next), marker);
     std::string response;
-    int rc = post("/v3/kv/txn", txn.dump(), "can't begin a record", response, nullptr);
-    if (rc == 0) won = json::parse(response).value("succeeded", false);
+    int rc = post("/v3/kv/txn", txn.body(), "can't begin a record", response, nullptr);
+    if (rc == 0) won = EtcdTxn::succeeded(json::parse(response));
     return rc;
 }
 
@@ -304,11 +268,11 @@ int EtcdJournal::end(std::uint64_t seq, bool keep) {
                     "can't commit record " + std::to_string(seq), response, nullptr);
     }
     // Only while still pending: a committed record is never dropped.
-    json txn = {
-        {"compare", json::array({compare(codec_.pendingKey(seq), "VERSION", "GREATER", 0)})},
-        {"success",
-         json::array({deleteOf(codec_.recordKey(seq)), deleteOf(codec_.pendingKey(seq))})}};
-    return post("/v3/kv/txn", txn.dump(), "can't drop record " + std::to_string(seq), response,
+    EtcdTxn txn;
+    txn.ifExists(codec_.pendingKey(seq))
+        .remove(codec_.recordKey(seq))
+        .remove(codec_.pendingKey(seq));
+    return post("/v3/kv/txn", txn.body(), "can't drop record " + std::to_string(seq), response,
                 nullptr);
 }
 
@@ -367,20 +331,15 @@ int EtcdJournal::query(const JournalQuery& query, std::vector<JournalEntry>& out
 int EtcdJournal::entry(std::uint64_t seq, JournalEntry& out, std::string& error) {
     // Both keys at one revision: a record dropped between two reads must
     // not show.
-    json reads =
-        json::array({rangeOf(codec_.recordKey(seq), false), rangeOf(codec_.pendingKey(seq), true)});
+    EtcdTxn reads;
+    reads.read(codec_.recordKey(seq), false).read(codec_.pendingKey(seq), true);
     std::string response;
     std::string what = "can't read record " + std::to_string(seq);
-    int rc = post("/v3/kv/txn", json{{"success", std::move(reads)}}.dump(), what, response, &error);
+    int rc = post("/v3/kv/txn", reads.body(), what, response, &error);
     if (rc != 0) return rc;
     json reply = json::parse(response);
-    const json responses = reply.value("responses", json::array());
-    auto kvs = [&](std::size_t i) {
-        if (i >= responses.size()) return json::array();
-        return responses[i].value("response_range", json::object()).value("kvs", json::array());
-    };
-    json record = kvs(0);
-    if (record.empty() || !kvs(1).empty()) {
+    json record = EtcdTxn::found(reply, 0);
+    if (record.empty() || !EtcdTxn::found(reply, 1).empty()) {
         error = "no journal record " + std::to_string(seq);
         return ENOENT;
     }
@@ -401,15 +360,12 @@ int EtcdJournal::entry(std::uint64_t seq, JournalEntry& out, std::string& error)
 
 int EtcdJournal::removeRecords(const std::vector<std::uint64_t>& seqs, long& removed,
                                std::string& error) {
-    json deletes = json::array();
-    for (std::uint64_t seq : seqs) deletes.push_back(deleteOf(codec_.recordKey(seq)));
+    EtcdTxn removals;
+    for (std::uint64_t seq : seqs) removals.remove(codec_.recordKey(seq));
     std::string response;
-    int rc = post("/v3/kv/txn", json{{"success", std::move(deletes)}}.dump(),
-                  "can't remove old records", response, &error);
+    int rc = post("/v3/kv/txn", removals.body(), "can't remove old records", response, &error);
     if (rc != 0) return rc;
-    json reply = json::parse(response);
-    for (const json& one : reply.value("responses", json::array()))
-        removed += numberAt(one.value("response_delete_range", json::object()), "deleted");
+    removed += EtcdTxn::deleted(json::parse(response));
     return 0;
 }
 
