@@ -26,6 +26,8 @@ namespace {
 constexpr std::size_t kPageBytes = 4 << 20;
 // etcd refuses a transaction of more than 128 operations by default.
 constexpr std::size_t kDeleteBatch = 64;
+// Before any record was seen: at most this many, whatever their size.
+constexpr long kFirstPage = 64;
 constexpr auto kPollStep = std::chrono::milliseconds(100);
 
 bool decimal(const std::string& text, std::uint64_t& value) {
@@ -148,9 +150,10 @@ int EtcdJournal::read(const Range& range, Page& page, std::string* error) {
     return 0;
 }
 
-int EtcdJournal::scan(std::uint64_t fromSeq, bool descending, bool keysOnly, const Visit& visit,
-                      std::string* error) {
-    Range records{codec_.recordKey(fromSeq), codec_.recordsEnd(), descending, keysOnly, 16, 0};
+int EtcdJournal::scan(std::uint64_t fromSeq, bool descending, bool keysOnly, long firstPage,
+                      const Visit& visit, std::string* error) {
+    Range records{
+        codec_.recordKey(fromSeq), codec_.recordsEnd(), descending, keysOnly, firstPage, 0};
     for (;;) {
         Page page;
         int rc = read(records, page, error);
@@ -325,7 +328,10 @@ int EtcdJournal::query(const JournalQuery& query, std::vector<JournalEntry>& out
         out.push_back(std::move(entry));
         return query.limit != 0 && left == 0 ? kStop : 0;
     };
-    return scan(query.afterSeq + 1, !query.oldestFirst, false, visit, &error);
+    // Each record holds a change at least: a limit of n needs n records
+    // when nothing is filtered out.
+    long firstPage = query.limit == 0 ? kFirstPage : std::clamp<long>(query.limit, 8, kFirstPage);
+    return scan(query.afterSeq + 1, !query.oldestFirst, false, firstPage, visit, &error);
 }
 
 int EtcdJournal::entry(std::uint64_t seq, JournalEntry& out, std::string& error) {
@@ -382,7 +388,7 @@ int EtcdJournal::prune(std::int64_t beforeUs, long& removed, std::string& error)
         batch.clear();
         return rc;
     };
-    int rc = scan(1, false, false, visit, &error);
+    int rc = scan(1, false, false, kFirstPage, visit, &error);
     if (rc == 0 && !batch.empty()) rc = removeRecords(batch, removed, error);
     return rc;
 }
@@ -390,7 +396,7 @@ int EtcdJournal::prune(std::int64_t beforeUs, long& removed, std::string& error)
 int EtcdJournal::lastSeq(std::uint64_t& seq, std::string& error) {
     seq = 0;
     return scan(
-        1, true, true,
+        1, true, true, 8,
         [&](std::uint64_t newest, const std::string&) {
             seq = newest;
             return kStop;

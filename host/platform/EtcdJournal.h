@@ -83,9 +83,10 @@ class EtcdJournal : public JournalStore {
     int post(const std::string& path, const std::string& body, const std::string& what,
              std::string& response, std::string* error);
     int read(const Range& range, Page& page, std::string* error);
-    // The committed records from fromSeq on, in number order.
-    int scan(std::uint64_t fromSeq, bool descending, bool keysOnly, const Visit& visit,
-             std::string* error);
+    // The committed records from fromSeq on, in number order, read in pages
+    // of firstPage records at first and then sized by the records seen.
+    int scan(std::uint64_t fromSeq, bool descending, bool keysOnly, long firstPage,
+             const Visit& visit, std::string* error);
     int claim(std::uint64_t next, std::int64_t counterRevision, const std::string& record,
               const std::string& marker, bool& won);
     int ours(std::uint64_t seq, const std::string& nonce, bool& mine, std::uint64_t& newest);

@@ -243,7 +243,7 @@ TEST_P(JournalContractTest, EveryQueryFilterAndTheLimitOnChanges) {
 }
 
 TEST_P(JournalContractTest, PruneRemovesOnlyCommittedRecordsOlderThanTheTime) {
-    constexpr int kRecords = 40;  // more than a page
+    constexpr int kRecords = 100;  // more than a page
     std::vector<std::uint64_t> seqs;
     for (int i = 0; i < kRecords; ++i) seqs.push_back(commit(entryOf("K", "1", "a", i, "X")));
     std::uint64_t old = 0;
