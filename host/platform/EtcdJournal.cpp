@@ -192,36 +192,46 @@ int EtcdJournal::scan(std::uint64_t fromSeq, bool descending, bool keysOnly, lon
     }
 }
 
-// The counter still at the revision read and no record under the number:
-// the number is ours, with the record and its marker.
-int EtcdJournal::claim(std::uint64_t next, std::int64_t counterRevision, const std::string& record,
-                       const std::string& marker, bool& won) {
+// The counter still at the revision last seen and no record under the
+// number: the number is ours, with the record and its marker. Otherwise the
+// same round trip reads the counter and the record that holds the number.
+int EtcdJournal::claim(std::uint64_t next, Counter& seen, const Documents& documents,
+                       Claim& claim) {
     EtcdTxn txn;
-    txn.ifModRevision(codec_.counterKey(), counterRevision)
+    txn.ifModRevision(codec_.counterKey(), seen.revision)
         .ifCreateRevision(codec_.recordKey(next), 0)
         .put(codec_.counterKey(), std::to_string(next))
-        .put(codec_.recordKey(next), record)
-        .put(codec_.pendingKey(next), marker);
+        .put(codec_.recordKey(next), documents.record)
+        .put(codec_.pendingKey(next), documents.marker)
+        .orRead(codec_.counterKey())
+        .orRead(codec_.recordKey(next));
     std::string response;
     int rc = post("/v3/kv/txn", txn.body(), "can't begin a record", response, nullptr);
-    if (rc == 0) won = EtcdTxn::succeeded(json::parse(response));
-    return rc;
+    if (rc != 0) return rc;
+    json answer = json::parse(response);
+    if (EtcdTxn::succeeded(answer)) {
+        seen = {next, EtcdTxn::number(answer.value("header", json::object()), "revision")};
+        claim = Claim::Won;
+        return 0;
+    }
+    json counter = EtcdTxn::found(answer, 0), holder = EtcdTxn::found(answer, 1);
+    std::string text, document, theirs;
+    seen = {0, 0};
+    if (!counter.empty()) {
+        if (!bytesOfBase64(counter[0].value("value", ""), text) || !decimal(text, seen.last))
+            return failure({Outcome::Failed, "the record counter holds \"" + text + "\""},
+                           "can't begin a record", nullptr);
+        seen.revision = EtcdTxn::number(counter[0], "mod_revision");
+    }
+    JournalEntry entry;
+    // An earlier send of this same transaction may have got through.
+    bool mine = !holder.empty() && bytesOfBase64(holder[0].value("value", ""), document) &&
+                EtcdJournalCodec::decode(document, entry, &theirs) && theirs == documents.nonce;
+    claim = mine ? Claim::Won : !holder.empty() && seen.last < next ? Claim::Behind : Claim::Lost;
+    return 0;
 }
 
-// After a lost claim: whether the number went to this writer after all (an
-// earlier send of the same transaction got through) and, when another
-// record holds it, the newest number in use, so that a counter left behind
-// (deleted, restored) cannot make a writer overwrite records.
-int EtcdJournal::ours(std::uint64_t seq, const std::string& nonce, bool& mine,
-                      std::uint64_t& newest) {
-    EtcdGateway::Record record;
-    EtcdGateway::Result got = gateway().get(codec_.recordKey(seq), record);
-    if (got.outcome == Outcome::NotFound) return 0;
-    if (!got.ok()) return failure(got, "can't read record " + std::to_string(seq), nullptr);
-    JournalEntry entry;
-    std::string theirs;
-    mine = EtcdJournalCodec::decode(record.value, entry, &theirs) && theirs == nonce;
-    if (mine) return 0;
+int EtcdJournal::newestSeq(std::uint64_t& newest) {
     Page last;
     Range range{codec_.recordKey(0), codec_.recordsEnd(), true, true, 1, 0};
     int rc = read(range, last, nullptr);
@@ -230,28 +240,30 @@ int EtcdJournal::ours(std::uint64_t seq, const std::string& nonce, bool& mine,
 }
 
 int EtcdJournal::begin(const JournalEntry& entry, std::uint64_t& seq) {
-    const std::string nonce = makeNonce();
-    const std::string record = EtcdJournalCodec::encode(entry, true, nonce);
-    const std::string marker = EtcdJournalCodec::encode(entry, false, nonce);
-    // Other writers may keep taking the number first; each round is a few
-    // round trips, so this only ends a pathological race.
+    Documents documents;
+    documents.nonce = makeNonce();
+    documents.record = EtcdJournalCodec::encode(entry, true, documents.nonce);
+    documents.marker = EtcdJournalCodec::encode(entry, false, documents.nonce);
+    Counter seen;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        seen = counter_;
+    }
+    // Other writers may keep taking the number first; each round is one
+    // round trip, so this only ends a pathological race.
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(2 * options_.timeoutMs);
     std::uint64_t newest = 0;
     for (int round = 1;; ++round) {
-        EtcdGateway::Record counter;
-        EtcdGateway::Result got = gateway().get(codec_.counterKey(), counter);
-        if (!got.ok() && got.outcome != Outcome::NotFound)
-            return failure(got, "can't read the record counter", nullptr);
-        std::uint64_t last = 0;
-        if (got.ok() && !decimal(counter.value, last))
-            return failure({Outcome::Failed, "the record counter holds \"" + counter.value + "\""},
-                           "can't begin a record", nullptr);
-        std::uint64_t next = std::max(last, newest) + 1;
-        bool won = false, mine = false;
-        int rc = claim(next, got.ok() ? counter.modRevision : 0, record, marker, won);
-        if (rc == 0 && !won) rc = ours(next, nonce, mine, newest);
+        std::uint64_t next = std::max(seen.last, newest) + 1;
+        Claim outcome = Claim::Lost;
+        int rc = claim(next, seen, documents, outcome);
+        // A counter behind the records (deleted, restored from a backup)
+        // must not make writers overwrite them.
+        if (rc == 0 && outcome == Claim::Behind) rc = newestSeq(newest);
         if (rc != 0) return rc;
-        if (won || mine) {
+        if (outcome == Claim::Won) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (seen.revision > counter_.revision) counter_ = seen;
             seq = next;
             return 0;
         }

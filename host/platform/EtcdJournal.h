@@ -22,8 +22,9 @@ class EtcdIndexUrl;
 // depend on each thread's last read).
 //
 // begin() takes the next number from the counter key and stores the record
-// and its pending marker in one guarded transaction, retried while other
-// writers overtake it; numbers are never given twice. end() drops the marker
+// and its pending marker in one transaction guarded on the counter as last
+// seen (one round trip when no other writer came between), retried while
+// other writers overtake it; numbers are never given twice. end() drops the marker
 // (commit) or the record with it (abandon) in one transaction. Readers page
 // through the records in number order, leaving out those whose marker is
 // there at the page's revision, and filter in the client: time, kind,
@@ -70,6 +71,17 @@ class EtcdJournal : public JournalStore {
         long limit = 0;
         std::int64_t revision = 0;  // 0: the newest
     };
+    // The number counter as this process last saw it.
+    struct Counter {
+        std::uint64_t last = 0;
+        std::int64_t revision = 0;  // 0: no counter yet
+    };
+    struct Documents {
+        std::string nonce, record, marker;
+    };
+    // Won: the number is ours; Lost: another writer's; Behind: a record
+    // holds it while the counter is lower.
+    enum class Claim { Won, Lost, Behind };
     // Returns 0 to go on, kStop to end the scan, or an errno value.
     using Visit = std::function<int(std::uint64_t seq, const std::string& document)>;
     static constexpr int kStop = -1;
@@ -87,9 +99,8 @@ class EtcdJournal : public JournalStore {
     // of firstPage records at first and then sized by the records seen.
     int scan(std::uint64_t fromSeq, bool descending, bool keysOnly, long firstPage,
              const Visit& visit, std::string* error);
-    int claim(std::uint64_t next, std::int64_t counterRevision, const std::string& record,
-              const std::string& marker, bool& won);
-    int ours(std::uint64_t seq, const std::string& nonce, bool& mine, std::uint64_t& newest);
+    int claim(std::uint64_t next, Counter& seen, const Documents& documents, Claim& claim);
+    int newestSeq(std::uint64_t& newest);
     int removeRecords(const std::vector<std::uint64_t>& seqs, long& removed, std::string& error);
 
     EtcdGateway::Options options_;
@@ -98,4 +109,5 @@ class EtcdJournal : public JournalStore {
     pid_t pid_;
     std::unique_ptr<EtcdGateway> gateway_;
     std::vector<std::unique_ptr<EtcdGateway>> inherited_;  // a parent's, never used
+    Counter counter_;
 };

@@ -46,10 +46,18 @@ EtcdTxn& EtcdTxn::read(const std::string& key, bool keysOnly) {
     return *this;
 }
 
+EtcdTxn& EtcdTxn::orRead(const std::string& key) {
+    json op;
+    op["request_range"] = {{"key", base64Of(key)}};
+    failure_.push_back(std::move(op));
+    return *this;
+}
+
 std::string EtcdTxn::body() const {
     json txn;
     if (!compare_.empty()) txn["compare"] = compare_;
     txn["success"] = success_;
+    if (!failure_.empty()) txn["failure"] = failure_;
     return txn.dump();
 }
 

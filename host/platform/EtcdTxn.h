@@ -6,7 +6,8 @@
 
 // The body of one etcd v3 transaction as the JSON gateway takes it
 // (POST /v3/kv/txn): guards that must all hold, then the operations made,
-// in order and at one revision, when they do (none when they do not). Keys
+// in order and at one revision, when they do, and the reads made when they
+// do not. Keys
 // and values are any bytes; they travel as base64. The static readers take
 // the gateway's answer apart, reading absent fields as zero (etcd leaves
 // them out) and never throwing.
@@ -20,12 +21,15 @@ class EtcdTxn {
     EtcdTxn& put(const std::string& key, const std::string& value);
     EtcdTxn& remove(const std::string& key);
     EtcdTxn& read(const std::string& key, bool keysOnly);
+    // Made instead of the operations above when a guard fails.
+    EtcdTxn& orRead(const std::string& key);
 
     std::string body() const;
 
     // Whether the guards held.
     static bool succeeded(const nlohmann::json& answer);
-    // The key-value pairs that the read at position `at` found.
+    // The key-value pairs that the read at position `at` (of the branch
+    // that ran) found.
     static nlohmann::json found(const nlohmann::json& answer, std::size_t at);
     // How many keys the removals deleted, all together.
     static long deleted(const nlohmann::json& answer);
@@ -38,4 +42,5 @@ class EtcdTxn {
 
     nlohmann::json compare_ = nlohmann::json::array();
     nlohmann::json success_ = nlohmann::json::array();
+    nlohmann::json failure_ = nlohmann::json::array();
 };
