@@ -137,17 +137,36 @@ int EtcdJournal::read(const Range& range, Page& page, std::string* error) {
     if (rc != 0) return rc;
     json reply = json::parse(response);
     page.revision = EtcdTxn::number(reply.value("header", json::object()), "revision");
-    page.more = reply.value("more", false);
+    auto more = reply.find("more");
+    page.more = more != reply.end() && more->is_boolean() && more->get<bool>();
     page.items.clear();
-    for (const json& kv : reply.value("kvs", json::array())) {
+    json kvs = reply.value("kvs", json::array());
+    for (const json& kv : kvs.is_array() ? kvs : json::array()) {
         Item item;
-        if (!bytesOfBase64(kv.value("key", ""), item.key) ||
-            !bytesOfBase64(kv.value("value", ""), item.value))
+        if (!bytesOfBase64(EtcdTxn::text(kv, "key"), item.key) ||
+            !bytesOfBase64(EtcdTxn::text(kv, "value"), item.value))
             return failure({Outcome::Failed, "a key or value is not base64"}, "read", error);
         item.seq = codec_.seqOf(item.key);
         page.items.push_back(std::move(item));
     }
     return 0;
+}
+
+// The markers as they were when the page was read: a record dropped since
+// must not show as committed.
+int EtcdJournal::pendingIn(const Page& page, std::set<std::uint64_t>& seqs, std::string* error) {
+    std::uint64_t low = UINT64_MAX, high = 0;
+    for (const Item& item : page.items) {
+        if (item.seq == 0) continue;
+        low = std::min(low, item.seq);
+        high = std::max(high, item.seq);
+    }
+    if (high == 0) return 0;
+    Page markers;
+    Range span{codec_.pendingKey(low), codec_.pendingKey(high + 1), false, true, 0, page.revision};
+    int rc = read(span, markers, error);
+    for (const Item& marker : markers.items) seqs.insert(marker.seq);
+    return rc;
 }
 
 int EtcdJournal::scan(std::uint64_t fromSeq, bool descending, bool keysOnly, long firstPage,
@@ -158,22 +177,8 @@ int EtcdJournal::scan(std::uint64_t fromSeq, bool descending, bool keysOnly, lon
         Page page;
         int rc = read(records, page, error);
         if (rc != 0 || page.items.empty()) return rc;
-        std::uint64_t low = UINT64_MAX, high = 0;
-        for (const Item& item : page.items) {
-            if (item.seq == 0) continue;
-            low = std::min(low, item.seq);
-            high = std::max(high, item.seq);
-        }
-        // The markers as they were when the page was read: a record dropped
-        // since must not show as committed.
         std::set<std::uint64_t> pendingSeqs;
-        if (high != 0) {
-            Page markers;
-            Range span{codec_.pendingKey(low), codec_.pendingKey(high + 1), false, true, 0,
-                       page.revision};
-            if ((rc = read(span, markers, error)) != 0) return rc;
-            for (const Item& marker : markers.items) pendingSeqs.insert(marker.seq);
-        }
+        if ((rc = pendingIn(page, pendingSeqs, error)) != 0) return rc;
         std::size_t bytes = 0;
         for (const Item& item : page.items) {
             bytes += item.key.size() + item.value.size();
@@ -218,14 +223,14 @@ int EtcdJournal::claim(std::uint64_t next, Counter& seen, const Documents& docum
     std::string text, document, theirs;
     seen = {0, 0};
     if (!counter.empty()) {
-        if (!bytesOfBase64(counter[0].value("value", ""), text) || !decimal(text, seen.last))
+        if (!bytesOfBase64(EtcdTxn::text(counter[0], "value"), text) || !decimal(text, seen.last))
             return failure({Outcome::Failed, "the record counter holds \"" + text + "\""},
                            "can't begin a record", nullptr);
         seen.revision = EtcdTxn::number(counter[0], "mod_revision");
     }
     JournalEntry entry;
     // An earlier send of this same transaction may have got through.
-    bool mine = !holder.empty() && bytesOfBase64(holder[0].value("value", ""), document) &&
+    bool mine = !holder.empty() && bytesOfBase64(EtcdTxn::text(holder[0], "value"), document) &&
                 EtcdJournalCodec::decode(document, entry, &theirs) && theirs == documents.nonce;
     claim = mine ? Claim::Won : !holder.empty() && seen.last < next ? Claim::Behind : Claim::Lost;
     return 0;
@@ -363,7 +368,7 @@ int EtcdJournal::entry(std::uint64_t seq, JournalEntry& out, std::string& error)
     }
     std::string document;
     JournalEntry found;
-    if (!bytesOfBase64(record[0].value("value", ""), document) ||
+    if (!bytesOfBase64(EtcdTxn::text(record[0], "value"), document) ||
         !EtcdJournalCodec::decode(document, found))
         return failure({Outcome::Failed, "the record is damaged"}, what, &error);
     // Like the other store: a record is seen through its changes.

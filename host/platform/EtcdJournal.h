@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,8 @@ class EtcdJournal : public JournalStore {
     int post(const std::string& path, const std::string& body, const std::string& what,
              std::string& response, std::string* error);
     int read(const Range& range, Page& page, std::string* error);
+    // The numbers of the page's records that were pending at its revision.
+    int pendingIn(const Page& page, std::set<std::uint64_t>& seqs, std::string* error);
     // The committed records from fromSeq on, in number order, read in pages
     // of firstPage records at first and then sized by the records seen.
     int scan(std::uint64_t fromSeq, bool descending, bool keysOnly, long firstPage,

@@ -97,6 +97,12 @@ long EtcdTxn::deleted(const json& answer) {
     return count;
 }
 
+std::string EtcdTxn::text(const json& object, const char* name) {
+    if (!object.is_object()) return std::string();
+    auto found = object.find(name);
+    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
 std::int64_t EtcdTxn::number(const json& object, const char* name) {
     if (!object.is_object()) return 0;
     auto found = object.find(name);

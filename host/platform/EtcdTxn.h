@@ -33,6 +33,8 @@ class EtcdTxn {
     static nlohmann::json found(const nlohmann::json& answer, std::size_t at);
     // How many keys the removals deleted, all together.
     static long deleted(const nlohmann::json& answer);
+    // A text field; empty when absent or not text.
+    static std::string text(const nlohmann::json& object, const char* name);
     // A 64-bit number field, which etcd writes as a JSON string.
     static std::int64_t number(const nlohmann::json& object, const char* name);
 
