@@ -244,6 +244,27 @@ int EtcdJournal::newestSeq(std::uint64_t& newest) {
     return rc;
 }
 
+// The oldest records go a page at a time, once per process, so that a
+// journal nobody prunes still keeps to its retention and no save waits for
+// a long delete. A failure only costs this round.
+void EtcdJournal::applyRetention(std::int64_t nowUs) {
+    const std::int64_t cutoff = nowUs - std::int64_t(JournalStore::keepDays()) * 86400 * 1000000;
+    std::vector<std::uint64_t> old;
+    long seen = 0, removed = 0;
+    std::string error;
+    int rc = scan(
+        1, false, false, kFirstPage,
+        [&](std::uint64_t seq, const std::string& document) {
+            JournalEntry entry;
+            if (EtcdJournalCodec::decode(document, entry) && entry.timeUs < cutoff)
+                old.push_back(seq);
+            return ++seen < kFirstPage ? 0 : kStop;
+        },
+        &error);
+    if (rc == 0 && !old.empty()) rc = removeRecords(old, removed, error);
+    if (rc != 0) HostTrace::record(1, error);
+}
+
 int EtcdJournal::begin(const JournalEntry& entry, std::uint64_t& seq) {
     Documents documents;
     documents.nonce = makeNonce();
@@ -267,9 +288,15 @@ int EtcdJournal::begin(const JournalEntry& entry, std::uint64_t& seq) {
         if (rc == 0 && outcome == Claim::Behind) rc = newestSeq(newest);
         if (rc != 0) return rc;
         if (outcome == Claim::Won) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (seen.revision > counter_.revision) counter_ = seen;
             seq = next;
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (seen.revision > counter_.revision) counter_ = seen;
+            // After the record: a cluster that does not answer costs one
+            // deadline, not two.
+            bool retention = retentionPid_ != ::getpid();
+            retentionPid_ = ::getpid();
+            lock.unlock();
+            if (retention) applyRetention(entry.timeUs);
             return 0;
         }
         if (Clock::now() >= deadline)

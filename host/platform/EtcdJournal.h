@@ -31,6 +31,10 @@ class EtcdIndexUrl;
 // there at the page's revision, and filter in the client: time, kind,
 // target, actor and name filters read every record after afterSeq.
 //
+// The first begin() of each process removes the records older than
+// $VM_JOURNAL_KEEP_DAYS among the oldest page (64 records), so that a
+// journal nobody prunes still keeps to its retention.
+//
 // Errno codes: ETIMEDOUT when the cluster does not answer within the
 // deadline (no quorum, no member reachable), ENOSPC for a record over the cluster's request limit
 // or a cluster out of space, ENOENT for no such record, EIO for anything else. Calls that take no
@@ -104,6 +108,7 @@ class EtcdJournal : public JournalStore {
              const Visit& visit, std::string* error);
     int claim(std::uint64_t next, Counter& seen, const Documents& documents, Claim& claim);
     int newestSeq(std::uint64_t& newest);
+    void applyRetention(std::int64_t nowUs);
     int removeRecords(const std::vector<std::uint64_t>& seqs, long& removed, std::string& error);
 
     EtcdGateway::Options options_;
@@ -113,4 +118,5 @@ class EtcdJournal : public JournalStore {
     std::unique_ptr<EtcdGateway> gateway_;
     std::vector<std::unique_ptr<EtcdGateway>> inherited_;  // a parent's, never used
     Counter counter_;
+    pid_t retentionPid_ = 0;  // the process that applied the retention
 };

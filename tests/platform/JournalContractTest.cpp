@@ -438,4 +438,25 @@ TEST_F(EtcdJournalTest, ACounterBehindTheRecordsOverwritesNoneAndLargeRecordsAre
     EXPECT_TRUE(traces->contains(1, "request too large"));
 }
 
+// Each process's first save removes what is past the retention among the
+// oldest records, even when nobody prunes.
+TEST_F(EtcdJournalTest, TheFirstRecordOfAProcessRemovesTheOldestPastTheRetention) {
+    EtcdCluster* cluster = shared();
+    ASSERT_TRUE(cluster);
+    const std::string url = etcdUrl(*cluster, "/r/" + std::to_string(::getpid()), 2000);
+    const std::int64_t day = 86400LL * 1000000, now = 400 * day;
+    setenv("VM_JOURNAL_KEEP_DAYS", "30", 1);
+    std::uint64_t seq = 0;
+    for (std::int64_t time : {now, now - 31 * day, now - 29 * day, now, now}) {
+        // A store of its own each time, as a new process has.
+        auto journal = etcdJournal(url);
+        ASSERT_EQ(journal->begin(entryOf("K", "1", "a", time, time < now ? "O" : "N"), seq), 0);
+        ASSERT_EQ(journal->end(seq, true), 0);
+    }
+    unsetenv("VM_JOURNAL_KEEP_DAYS");
+    JournalQuery all;
+    all.oldestFirst = true;
+    EXPECT_EQ(answer(*etcdJournal(url), all), "1:N 3:O 4:N 5:N");
+}
+
 }  // namespace
