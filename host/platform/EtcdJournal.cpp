@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>
@@ -12,7 +13,6 @@
 
 #include "host/platform/Base64Text.h"
 #include "host/platform/EtcdIndexUrl.h"
-#include "host/platform/EtcdTxn.h"
 #include "host/platform/HostTrace.h"
 
 using Clock = std::chrono::steady_clock;
@@ -29,6 +29,9 @@ constexpr std::size_t kDeleteBatch = 64;
 // Before any record was seen: at most this many, whatever their size.
 constexpr long kFirstPage = 64;
 constexpr auto kPollStep = std::chrono::milliseconds(100);
+// Markers read with a begin() serve the settles of the second after it.
+constexpr auto kMarkersFresh = std::chrono::seconds(1);
+constexpr long kMarkersKept = 256;
 
 bool decimal(const std::string& text, std::uint64_t& value) {
     if (text.empty() || text.size() > 19 ||
@@ -208,6 +211,7 @@ int EtcdJournal::claim(std::uint64_t next, Counter& seen, const Documents& docum
         .put(codec_.counterKey(), std::to_string(next))
         .put(codec_.recordKey(next), documents.record)
         .put(codec_.pendingKey(next), documents.marker)
+        .readRange(codec_.pendingKey(0), codec_.pendingEnd(), kMarkersKept)
         .orRead(codec_.counterKey())
         .orRead(codec_.recordKey(next));
     std::string response;
@@ -216,6 +220,7 @@ int EtcdJournal::claim(std::uint64_t next, Counter& seen, const Documents& docum
     json answer = json::parse(response);
     if (EtcdTxn::succeeded(answer)) {
         seen = {next, EtcdTxn::number(answer.value("header", json::object()), "revision")};
+        keepMarkers(answer, 3);
         claim = Claim::Won;
         return 0;
     }
@@ -236,6 +241,24 @@ int EtcdJournal::claim(std::uint64_t next, Counter& seen, const Documents& docum
     return 0;
 }
 
+void EtcdJournal::keepMarkers(const json& answer, std::size_t at) {
+    Markers read;
+    read.readAt = Clock::now();
+    json found = EtcdTxn::found(answer, at);
+    // Cut by the limit: the list is not whole, and is not kept.
+    read.complete = static_cast<long>(found.size()) < kMarkersKept;
+    for (const json& kv : found) {
+        Item item;
+        if (!bytesOfBase64(EtcdTxn::text(kv, "key"), item.key) ||
+            !bytesOfBase64(EtcdTxn::text(kv, "value"), item.value))
+            read.complete = false;
+        item.seq = codec_.seqOf(item.key);
+        read.items.push_back(std::move(item));
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    markers_ = std::move(read);
+}
+
 int EtcdJournal::newestSeq(std::uint64_t& newest) {
     Page last;
     Range range{codec_.recordKey(0), codec_.recordsEnd(), true, true, 1, 0};
@@ -247,7 +270,17 @@ int EtcdJournal::newestSeq(std::uint64_t& newest) {
 // The oldest records go a page at a time, once per process, so that a
 // journal nobody prunes still keeps to its retention and no save waits for
 // a long delete. A failure only costs this round.
-void EtcdJournal::applyRetention(std::int64_t nowUs) {
+bool EtcdJournal::retentionDue() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bool due = retentionPid_ != ::getpid();
+    retentionPid_ = ::getpid();
+    return due;
+}
+
+void EtcdJournal::applyRetention() {
+    using namespace std::chrono;
+    const std::int64_t nowUs =
+        duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
     const std::int64_t cutoff = nowUs - std::int64_t(JournalStore::keepDays()) * 86400 * 1000000;
     std::vector<std::uint64_t> old;
     long seen = 0, removed = 0;
@@ -289,14 +322,8 @@ int EtcdJournal::begin(const JournalEntry& entry, std::uint64_t& seq) {
         if (rc != 0) return rc;
         if (outcome == Claim::Won) {
             seq = next;
-            std::unique_lock<std::mutex> lock(mutex_);
+            std::lock_guard<std::mutex> lock(mutex_);
             if (seen.revision > counter_.revision) counter_ = seen;
-            // After the record: a cluster that does not answer costs one
-            // deadline, not two.
-            bool retention = retentionPid_ != ::getpid();
-            retentionPid_ = ::getpid();
-            lock.unlock();
-            if (retention) applyRetention(entry.timeUs);
             return 0;
         }
         if (Clock::now() >= deadline)
@@ -308,11 +335,19 @@ int EtcdJournal::begin(const JournalEntry& entry, std::uint64_t& seq) {
 }
 
 int EtcdJournal::end(std::uint64_t seq, bool keep) {
+    {
+        // Ended here: no settle may see it pending in the kept list.
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::erase_if(markers_.items, [&](const Item& item) { return item.seq == seq; });
+    }
     std::string response;
     if (keep) {
         json request = {{"key", base64Of(codec_.pendingKey(seq))}};
-        return post("/v3/kv/deleterange", request.dump(),
-                    "can't commit record " + std::to_string(seq), response, nullptr);
+        int rc = post("/v3/kv/deleterange", request.dump(),
+                      "can't commit record " + std::to_string(seq), response, nullptr);
+        // After the save's write, never between its read and its write.
+        if (rc == 0 && retentionDue()) applyRetention();
+        return rc;
     }
     // Only while still pending: a committed record is never dropped.
     EtcdTxn txn;
@@ -323,23 +358,37 @@ int EtcdJournal::end(std::uint64_t seq, bool keep) {
                 nullptr);
 }
 
-int EtcdJournal::pending(const std::string& kind, const std::string& target,
-                         std::vector<JournalEntry>& out) {
-    Range markers{codec_.pendingKey(0), codec_.pendingEnd(), false, false, 256, 0};
+int EtcdJournal::markers(std::vector<Item>& items) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (markers_.complete && Clock::now() - markers_.readAt < kMarkersFresh) {
+            items = markers_.items;
+            return 0;
+        }
+    }
+    Range all{codec_.pendingKey(0), codec_.pendingEnd(), false, false, kMarkersKept, 0};
     for (;;) {
         Page page;
-        int rc = read(markers, page, nullptr);
+        int rc = read(all, page, nullptr);
         if (rc != 0) return rc;
-        for (const Item& item : page.items) {
-            JournalEntry entry;
-            if (item.seq == 0 || !EtcdJournalCodec::decode(item.value, entry)) continue;
-            if (entry.kind != kind || entry.target != target) continue;
-            entry.seq = item.seq;
-            out.push_back(std::move(entry));
-        }
+        std::move(page.items.begin(), page.items.end(), std::back_inserter(items));
         if (!page.more || page.items.empty()) return 0;
-        markers.from = page.items.back().key + '\0';
+        all.from = items.back().key + '\0';
     }
+}
+
+int EtcdJournal::pending(const std::string& kind, const std::string& target,
+                         std::vector<JournalEntry>& out) {
+    std::vector<Item> items;
+    int rc = markers(items);
+    for (const Item& item : items) {
+        JournalEntry entry;
+        if (item.seq == 0 || !EtcdJournalCodec::decode(item.value, entry)) continue;
+        if (entry.kind != kind || entry.target != target) continue;
+        entry.seq = item.seq;
+        out.push_back(std::move(entry));
+    }
+    return rc;
 }
 
 int EtcdJournal::query(const JournalQuery& query, std::vector<JournalEntry>& out,

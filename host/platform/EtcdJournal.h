@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "host/platform/EtcdGateway.h"
 #include "host/platform/EtcdJournalCodec.h"
+#include "host/platform/EtcdTxn.h"
 #include "host/platform/JournalStore.h"
 
 class EtcdIndexUrl;
@@ -31,7 +33,13 @@ class EtcdIndexUrl;
 // there at the page's revision, and filter in the client: time, kind,
 // target, actor and name filters read every record after afterSeq.
 //
-// The first begin() of each process removes the records older than
+// pending() answers from the markers that this process's last begin() read
+// in its own transaction when they are under a second old, else from the
+// cluster: a save's settle then adds no round trip between its read of the
+// set and its write. A stale list is safe: ending a record that is no
+// longer pending changes nothing, and one begun since is settled later.
+//
+// The first commit of each process removes the records older than
 // $VM_JOURNAL_KEEP_DAYS among the oldest page (64 records), so that a
 // journal nobody prunes still keeps to its retention.
 //
@@ -108,7 +116,12 @@ class EtcdJournal : public JournalStore {
              const Visit& visit, std::string* error);
     int claim(std::uint64_t next, Counter& seen, const Documents& documents, Claim& claim);
     int newestSeq(std::uint64_t& newest);
-    void applyRetention(std::int64_t nowUs);
+    void keepMarkers(const nlohmann::json& answer, std::size_t at);
+    // The pending markers: those last read when fresh, else the cluster's.
+    int markers(std::vector<Item>& items);
+    // True once per process.
+    bool retentionDue();
+    void applyRetention();
     int removeRecords(const std::vector<std::uint64_t>& seqs, long& removed, std::string& error);
 
     EtcdGateway::Options options_;
@@ -118,5 +131,12 @@ class EtcdJournal : public JournalStore {
     std::unique_ptr<EtcdGateway> gateway_;
     std::vector<std::unique_ptr<EtcdGateway>> inherited_;  // a parent's, never used
     Counter counter_;
+    // The pending markers as the last begin() read them, in the same
+    // transaction: the settle of the next save need not ask again at once.
+    struct Markers {
+        std::vector<Item> items;
+        std::chrono::steady_clock::time_point readAt;
+        bool complete = false;
+    } markers_;
     pid_t retentionPid_ = 0;  // the process that applied the retention
 };

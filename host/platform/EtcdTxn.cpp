@@ -46,6 +46,13 @@ EtcdTxn& EtcdTxn::read(const std::string& key, bool keysOnly) {
     return *this;
 }
 
+EtcdTxn& EtcdTxn::readRange(const std::string& from, const std::string& to, long limit) {
+    json op;
+    op["request_range"] = {{"key", base64Of(from)}, {"range_end", base64Of(to)}, {"limit", limit}};
+    success_.push_back(std::move(op));
+    return *this;
+}
+
 EtcdTxn& EtcdTxn::orRead(const std::string& key) {
     json op;
     op["request_range"] = {{"key", base64Of(key)}};

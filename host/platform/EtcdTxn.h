@@ -21,6 +21,8 @@ class EtcdTxn {
     EtcdTxn& put(const std::string& key, const std::string& value);
     EtcdTxn& remove(const std::string& key);
     EtcdTxn& read(const std::string& key, bool keysOnly);
+    // The keys from `from` up to `to` (excluded), limit of them at most.
+    EtcdTxn& readRange(const std::string& from, const std::string& to, long limit);
     // Made instead of the operations above when a guard fails.
     EtcdTxn& orRead(const std::string& key);
 
