@@ -21,8 +21,11 @@
 
 namespace {
 
-// Overtaken writes of one hand-off made again before it is refused.
-constexpr int kStaleRetries = 20;
+// Overtaken writes of one hand-off made again before it is refused: as many
+// as vmcfg's edits get. A journaled save on etcd spends a round trip between
+// its read and its write, so an owner that keeps writing overtakes most
+// tries.
+constexpr int kStaleRetries = 100;
 
 // Peer text made safe for a one-line log entry.
 String printable(const String& text) {

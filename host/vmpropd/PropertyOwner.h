@@ -18,7 +18,7 @@ class Properties;
 // store as the owner; the reply carries the record's new counter. The
 // owner's write is fenced on the counter it read; when another owner process
 // wrote in between (ESTALE), the same replacement is written again on the
-// newer record, up to 20 times, then refused with ESTALE.
+// newer record, up to 100 times, then refused with ESTALE.
 //
 // Failure behaviour: a frame that is not an update request (other opcode or
 // body length) gets no reply (handle returns std::nullopt, the connection is
