@@ -133,6 +133,22 @@ int SqliteJournal::failure(int sqliteCode, std::string* error) {
     return errnoOf(sqliteCode);
 }
 
+// Switching a new database to WAL needs it to itself, and SQLite answers
+// "busy" at once rather than waiting when another process is doing the
+// same: the first processes to use a new journal try again for a while.
+int SqliteJournal::setUp() {
+    int rc = SQLITE_BUSY;
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        rc = exec(db_, "PRAGMA journal_mode = WAL") && exec(db_, "PRAGMA synchronous = NORMAL") &&
+                     exec(db_, "PRAGMA foreign_keys = ON") && exec(db_, kSchema)
+                 ? SQLITE_OK
+                 : sqlite3_errcode(db_);
+        if ((rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED) break;
+        ::poll(nullptr, 0, 10);
+    }
+    return rc;
+}
+
 sqlite3* SqliteJournal::connection(int& code, std::string& error) {
     String file = HostPlatform::hostPath(path);
     if (db_ != nullptr && file == file_ && pid_ == ::getpid()) return db_;
@@ -153,10 +169,7 @@ sqlite3* SqliteJournal::connection(int& code, std::string& error) {
         sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc == SQLITE_OK) {
         sqlite3_busy_timeout(db_, 5000);
-        rc = exec(db_, "PRAGMA journal_mode = WAL") && exec(db_, "PRAGMA synchronous = NORMAL") &&
-                     exec(db_, "PRAGMA foreign_keys = ON") && exec(db_, kSchema)
-                 ? SQLITE_OK
-                 : sqlite3_errcode(db_);
+        rc = setUp();
     }
     if (rc != SQLITE_OK) {
         code = failure(rc, &error);

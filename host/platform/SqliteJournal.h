@@ -54,6 +54,8 @@ class SqliteJournal : public JournalStore {
     sqlite3_stmt* kept(const char* sql);
     void close();
     void applyRetention(std::int64_t nowUs);
+    // WAL mode, pragmas and schema on a fresh connection; SQLite's code.
+    int setUp();
     int select(const JournalQuery& query, std::uint64_t onlySeq, std::vector<JournalEntry>& out,
                std::string& error);
 

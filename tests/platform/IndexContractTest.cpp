@@ -35,7 +35,6 @@ class IndexContractTest : public VmcfgFixture, public ::testing::WithParamInterf
   protected:
     static void TearDownTestSuite() {
         unsetenv("VM_INDEX");
-        unsetenv("VM_JOURNAL");
         IndexBackend::chooseAgain();
     }
     void SetUp() override {
@@ -54,13 +53,6 @@ class IndexContractTest : public VmcfgFixture, public ::testing::WithParamInterf
                   std::to_string(++run);
         }
         setenv("VM_INDEX", url.c_str(), 1);
-        // The index is under test here; the change journal on each store has
-        // a suite of its own, and without one on etcd every vmcfg save would
-        // end in the journal's warning.
-        if (etcd())
-            setenv("VM_JOURNAL", "off", 1);
-        else
-            unsetenv("VM_JOURNAL");
         IndexBackend::chooseAgain();
         COSProperties::btreeFD = -1;
         Properties::myPBox = 333;
