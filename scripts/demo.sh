@@ -113,3 +113,17 @@ echo
 echo "The record box 333 wrote, as any box reads it:"
 run props show --cos 1
 stop_owner
+
+echo
+echo "Who changed what: every save above left a record in the change journal."
+run history --system --limit 4
+echo "(the owner's record of the save box 1 handed to it names the sending box)"
+run history --cos 1 --limit 1
+run --json history --cos 1 --limit 1
+seq=$("$vmcfg" --root "$root" --json history --system --name "System Greeting Length" --limit 1 |
+  grep -o '"seq": *[0-9]*' | head -1 | grep -o '[0-9]*$')
+echo
+echo "Undo the change of \"System Greeting Length\" (record $seq), then see the revert's own record:"
+run revert "$seq" --yes
+run props show --system --name "System Greeting Length"
+run history --system --limit 1

@@ -72,7 +72,8 @@ int RevertCommand::run(const GlobalOptions& options, std::istream& in, std::ostr
     JournalRevert::Result preview = JournalRevert::run(std::stoull(seq_), wanted);
     // The preview is the whole answer of a dry run, or of a revert refused.
     if (preview.status != 0 || dryRun_) return say(preview);
-    if (!options.json) out << preview.words << std::flush;
+    // Shown before the question; with --yes the outcome alone says it.
+    if (!options.json && !yes_) out << preview.words << std::flush;
     if (int refused = confirmation(in, options.json ? err : out, err)) return refused;
     wanted.dryRun = false;
     return say(JournalRevert::run(std::stoull(seq_), wanted));
