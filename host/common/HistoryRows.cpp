@@ -30,17 +30,6 @@ std::string shownKind(const std::string& stored) {
     return stored;
 }
 
-std::optional<Property> side(const JournalChange& change, bool old) {
-    bool present = old ? change.op != JournalChange::ADDED : change.op != JournalChange::REMOVED;
-    if (!present) return std::nullopt;
-    Property p;
-    p.name = Symbol(change.name);
-    p.index = change.index;
-    p.attributes = old ? change.oldAttributes : change.newAttributes;
-    p.value.modify(old ? change.oldValue : change.newValue, 0);
-    return p;
-}
-
 bool readable(const std::optional<Property>& p, PropertyAttributes::AccessType access) {
     return p && p->attributes.readable(access);
 }
@@ -49,7 +38,7 @@ SetDifference::Row rowOf(const JournalChange& change) {
     SetDifference::Op op = change.op == JournalChange::ADDED     ? SetDifference::Op::Added
                            : change.op == JournalChange::REMOVED ? SetDifference::Op::Removed
                                                                  : SetDifference::Op::Changed;
-    return {op, side(change, true), side(change, false)};
+    return {op, HistoryRows::sideOf(change, true), HistoryRows::sideOf(change, false)};
 }
 
 // Feature records carry words, not property attributes: everyone may read.
@@ -58,6 +47,16 @@ bool isFeature(const JournalEntry& entry) {
 }
 
 }  // namespace
+
+std::optional<Property> HistoryRows::sideOf(const JournalChange& change, bool old) {
+    if (change.op == (old ? JournalChange::ADDED : JournalChange::REMOVED)) return std::nullopt;
+    Property p;
+    p.name = Symbol(change.name);
+    p.index = change.index;
+    p.attributes = old ? change.oldAttributes : change.newAttributes;
+    p.value.modify(old ? change.oldValue : change.newValue, 0);
+    return p;
+}
 
 std::string HistoryRows::targetWords(const JournalEntry& entry) {
     std::string kind = shownKind(entry.kind);
@@ -113,7 +112,8 @@ std::optional<std::int64_t> HistoryRows::parseTime(const std::string& text, std:
 }
 
 bool HistoryRows::visible(const JournalChange& change, PropertyAttributes::AccessType access) {
-    return readable(side(change, true), access) || readable(side(change, false), access);
+    return readable(HistoryRows::sideOf(change, true), access) ||
+           readable(HistoryRows::sideOf(change, false), access);
 }
 
 nlohmann::json HistoryRows::json(const JournalEntry& entry, const JournalChange& change,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/platform/JournalStore.h"
+#include "properties/Property.h"
 #include "properties/PropertyAttributes.h"
 
 // How the tools show the change journal: one flat row per property change,
@@ -42,6 +43,9 @@ class HistoryRows {
     // (the change as `vmcfg props diff` prints it).
     static void print(const JournalEntry& entry, const JournalChange& change,
                       PropertyAttributes::AccessType access, std::ostream& out);
+    // One side of a change as a property (old: before the save); empty for
+    // the side an addition or removal lacks.
+    static std::optional<Property> sideOf(const JournalChange& change, bool old);
     // Whether the class may see any side of the change.
     static bool visible(const JournalChange& change, PropertyAttributes::AccessType access);
 };

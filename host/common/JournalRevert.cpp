@@ -18,13 +18,7 @@ namespace {
 using A = PropertyAttributes;
 
 std::optional<Property> sideOf(const JournalChange& change, bool old) {
-    if (change.op == (old ? JournalChange::ADDED : JournalChange::REMOVED)) return std::nullopt;
-    Property p;
-    p.name = Symbol(change.name);
-    p.index = change.index;
-    p.attributes = old ? change.oldAttributes : change.newAttributes;
-    p.value.modify(old ? change.oldValue : change.newValue, 0);
-    return p;
+    return HistoryRows::sideOf(change, old);
 }
 
 // What putting the old side of `change` back does to the copy held now.

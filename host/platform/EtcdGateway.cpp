@@ -9,6 +9,8 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "host/platform/Base64Text.h"
+
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 
@@ -35,29 +37,6 @@ std::string inWords(httplib::Error error) {
         default:
             return httplib::to_string(error);
     }
-}
-
-std::string toBase64(const std::string& bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3), '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                            reinterpret_cast<const unsigned char*>(bytes.data()),
-                            static_cast<int>(bytes.size()));
-    out.resize(static_cast<std::size_t>(n));
-    return out;
-}
-
-// False for text that is not base64 (the gateway only sends base64).
-bool fromBase64(const std::string& text, std::string& bytes) {
-    bytes.assign(3 * (text.size() / 4), '\0');
-    if (text.size() % 4 != 0) return false;
-    int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
-                            reinterpret_cast<const unsigned char*>(text.data()),
-                            static_cast<int>(text.size()));
-    if (n < 0) return false;
-    // EVP_DecodeBlock counts the padding as zero bytes.
-    std::size_t padding = text.size() - std::min(text.size(), text.find_last_not_of('=') + 1);
-    bytes.resize(static_cast<std::size_t>(n) - padding);
-    return true;
 }
 
 // etcd writes 64-bit numbers as JSON strings and leaves out fields whose value
@@ -320,7 +299,7 @@ std::string cutValue(std::string& answer) {
 
 EtcdGateway::Result EtcdGateway::get(const std::string& key, Record& record) {
     std::string answer;
-    json request = {{"key", toBase64(key)}};
+    json request = {{"key", base64Of(key)}};
     Result result = impl_->send("/v3/kv/range", request.dump(), true, answer);
     if (!result.ok()) return result;
     std::string value = cutValue(answer);
@@ -331,7 +310,7 @@ EtcdGateway::Result EtcdGateway::get(const std::string& key, Record& record) {
     if (kvs == reply.end() || !kvs->is_array() || kvs->empty())
         return {Outcome::NotFound, "no such key"};
     const json& kv = kvs->front();
-    if (!fromBase64(value, record.value))
+    if (!bytesOfBase64(value, record.value))
         return {Outcome::Failed, "etcd answered a value that is not base64"};
     record.modRevision = numberAt(kv, "mod_revision", "modRevision");
     record.version = numberAt(kv, "version");
@@ -340,13 +319,13 @@ EtcdGateway::Result EtcdGateway::get(const std::string& key, Record& record) {
 
 EtcdGateway::Result EtcdGateway::put(const std::string& key, const std::string& value) {
     json reply;
-    json request = {{"key", toBase64(key)}, {"value", toBase64(value)}};
+    json request = {{"key", base64Of(key)}, {"value", base64Of(value)}};
     return impl_->call("/v3/kv/put", request, false, reply);
 }
 
 EtcdGateway::Result EtcdGateway::remove(const std::string& key) {
     json reply;
-    Result result = impl_->call("/v3/kv/deleterange", {{"key", toBase64(key)}}, false, reply);
+    Result result = impl_->call("/v3/kv/deleterange", {{"key", base64Of(key)}}, false, reply);
     if (result.ok() && numberAt(reply, "deleted") == 0) return {Outcome::NotFound, "no such key"};
     return result;
 }
@@ -372,8 +351,8 @@ EtcdGateway::Result staleUnless(const json& reply, const std::string& key,
 
 EtcdGateway::Result EtcdGateway::putIfRevision(const std::string& key, const std::string& value,
                                                std::int64_t modRevision) {
-    std::string k = toBase64(key);
-    json put = {{"request_put", {{"key", k}, {"value", toBase64(value)}}}};
+    std::string k = base64Of(key);
+    json put = {{"request_put", {{"key", k}, {"value", base64Of(value)}}}};
     json reply;
     Result result = impl_->call("/v3/kv/txn", guardedTxn(k, modRevision, put), false, reply);
     return result.ok() ? staleUnless(reply, key, modRevision) : result;
@@ -381,7 +360,7 @@ EtcdGateway::Result EtcdGateway::putIfRevision(const std::string& key, const std
 
 EtcdGateway::Result EtcdGateway::removeIfRevision(const std::string& key,
                                                   std::int64_t modRevision) {
-    std::string k = toBase64(key);
+    std::string k = base64Of(key);
     json remove = {{"request_delete_range", {{"key", k}}}};
     json reply;
     Result result = impl_->call("/v3/kv/txn", guardedTxn(k, modRevision, remove), false, reply);

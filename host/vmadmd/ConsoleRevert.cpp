@@ -5,6 +5,7 @@
 
 #include "host/common/JournalRevert.h"
 #include "host/platform/JournalStore.h"
+#include "host/vmadmd/HistoryView.h"
 
 namespace {
 
@@ -28,11 +29,9 @@ String pageWords(const std::string& words) {
 
 ConsoleReply ConsoleRevert::run(std::uint64_t seq, bool force, bool dryRun) {
     std::string why;
-    JournalStore* store = JournalStore::current(why);
-    if (store == nullptr)
-        return ConsoleReply::error(503, JournalStore::disabled()
-                                            ? "the change journal is off ($VM_JOURNAL=off)"
-                                            : "can't open the change journal: " + why);
+    ConsoleReply refusal;
+    JournalStore* store = HistoryView::journal(refusal);
+    if (store == nullptr) return refusal;
     JournalEntry entry;
     if (store->entry(seq, entry, why) == ENOENT)
         return ConsoleReply::error(404, "the journal holds no change " + std::to_string(seq));

@@ -28,17 +28,23 @@ std::int64_t nowUs() {
 
 }  // namespace
 
+JournalStore* HistoryView::journal(ConsoleReply& refusal) {
+    std::string why;
+    JournalStore* store = JournalStore::current(why);
+    if (store == nullptr)
+        refusal = ConsoleReply::error(503, JournalStore::disabled()
+                                               ? "the change journal is off ($VM_JOURNAL=off)"
+                                               : "can't open the change journal: " + why);
+    return store;
+}
+
 ConsoleReply HistoryView::answer(const SetQuery::Query& query) {
     HistoryView view;
     String refusal;
     if (!view.parse(query, nowUs(), refusal)) return ConsoleReply::error(400, refusal);
-    std::string why;
-    JournalStore* store = JournalStore::current(why);
-    if (store == nullptr)
-        return ConsoleReply::error(503, JournalStore::disabled()
-                                            ? "the change journal is off ($VM_JOURNAL=off)"
-                                            : "can't open the change journal: " + why);
-    return view.list(*store);
+    ConsoleReply unavailable;
+    JournalStore* store = journal(unavailable);
+    return store == nullptr ? unavailable : view.list(*store);
 }
 
 bool HistoryView::parse(const SetQuery::Query& query, std::int64_t now, String& error) {

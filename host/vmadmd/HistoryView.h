@@ -23,6 +23,8 @@ class HistoryView {
     static constexpr std::size_t kMaxLimit = 1000;
 
     static ConsoleReply answer(const SetQuery::Query& query);
+    // The journal, or null with the 503 that says why in refusal.
+    static JournalStore* journal(ConsoleReply& refusal);
 
   private:
     // Takes the query's parameters; false with the reason in error.
