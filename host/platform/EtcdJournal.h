@@ -4,16 +4,15 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
-#include <set>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "host/platform/EtcdGateway.h"
-#include "host/platform/EtcdJournalCodec.h"
-#include "host/platform/EtcdTxn.h"
+#include "host/platform/EtcdJournalLink.h"
+#include "host/platform/EtcdJournalScan.h"
 #include "host/platform/JournalStore.h"
 
 class EtcdIndexUrl;
@@ -43,6 +42,10 @@ class EtcdIndexUrl;
 // $VM_JOURNAL_KEEP_DAYS among the oldest page (64 records), so that a
 // journal nobody prunes still keeps to its retention.
 //
+// This class is the writing side (begin, end, pending markers, retention,
+// waits); EtcdJournalScan reads and filters the records and EtcdJournalLink
+// carries the requests of both.
+//
 // Errno codes: ETIMEDOUT when the cluster does not answer within the
 // deadline (no quorum, no member reachable), ENOSPC for a record over the cluster's request limit
 // or a cluster out of space, ENOENT for no such record, EIO for anything else. Calls that take no
@@ -67,23 +70,7 @@ class EtcdJournal : public JournalStore {
     void waitForChange(std::uint64_t seq, int timeoutMs) override;
 
   private:
-    struct Item {
-        std::string key;
-        std::uint64_t seq = 0;
-        std::string value;
-    };
-    struct Page {
-        std::vector<Item> items;
-        std::int64_t revision = 0;
-        bool more = false;
-    };
-    struct Range {
-        std::string from, to;
-        bool descending = false;
-        bool keysOnly = false;
-        long limit = 0;
-        std::int64_t revision = 0;  // 0: the newest
-    };
+    using Item = EtcdJournalScan::Item;
     // The number counter as this process last saw it.
     struct Counter {
         std::uint64_t last = 0;
@@ -95,25 +82,9 @@ class EtcdJournal : public JournalStore {
     // Won: the number is ours; Lost: another writer's; Behind: a record
     // holds it while the counter is lower.
     enum class Claim { Won, Lost, Behind };
-    // Returns 0 to go on, kStop to end the scan, or an errno value.
-    using Visit = std::function<int(std::uint64_t seq, const std::string& document)>;
-    static constexpr int kStop = -1;
 
     EtcdJournal(EtcdGateway::Options options, const std::string& prefix,
                 std::unique_ptr<EtcdGateway> gateway);
-    // This process's gateway: a forked child gets one of its own and never
-    // touches (nor closes) the parent's connections.
-    EtcdGateway& gateway();
-    int failure(const EtcdGateway::Result& result, const std::string& what, std::string* error);
-    int post(const std::string& path, const std::string& body, const std::string& what,
-             std::string& response, std::string* error);
-    int read(const Range& range, Page& page, std::string* error);
-    // The numbers of the page's records that were pending at its revision.
-    int pendingIn(const Page& page, std::set<std::uint64_t>& seqs, std::string* error);
-    // The committed records from fromSeq on, in number order, read in pages
-    // of firstPage records at first and then sized by the records seen.
-    int scan(std::uint64_t fromSeq, bool descending, bool keysOnly, long firstPage,
-             const Visit& visit, std::string* error);
     int claim(std::uint64_t next, Counter& seen, const Documents& documents, Claim& claim);
     int newestSeq(std::uint64_t& newest);
     void keepMarkers(const nlohmann::json& answer, std::size_t at);
@@ -122,14 +93,10 @@ class EtcdJournal : public JournalStore {
     // True once per process.
     bool retentionDue();
     void applyRetention();
-    int removeRecords(const std::vector<std::uint64_t>& seqs, long& removed, std::string& error);
 
-    EtcdGateway::Options options_;
-    EtcdJournalCodec codec_;
+    EtcdJournalLink link_;
+    EtcdJournalScan scan_;  // uses link_
     std::mutex mutex_;
-    pid_t pid_;
-    std::unique_ptr<EtcdGateway> gateway_;
-    std::vector<std::unique_ptr<EtcdGateway>> inherited_;  // a parent's, never used
     Counter counter_;
     // The pending markers as the last begin() read them, in the same
     // transaction: the settle of the next save need not ask again at once.
