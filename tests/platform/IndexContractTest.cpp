@@ -29,6 +29,11 @@
 namespace {
 
 constexpr long kRequestLimit = EtcdCluster::kSharedRequestLimit;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr useconds_t kOvertakePauseUs = 3000;
+#else
+constexpr useconds_t kOvertakePauseUs = 300;
+#endif
 const Path kIndex = "/vm/db/subscribers";
 
 class IndexContractTest : public VmcfgFixture, public ::testing::WithParamInterface<const char*> {
@@ -248,8 +253,9 @@ TEST_P(IndexContractTest, AnEditAnotherOwnerOvertookIsRedone) {
             String next =
                 std::to_string(std::stoul(record.substr(0, digits)) + 1) + record.substr(digits);
             if (fenced(fd, key, next) == BTREE_OK) ++*writes;
-            // Often enough to overtake many of the saves, not all of them.
-            ::usleep(300);
+            // Often enough to overtake many of the saves, not all of them
+            // (a sanitizer build saves several times slower).
+            ::usleep(kOvertakePauseUs);
         }
     }
     constexpr int kEdits = 12;
