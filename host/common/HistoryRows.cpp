@@ -93,22 +93,16 @@ std::optional<std::int64_t> HistoryRows::parseTime(const std::string& text, std:
                 return nowUs - count * seconds * 1000000;
         return std::nullopt;
     }
-    struct tm utc = {};
-    int consumed = 0;
     std::string form = text;
     if (!form.empty() && form.back() == 'Z') form.pop_back();
-    if (form.size() > 10 && (form[10] == 'T' || form[10] == ' ')) form[10] = ' ';
-    const char* formats[] = {"%Y-%m-%d %H:%M:%S%n", "%Y-%m-%d %H:%M%n", "%Y-%m-%d%n"};
-    for (const char* format : formats) {
-        utc = {};
+    if (form.size() > 10 && form[10] == 'T') form[10] = ' ';
+    for (const char* format : {"%Y-%m-%d %H:%M:%S%n", "%Y-%m-%d %H:%M%n", "%Y-%m-%d%n"}) {
+        struct tm utc = {};
         const char* end = strptime(form.c_str(), format, &utc);
-        if (end != nullptr && *end == '\0') {
-            consumed = 1;
-            break;
-        }
+        if (end != nullptr && *end == '\0')
+            return static_cast<std::int64_t>(timegm(&utc)) * 1000000;
     }
-    if (consumed == 0) return std::nullopt;
-    return static_cast<std::int64_t>(timegm(&utc)) * 1000000;
+    return std::nullopt;
 }
 
 bool HistoryRows::visible(const JournalChange& change, PropertyAttributes::AccessType access) {

@@ -15,12 +15,17 @@
 
 namespace {
 
-// The store, or null after noting why not: a journal that cannot be reached
-// is a failure the tools report, never a silent gap.
-JournalStore* store() {
+// The store, or null with what the call answers in rc: 0 when the journal
+// is off, else EIO after noting why (a journal that cannot be reached is a
+// failure the tools report, never a silent gap).
+JournalStore* store(int& rc) {
     std::string error;
     JournalStore* journal = JournalStore::current(error);
-    if (journal == nullptr) JournalContext::noteFailure(error);
+    rc = 0;
+    if (journal == nullptr && !JournalStore::disabled()) {
+        JournalContext::noteFailure(error);
+        rc = EIO;
+    }
     return journal;
 }
 
@@ -69,8 +74,9 @@ bool journal_enabled() {
 }
 
 int journal_begin(const JournalSave& save, std::uint64_t& ticket) {
-    JournalStore* journal = store();
-    if (journal == nullptr) return EIO;
+    int rc = 0;
+    JournalStore* journal = store(rc);
+    if (journal == nullptr) return rc;
     JournalEntry entry;
     entry.timeUs = nowUs();
     entry.actor = JournalContext::actor();
@@ -87,20 +93,23 @@ int journal_begin(const JournalSave& save, std::uint64_t& ticket) {
 }
 
 int journal_commit(std::uint64_t ticket) {
-    JournalStore* journal = store();
-    return journal == nullptr ? EIO : noted(journal->end(ticket, true), "commit");
+    int rc = 0;
+    JournalStore* journal = store(rc);
+    return journal == nullptr ? rc : noted(journal->end(ticket, true), "commit");
 }
 
 int journal_abandon(std::uint64_t ticket) {
-    JournalStore* journal = store();
-    return journal == nullptr ? EIO : noted(journal->end(ticket, false), "drop");
+    int rc = 0;
+    JournalStore* journal = store(rc);
+    return journal == nullptr ? rc : noted(journal->end(ticket, false), "drop");
 }
 
 int journal_settle(const String& kind, const String& target, std::uint64_t now, bool lockHeld) {
-    JournalStore* journal = store();
-    if (journal == nullptr) return EIO;
+    int rc = 0;
+    JournalStore* journal = store(rc);
+    if (journal == nullptr) return rc;
     std::vector<JournalEntry> pending;
-    int rc = journal->pending(kind, target, pending);
+    rc = journal->pending(kind, target, pending);
     for (const JournalEntry& entry : pending) {
         if (rc != 0) break;
         if (!lockHeld && !ended(entry)) continue;
@@ -116,5 +125,5 @@ int journal_settle(const String& kind, const String& target, std::uint64_t now, 
 int journal_record(const JournalSave& save) {
     std::uint64_t ticket = 0;
     int rc = journal_begin(save, ticket);
-    return rc != 0 ? rc : journal_commit(ticket);
+    return rc != 0 || !journal_enabled() ? rc : journal_commit(ticket);
 }

@@ -36,15 +36,7 @@ bool badKey(std::string_view key) {
 }  // namespace
 
 std::unique_ptr<EtcdIndexStore> EtcdIndexStore::open(const EtcdIndexUrl& url, std::string& error) {
-    EtcdGateway::Options options;
-    for (const EtcdIndexUrl::Endpoint& endpoint : url.endpoints())
-        options.endpoints.push_back(EtcdIndexUrl::authority(endpoint));
-    options.timeoutMs = url.timeoutMs();
-    if (!url.tlsDir().empty()) {
-        options.caFile = url.tlsDir() + "/ca.pem";
-        options.certFile = url.tlsDir() + "/client.pem";
-        options.keyFile = url.tlsDir() + "/client.key";
-    }
+    EtcdGateway::Options options = url.gatewayOptions();
     std::unique_ptr<EtcdGateway> gateway = EtcdGateway::open(options, error);
     if (!gateway) return nullptr;
     return std::unique_ptr<EtcdIndexStore>(new EtcdIndexStore(std::move(gateway), url.prefix()));

@@ -153,3 +153,15 @@ bool EtcdIndexUrl::setParameter(const std::string& name, const std::string& valu
     }
     return true;
 }
+
+EtcdGateway::Options EtcdIndexUrl::gatewayOptions() const {
+    EtcdGateway::Options options;
+    for (const Endpoint& endpoint : endpoints_) options.endpoints.push_back(authority(endpoint));
+    options.timeoutMs = timeoutMs_;
+    if (!tlsDir_.empty()) {
+        options.caFile = tlsDir_ + "/ca.pem";
+        options.certFile = tlsDir_ + "/client.pem";
+        options.keyFile = tlsDir_ + "/client.key";
+    }
+    return options;
+}

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "host/platform/EtcdGateway.h"
+
 // Where the index service keeps its records when they live in an etcd
 // cluster, as an operator writes it:
 //
@@ -37,6 +39,9 @@ class EtcdIndexUrl {
 
     // "HOST:PORT" (brackets kept for IPv6), as the gateway client takes it.
     static std::string authority(const Endpoint& endpoint);
+    // The gateway settings the URL names: its endpoints and deadline, and
+    // with tls, ca.pem, client.pem and client.key of that folder.
+    EtcdGateway::Options gatewayOptions() const;
 
   private:
     bool parseEndpoints(const std::string& list, std::string& error);

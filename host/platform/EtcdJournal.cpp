@@ -45,15 +45,7 @@ std::string makeNonce() {
 }  // namespace
 
 std::unique_ptr<JournalStore> EtcdJournal::open(const EtcdIndexUrl& url, std::string& error) {
-    EtcdGateway::Options options;
-    for (const EtcdIndexUrl::Endpoint& endpoint : url.endpoints())
-        options.endpoints.push_back(EtcdIndexUrl::authority(endpoint));
-    options.timeoutMs = url.timeoutMs();
-    if (!url.tlsDir().empty()) {
-        options.caFile = url.tlsDir() + "/ca.pem";
-        options.certFile = url.tlsDir() + "/client.pem";
-        options.keyFile = url.tlsDir() + "/client.key";
-    }
+    EtcdGateway::Options options = url.gatewayOptions();
     std::unique_ptr<EtcdGateway> gateway = EtcdGateway::open(options, error);
     if (!gateway) {
         error = "the journal on etcd: " + error;

@@ -258,6 +258,22 @@ TEST_F(SaveJournalTest, RecordsOlderThanTheRetentionGoWithoutAPrune) {
     EXPECT_EQ(targets, "/VM/config/old;" + kSet.text() + ";");
 }
 
+TEST_F(SaveJournalTest, WithTheJournalOffNothingIsRecordedAndNothingFails) {
+    ::setenv("VM_JOURNAL", "off", 1);
+    unsigned failures = JournalContext::failures();
+    FileProperties set(kSet);
+    putValue(set, "A", "unrecorded");
+    EXPECT_TRUE(set.save());
+    JournalSave feature;
+    feature.kind = "feature";
+    feature.target = "CAD";
+    feature.changes.push_back({JournalChange::CHANGED, "state", 0, "off", "on", "", ""});
+    EXPECT_EQ(journal_record(feature), 0);
+    ::unsetenv("VM_JOURNAL");
+    EXPECT_EQ(JournalContext::failures(), failures) << JournalContext::lastFailure();
+    EXPECT_TRUE(allRecords().empty());
+}
+
 TEST_F(SaveJournalTest, ASaveStandsWhenItsRecordCannotBeWritten) {
     // A directory where the journal's database should be.
     std::filesystem::create_directories(hostPath(SqliteJournal::path) + "/x");
