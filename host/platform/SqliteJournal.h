@@ -56,12 +56,16 @@ class SqliteJournal : public JournalStore {
     void applyRetention(std::int64_t nowUs);
     // WAL mode, pragmas and schema on a fresh connection; SQLite's code.
     int setUp();
+    // Moves the pending saves of a journal made by an older version to the
+    // pending table, once; false when SQLite refuses.
+    bool moveOldPending();
     int select(const JournalQuery& query, std::uint64_t onlySeq, std::vector<JournalEntry>& out,
                std::string& error);
 
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
     std::string file_;
+    std::string root_;  // the platform root file_ was found under
     std::map<const char*, sqlite3_stmt*> kept_;
     pid_t pid_ = 0;
     bool retentionApplied_ = false;
