@@ -6,19 +6,13 @@
 #include "config_adm_version.h"
 #include "host/common/ParamExplain.h"
 #include "host/common/PropertyText.h"
+#include "host/vmadmd/ConsoleEdit.h"
 #include "host/vmadmd/ConsoleRevert.h"
 #include "host/vmadmd/HistoryView.h"
 #include "host/vmadmd/SetQuery.h"
 #include "properties/Properties.h"
 
 namespace {
-
-// A message the shared code wrote for vmcfg's standard error, for the page.
-String withoutProgram(String text) {
-    if (text.rfind("vmcfg: ", 0) == 0) text.erase(0, 7);
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    return text;
-}
 
 ConsoleReply param(const std::string& key) {
     const Path& file = ConfigurationInfo::defaultConfigFile;
@@ -39,7 +33,9 @@ ConsoleReply props(const std::multimap<std::string, std::string>& query) {
     std::ostringstream why;
     int status = 0;
     std::unique_ptr<Properties> set = named.target().open(false, why, status);
-    if (!set) return ConsoleReply::error(status == 2 ? 404 : 500, withoutProgram(why.str()));
+    if (!set)
+        return ConsoleReply::error(status == 2 ? 404 : 500,
+                                   ConsoleReply::withoutProgram(why.str()));
     return {200, visiblePropertiesJson(*set, PropertyAttributes::Server)};
 }
 
@@ -54,6 +50,7 @@ const char* moduleVersion() {
 }  // namespace
 
 const ApiLibraryCalls* vmadmd_api_calls() {
-    static const ApiLibraryCalls calls = {param, props, history, ConsoleRevert::run, moduleVersion};
+    static const ApiLibraryCalls calls = {
+        param, props, history, ConsoleRevert::run, ConsoleEdit::run, moduleVersion};
     return &calls;
 }

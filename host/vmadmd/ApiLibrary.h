@@ -21,6 +21,8 @@ struct ApiLibraryCalls {
     ConsoleReply (*history)(const std::multimap<std::string, std::string>& query);
     // Reverts one journal record (ConsoleRevert).
     ConsoleReply (*revert)(std::uint64_t seq, bool force, bool dryRun);
+    // Sets, adds, removes or resets a property of a set (ConsoleEdit).
+    ConsoleReply (*edit)(const std::string& body);
     // The version of the module the library is bound to.
     const char* (*moduleVersion)();
 };

@@ -128,6 +128,13 @@ ConsoleApi::Reply ConsoleApi::history(const std::multimap<std::string, std::stri
     return module_.calls().history(query);
 }
 
+ConsoleApi::Reply ConsoleApi::edit(const std::string& body) {
+    std::lock_guard lock(mutex_);
+    RunTokenHolder token;
+    JournalContext::Scope actor(kActor, 0);
+    return module_.calls().edit(body);
+}
+
 ConsoleApi::Reply ConsoleApi::revert(const std::string& body) {
     Json parsed = Json::parse(body, nullptr, false);
     if (!parsed.is_object()) parsed = Json{{"seq", nullptr}};

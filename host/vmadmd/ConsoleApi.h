@@ -56,6 +56,9 @@ class ConsoleApi {
     // object, otherwise as ConsoleRevert answers (409 for later changes in
     // the way, unless forced).
     Reply revert(const std::string& body);
+    // Sets, adds, removes or resets one property of a set, as ConsoleEdit
+    // answers (the body is checked there, in the module's library).
+    Reply edit(const std::string& body);
 
     static Reply error(int status, const String& text);
 

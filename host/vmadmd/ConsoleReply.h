@@ -14,4 +14,12 @@ struct ConsoleReply {
     static ConsoleReply error(int status, const String& text) {
         return {status, nlohmann::json{{"error", text}}};
     }
+
+    // A message the code shared with vmcfg wrote for its standard error,
+    // for the page: without the program's name and the final newlines.
+    static String withoutProgram(String text) {
+        if (text.rfind("vmcfg: ", 0) == 0) text.erase(0, 7);
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        return text;
+    }
 };

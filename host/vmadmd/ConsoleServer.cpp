@@ -205,6 +205,11 @@ void ConsoleServer::addRoutes() {
         String body;
         if (readBody(reader, body, response)) answer(response, api_.revert(body));
     });
+    server_.Post("/api/props/edit", [this](const httplib::Request&, httplib::Response& response,
+                                           const httplib::ContentReader& reader) {
+        String body;
+        if (readBody(reader, body, response)) answer(response, api_.edit(body));
+    });
     // Every other body is read under the same limit before the 404: left to
     // httplib, a chunked body would be read whole.
     auto nowhere = [](const httplib::Request&, httplib::Response& response,

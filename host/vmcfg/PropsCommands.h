@@ -6,7 +6,7 @@
 
 #include "host/common/PropsTarget.h"
 #include "host/vmcfg/GlobalOptions.h"
-#include "host/vmcfg/PropsEdit.h"
+#include "host/common/PropsEdit.h"
 #include "platform/String.h"
 #include "properties/Property.h"
 

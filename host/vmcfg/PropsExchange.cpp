@@ -16,7 +16,7 @@
 #include "host/common/JsonText.h"
 #include "host/common/SetDifference.h"
 #include "host/common/TerminalText.h"
-#include "host/vmcfg/PropsEdit.h"
+#include "host/common/PropsEdit.h"
 #include "properties/FileProperties.h"
 
 namespace {

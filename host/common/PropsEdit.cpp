@@ -1,4 +1,4 @@
-#include "host/vmcfg/PropsEdit.h"
+#include "host/common/PropsEdit.h"
 
 #include "host/common/PropertyText.h"
 #include "host/common/PropsTarget.h"
