@@ -450,15 +450,28 @@ step('while another kind loads, the rows on show cannot act', async () => {
   check(knownFromVmcfg('MESSAGE').some((k) => k.name === 'Console Greeting Mode'), 'the MESSAGE property is gone');
 });
 
-step('a change names the default value that saving clears', async () => {
+step('a change keeps the default value when asked, and clears it otherwise', async () => {
   const name = 'System Greeting Length';
-  const stored = vmcfgJson('props', 'show', '/VM/config/sys_prop_db.defaults', '--name', name)[0].value;
+  const defaults = '/VM/config/sys_prop_db.defaults';
+  const valueOf = () => (vmcfgJson('props', 'show', defaults, '--name', name)[0] || { value: '' }).value;
+  const stored = valueOf();
   check(stored !== '', `the demo's ${name} has no default value`);
-  await (await rowButton(name, 'change')).click();
-  await waitDialog('property-dialog', true);
-  await waitText('#prop-default-note', new RegExp(`\u201c${stored}\u201d: saving the definition clears it`));
-  await page.keyboard.press('Escape');
-  await waitDialog('property-dialog', false);
+  const change = async (keep) => {
+    await (await rowButton(name, 'change')).click();
+    await waitDialog('property-dialog', true);
+    await waitText('#prop-default-note', new RegExp(`\u201c${stored}\u201d: saving the definition clears it`));
+    check(await page.$eval('#prop-keep-default', (n) => n.checked && !n.closest('[hidden]')),
+      'the keep box is not offered ticked');
+    if (!keep) await page.click('#prop-keep-default');
+    await page.click('#property-save');
+    await waitDialog('property-dialog', false);
+  };
+  await change(true);
+  await waitText('#known-status', new RegExp(`keeping its default value \u201c${stored}\u201d\\.$`));
+  same(valueOf(), stored, 'the kept default value');
+  await change(false);
+  await waitText('#known-status', /^Saved .* system kind\.$/);
+  same(valueOf(), '', 'the default value after a change that did not keep it');
 });
 
 // The outcome of a switch, once the page has read the form again.

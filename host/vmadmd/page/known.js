@@ -229,6 +229,8 @@ const dialog = $('property-dialog');
 let dialogMode = 'add';
 // The bytes of the name a change dialog is for.
 let dialogBytes = null;
+// The default value the changed property had ({text, hex}), or null.
+let dialogDefault = null;
 
 export function buildRightsEditor() {
   const body = $('rights-edit-rows');
@@ -322,18 +324,29 @@ function resetDialog() {
 }
 
 // The default value the kind's defaults file holds for the name (its first
-// copy), or '' when there is none or it cannot be read.
+// copy) as {text, hex}, or null when there is none or it cannot be read.
 async function storedDefault(selector, bytes) {
   try {
     const reply = await api('GET', '/api/props?file=' + encodeURIComponent(DEFAULTS_FILE[selector]));
-    if (reply.status !== 200 || !Array.isArray(reply.data)) return '';
+    if (reply.status !== 200 || !Array.isArray(reply.data)) return null;
     const wanted = hexOf(bytes);
     const copy = reply.data.find((p) => (p.name_hex || hexOf(utf8.encode(p.name))) === wanted);
-    return copy ? copy.value : '';
+    if (!copy || (!copy.value && !copy.value_hex)) return null;
+    return { text: copy.value, hex: copy.value_hex || hexOf(utf8.encode(copy.value)) };
   } catch (error) {
     if (error instanceof SessionEnded) throw error;
-    return '';
+    return null;
   }
+}
+
+// Puts the default value back after the form's change cleared it, through
+// the same edit as any set's value; the refusal in words, or ''.
+async function putDefaultBack(selector, nameBytes, value) {
+  const reply = await api('POST', '/api/props/edit', {
+    set: { file: DEFAULTS_FILE[selector] }, op: 'set', name_hex: hexOf(nameBytes), value_hex: value.hex,
+  });
+  if (reply.status === 200) return '';
+  return reply.data && reply.data.error ? reply.data.error : 'status ' + reply.status;
 }
 
 async function openProperty(mode, known) {
@@ -341,6 +354,9 @@ async function openProperty(mode, known) {
   dialogBytes = known ? known.bytes : null;
   resetDialog();
   say('prop-default-note', '', '');
+  dialogDefault = null;
+  $('prop-keep-field').hidden = true;
+  $('prop-keep-default').checked = true;
   const selector = known ? known.kind : kind;
   $('property-kind').textContent = selector;
   const name = $('prop-name');
@@ -366,10 +382,11 @@ async function openProperty(mode, known) {
     const fresh = fromReply(answer, 0);
     fresh.name = known.name;
     // The form's change replaces the property whole: its default value goes.
-    const value = await storedDefault(selector, known.bytes);
-    if (value) {
-      say('prop-default-note', 'Its default value is ' + quoted(value) +
-        ': saving the definition clears it.', 'warn');
+    dialogDefault = await storedDefault(selector, known.bytes);
+    if (dialogDefault) {
+      say('prop-default-note', 'Its default value is ' + quoted(dialogDefault.text) +
+        ': saving the definition clears it unless you keep it.', 'warn');
+      $('prop-keep-field').hidden = false;
     }
     $('property-title').textContent = 'Change a known property';
     $('property-save').textContent = 'Save';
@@ -415,8 +432,19 @@ $('property-form').addEventListener('submit', async (event) => {
       return;
     }
     dialog.close();
-    say('known-status', (dialogMode === 'add' ? 'Added ' : 'Saved ') + quoted(name) + ' in the ' +
-        KIND_WORDS[selector] + ' kind.', 'ok');
+    let outcome = (dialogMode === 'add' ? 'Added ' : 'Saved ') + quoted(name) + ' in the ' +
+        KIND_WORDS[selector] + ' kind';
+    let tone = 'ok';
+    if (dialogMode !== 'add' && dialogDefault && $('prop-keep-default').checked) {
+      const refusal = await putDefaultBack(selector, dialogBytes, dialogDefault);
+      if (refusal) {
+        outcome += ', but its default value ' + quoted(dialogDefault.text) + ' was not put back: ' + refusal;
+        tone = 'error';
+      } else {
+        outcome += ', keeping its default value ' + quoted(dialogDefault.text);
+      }
+    }
+    say('known-status', outcome + '.', tone);
     if (selector === kind) loadKnown(true, name);
   } catch (error) {
     const text = failure(error);
