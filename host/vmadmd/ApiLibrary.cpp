@@ -4,6 +4,7 @@
 
 #include "config/ConfigurationInfo.h"
 #include "config_adm_version.h"
+#include "host/common/AccessRights.h"
 #include "host/common/ParamExplain.h"
 #include "host/common/PropertyText.h"
 #include "host/vmadmd/ConsoleEdit.h"
@@ -27,16 +28,24 @@ ConsoleReply param(const std::string& key) {
 }
 
 ConsoleReply props(const std::multimap<std::string, std::string>& query) {
+    static constexpr std::string_view kOwn[] = {"access"};
     SetQuery named;
     String refusal;
-    if (!named.parse(query, {}, refusal)) return ConsoleReply::error(400, refusal);
+    if (!named.parse(query, kOwn, refusal)) return ConsoleReply::error(400, refusal);
+    PropertyAttributes::AccessType access = PropertyAttributes::Server;
+    auto given = query.equal_range("access");
+    if (given.first != given.second &&
+        (std::next(given.first) != given.second || !parseAccessClass(given.first->second, access)))
+        return ConsoleReply::error(400,
+                                   "access: give one access class (Server, Privileged, "
+                                   "Trusted, Standard, Restricted, Minimal)");
     std::ostringstream why;
     int status = 0;
     std::unique_ptr<Properties> set = named.target().open(false, why, status);
     if (!set)
         return ConsoleReply::error(status == 2 ? 404 : 500,
                                    ConsoleReply::withoutProgram(why.str()));
-    return {200, visiblePropertiesJson(*set, PropertyAttributes::Server)};
+    return {200, visiblePropertiesJson(*set, access)};
 }
 
 ConsoleReply history(const std::multimap<std::string, std::string>& query) {

@@ -55,6 +55,7 @@ TEST_F(ConsoleTest, EndpointsAnswerAndRefuseWithTheHeaders) {
         {"GET", "/api/props?file=/VM/none", "", 404, "No such file"},
         {"GET", "/api/props?cos=one", "", 400, "class of service"},
         {"GET", "/api/props?system&cos=1", "", 400, "name one set"},
+        {"GET", "/api/props?system&access=Root", "", 400, "access: give one access class"},
     };
     httplib::Client client("127.0.0.1", port_);
     for (const Case& c : cases) {

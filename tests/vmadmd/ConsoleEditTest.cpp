@@ -73,6 +73,14 @@ TEST_F(ConsoleEditTest, EditsAreSavedAsVmcfgSavesThem) {
     EXPECT_EQ(status, 422);
     EXPECT_EQ(reply["error"], "class Minimal lacks the write right on copy 2 of 'Colour'");
     EXPECT_EQ(shown(), steps[std::size(steps) - 1].after);
+    // The copy is the Server class's alone: Minimal sees an empty set.
+    for (const char* access : {"Server", "Minimal"}) {
+        auto seen =
+            httplib::Client("127.0.0.1", port_)
+                .Get(String("/api/props?file=") + kFile + "&access=" + access, headers(token_));
+        ASSERT_TRUE(seen && seen->status == 200);
+        EXPECT_EQ(Json::parse(seen->body).size(), access == String("Server") ? 1u : 0u);
+    }
     auto history = run("--json history --limit 1 " + String(kFile));
     Json rows = Json::parse(history.out, nullptr, false);
     ASSERT_TRUE(rows.is_array() && !rows.empty()) << history.out << history.err;
