@@ -576,6 +576,86 @@ step('a parameter shows its value, its source and every precedence slot', async 
 
 // ---- history ----------------------------------------------------------------
 
+// The rows of the sets table as the page shows them: "name#copy=value".
+async function shownSet() {
+  return page.$$eval('#sets-rows tr:not(.empty)', (rows) => rows.map((row) =>
+    `${row.querySelector('.name').textContent}#${row.querySelector('.col-num').textContent}=` +
+    row.querySelector('.col-value').textContent));
+}
+
+// vmcfg's copies of a set, escaped as the page escapes them.
+function setFromVmcfg(...target) {
+  const escape = (p, field) => (p[field + '_hex'] !== undefined
+    ? p[field + '_hex'].match(/../g).map((h) => {
+      const b = parseInt(h, 16);
+      return b >= 0x20 && b < 0x7f && b !== 0x5c ? String.fromCharCode(b) : `\\x${h}`;
+    }).join('')
+    : p[field].replace(/[\u0000-\u001f\u007f\\]/g, (c) => `\\x${c.charCodeAt(0).toString(16).padStart(2, '0')}`));
+  return vmcfgJson('props', 'show', ...target).map((p) => `${escape(p, 'name')}#${p.index}=${escape(p, 'value')}`);
+}
+
+async function showSet(kind, which, access) {
+  await page.select('#sets-kind', kind);
+  if (which !== undefined) await typeInto('#sets-which', which);
+  await page.select('#sets-access', access);
+  await page.click('#sets-form button[type=submit]');
+  await waitText('#sets-caption', new RegExp(` as the ${access} class sees it$`));
+  await page.waitForFunction(() => !document.getElementById('screen-sets').hasAttribute('aria-busy'));
+}
+
+const SHADES = '/VM/config/console_shades';
+
+async function setRowButton(name, act) {
+  const button = await page.$(`#sets-rows tr[data-key="${Buffer.from(name).toString('hex')}#1"] [data-act="${act}"]`);
+  check(button, `no ${act} button on ${name}#1`);
+  return button;
+}
+
+step('the sets screen lists a set as each access class sees it', async () => {
+  await openScreen('sets');
+  check(await page.evaluate(() => document.activeElement.id === 'sets-kind'), 'the set choice has no focus');
+  for (const access of ['Server', 'Minimal']) {
+    await showSet('system', undefined, access);
+    same(await shownSet(), setFromVmcfg('--system', '--access', access), `the system set as ${access} sees it`);
+  }
+  await atWidths('the sets screen', 'sets');
+});
+
+step('values are set, added and removed from the sets screen, any byte included', async () => {
+  same(vmcfgStatus('props', 'put', SHADES, 'Shade', 'red'), 0, 'vmcfg put');
+  await showSet('file', SHADES, 'Server');
+  same(await shownSet(), ['Shade#1=red'], 'the new set');
+  await (await setRowButton('Shade', 'set')).click();
+  await waitDialog('value-dialog', true);
+  await typeInto('#value-input', 'dark\\xffblue');
+  await page.keyboard.press('Enter');
+  await waitDialog('value-dialog', false);
+  await waitText('#sets-status', /^Set copy 1 of \u201cShade\u201d\.$/);
+  same(vmcfgJson('props', 'show', SHADES)[0].value_hex, Buffer.from('dark\xffblue', 'latin1').toString('hex'),
+    'the bytes vmcfg reads back');
+  same(await shownSet(), setFromVmcfg(SHADES), 'the set after the value was set');
+  check(await page.evaluate(() => document.activeElement.closest('tr')?.dataset.key === '5368616465#1'),
+    'the focus did not return to the row');
+
+  await typeInto('#sets-add-name', 'Tone');
+  await typeInto('#sets-add-value', 'soft');
+  await page.click('#sets-add button[type=submit]');
+  await waitText('#sets-status', /^Added copy 1 of \u201cTone\u201d\.$/);
+  same(setFromVmcfg(SHADES), ['Shade#1=dark\\xffblue', 'Tone#1=soft'], 'the set after the add');
+
+  await (await setRowButton('Shade', 'remove')).click();
+  await waitDialog('confirm-dialog', true);
+  await page.click('#confirm-yes');
+  await waitText('#sets-status', /^Removed copy 1 of \u201cShade\u201d\.$/);
+  same(await shownSet(), ['Tone#1=soft'], 'the rows after the removal');
+  same(setFromVmcfg(SHADES), ['Tone#1=soft'], 'the set after the removal');
+  same(vmcfgJson('history', SHADES, '--limit', '1')[0].actor, 'console', 'who the journal says removed it');
+  // The copies are the Server class's alone.
+  await showSet('file', SHADES, 'Minimal');
+  same(await shownSet(), [], 'the set as Minimal sees it');
+  same(setFromVmcfg(SHADES, '--access', 'Minimal'), [], 'the set as vmcfg shows it to Minimal');
+});
+
 const COLOUR = 'Console Colour';
 
 function putColour(...args) {

@@ -8,10 +8,11 @@ import { loadKnown, rightsHead, buildRightsEditor } from './known.js';
 import { loadFeatures } from './features.js';
 import './params.js';
 import { enterHistory } from './history.js';
+import { enterSets } from './sets.js';
 
 // ---- screens and sign-in --------------------------------------------------
 
-const SCREENS = ['known', 'features', 'params', 'history'];
+const SCREENS = ['known', 'sets', 'features', 'params', 'history'];
 let current = '';
 
 // The screen the hash names ("#history?file=PATH&name=N": the part after
@@ -51,6 +52,7 @@ function showScreen(name, focus) {
   }
   if (focus && name !== 'params') $('main').focus();
   if (name === 'history') enterHistory(hashQuery(), entering);
+  if (name === 'sets') enterSets(entering);
 }
 
 function endSession(message) {

@@ -3,8 +3,9 @@
 // revert that later changes would undo is refused first and offered again
 // as "Revert anyway", with a confirmation of its own.
 import {
-  $, el, quoted, say, api, serverError, failure, markFault, clearFaults, askConfirm, bytesOfHex,
+  $, el, quoted, say, api, serverError, failure, markFault, clearFaults, askConfirm,
 } from './core.js';
+import { escaped, shownBytes } from './escapes.js';
 
 const SET_FIELDS = {
   system: null,
@@ -21,25 +22,6 @@ let listRequest = 0;
 let exactName = null;
 // The record whose revert was refused for later changes.
 let conflictSeq = 0;
-
-// Bytes as text: printable ASCII as it is, every other byte as \xNN.
-function escaped(bytes) {
-  let text = '';
-  for (const b of bytes) {
-    text += b >= 0x20 && b < 0x7f && b !== 0x5c ? String.fromCharCode(b)
-      : '\\x' + b.toString(16).padStart(2, '0');
-  }
-  return text;
-}
-
-// A text of the journal for the table: control characters escaped, bytes
-// that are not UTF-8 (given whole in the _hex twin) escaped from the bytes.
-function shownBytes(row, field) {
-  const hex = row[field + '_hex'];
-  if (typeof hex === 'string') return escaped(bytesOfHex(hex));
-  return String(row[field]).replace(/[\u0000-\u001f\u007f\\]/g,
-    (c) => '\\x' + c.charCodeAt(0).toString(16).padStart(2, '0'));
-}
 
 // One side of a change: absent (null), hidden from the class, or its value.
 function side(row, which) {
