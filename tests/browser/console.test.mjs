@@ -456,7 +456,9 @@ step('a change keeps the default value when asked, and clears it otherwise', asy
   const valueOf = () => (vmcfgJson('props', 'show', defaults, '--name', name)[0] || { value: '' }).value;
   const stored = valueOf();
   check(stored !== '', `the demo's ${name} has no default value`);
+  const listed = () => page.waitForFunction(() => !document.getElementById('screen-known').hasAttribute('aria-busy'));
   const change = async (keep) => {
+    await listed();
     await (await rowButton(name, 'change')).click();
     await waitDialog('property-dialog', true);
     await waitText('#prop-default-note', new RegExp(`\u201c${stored}\u201d: saving the definition clears it`));
@@ -472,6 +474,7 @@ step('a change keeps the default value when asked, and clears it otherwise', asy
   await change(false);
   await waitText('#known-status', /^Saved .* system kind\.$/);
   same(valueOf(), '', 'the default value after a change that did not keep it');
+  await listed();
 });
 
 // The outcome of a switch, once the page has read the form again.
