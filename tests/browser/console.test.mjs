@@ -477,6 +477,39 @@ step('a change keeps the default value when asked, and clears it otherwise', asy
   await listed();
 });
 
+// The rights boxes, class by class, read then write: x ticked, i ticked
+// as implied (fixed), . free, - off and fixed.
+async function rightsShown() {
+  return page.$$eval('#rights-edit-rows input', (boxes) => boxes.map((b) =>
+    (b.checked ? (b.disabled ? 'i' : 'x') : (b.disabled ? '-' : '.'))).join(''));
+}
+
+step('the rights editor shows implied rights live and flags a name with blanks', async () => {
+  await page.click('#known-add');
+  await waitDialog('property-dialog', true);
+  same(await rightsShown(), 'xx.........-', 'a new property\u2019s rights');
+  await page.click('#right-10');
+  same(await rightsShown(), 'xi.i.i.x...-', 'with Standard write ticked');
+  await waitText('#rights-note', /^Privileged, Trusted, Standard may each write this property but not read it\.$/);
+  await page.click('#right-9');
+  same(await rightsShown(), 'iiiiiixx...-', 'with Standard read ticked too');
+  same(await text('#rights-note'), '', 'the warning once every writer may read');
+  await page.click('#right-10');
+  same(await rightsShown(), 'ixi.i.x....-', 'Standard write unticked: the hand-ticked Server write stays');
+  await page.click('#right-10');
+
+  const padded = ' Padded';
+  await typeInto('#prop-name', padded);
+  await page.keyboard.press('Enter');
+  await waitText('#property-message', /^Name: it begins or ends with a blank/);
+  same(vmcfgStatus('known', 'get', 'SYSTEM', padded), 1, 'vmcfg known get of the flagged name');
+  await page.keyboard.press('Enter');
+  await waitDialog('property-dialog', false);
+  await waitText('#known-status', /^Added \u201c Padded\u201d/);
+  const stored = vmcfgJson('known', 'get', 'SYSTEM', padded)[0];
+  same([stored.read.length, stored.write.length], [4, 4], 'the rights stored, implied ones included');
+});
+
 // The outcome of a switch, once the page has read the form again.
 async function waitOutcome(pattern) {
   await waitText('#features-status', pattern);

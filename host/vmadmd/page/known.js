@@ -4,6 +4,11 @@ import {
   $, el, quoted, say, api, form, field, fieldBytes, hexOf, joinBytes, utf8, shownText, refusalText,
   failure, markFault, clearFaults, askConfirm, SessionEnded, ApiError,
 } from './core.js';
+import {
+  CLASSES, FLAG_FIELD, buildRightsEditor, setRights, putRights, firstRightsBox,
+} from './rights.js';
+
+export { buildRightsEditor };
 
 // Form 1 lists four properties a reply, 17 fields each; the name of the
 // fourth comes back in fields 52 and 53 and asks for the next page.
@@ -14,7 +19,6 @@ const ENTRIES = 4;
 const START_FIELD = 52;
 const MORE_FOLLOW = 501;
 const NAME_SPLIT = 70;
-const FLAG_FIELD = 3;
 const FIRST_FORWARDABLE = 15;
 // Each kind's defaults file: its known properties and their default values.
 const DEFAULTS_FILE = {
@@ -23,16 +27,6 @@ const DEFAULTS_FILE = {
 };
 const ALREADY_TAKEN = 3;
 
-// The access classes from the widest to the narrowest, the order in which
-// the forms lay out their read and write flags.
-const CLASSES = [
-  { name: 'Server', short: 'Srv' },
-  { name: 'Privileged', short: 'Priv' },
-  { name: 'Trusted', short: 'Trust' },
-  { name: 'Standard', short: 'Std' },
-  { name: 'Restricted', short: 'Restr' },
-  { name: 'Minimal', short: 'Min' },
-];
 
 const KIND_WORDS = {
   MESSAGE: 'message',
@@ -231,31 +225,13 @@ let dialogMode = 'add';
 let dialogBytes = null;
 // The default value the changed property had ({text, hex}), or null.
 let dialogDefault = null;
-
-export function buildRightsEditor() {
-  const body = $('rights-edit-rows');
-  CLASSES.forEach((c, i) => {
-    const readField = FLAG_FIELD + 2 * i;
-    const box = (fieldNo, what) => {
-      const id = 'right-' + fieldNo;
-      return el('td', {},
-        el('input', { type: 'checkbox', id, 'data-field': fieldNo, 'data-class': i, 'data-what': what }),
-        el('label', { for: id, class: 'sr-only' }, c.name + ' may ' + what));
-    };
-    body.append(el('tr', {}, el('th', { scope: 'row' }, c.name), box(readField, 'read'), box(readField + 1, 'write')));
-  });
-}
-
-function checkbox(fieldNo) {
-  return dialog.querySelector('input[data-field="' + fieldNo + '"]');
-}
+// A name with leading or trailing blanks the administrator was told about:
+// saved if submitted again unchanged.
+let blanksAccepted = null;
 
 function fillDialog(known) {
   $('prop-name').value = known.name;
-  CLASSES.forEach((c, i) => {
-    checkbox(FLAG_FIELD + 2 * i).checked = known.read[i];
-    checkbox(FLAG_FIELD + 2 * i + 1).checked = known.write[i];
-  });
+  setRights(known.read, known.write);
   $('prop-forwardable').checked = known.forwardable;
   $('prop-version').value = known.version;
   $('prop-type').value = known.type;
@@ -276,10 +252,7 @@ function nameFields(selector, name) {
 // Request fields 0 to 17 of an add or change from the dialog.
 function propertyFields(selector, name) {
   const fields = nameFields(selector, name);
-  CLASSES.forEach((c, i) => {
-    fields[FLAG_FIELD + 2 * i] = checkbox(FLAG_FIELD + 2 * i).checked ? 'R' : '-';
-    fields[FLAG_FIELD + 2 * i + 1] = checkbox(FLAG_FIELD + 2 * i + 1).checked ? 'W' : '-';
-  });
+  putRights(fields);
   fields[FIRST_FORWARDABLE] = $('prop-forwardable').checked ? 'y' : 'n';
   fields[16] = $('prop-version').value.trim();
   fields[17] = $('prop-type').value.trim();
@@ -355,6 +328,7 @@ async function openProperty(mode, known) {
   resetDialog();
   say('prop-default-note', '', '');
   dialogDefault = null;
+  blanksAccepted = null;
   $('prop-keep-field').hidden = true;
   $('prop-keep-default').checked = true;
   const selector = known ? known.kind : kind;
@@ -393,7 +367,7 @@ async function openProperty(mode, known) {
     name.readOnly = true;
     fillDialog(fresh);
     dialog.showModal();
-    checkbox(FLAG_FIELD).focus();
+    firstRightsBox().focus();
   } catch (error) {
     const text = failure(error);
     if (text) say('known-status', text, 'error');
@@ -410,6 +384,14 @@ $('property-form').addEventListener('submit', async (event) => {
   if (!name.trim()) {
     markFault($('prop-name'), 'property-message');
     say('property-message', 'Name: a known property needs a name.', 'error');
+    $('prop-name').focus();
+    return;
+  }
+  if (dialogMode === 'add' && name !== name.trim() && blanksAccepted !== name) {
+    blanksAccepted = name;
+    markFault($('prop-name'), 'property-message');
+    say('property-message', 'Name: it begins or ends with a blank, which is easy to miss and hard to type again.' +
+      ' Remove the blank, or press Add again to keep it.', 'error');
     $('prop-name').focus();
     return;
   }
