@@ -19,10 +19,11 @@ using Json = nlohmann::json;
 
 const char* const kDirectory = "/VM/config";
 // How much of the configuration directory the file list looks at: enough
-// for any platform, bounded against a directory of millions of files.
+// for any platform, bounded against a directory of millions of files. A
+// parameter file declares its types first, after at most a few comments.
 constexpr int kMaxDepth = 3;
-constexpr std::size_t kMaxEntries = 5000;
-constexpr std::size_t kSniffBytes = 64 * 1024;
+constexpr std::size_t kMaxEntries = 2000;
+constexpr std::size_t kSniffBytes = 8 * 1024;
 
 // Why a platform path given as file= is refused, or empty. The length rule
 // is the property view's; the rest keeps the path from pointing elsewhere

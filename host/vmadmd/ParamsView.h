@@ -38,8 +38,9 @@ class ParamsView {
     // when the parse failed: ok tells.
     static ConsoleReply check(const Query& query);
     // 200 {"directory","files":[platform paths]}: the regular files under
-    // the configuration directory whose first line that is not blank or a
-    // comment declares a precedence type, in byte order.
+    // the configuration directory (three levels, the first 2000 entries, no
+    // links followed) whose first line that is not blank or a comment, in
+    // their first 8 KiB, declares a precedence type; in byte order.
     static ConsoleReply files();
 
   private:
