@@ -80,7 +80,7 @@ bool ParamsView::chooseFile(const Query& query, bool keyAllowed, Path& file,
         bool isFile = name == "file";
         if (!isFile && !(keyAllowed && name == "key")) {
             reply = ConsoleReply::error(
-                400, "unknown parameter \"" + name + "\"; the file is " + "named with file=PATH");
+                400, "unknown parameter \"" + name + "\"; the file is named with file=PATH");
             return false;
         }
         std::optional<String>& slot = isFile ? named : key;
@@ -106,15 +106,19 @@ ConsoleReply ParamsView::list(const Query& query) {
     std::optional<String> key;
     ConsoleReply reply;
     if (!chooseFile(query, true, file, key, reply)) return reply;
-    if (key) return explain(*key, query);
+    if (key) return explainIn(*key, file);
     return {200, ParamFile(file, 0, false).listJson()};
 }
 
 ConsoleReply ParamsView::explain(const String& key, const Query& query) {
     Path file;
-    std::optional<String> ignored;
+    std::optional<String> none;
     ConsoleReply reply;
-    if (!chooseFile(query, true, file, ignored, reply)) return reply;
+    if (!chooseFile(query, false, file, none, reply)) return reply;
+    return explainIn(key, file);
+}
+
+ConsoleReply ParamsView::explainIn(const String& key, const Path& file) {
     ParamFile read(file, 0, false);
     bool found = false;
     Json view = paramExplainJson(read.reader(), key, found);

@@ -44,7 +44,9 @@ class ParamsView {
     static ConsoleReply files();
 
   private:
-    // The file the query names, or false with the refusal in reply.
+    static ConsoleReply explainIn(const String& key, const Path& file);
+    // The file the query names (and key=, where allowed), or false with the
+    // refusal in reply.
     static bool chooseFile(const Query& query, bool keyAllowed, Path& file,
                            std::optional<String>& key, ConsoleReply& reply);
 };

@@ -67,6 +67,7 @@ TEST_F(ConsoleParamsTest, AnswersAndRefusals) {
         {"/api/params/k?file=/VM/config", 404, "Is a directory"},
         {"/api/params?filter=max", 400, "unknown parameter \"filter\""},
         {"/api/params/check?key=k", 400, "unknown parameter \"key\""},
+        {"/api/params/k?key=timeout", 400, "unknown parameter \"key\""},
         {"/api/params?file=/VM/a&file=/VM/b", 400, "file is given more than once"},
     };
     for (const Case& c : cases) {
