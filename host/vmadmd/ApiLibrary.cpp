@@ -2,29 +2,20 @@
 
 #include <sstream>
 
-#include "config/ConfigurationInfo.h"
 #include "config_adm_version.h"
 #include "host/common/AccessRights.h"
-#include "host/common/ParamExplain.h"
 #include "host/common/PropertyText.h"
 #include "host/vmadmd/ConsoleEdit.h"
 #include "host/vmadmd/ConsoleRevert.h"
 #include "host/vmadmd/HistoryView.h"
+#include "host/vmadmd/ParamsView.h"
 #include "host/vmadmd/SetQuery.h"
 #include "properties/Properties.h"
 
 namespace {
 
-ConsoleReply param(const std::string& key) {
-    const Path& file = ConfigurationInfo::defaultConfigFile;
-    String problem = configFileProblem(file);
-    if (!problem.empty())
-        return ConsoleReply::error(503,
-                                   "can't read configuration file " + file.text() + ": " + problem);
-    ConfigurationInfo info(file, 0);
-    bool found = false;
-    nlohmann::json reply = paramExplainJson(info, key, found);
-    return {found ? 200 : 404, reply};
+ConsoleReply param(const std::string& key, const std::multimap<std::string, std::string>& query) {
+    return ParamsView::explain(key, query);
 }
 
 ConsoleReply props(const std::multimap<std::string, std::string>& query) {
@@ -59,7 +50,14 @@ const char* moduleVersion() {
 }  // namespace
 
 const ApiLibraryCalls* vmadmd_api_calls() {
-    static const ApiLibraryCalls calls = {
-        param, props, history, ConsoleRevert::run, ConsoleEdit::run, moduleVersion};
+    static const ApiLibraryCalls calls = {param,
+                                          props,
+                                          history,
+                                          ConsoleRevert::run,
+                                          ConsoleEdit::run,
+                                          ParamsView::list,
+                                          ParamsView::check,
+                                          ParamsView::files,
+                                          moduleVersion};
     return &calls;
 }

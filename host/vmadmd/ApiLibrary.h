@@ -13,8 +13,10 @@
 // that the library's references bind to that module (see ModuleApi). The caller holds the console's
 // lock and the run token around every call.
 struct ApiLibraryCalls {
-    // The explain view of a configuration key (ConsoleApi::param).
-    ConsoleReply (*param)(const std::string& key);
+    // The explain view of a configuration key in the file the query names
+    // (ParamsView::explain).
+    ConsoleReply (*param)(const std::string& key,
+                          const std::multimap<std::string, std::string>& query);
     // A property set named by the query (ConsoleApi::props).
     ConsoleReply (*props)(const std::multimap<std::string, std::string>& query);
     // A set's change history (HistoryView).
@@ -23,6 +25,11 @@ struct ApiLibraryCalls {
     ConsoleReply (*revert)(std::uint64_t seq, bool force, bool dryRun);
     // Sets, adds, removes or resets a property of a set (ConsoleEdit).
     ConsoleReply (*edit)(const std::string& body);
+    // The keys of a parameter file, its parse check, the parameter files
+    // (ParamsView).
+    ConsoleReply (*paramList)(const std::multimap<std::string, std::string>& query);
+    ConsoleReply (*paramCheck)(const std::multimap<std::string, std::string>& query);
+    ConsoleReply (*paramFiles)();
     // The version of the module the library is bound to.
     const char* (*moduleVersion)();
 };

@@ -110,10 +110,29 @@ ConsoleApi::Reply ConsoleApi::form(std::string_view form, std::string_view op,
     return {200, reply};
 }
 
-ConsoleApi::Reply ConsoleApi::param(const String& key) {
+ConsoleApi::Reply ConsoleApi::param(const String& key,
+                                    const std::multimap<std::string, std::string>& query) {
     std::lock_guard lock(mutex_);
     RunTokenHolder token;
-    return module_.calls().param(key);
+    return module_.calls().param(key, query);
+}
+
+ConsoleApi::Reply ConsoleApi::params(const std::multimap<std::string, std::string>& query) {
+    std::lock_guard lock(mutex_);
+    RunTokenHolder token;
+    return module_.calls().paramList(query);
+}
+
+ConsoleApi::Reply ConsoleApi::paramCheck(const std::multimap<std::string, std::string>& query) {
+    std::lock_guard lock(mutex_);
+    RunTokenHolder token;
+    return module_.calls().paramCheck(query);
+}
+
+ConsoleApi::Reply ConsoleApi::paramFiles() {
+    std::lock_guard lock(mutex_);
+    RunTokenHolder token;
+    return module_.calls().paramFiles();
 }
 
 ConsoleApi::Reply ConsoleApi::props(const std::multimap<std::string, std::string>& query) {

@@ -38,9 +38,16 @@ class ConsoleApi {
     // for a body that is not such an object or breaks the bounds; otherwise
     // 200 and the form's answer with "message", the text of its ecode.
     Reply form(std::string_view form, std::string_view op, const std::string& body);
-    // The explain view of a configuration key (ParamExplain); 404 when no
-    // slot holds it, 503 when the configuration file cannot be read.
-    Reply param(const String& key);
+    // The explain view of a configuration key in the parameter file the
+    // query names (ParamsView: file=PATH, by default the configuration
+    // file); 404 when no slot holds it or the named file cannot be read, 400
+    // for a bad path, 503 when the configuration file cannot be read.
+    Reply param(const String& key, const std::multimap<std::string, std::string>& query = {});
+    // The keys of a parameter file, its parse check and the parameter files
+    // found under the configuration directory, as ParamsView answers them.
+    Reply params(const std::multimap<std::string, std::string>& query);
+    Reply paramCheck(const std::multimap<std::string, std::string>& query);
+    Reply paramFiles();
     // A property set as "vmcfg props show --json" lists it for the Server
     // class, named by exactly one query parameter: system, cos=N,
     // subscriber=N, message=PATH or file=PATH (platform paths, which never

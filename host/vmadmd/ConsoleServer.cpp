@@ -221,9 +221,21 @@ void ConsoleServer::addRoutes() {
     server_.Put(".*", nowhere);
     server_.Patch(".*", nowhere);
     server_.Delete(".*", nowhere);
+    // Before the key route, which would take "check" for a key.
+    server_.Get("/api/params",
+                [this](const httplib::Request& request, httplib::Response& response) {
+                    answer(response, api_.params(request.params));
+                });
+    server_.Get("/api/params/check",
+                [this](const httplib::Request& request, httplib::Response& response) {
+                    answer(response, api_.paramCheck(request.params));
+                });
+    server_.Get("/api/paramfiles", [this](const httplib::Request&, httplib::Response& response) {
+        answer(response, api_.paramFiles());
+    });
     server_.Get(R"(/api/params/(.+))",
                 [this](const httplib::Request& request, httplib::Response& response) {
-                    answer(response, api_.param(request.matches[1].str()));
+                    answer(response, api_.param(request.matches[1].str(), request.params));
                 });
     server_.Get("/api/props", [this](const httplib::Request& request, httplib::Response& response) {
         answer(response, api_.props(request.params));

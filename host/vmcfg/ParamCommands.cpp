@@ -9,6 +9,7 @@
 #include "config/ConfigurationInfo.h"
 #include "host/common/JsonText.h"
 #include "host/common/ParamExplain.h"
+#include "host/common/ParamFile.h"
 #include "host/platform/HostPlatform.h"
 
 namespace {
@@ -73,9 +74,8 @@ Shown shown(const Symbol& symbol) {
 
 // Under JSON a failure carries its reason and exit status, as every vmcfg
 // failure does: a key no type holds, or a file whose parse failed.
-void addFailure(Json& reply, const VantorConfigurationInfo& info, bool found, const String& key,
-                const String& file) {
-    if (found && info.isInitialized()) return;
+void addFailure(Json& reply, bool parsed, bool found, const String& key, const String& file) {
+    if (found && parsed) return;
     putBytes(reply, "error",
              found ? file + ": the parse failed"
                    : key + ": no precedence type holds this key in " + file);
@@ -106,6 +106,8 @@ ParamCommands::ParamCommands(CLI::App& app) : file_(ConfigurationInfo::defaultCo
     addFile(check_);
     types_ = group_->add_subcommand("types", "List the precedence types in slot order");
     addFile(types_);
+    list_ = group_->add_subcommand("list", "List every key with its winning value and type");
+    addFile(list_);
     group_->fallthrough();
 }
 
@@ -121,11 +123,12 @@ int ParamCommands::run(const GlobalOptions& options, std::ostream& out, std::ost
         return 2;
     }
     if (noCommands_) HostPlatform::setCommandsRun(false);
-    // Apart from check, a quiet reader: the file is parsed once and its
-    // diagnostics are failures only.
-    ConfigurationInfo info(Path(file_), check_->parsed() ? debugLevel_ : 0);
+    if (check_->parsed()) return check(options.json, out, err);
+    if (list_->parsed()) return list(options.json, out, err);
+    // A quiet reader: the file is parsed once and its diagnostics are
+    // failures only.
+    ConfigurationInfo info(Path(file_), 0);
     int parsed = info.isInitialized() ? 0 : 1;
-    if (check_->parsed()) return check(info, options.json, out);
     if (get_->parsed()) return std::max(get(info, options, out, err), parsed);
     if (explain_->parsed()) return std::max(explain(info, options.json, out), parsed);
     types(info, options.json, out);
@@ -152,7 +155,7 @@ int ParamCommands::get(const VantorConfigurationInfo& info, const GlobalOptions&
             putBytes(reply, "type", type.text());
             putBytes(reply, "type_value", typeValue.text());
         }
-        addFailure(reply, info, found, key_, file_);
+        addFailure(reply, info.isInitialized(), found, key_, file_);
         out << jsonText(reply);
     } else if (found && options.valueOnly()) {
         out << value << std::endl;
@@ -170,7 +173,7 @@ int ParamCommands::explain(const VantorConfigurationInfo& info, bool json,
     bool found = false;
     Json reply = paramExplainJson(info, key_, found);
     if (json) {
-        addFailure(reply, info, found, key_, file_);
+        addFailure(reply, info.isInitialized(), found, key_, file_);
         out << jsonText(reply);
         return found ? 0 : 1;
     }
@@ -192,17 +195,35 @@ int ParamCommands::explain(const VantorConfigurationInfo& info, bool json,
     return found ? 0 : 1;
 }
 
-int ParamCommands::check(const VantorConfigurationInfo& info, bool json, std::ostream& out) const {
-    bool ok = info.isInitialized();
-    std::size_t count = info.precedenceSlots().size();
+int ParamCommands::check(bool json, std::ostream& out, std::ostream& err) const {
+    ParamFile file(Path(file_), debugLevel_, !noCommands_);
+    err << file.diagnosticText() << std::flush;
+    std::size_t count = file.reader().precedenceSlots().size();
     if (json) {
-        Json reply = {{"file", file_}, {"ok", ok}, {"types", count}};
-        addFailure(reply, info, true, key_, file_);
+        Json reply = file.checkJson();
+        addFailure(reply, file.ok(), true, key_, file_);
         out << jsonText(reply);
     } else
-        out << shown(file_) << ": " << (ok ? "ok" : "failed") << ", " << count << " precedence type"
-            << (count == 1 ? "" : "s") << std::endl;
-    return ok ? 0 : 1;
+        out << shown(file_) << ": " << (file.ok() ? "ok" : "failed") << ", " << count
+            << " precedence type" << (count == 1 ? "" : "s") << std::endl;
+    return file.ok() ? 0 : 1;
+}
+
+int ParamCommands::list(bool json, std::ostream& out, std::ostream& err) const {
+    ParamFile file(Path(file_), 0, !noCommands_);
+    err << file.diagnosticText() << std::flush;
+    Json reply = file.listJson();
+    if (json) {
+        addFailure(reply, file.ok(), true, key_, file_);
+        out << jsonText(reply);
+    } else {
+        for (const Json& row : reply["keys"])
+            out << shown(row["key"].get_ref<const String&>()) << "="
+                << shown(row["value"].get_ref<const String&>()) << " ("
+                << shown(row["type"].get_ref<const String&>()) << "="
+                << shown(row["type_value"].get_ref<const String&>()) << ")" << std::endl;
+    }
+    return file.ok() ? 0 : 1;
 }
 
 void ParamCommands::types(const VantorConfigurationInfo& info, bool json, std::ostream& out) const {
@@ -220,6 +241,6 @@ void ParamCommands::types(const VantorConfigurationInfo& info, bool json, std::o
     }
     if (!json) return;
     Json reply = {{"file", file_}, {"types", rows}};
-    addFailure(reply, info, true, key_, file_);
+    addFailure(reply, info.isInitialized(), true, key_, file_);
     out << jsonText(reply);
 }

@@ -66,6 +66,21 @@ TEST_F(Vmcfg, ParamCommands) {
         {"param check --file /VM/config/bad", 1, "/VM/config/bad: failed, 1 precedence type\n",
          "/VM/config/bad Can't parse line:  3, line is:\nnot a parameter line\n"},
         {"param get k --file /VM/config/bad", 1, "1 (g=x)\n", nullptr},
+        {"param list --file /VM/config/bad", 1, "k=1 (g=x)\n",
+         "/VM/config/bad Can't parse line:  3, line is:\nnot a parameter line\n"},
+        {"--json param list --file /VM/config/bad", 1,
+         R"({"error":"/VM/config/bad: the parse failed","exit":1,"file":"/VM/config/bad",)"
+         R"("keys":[{"key":"k","type":"g","type_value":"x","value":"1"}],"ok":false,)"
+         R"("types":[{"slot":0,"type":"g","type_value":"x"}]})"
+         "\n",
+         nullptr},
+        {"--json param check --file /VM/config/bad", 1,
+         R"({"diagnostics":[{"line":3,"message":"not a comment, precedence or parameter line",)"
+         R"("text":"not a parameter line"}],"error":"/VM/config/bad: the parse failed","exit":1,)"
+         R"("file":"/VM/config/bad","ok":false,"types":1})"
+         "\n",
+         "/VM/config/bad Can't parse line:  3, line is:\nnot a parameter line\n"},
+        {"param list", 0, nullptr, ""},
         {"param types --file /VM/config/bad", 1, "0 g=x\n", nullptr},
         {"param explain k --file /VM/config/bad", 1, nullptr, nullptr},
         {"param types", 0, "0 node=vm7\n1 site=east\n2 global=default\n", ""},
@@ -79,6 +94,8 @@ TEST_F(Vmcfg, ParamCommands) {
          "vmcfg: can't read configuration file /VM/config/none: No such file or directory\n"},
         {"param check --debug -1", 2, "", nullptr},
         {"param check --file /VM/config/none", 2, "", nullptr},
+        {"param list --file /VM/config/none", 2, "",
+         "vmcfg: can't read configuration file /VM/config/none: No such file or directory\n"},
         {"param check --file /VM/config", 2, "", nullptr},
         {"param check --file /VM/config/fifo", 2, "", nullptr},
         {"param get k --file /VM/config/fifo", 2, "", nullptr},
@@ -121,7 +138,7 @@ TEST_F(Vmcfg, NoCommandsReadsCommandTermsAsEmpty) {
     writeFile("/VM/config/touching", "precedence node $(touch '" + marker +
                                          "'; echo vm7)\nprecedence global default\n"
                                          "node vm7 : k=7\nglobal default : k=0\n");
-    for (const char* command : {"check", "types", "get k", "explain k"}) {
+    for (const char* command : {"check", "types", "get k", "explain k", "list"}) {
         SCOPED_TRACE(command);
         VmcfgRunner::Outcome quiet =
             run(String("param ") + command + " --no-commands --file /VM/config/touching");
@@ -129,6 +146,8 @@ TEST_F(Vmcfg, NoCommandsReadsCommandTermsAsEmpty) {
         EXPECT_FALSE(std::filesystem::exists(marker)) << "a command ran";
     }
     EXPECT_EQ(run("param get k --no-commands -o value --file /VM/config/touching").out, "0\n");
+    EXPECT_EQ(run("param list --no-commands --file /VM/config/touching").out,
+              "k=0 (global=default)\n");
     EXPECT_EQ(run("param get k -o value --file /VM/config/touching").out, "7\n");
     EXPECT_TRUE(std::filesystem::exists(marker));
 }

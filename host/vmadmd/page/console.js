@@ -6,7 +6,7 @@ import {
 } from './core.js';
 import { loadKnown, rightsHead, buildRightsEditor } from './known.js';
 import { loadFeatures } from './features.js';
-import './params.js';
+import { enterParams } from './params.js';
 import { enterHistory } from './history.js';
 import { enterSets } from './sets.js';
 
@@ -48,7 +48,7 @@ function showScreen(name, focus) {
   if (entering) {
     if (name === 'known') loadKnown();
     else if (name === 'features') loadFeatures();
-    else if (name === 'params') $('param-key').focus();
+    else if (name === 'params') enterParams();
   }
   if (focus && name !== 'params') $('main').focus();
   if (name === 'history') enterHistory(hashQuery(), entering);

@@ -1,6 +1,6 @@
 // The features screen: form 3's rows, switched through the form's
 // confirmation.
-import { $, el, quoted, say, form, field, refusalText, failure, askConfirm, session } from './core.js';
+import { $, el, quoted, say, form, field, refusalText, failure, askConfirm, session, ApiError } from './core.js';
 
 const FEATURE_FORM = 3;
 const CONFIRM_RESULT = 1037;
@@ -13,6 +13,23 @@ const INCOMPATIBLE_ROWS = [0, 2];
 const FEATURE_FAILED = 1;
 const FEATURE_ROWS = 7;
 
+// What each switch does, by row, in a line, and the marker file whose
+// presence means on. The form itself gives only the question.
+export const FEATURE_ABOUT = [
+  { about: 'Callers hear a disclaimer when a call is answered. Cannot be on together with Tandem Mailbox.',
+    marker: '/VM/config/cadisc' },
+  { about: 'Call detail records are kept. When the parameter file sets \u201cNumber of CDR Files\u201d ' +
+    'to a number other than 0, that decides it and the switch is not offered.', marker: '/VM/config/cdr' },
+  { about: 'Tandem mailboxes can be set up. Cannot be on together with Call Answer Disclaimer.',
+    marker: '/VM/config/tan_mbx' },
+  { about: 'Subscribers may change their covering extension themselves.', marker: '/VM/config/covext' },
+  { about: 'A message warns early when the delivery of messages runs into difficulty.',
+    marker: '/VM/config/earlywarn' },
+  { about: 'No message is delivered, for any subscriber, while this is on; the system property ' +
+    '\u201cORVEX DISABLE MESSAGE DELIVERY\u201d follows the switch.', marker: '/VM/config/dismsgdel' },
+  { about: 'Messages marked private may be forwarded.', marker: '/VM/config/fwd_pvtmsg' },
+];
+
 // ---- features (form 3) ----------------------------------------------------
 
 let featureBusy = false;
@@ -20,7 +37,7 @@ let featureBusy = false;
 // The rows a get of the form lists: row number, question, setting.
 async function readFeatures() {
   const answer = await form(FEATURE_FORM, 'get', {});
-  if (answer.result !== 0) throw new Refused(answer);
+  if (answer.result !== 0) throw new ApiError('The feature form did not list its features. ' + refusalText(answer));
   const rows = [];
   for (let f = 1; f + 2 < answer.fields.length; f += 3) {
     const number = field(answer, f).trim();
@@ -37,13 +54,17 @@ function featureItem(feature) {
   const button = el('button', { type: 'button', class: 'switch', 'data-row': feature.row },
     feature.on ? 'Switch off' : 'Switch on');
   button.setAttribute('aria-label', (feature.on ? 'Switch off: ' : 'Switch on: ') + feature.question);
+  const about = FEATURE_ABOUT[feature.row];
+  const aboutId = 'feature-about-' + feature.row;
+  if (about) button.setAttribute('aria-describedby', aboutId);
   // Busy switches stay focusable, so the keyboard keeps its place.
   if (featureBusy) button.setAttribute('aria-disabled', 'true');
   button.addEventListener('click', () => switchFeature(feature.row, !feature.on));
   return el('li', { class: 'feature', 'data-row': feature.row },
     el('div', { class: 'feature-text' },
       el('span', { class: 'feature-question' }, feature.question),
-      el('span', { class: 'feature-row' }, 'Row ' + feature.row)),
+      about ? el('span', { class: 'feature-about', id: aboutId }, about.about) : null,
+      el('span', { class: 'feature-row' }, 'Row ' + feature.row + (about ? ' \u00b7 marker file ' + about.marker : ''))),
     el('div', { class: 'feature-control' }, state, button));
 }
 
@@ -126,7 +147,8 @@ async function exchange(feature, on, rows) {
     title: on ? 'Switch this feature on?' : 'Switch this feature off?',
     text: feature.question,
     detail: disruptive ? 'Messages stop being delivered, for every subscriber, until this is switched off again.'
-      : 'The platform applies the change at once.',
+      : (FEATURE_ABOUT[feature.row] ? FEATURE_ABOUT[feature.row].about + ' ' : '') +
+        'The platform applies the change at once.',
     yes: on ? 'Switch on' : 'Switch off',
     focusYes: !disruptive,
   });
