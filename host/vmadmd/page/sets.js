@@ -94,21 +94,24 @@ function focusRow(key) {
 }
 
 // Lists the set; focusKey names the row whose first button takes the focus.
+// True when the rows on show are the set's.
 async function loadSet(set, keepStatus, focusKey) {
   const request = ++loadRequest;
   $('screen-sets').setAttribute('aria-busy', 'true');
   if (!keepStatus) say('sets-status', 'Reading ' + setWords(set.kind, set.which) + '\u2026', '');
   try {
     const reply = await api('GET', '/api/props?' + queryOf(set));
-    if (request !== loadRequest) return;
+    if (request !== loadRequest) return false;
     if (reply.status !== 200 || !Array.isArray(reply.data)) throw serverError(reply);
     shown = set;
     render(reply.data);
     if (!keepStatus) say('sets-status', '', '');
     if (focusKey) focusRow(focusKey);
+    return true;
   } catch (error) {
     const text = failure(error);
     if (text && request === loadRequest) say('sets-status', text, 'error');
+    return false;
   } finally {
     if (request === loadRequest) $('screen-sets').removeAttribute('aria-busy');
   }
@@ -123,8 +126,8 @@ async function edit(body, done, focusKey) {
     say('sets-status', 'Not saved: ' + said, 'error');
     return false;
   }
-  say('sets-status', done(reply.data), 'ok');
-  await loadSet(shown, true, focusKey);
+  // The outcome is said once the rows show it.
+  if (await loadSet(shown, true, focusKey)) say('sets-status', done(reply.data), 'ok');
   return true;
 }
 
