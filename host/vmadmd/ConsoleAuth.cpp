@@ -30,7 +30,12 @@ void ConsoleAuth::refresh() {
     looked_ = true;
     seen_ = now;
     fault_.clear();
-    if (!file_.load(users_, exists_, fault_)) exists_ = true;
+    if (!file_.load(users_, exists_, fault_)) {
+        // Every request is refused until the file is fixed; the sessions
+        // are judged against the file then, so a slip signs no one out.
+        exists_ = true;
+        return;
+    }
     // A session lives while what it signed in with still holds: its user
     // with the same salt, or the shared token while there are no users.
     sessions_.retain([this](const SessionTable::Session& session) {

@@ -67,9 +67,14 @@ bool PrivateFile::write(const String& path, const char* what, const String& text
         error = reason(String("can't write ") + what, path);
         return false;
     }
-    bool written = ::fchmod(fd, 0600) == 0 &&
-                   ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                   ::fsync(fd) == 0;
+    bool written = ::fchmod(fd, 0600) == 0;
+    for (std::size_t done = 0; written && done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        written = n > 0;
+        if (written) done += static_cast<std::size_t>(n);
+    }
+    written = written && ::fsync(fd) == 0;
     written = ::close(fd) == 0 && written;
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         error = reason(String("can't write ") + what, path);

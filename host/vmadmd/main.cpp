@@ -180,11 +180,6 @@ int userCommand(const CLI::App& app, const Options& options) {
 
 int main(int argc, char** argv) {
     CLI::App app{"vmadmd: web administration console of the configuration module"};
-    app.footer(
-        "Users sign in with a token: each named user's own (vmadmd user add NAME prints it), or, "
-        "while there is no users file, the shared token of the token file. A signed-in session "
-        "ends on sign-out, after --idle-minutes unused, when its user is removed or given a new "
-        "token, or when vmadmd stops.");
     Options options;
     app.set_version_flag("--version", versionText);
     app.add_option("--root", options.root,
@@ -193,7 +188,8 @@ int main(int argc, char** argv) {
     app.add_option("--listen", options.listen, "Address and port to listen on (port 0: any)")
         ->capture_default_str();
     app.add_option("--token-file", options.tokenFile,
-                   "Bearer token file, mode 0600 (default: ROOT/vm/run/vmadmd.token)");
+                   "Shared token file, used while there is no users file; mode 0600 "
+                   "(default: ROOT/vm/run/vmadmd.token)");
     app.add_option("--users-file", options.usersFile,
                    "Named users file, mode 0600 (default: ROOT/vm/run/vmadmd.users); while it "
                    "exists the shared token is refused");
@@ -207,6 +203,12 @@ int main(int argc, char** argv) {
     app.add_option("--trace-level", options.traceLevel, "Platform trace level")
         ->check(CLI::Range(0, 9));
     addUserCommands(app, options);
+    // Set after the commands, which would repeat it in their own help.
+    app.footer(
+        "Users sign in with a token: each named user's own (vmadmd user add NAME prints it), or, "
+        "while there is no users file, the shared token of the token file. A signed-in session "
+        "ends on sign-out, after --idle-minutes unused, when its user is removed or given a new "
+        "token, or when vmadmd stops.");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
