@@ -85,7 +85,7 @@ ConsoleApi::Reply ConsoleApi::session() {
             Json{{"application", application}, {"forms", session.formNumbers()}, {"root", root_}}};
 }
 
-ConsoleApi::Reply ConsoleApi::form(std::string_view form, std::string_view op,
+ConsoleApi::Reply ConsoleApi::form(const String& user, std::string_view form, std::string_view op,
                                    const std::string& body) {
     FormSession::Request request;
     std::optional<AdmOp> operation = adm_op(std::string(op));
@@ -100,7 +100,7 @@ ConsoleApi::Reply ConsoleApi::form(std::string_view form, std::string_view op,
     {
         std::lock_guard lock(mutex_);
         RunTokenHolder token;
-        JournalContext::Scope actor(kActor, 0);
+        JournalContext::Scope actor(user, 0);
         answer = module_.session().call(request);
     }
     if (!answer) return error(404, "no form " + std::to_string(request.form));
@@ -147,14 +147,14 @@ ConsoleApi::Reply ConsoleApi::history(const std::multimap<std::string, std::stri
     return module_.calls().history(query);
 }
 
-ConsoleApi::Reply ConsoleApi::edit(const std::string& body) {
+ConsoleApi::Reply ConsoleApi::edit(const String& user, const std::string& body) {
     std::lock_guard lock(mutex_);
     RunTokenHolder token;
-    JournalContext::Scope actor(kActor, 0);
+    JournalContext::Scope actor(user, 0);
     return module_.calls().edit(body);
 }
 
-ConsoleApi::Reply ConsoleApi::revert(const std::string& body) {
+ConsoleApi::Reply ConsoleApi::revert(const String& user, const std::string& body) {
     Json parsed = Json::parse(body, nullptr, false);
     if (!parsed.is_object()) parsed = Json{{"seq", nullptr}};
     auto seq = parsed.find("seq");
@@ -166,7 +166,7 @@ ConsoleApi::Reply ConsoleApi::revert(const std::string& body) {
                      "with N the number of a change");
     std::lock_guard lock(mutex_);
     RunTokenHolder token;
-    JournalContext::Scope actor(kActor, 0);
+    JournalContext::Scope actor(user, 0);
     return module_.calls().revert(seq->get<std::uint64_t>(), flag("force").get<bool>(),
                                   flag("dry_run").get<bool>());
 }

@@ -17,7 +17,7 @@
 // module one at a time, as the platform's server hands them over; a form that
 // gives the token up (the feature command) still keeps the others out, since
 // the session's field buffer is in use until it answers. Every call that may
-// change a set runs as the journal's actor "console".
+// change a set runs with the journal's actor set to the user it is made for.
 class ConsoleApi {
   public:
     using Reply = ConsoleReply;
@@ -36,8 +36,10 @@ class ConsoleApi {
     // One form operation: form and op as the URL names them, body
     // {"fields":{"N":"text",...}}. 404 for an unknown form or operation, 400
     // for a body that is not such an object or breaks the bounds; otherwise
-    // 200 and the form's answer with "message", the text of its ecode.
-    Reply form(std::string_view form, std::string_view op, const std::string& body);
+    // 200 and the form's answer with "message", the text of its ecode. A
+    // change it makes is the user's in the journal.
+    Reply form(const String& user, std::string_view form, std::string_view op,
+               const std::string& body);
     // The explain view of a configuration key in the parameter file the
     // query names (ParamsView: file=PATH, by default the configuration
     // file); 404 when no slot holds it or the named file cannot be read, 400
@@ -61,16 +63,14 @@ class ConsoleApi {
     // Reverts one journal record, body {"seq":N,"force":false,"dry_run":
     // false} (the flags optional); 400 for a body that is not such an
     // object, otherwise as ConsoleRevert answers (409 for later changes in
-    // the way, unless forced).
-    Reply revert(const std::string& body);
+    // the way, unless forced). The revert is the user's in the journal.
+    Reply revert(const String& user, const std::string& body);
     // Sets, adds, removes or resets one property of a set, as ConsoleEdit
-    // answers (the body is checked there, in the module's library).
-    Reply edit(const std::string& body);
+    // answers (the body is checked there, in the module's library); the
+    // change is the user's in the journal.
+    Reply edit(const String& user, const std::string& body);
 
     static Reply error(int status, const String& text);
-
-    // The actor the journal names for the console's changes.
-    static constexpr const char* kActor = "console";
 
   private:
     ModuleApi& module_;

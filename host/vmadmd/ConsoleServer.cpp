@@ -39,6 +39,10 @@ bool isApi(const httplib::Request& request) {
     return request.path.rfind("/api/", 0) == 0;
 }
 
+bool isSignIn(const httplib::Request& request) {
+    return request.method == "POST" && request.path == "/api/session";
+}
+
 // Whether the request says it has a body.
 bool hasBody(const httplib::Request& request) {
     return request.has_header("Transfer-Encoding") ||
@@ -71,7 +75,7 @@ void setJson(httplib::Response& response, const nlohmann::json& body) {
 
 }  // namespace
 
-ConsoleServer::ConsoleServer(ConsoleApi& api, String token) : api_(api), token_(std::move(token)) {
+ConsoleServer::ConsoleServer(ConsoleApi& api, ConsoleAuth& auth) : api_(api), auth_(auth) {
     server_.set_payload_max_length(kMaxBody);
     server_.set_keep_alive_max_count(10000);
     server_.set_tcp_nodelay(true);
@@ -128,10 +132,13 @@ void ConsoleServer::addHandlers() {
 httplib::Server::HandlerResponse ConsoleServer::admit(const httplib::Request& request,
                                                       httplib::Response& response) const {
     // Each refusal here comes before any of the body is read.
-    if (isApi(request) && !checks_->authorized(request.get_header_value("Authorization"))) {
-        response.set_header("WWW-Authenticate", "Bearer");
-        answer(response, ConsoleApi::error(401, "a valid bearer token is required"));
-        return Server::HandlerResponse::Handled;
+    if (isApi(request) && !isSignIn(request)) {
+        ConsoleAuth::Verdict verdict = auth_.admit(request.get_header_value("Authorization"));
+        if (!verdict.ok()) {
+            if (verdict.status == 401) response.set_header("WWW-Authenticate", "Bearer");
+            answer(response, ConsoleApi::error(verdict.status, verdict.error));
+            return Server::HandlerResponse::Handled;
+        }
     }
     if (bodyOver(request, kMaxBody)) {
         answer(response, ConsoleApi::error(413, statusText(413)));
@@ -157,6 +164,18 @@ httplib::Server::HandlerResponse ConsoleServer::admit(const httplib::Request& re
 void ConsoleServer::answer(httplib::Response& response, const ConsoleApi::Reply& reply) {
     response.status = reply.status;
     setJson(response, reply.body);
+}
+
+bool ConsoleServer::user(const httplib::Request& request, httplib::Response& response,
+                         String& name) const {
+    ConsoleAuth::Verdict verdict = auth_.who(request.get_header_value("Authorization"));
+    if (!verdict.ok()) {
+        if (verdict.status == 401) response.set_header("WWW-Authenticate", "Bearer");
+        answer(response, ConsoleApi::error(verdict.status, verdict.error));
+        return false;
+    }
+    name = verdict.user;
+    return true;
 }
 
 bool ConsoleServer::readBody(const httplib::ContentReader& reader, String& body,
@@ -190,26 +209,27 @@ void ConsoleServer::addRoutes() {
     };
     server_.Get("/", page);
     server_.Get(R"(/([A-Za-z0-9_-][A-Za-z0-9_.-]*))", page);
-    server_.Get("/api/session", [this](const httplib::Request&, httplib::Response& response) {
-        answer(response, api_.session());
-    });
+    addSessionRoutes();
     server_.Post(R"(/api/forms/([^/]+)/([^/]+))", [this](const httplib::Request& request,
                                                          httplib::Response& response,
                                                          const httplib::ContentReader& reader) {
-        String body;
-        if (!readBody(reader, body, response)) return;
-        answer(response, api_.form(request.matches[1].str(), request.matches[2].str(), body));
+        String body, name;
+        if (!user(request, response, name) || !readBody(reader, body, response)) return;
+        answer(response, api_.form(name, request.matches[1].str(), request.matches[2].str(), body));
     });
-    server_.Post("/api/revert", [this](const httplib::Request&, httplib::Response& response,
+    server_.Post("/api/revert", [this](const httplib::Request& request, httplib::Response& response,
                                        const httplib::ContentReader& reader) {
-        String body;
-        if (readBody(reader, body, response)) answer(response, api_.revert(body));
+        String body, name;
+        if (user(request, response, name) && readBody(reader, body, response))
+            answer(response, api_.revert(name, body));
     });
-    server_.Post("/api/props/edit", [this](const httplib::Request&, httplib::Response& response,
-                                           const httplib::ContentReader& reader) {
-        String body;
-        if (readBody(reader, body, response)) answer(response, api_.edit(body));
-    });
+    server_.Post("/api/props/edit",
+                 [this](const httplib::Request& request, httplib::Response& response,
+                        const httplib::ContentReader& reader) {
+                     String body, name;
+                     if (user(request, response, name) && readBody(reader, body, response))
+                         answer(response, api_.edit(name, body));
+                 });
     // Every other body is read under the same limit before the 404: left to
     // httplib, a chunked body would be read whole.
     auto nowhere = [](const httplib::Request&, httplib::Response& response,
@@ -246,9 +266,46 @@ void ConsoleServer::addRoutes() {
                 });
 }
 
+void ConsoleServer::addSessionRoutes() {
+    server_.Get("/api/session",
+                [this](const httplib::Request& request, httplib::Response& response) {
+                    String name;
+                    if (!user(request, response, name)) return;
+                    ConsoleApi::Reply reply = api_.session();
+                    reply.body["user"] = name;
+                    answer(response, reply);
+                });
+    // Sign-in: {"token":"..."} for a session, whose id the page sends as its
+    // bearer credential from then on.
+    server_.Post("/api/session", [this](const httplib::Request&, httplib::Response& response,
+                                        const httplib::ContentReader& reader) {
+        String body, id;
+        if (!readBody(reader, body, response)) return;
+        nlohmann::json parsed = nlohmann::json::parse(body, nullptr, false);
+        auto token = parsed.is_object() ? parsed.find("token") : parsed.end();
+        if (!parsed.is_object() || token == parsed.end() || !token->is_string())
+            return answer(response, ConsoleApi::error(400, "the body must be {\"token\":\"...\"}"));
+        ConsoleAuth::Verdict verdict = auth_.signIn(token->get<String>(), id);
+        if (!verdict.ok())
+            return answer(response, ConsoleApi::error(verdict.status, verdict.error));
+        ConsoleApi::Reply reply = api_.session();
+        reply.body["user"] = verdict.user;
+        reply.body["session"] = id;
+        answer(response, reply);
+    });
+    server_.Delete("/api/session",
+                   [this](const httplib::Request& request, httplib::Response& response,
+                          const httplib::ContentReader& reader) {
+                       String body;
+                       if (!readBody(reader, body, response)) return;
+                       bool ended = auth_.signOut(request.get_header_value("Authorization"));
+                       answer(response, {200, {{"signed_out", ended}}});
+                   });
+}
+
 int ConsoleServer::bind(const String& host, int port) {
     int bound = port == 0 ? server_.bindAnyPort(host) : server_.bindPort(host, port) ? port : -1;
-    if (bound > 0) checks_ = std::make_unique<RequestChecks>(token_, bound);
+    if (bound > 0) checks_ = std::make_unique<RequestChecks>(bound);
     return bound > 0 ? bound : -1;
 }
 

@@ -7,11 +7,13 @@
 
 #include "host/vmadmd/BoundedServer.h"
 #include "host/vmadmd/ConsoleApi.h"
+#include "host/vmadmd/ConsoleAuth.h"
 #include "host/vmadmd/RequestChecks.h"
 #include "platform/String.h"
 
-// The console's HTTP side: the embedded page, the JSON API of ConsoleApi
-// behind the token and same-origin checks of RequestChecks, and the headers
+// The console's HTTP side: the embedded page, sign-in and sign-out
+// (/api/session), the JSON API of ConsoleApi behind the credential checks of
+// ConsoleAuth and the same-origin checks of RequestChecks, and the headers
 // every answer carries (a Content-Security-Policy that lets the page run
 // only its own script and style, nosniff, no referrer; no-store for the API).
 // Connections are bounded in number, time and bytes (BoundedServer); a body
@@ -23,8 +25,8 @@ class ConsoleServer {
     // Largest request body accepted (413 beyond).
     static constexpr std::size_t kMaxBody = 64 * 1024;
 
-    // The api must outlive the server.
-    ConsoleServer(ConsoleApi& api, String token);
+    // The api and auth must outlive the server.
+    ConsoleServer(ConsoleApi& api, ConsoleAuth& auth);
 
     // Binds the listening socket (port 0: any free port). The port bound, or
     // -1 when the address cannot be bound.
@@ -42,11 +44,16 @@ class ConsoleServer {
     // refusals and failures.
     void addHandlers();
     void addRoutes();
-    // The checks every request passes before its route: the token for the
-    // API, the same-origin rule for its POSTs.
+    // The checks every request passes before its route: a credential for
+    // the API (but sign-in, which brings a token in its body), the
+    // same-origin rule for everything there but GET and HEAD.
     httplib::Server::HandlerResponse admit(const httplib::Request& request,
                                            httplib::Response& response) const;
     static void answer(httplib::Response& response, const ConsoleApi::Reply& reply);
+    // The user an admitted request is made for; false with the 401 in
+    // response when its session ended since it was admitted.
+    bool user(const httplib::Request& request, httplib::Response& response, String& name) const;
+    void addSessionRoutes();
     // The body into `body`, false with the answer (413, 400) in response
     // when it passes kMaxBody or cannot be read.
     static bool readBody(const httplib::ContentReader& reader, String& body,
@@ -54,7 +61,7 @@ class ConsoleServer {
 
     BoundedServer server_;
     ConsoleApi& api_;
-    String token_;
+    ConsoleAuth& auth_;
     std::unique_ptr<RequestChecks> checks_;
     std::atomic<bool> ended_ = false;
 };

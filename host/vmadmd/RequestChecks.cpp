@@ -4,20 +4,6 @@
 
 #include <charconv>
 
-bool RequestChecks::authorized(std::string_view authorization) const {
-    constexpr std::string_view scheme = "Bearer ";
-    if (!authorization.starts_with(scheme)) return false;
-    std::string_view given = authorization.substr(scheme.size());
-    // Every byte of the token is compared whatever the length given, and
-    // differences are gathered without an early exit.
-    unsigned char difference = given.size() == token_.size() ? 0 : 1;
-    for (std::size_t i = 0; i < token_.size(); ++i) {
-        unsigned char other = i < given.size() ? static_cast<unsigned char>(given[i]) : 0;
-        difference |= static_cast<unsigned char>(other ^ static_cast<unsigned char>(token_[i]));
-    }
-    return difference == 0 && !token_.empty();
-}
-
 bool RequestChecks::loopbackName(std::string_view name) {
     if (name == "localhost" || name == "[::1]") return true;
     String text(name);

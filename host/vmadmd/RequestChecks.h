@@ -4,10 +4,10 @@
 
 #include "platform/String.h"
 
-// The console's checks of who is asking, before a request reaches the module.
+// The console's checks of where a request comes from, before it reaches the
+// module (who is asking is ConsoleAuth's question).
 //
-// The bearer token proves the caller read the token file. The Host check
-// keeps out pages of other sites that reach the loopback listener through a
+// The Host check keeps out pages of other sites that reach the loopback listener through a
 // name of their own resolving to 127.0.0.1 (DNS rebinding): their requests
 // carry their own name in Host. The Origin check keeps out other sites' pages
 // that post to the console from the administrator's browser (cross-site
@@ -15,12 +15,7 @@
 // are let through since they cannot be driven by a foreign page.
 class RequestChecks {
   public:
-    RequestChecks(String token, int port) : token_(std::move(token)), port_(port) {}
-
-    // Whether the Authorization header is "Bearer " and the token. The
-    // comparison takes the same time whatever the bytes, so the token cannot
-    // be guessed byte by byte from the answer times.
-    bool authorized(std::string_view authorization) const;
+    explicit RequestChecks(int port) : port_(port) {}
 
     // Whether a state-changing request may proceed: Host names the
     // listening port on a loopback name or address (localhost, 127.x.y.z,
@@ -35,6 +30,5 @@ class RequestChecks {
     static bool contentLength(std::string_view text, unsigned long long& length);
 
   private:
-    String token_;
     int port_;
 };

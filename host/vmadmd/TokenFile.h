@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "platform/String.h"
 
 // The console's bearer token and the file that hands it to the
@@ -17,9 +19,9 @@ class TokenFile {
     // never waited on).
     static bool obtain(const String& path, String& token, String& error);
 
-    // 32 bytes from the kernel's random source as 64 lower-case hex digits;
-    // empty when the source fails.
-    static String fresh();
+    // `bytes` bytes from the kernel's random source (32 unless told) as
+    // lower-case hex digits, two a byte; empty when the source fails.
+    static String fresh(std::size_t bytes = 32);
 
   private:
     // The token the file holds, or empty (missing file, or other contents).

@@ -3,8 +3,10 @@
 // call the module's functions (ModuleApi: vmadmd links nothing of the
 // module, so that the module it serves is the one it names), serves the page and
 // the JSON API of ConsoleServer on a loopback address, and stops cleanly on
-// SIGTERM or SIGINT. Exit status: 0 stopped by a signal; 1 could not serve
-// (module, token file, address); 2 bad usage.
+// SIGTERM or SIGINT. `vmadmd user add|rm|list` manage the named users
+// instead (UserCommands). Exit status: 0 stopped by a signal (or a user
+// command done); 1 could not serve (module, token or users file, address) or
+// a user command refused; 2 bad usage.
 
 #include <poll.h>
 #include <sys/signalfd.h>
@@ -12,6 +14,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -28,9 +31,12 @@
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
 #include "host/vmadmd/ConsoleApi.h"
+#include "host/vmadmd/ConsoleAuth.h"
 #include "host/vmadmd/ConsoleServer.h"
 #include "host/vmadmd/ModuleApi.h"
 #include "host/vmadmd/TokenFile.h"
+#include "host/vmadmd/UserCommands.h"
+#include "host/vmadmd/UsersFile.h"
 
 namespace {
 
@@ -38,6 +44,10 @@ struct Options {
     std::optional<String> root;
     String listen = "127.0.0.1:8470";
     std::optional<String> tokenFile;
+    std::optional<String> usersFile;
+    int idleMinutes = 30;
+    String userName;
+    bool replace = false;
     String module;
     std::optional<int> box;
     std::optional<int> traceLevel;
@@ -84,6 +94,10 @@ void watchSignals(int signalFd, int done, ConsoleServer& server, bool& signalled
     }
 }
 
+String usersPath(const Options& options) {
+    return options.usersFile.value_or(HostPlatform::hostPath(Path("/vm/run/vmadmd.users")));
+}
+
 int serve(const Options& options, const String& host, int port) {
     String tokenPath =
         options.tokenFile.value_or(HostPlatform::hostPath(Path("/vm/run/vmadmd.token")));
@@ -92,6 +106,14 @@ int serve(const Options& options, const String& host, int port) {
         std::cerr << "vmadmd: " << error << std::endl;
         return 1;
     }
+    UsersFile users(usersPath(options));
+    std::vector<UsersFile::User> held;
+    bool named = false;
+    if (!users.load(held, named, error)) {
+        std::cerr << "vmadmd: " << error << std::endl;
+        return 1;
+    }
+    ConsoleAuth auth(token, users, std::chrono::minutes(options.idleMinutes));
     auto module = std::make_unique<ModuleApi>();
     {
         RunTokenHolder runToken;
@@ -104,7 +126,7 @@ int serve(const Options& options, const String& host, int port) {
         return 1;
     }
     ConsoleApi api(*module, HostPlatform::root());
-    ConsoleServer server(api, token);
+    ConsoleServer server(api, auth);
     int bound = server.bind(host, port);
     if (bound < 0) {
         std::cerr << "vmadmd: can't listen on " << options.listen << ": " << std::strerror(errno)
@@ -113,7 +135,7 @@ int serve(const Options& options, const String& host, int port) {
     }
     String shownHost = host.find(':') != String::npos ? "[" + host + "]" : host;
     std::cout << "vmadmd: listening on http://" << shownHost << ":" << bound << "/ token file "
-              << tokenPath << std::endl;
+              << tokenPath << (named ? " users file " + users.path() : String()) << std::endl;
     bool signalled = false;
     std::thread watcher(watchSignals, signalFd, done[0], std::ref(server), std::ref(signalled));
     bool served = server.run();
@@ -126,6 +148,36 @@ int serve(const Options& options, const String& host, int port) {
 
 }  // namespace
 
+// `vmadmd user add NAME [--replace]`, `user rm NAME`, `user list`; the
+// global options may come before or after them.
+void addUserCommands(CLI::App& app, Options& options) {
+    CLI::App* user = app.add_subcommand(
+        "user", "Manage the console's named users (the users file) instead of serving");
+    user->require_subcommand(1);
+    user->fallthrough();
+    CLI::App* add = user->add_subcommand(
+        "add",
+        "Add user NAME and print a new token for them, once, on one line (only a salted "
+        "hash of it is stored)");
+    add->add_option("NAME", options.userName, "1 to 32 of A-Z a-z 0-9 . _ -")->required();
+    add->add_flag("--replace", options.replace,
+                  "Give an existing user a new token (their sessions end)");
+    CLI::App* remove = user->add_subcommand(
+        "rm", "Remove user NAME; a running vmadmd ends their sessions at their next request");
+    remove->add_option("NAME", options.userName, "The user's name")->required();
+    user->add_subcommand("list", "Print the users' names, one a line");
+    for (CLI::App* command : user->get_subcommands({})) command->fallthrough();
+}
+
+int userCommand(const CLI::App& app, const Options& options) {
+    const CLI::App* user = app.get_subcommand("user");
+    UsersFile file(usersPath(options));
+    if (user->got_subcommand("add"))
+        return UserCommands::add(file, options.userName, options.replace, std::cout, std::cerr);
+    if (user->got_subcommand("rm")) return UserCommands::remove(file, options.userName, std::cerr);
+    return UserCommands::list(file, std::cout, std::cerr);
+}
+
 int main(int argc, char** argv) {
     CLI::App app{"vmadmd: web administration console of the configuration module"};
     Options options;
@@ -136,12 +188,27 @@ int main(int argc, char** argv) {
     app.add_option("--listen", options.listen, "Address and port to listen on (port 0: any)")
         ->capture_default_str();
     app.add_option("--token-file", options.tokenFile,
-                   "Bearer token file, mode 0600 (default: ROOT/vm/run/vmadmd.token)");
+                   "Shared token file, used while there is no users file; mode 0600 "
+                   "(default: ROOT/vm/run/vmadmd.token)");
+    app.add_option("--users-file", options.usersFile,
+                   "Named users file, mode 0600 (default: ROOT/vm/run/vmadmd.users); while it "
+                   "exists the shared token is refused");
+    app.add_option("--idle-minutes", options.idleMinutes,
+                   "Minutes a signed-in session may stay unused before it ends")
+        ->check(CLI::Range(1, 7 * 24 * 60))
+        ->capture_default_str();
     app.add_option("--module", options.module, "The module to load (default: beside vmadmd)");
     app.add_option("--box", options.box, "Processor box number of this process")
         ->check(CLI::Range(0, 65535));
     app.add_option("--trace-level", options.traceLevel, "Platform trace level")
         ->check(CLI::Range(0, 9));
+    addUserCommands(app, options);
+    // Set after the commands, which would repeat it in their own help.
+    app.footer(
+        "Users sign in with a token: each named user's own (vmadmd user add NAME prints it), or, "
+        "while there is no users file, the shared token of the token file. A signed-in session "
+        "ends on sign-out, after --idle-minutes unused, when its user is removed or given a new "
+        "token, or when vmadmd stops.");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -164,5 +231,6 @@ int main(int argc, char** argv) {
     PlatformRoot::settle(options.root);
     if (options.box) HostPlatform::setBox(static_cast<std::uint16_t>(*options.box));
     if (options.traceLevel) HostTrace::setLevel(*options.traceLevel);
+    if (app.got_subcommand("user")) return userCommand(app, options);
     return serve(options, host, port);
 }

@@ -280,8 +280,9 @@ step('signing in with the token from the token file, with the keyboard', async (
   await page.keyboard.press('Enter');
   await page.waitForFunction(() => !document.getElementById('screen-known').hidden);
   await waitText('#root-path', new RegExp(root.replace(/[.*+?^${}()|[\]\\]/g, '\\$&')));
-  check(await page.evaluate((t) => sessionStorage.getItem('vmadmd.token') === t, token),
-    'the token is not kept for the session');
+  const kept = await page.evaluate(() => sessionStorage.getItem('vmadmd.session'));
+  check(/^[0-9a-f]{64}$/.test(kept) && kept !== token, `the page keeps no session id of its own: ${kept}`);
+  same(await text('#user-name'), 'console', 'the name shown for the shared token');
 });
 
 let messageCount = 0;
@@ -932,13 +933,85 @@ step('a known property\'s History link opens the history of its definition', asy
   same(rows.map((r) => r.who), rows.map(() => 'console'), 'who changed the definition');
 });
 
-step('a kept token the server no longer takes leads back to sign-in', async () => {
-  await page.evaluate(() => sessionStorage.setItem('vmadmd.token', '0'.repeat(64)));
+step('a kept session the server no longer takes leads back to sign-in', async () => {
+  await page.evaluate(() => sessionStorage.setItem('vmadmd.session', '0'.repeat(64)));
   provoked.push({ path: '/api/session', status: 401 });
   await page.reload({ waitUntil: 'networkidle0' });
-  await waitText('#login-message', /no longer accepted/);
-  check(!(await visible('#nav')), 'the screens stay open without a valid token');
-  check(await page.evaluate(() => sessionStorage.length === 0), 'the stale token was kept');
+  await waitText('#login-message', /sign in again/i);
+  check(!(await visible('#nav')), 'the screens stay open without a valid session');
+  check(await page.evaluate(() => sessionStorage.length === 0), 'the stale session was kept');
+});
+
+// ---- named users ----------------------------------------------------------------
+
+function vmadmdUser(...args) {
+  return execFileSync(vmadmd, ['--root', root, 'user', ...args], { env, encoding: 'utf8' }).trim();
+}
+
+// What the server answers a session id, from outside the page.
+async function sessionStatus(id) {
+  return (await fetch(base + 'api/session', { headers: { Authorization: 'Bearer ' + id } })).status;
+}
+
+async function signInAs(name, userToken) {
+  await typeInto('#token', userToken);
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => !document.getElementById('nav').hidden);
+  await waitText('#user-name', new RegExp(`^${name}$`));
+  await page.waitForNetworkIdle();
+}
+
+let alice = '';
+
+step('a named user signs in and is named beside Sign out; the shared token no longer is', async () => {
+  alice = vmadmdUser('add', 'alice');
+  check(/^[0-9a-f]{64}$/.test(alice), `vmadmd user add printed no token: ${alice}`);
+  provoked.push({ path: '/api/session', status: 401 });
+  await typeInto('#token', token);
+  await page.keyboard.press('Enter');
+  await waitText('#login-message', /did not accept/);
+  await signInAs('alice', alice);
+  check(await visible('#sign-out'), 'no Sign out beside the name');
+  await shot('signed-in-user', false);
+});
+
+step('a change made by a named user is journaled as theirs', async () => {
+  await openScreen('history');
+  await page.select('#history-kind', 'system');
+  await typeInto('#history-name', COLOUR);
+  await page.keyboard.press('Enter');
+  await waitText('#history-caption', /^5 changes/);
+  const newest = colourHistory()[0].seq;
+  await (await revertButton(newest)).click();
+  await waitDialog('confirm-dialog', true);
+  await page.click('#confirm-yes');
+  await waitText('#history-status', new RegExp(`^Reverted change ${newest}\\.`));
+  const undo = colourHistory()[0];
+  same([undo.actor, undo.program], ['alice', 'vmadmd'], 'the named user\'s revert in vmcfg --json history');
+  same((await shownHistory())[0].who, 'alice', 'the newest row\'s actor');
+});
+
+step('signing out ends the session on the server at once', async () => {
+  const id = await page.evaluate(() => sessionStorage.getItem('vmadmd.session'));
+  same(await sessionStatus(id), 200, 'the session before sign-out');
+  await page.click('#sign-out');
+  await waitText('#login-message', /^Signed out\.$/);
+  check(!(await visible('#nav')), 'the screens stay open after sign-out');
+  await page.waitForFunction(() => document.getElementById('user-name').textContent === '');
+  same(await sessionStatus(id), 401, 'the old session id after sign-out');
+});
+
+step('a user removed with vmadmd user rm is signed out at the next request', async () => {
+  await signInAs('alice', alice);
+  vmadmdUser('rm', 'alice');
+  provoked.push({ path: '/api/forms/', status: 401 });
+  // The history screen is on show (the hash names it): the known
+  // properties' listing is the next request.
+  await page.click('#nav a[data-screen="known"]');
+  await waitText('#login-message', /^Session expired, sign in again\.$/);
+  check(!(await visible('#nav')), 'the screens stay open for a removed user');
+  check(await page.evaluate(() => sessionStorage.length === 0), 'the ended session was kept');
+  same(vmadmdUser('list'), '', 'the users left');
 });
 
 step('the page logged no error', async () => {

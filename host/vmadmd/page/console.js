@@ -2,7 +2,7 @@
 // server's JSON API. This module signs in and out and shows the screens; each
 // screen lives in a module of its own.
 import {
-  $, say, api, serverError, failure, markFault, session, TOKEN_KEY,
+  $, say, api, serverError, failure, markFault, session, SESSION_KEY, sentence,
 } from './core.js';
 import { loadKnown, rightsHead, buildRightsEditor } from './known.js';
 import { loadFeatures } from './features.js';
@@ -29,7 +29,7 @@ function hashQuery() {
 }
 
 function showScreen(name, focus) {
-  const signedIn = session.token !== '';
+  const signedIn = session.id !== '';
   $('nav').hidden = !signedIn;
   $('screen-login').hidden = signedIn;
   for (const screen of SCREENS) $('screen-' + screen).hidden = !signedIn || screen !== name;
@@ -56,10 +56,12 @@ function showScreen(name, focus) {
 }
 
 function endSession(message) {
-  session.token = '';
+  session.id = '';
+  session.user = '';
   current = '';
-  sessionStorage.removeItem(TOKEN_KEY);
+  sessionStorage.removeItem(SESSION_KEY);
   $('root-path').textContent = '';
+  $('user-name').textContent = '';
   for (const dialog of document.querySelectorAll('dialog[open]')) dialog.close();
   showScreen('', false);
   say('login-message', message || '', message ? 'warn' : '');
@@ -70,16 +72,33 @@ function endSession(message) {
 function showSession(info) {
   const root = info && typeof info.root === 'string' ? info.root : '';
   $('root-path').textContent = root ? 'Platform root ' + root : '';
+  session.user = info && typeof info.user === 'string' ? info.user : '';
+  $('user-name').textContent = session.user;
 }
 
-async function signIn(candidate) {
-  const reply = await api('GET', '/api/session', undefined, candidate);
+// Signs in with a token: the server answers a session whose id stands in
+// for the token from then on.
+async function signIn(token) {
+  const reply = await api('POST', '/api/session', { token }, '');
   if (reply.status === 401) return 'rejected';
-  if (reply.status !== 200) throw serverError(reply);
-  session.token = candidate;
-  sessionStorage.setItem(TOKEN_KEY, session.token);
+  if (reply.status !== 200 || !reply.data || typeof reply.data.session !== 'string') throw serverError(reply);
+  session.id = reply.data.session;
+  sessionStorage.setItem(SESSION_KEY, session.id);
   showSession(reply.data);
   return 'ok';
+}
+
+// Takes up the session kept from before a reload; the server's words when
+// it has ended.
+async function resume(id) {
+  const reply = await api('GET', '/api/session', undefined, id);
+  if (reply.status === 401) {
+    const said = reply.data && typeof reply.data.error === 'string' ? sentence(reply.data.error) : '';
+    return said || 'The session has ended. Sign in again.';
+  }
+  if (reply.status !== 200) throw serverError(reply);
+  showSession(reply.data);
+  return '';
 }
 
 $('login-form').addEventListener('submit', async (event) => {
@@ -90,7 +109,7 @@ $('login-form').addEventListener('submit', async (event) => {
   input.removeAttribute('aria-invalid');
   if (!candidate) {
     markFault(input, 'login-message');
-    say('login-message', 'Paste the token from the token file first.', 'error');
+    say('login-message', 'Paste your access token first.', 'error');
     return;
   }
   const button = event.target.querySelector('button[type=submit]');
@@ -99,8 +118,8 @@ $('login-form').addEventListener('submit', async (event) => {
   try {
     if ((await signIn(candidate)) === 'rejected') {
       markFault(input, 'login-message');
-      say('login-message', 'The server did not accept that token. Copy it again from the token file ' +
-          'and make sure it belongs to this server.', 'error');
+      say('login-message', 'The server did not accept that token. Copy it again (from vmadmd user add, ' +
+          'or the token file when there are no named users) and make sure it belongs to this server.', 'error');
       input.select();
       return;
     }
@@ -115,10 +134,20 @@ $('login-form').addEventListener('submit', async (event) => {
   }
 });
 
-$('sign-out').addEventListener('click', () => endSession('Signed out.'));
+// The server ends the session at once, so its id is worth nothing after;
+// the page signs out even when the server cannot be reached.
+$('sign-out').addEventListener('click', async () => {
+  const id = session.id;
+  endSession('Signed out.');
+  try {
+    await api('DELETE', '/api/session', undefined, id);
+  } catch (error) {
+    say('login-message', 'Signed out here, but the server could not be told: ' + failure(error), 'warn');
+  }
+});
 
 window.addEventListener('hashchange', () => {
-  if (session.token) showScreen(screenFromHash(), true);
+  if (session.id) showScreen(screenFromHash(), true);
 });
 
 
@@ -130,15 +159,15 @@ buildRightsEditor();
 session.ended = endSession;
 
 async function start() {
-  if (!session.token) {
+  if (!session.id) {
     showScreen('', false);
     $('token').focus();
     return;
   }
   try {
-    const saved = session.token;
-    if ((await signIn(saved)) === 'rejected') {
-      endSession('The saved token is no longer accepted (the server may have been restarted). Sign in again.');
+    const ended = await resume(session.id);
+    if (ended) {
+      endSession(ended);
       return;
     }
     showScreen(screenFromHash(), false);

@@ -3,11 +3,13 @@
 // dialog. Every text that comes from the server or the platform is placed
 // with textContent or text nodes, never parsed as markup.
 
-export const TOKEN_KEY = 'vmadmd.token';
+export const SESSION_KEY = 'vmadmd.session';
 
-// The signed-in token ('' when signed out), and what to do when the server
-// stops accepting it (set by the page's start).
-export const session = { token: sessionStorage.getItem(TOKEN_KEY) || '', ended: () => {} };
+// The signed-in session's id, the bearer credential of every call ('' when
+// signed out), the user's name, and what to do when the server stops
+// accepting the session (set by the page's start). The token signed in with
+// is never kept.
+export const session = { id: sessionStorage.getItem(SESSION_KEY) || '', user: '', ended: () => {} };
 
 export const $ = (id) => document.getElementById(id);
 
@@ -46,8 +48,11 @@ export class SessionEnded extends Error {}
 
 export class ApiError extends Error {}
 
-export async function api(method, path, body, withToken) {
-  const headers = { Authorization: 'Bearer ' + (withToken !== undefined ? withToken : session.token) };
+// A call with the session's id, or with `credential` instead ('' for none:
+// sign-in). A 401 on the session's own calls ends it with the server's words.
+export async function api(method, path, body, credential) {
+  const bearer = credential !== undefined ? credential : session.id;
+  const headers = bearer ? { Authorization: 'Bearer ' + bearer } : {};
   const init = { method, headers, cache: 'no-store', credentials: 'omit' };
   if (body !== undefined) {
     headers['Content-Type'] = 'application/json';
@@ -65,8 +70,9 @@ export async function api(method, path, body, withToken) {
   } catch (e) {
     data = null;
   }
-  if (response.status === 401 && withToken === undefined) {
-    session.ended('The server no longer accepts this token (it may have been restarted). Sign in again.');
+  if (response.status === 401 && credential === undefined) {
+    const said = data && typeof data.error === 'string' ? sentence(data.error) : '';
+    session.ended(said || 'The server no longer accepts this session (it may have been restarted). Sign in again.');
     throw new SessionEnded('signed out');
   }
   return { status: response.status, data };

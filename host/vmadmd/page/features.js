@@ -184,7 +184,7 @@ async function switchFeature(row, on) {
     const text = failure(error);
     if (text) say('features-status', text, 'error');
   } finally {
-    if (session.token) await loadFeatures(true);
+    if (session.id) await loadFeatures(true);
     setFeatureBusy(false);
   }
 }
