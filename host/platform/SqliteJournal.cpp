@@ -223,7 +223,9 @@ int SqliteJournal::begin(const JournalEntry& entry, std::uint64_t& seq) {
     sqlite3* db = connection(code, error);
     if (db == nullptr) return code;
     if (!retentionApplied_) applyRetention(entry.timeUs);
-    if (!exec(db, "BEGIN IMMEDIATE")) return failure(sqlite3_errcode(db), nullptr);
+    // Kept statements: a save should not parse the same SQL every time.
+    if (!PlatformStatement(kept("BEGIN IMMEDIATE")).done())
+        return failure(sqlite3_errcode(db), nullptr);
     PlatformStatement save(
         kept("INSERT INTO saves(time_us, actor, box, program, pid, host, "
              "sender_box, kind, target, after, pending) "
@@ -251,7 +253,7 @@ int SqliteJournal::begin(const JournalEntry& entry, std::uint64_t& seq) {
         ok = change.done() && change.reset();
     }
     int rc = ok ? SQLITE_OK : sqlite3_errcode(db);
-    if (ok && !exec(db, "COMMIT")) rc = sqlite3_errcode(db);
+    if (ok && !PlatformStatement(kept("COMMIT")).done()) rc = sqlite3_errcode(db);
     if (rc == SQLITE_OK) return 0;
     int result = failure(rc, nullptr);
     exec(db, "ROLLBACK");
