@@ -68,6 +68,12 @@ bool PropsTarget::choose(Kind kind, const String& argument, String& error) {
             error = "a property file path must have 1 to " + std::to_string(kMaxKeyPath) + " bytes";
             return false;
         }
+        // A path from a query may hold any byte; the file calls would stop at
+        // a NUL and act on another file than the one named.
+        if (argument.find('\0') != String::npos) {
+            error = "a property file path holds no NUL byte";
+            return false;
+        }
         (kind == FILE ? file_ : message_) = argument;
         return true;
     }
