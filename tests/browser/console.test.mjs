@@ -516,6 +516,32 @@ step('the rights editor shows implied rights live and flags a name with blanks',
   same([stored.read.length, stored.write.length], [4, 4], 'the rights stored, implied ones included');
 });
 
+step('the listing is filtered by name in any case and sorted by a column, then back in the form\'s order', async () => {
+  const all = knownFromVmcfg('SYSTEM');
+  await waitListing('SYSTEM', all.length);
+  await page.type('#known-filter', 'sYsTeM');
+  const matching = all.filter((k) => k.name.toLowerCase().includes('system'));
+  check(matching.length > 0 && matching.length < all.length, 'the filter test needs some rows in and some out');
+  await waitText('#known-caption', new RegExp(`^${matching.length} shown of ${all.length} known properties`));
+  same(await shownKnown(), matching, 'the filtered rows');
+  await page.click('#known-filter', { clickCount: 3 });
+  await page.keyboard.press('Backspace');
+  await waitListing('SYSTEM', all.length);
+
+  const byVersion = (sign) => all.map((k, i) => [k, i])
+    .sort(([a, i], [b, j]) => sign * (Number(a.version) - Number(b.version)) || i - j).map(([k]) => k);
+  const sortState = () => page.$eval('th:has(button[data-sort="version"])', (th) => th.getAttribute('aria-sort'));
+  await page.click('button[data-sort="version"]');
+  same(await sortState(), 'ascending', 'aria-sort after one click');
+  same(await shownKnown(), byVersion(1), 'the rows by version, ascending');
+  await page.click('button[data-sort="version"]');
+  same(await sortState(), 'descending', 'aria-sort after two clicks');
+  same(await shownKnown(), byVersion(-1), 'the rows by version, descending');
+  await page.click('button[data-sort="version"]');
+  same(await sortState(), 'none', 'aria-sort after three clicks');
+  same(await shownKnown(), all, 'the rows in the form\'s order again');
+});
+
 // The outcome of a switch, once the page has read the form again.
 async function waitOutcome(pattern) {
   await waitText('#features-status', pattern);

@@ -8,6 +8,8 @@ import {
   CLASSES, FLAG_FIELD, buildRightsEditor, setRights, putRights, firstRightsBox,
 } from './rights.js';
 
+import { ListView } from './listview.js';
+
 export { buildRightsEditor };
 
 // Form 1 lists four properties a reply, 17 fields each; the name of the
@@ -40,6 +42,8 @@ const KIND_WORDS = {
 let kind = 'MESSAGE';
 let knownRequest = 0;
 let knownRows = [];
+// The kind the rows on show were listed for.
+let listedKind = kind;
 
 function fromReply(answer, base) {
   const f = (n) => field(answer, base + n);
@@ -157,14 +161,29 @@ function knownRow(known) {
 function renderKnown(rows, rowKind) {
   for (const known of rows) known.kind = rowKind;
   knownRows = rows;
+  listedKind = rowKind;
+  listView.set(rows);
+}
+
+// Draws the rows the filter and the sort leave, in their order.
+function drawKnown(rows) {
   const body = $('known-rows');
   body.replaceChildren(...rows.map(knownRow));
   if (rows.length === 0) {
-    body.append(el('tr', { class: 'empty' }, el('td', { colspan: '6' }, 'This kind has no known properties.')));
+    body.append(el('tr', { class: 'empty' }, el('td', { colspan: '6' },
+      knownRows.length === 0 ? 'This kind has no known properties.' : 'No known property matches the filter.')));
   }
-  const count = rows.length === 1 ? '1 known property' : rows.length + ' known properties';
-  $('known-caption').textContent = count + ' of the ' + KIND_WORDS[rowKind] + ' kind (' + rowKind + ')';
+  const all = knownRows.length === 1 ? '1 known property' : knownRows.length + ' known properties';
+  const about = all + ' of the ' + KIND_WORDS[listedKind] + ' kind (' + listedKind + ')';
+  $('known-caption').textContent = listView.filtering() ? rows.length + ' shown of ' + about : about;
 }
+
+const listView = new ListView($('known-table'), {
+  name: (k) => k.name.toLowerCase(),
+  forwardable: (k) => (k.forwardable ? 1 : 0),
+  version: (k) => Number(k.version),
+  type: (k) => Number(k.type),
+}, $('known-filter'), drawKnown);
 
 // Reloads the listing; keepStatus leaves the last outcome on show.
 export async function loadKnown(keepStatus, highlight) {
@@ -198,9 +217,8 @@ function setRowsDisabled(disabled) {
 }
 
 function highlightRow(name) {
-  const index = knownRows.findIndex((k) => k.name === name);
-  if (index < 0) return;
-  const row = $('known-rows').rows[index];
+  const row = Array.from($('known-rows').rows).find((r) => r.querySelector('.name')?.textContent === name);
+  if (!row) return;
   row.classList.add('fresh');
   row.scrollIntoView({ block: 'nearest' });
 }
