@@ -8,6 +8,7 @@
 #include "host/vmadmd/ConsoleEdit.h"
 #include "host/vmadmd/ConsoleRevert.h"
 #include "host/vmadmd/HistoryView.h"
+#include "host/vmadmd/KnownView.h"
 #include "host/vmadmd/ParamsView.h"
 #include "host/vmadmd/SetQuery.h"
 #include "properties/Properties.h"
@@ -58,6 +59,7 @@ const ApiLibraryCalls* vmadmd_api_calls() {
                                           ParamsView::list,
                                           ParamsView::check,
                                           ParamsView::files,
+                                          KnownView::fixedNames,
                                           moduleVersion};
     return &calls;
 }

@@ -30,6 +30,8 @@ struct ApiLibraryCalls {
     ConsoleReply (*paramList)(const std::multimap<std::string, std::string>& query);
     ConsoleReply (*paramCheck)(const std::multimap<std::string, std::string>& query);
     ConsoleReply (*paramFiles)();
+    // The names of a kind's fixed known properties (KnownView).
+    ConsoleReply (*fixedKnown)(const std::multimap<std::string, std::string>& query);
     // The version of the module the library is bound to.
     const char* (*moduleVersion)();
 };

@@ -129,6 +129,12 @@ ConsoleApi::Reply ConsoleApi::paramCheck(const std::multimap<std::string, std::s
     return module_.calls().paramCheck(query);
 }
 
+ConsoleApi::Reply ConsoleApi::fixedKnown(const std::multimap<std::string, std::string>& query) {
+    std::lock_guard lock(mutex_);
+    RunTokenHolder token;
+    return module_.calls().fixedKnown(query);
+}
+
 ConsoleApi::Reply ConsoleApi::paramFiles() {
     std::lock_guard lock(mutex_);
     RunTokenHolder token;

@@ -50,6 +50,8 @@ class ConsoleApi {
     Reply params(const std::multimap<std::string, std::string>& query);
     Reply paramCheck(const std::multimap<std::string, std::string>& query);
     Reply paramFiles();
+    // The names of a kind's fixed known properties, as KnownView answers.
+    Reply fixedKnown(const std::multimap<std::string, std::string>& query);
     // A property set as "vmcfg props show --json" lists it for the Server
     // class, named by exactly one query parameter: system, cos=N,
     // subscriber=N, message=PATH or file=PATH (platform paths, which never

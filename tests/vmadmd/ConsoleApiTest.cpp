@@ -56,6 +56,8 @@ TEST_F(ConsoleTest, EndpointsAnswerAndRefuseWithTheHeaders) {
         {"GET", "/api/props?cos=one", "", 400, "class of service"},
         {"GET", "/api/props?system&cos=1", "", 400, "name one set"},
         {"GET", "/api/props?system&access=Root", "", 400, "access: give one access class"},
+        {"GET", "/api/known/fixed?kind=SYSTEM", "", 200, "[{\"name\":\"QRT SYSTEM supported languages\"}]"},
+        {"GET", "/api/known/fixed?kind=PLANET", "", 400, "kind: give one of"},
         {"GET", "/api/props?file=/VM/config/sys_prop_db%00x", "", 400, "no NUL byte"},
         {"GET", "/api/history?file=/VM/config/sys_prop_db%00x", "", 400, "no NUL byte"},
     };

@@ -2,7 +2,7 @@
 // dialog that adds, changes and removes definitions through form 2.
 import {
   $, el, quoted, say, api, form, field, fieldBytes, hexOf, joinBytes, utf8, shownText, refusalText,
-  failure, markFault, clearFaults, askConfirm, SessionEnded, ApiError,
+  failure, markFault, clearFaults, askConfirm, SessionEnded, ApiError, serverError,
 } from './core.js';
 import {
   CLASSES, FLAG_FIELD, buildRightsEditor, setRights, putRights, firstRightsBox,
@@ -42,6 +42,8 @@ const KIND_WORDS = {
 let kind = 'MESSAGE';
 let knownRequest = 0;
 let knownRows = [];
+// Per kind, the hex bytes of its fixed known properties' names (a promise).
+const fixedNames = new Map();
 // The kind the rows on show were listed for.
 let listedKind = kind;
 
@@ -74,6 +76,23 @@ class Refused extends Error {
     super(refusalText(answer));
     this.answer = answer;
   }
+}
+
+// The fixed known properties of a kind, which form 2 never removes: asked
+// once per kind. A kind whose list cannot be had offers Remove everywhere,
+// and the form says why it refuses.
+function fixedOf(selector) {
+  if (!fixedNames.has(selector)) {
+    fixedNames.set(selector, api('GET', '/api/known/fixed?kind=' + selector).then((reply) => {
+      if (reply.status !== 200 || !Array.isArray(reply.data)) throw serverError(reply);
+      return new Set(reply.data.map((n) => n.name_hex || hexOf(utf8.encode(n.name))));
+    }).catch((error) => {
+      fixedNames.delete(selector);
+      if (error instanceof SessionEnded) throw error;
+      return new Set();
+    }));
+  }
+  return fixedNames.get(selector);
 }
 
 // Form 1's listing of a kind, page after page to the end.
@@ -135,11 +154,17 @@ function rightsGrid(known) {
 function knownRow(known) {
   const name = el('th', { scope: 'row', class: 'col-name' }, el('span', { class: 'name' }, known.name));
   const change = el('button', { type: 'button', class: 'quiet small', 'data-action': 'change' }, 'Change');
-  const remove = el('button', { type: 'button', class: 'quiet small danger', 'data-action': 'remove' }, 'Remove');
   change.setAttribute('aria-label', 'Change ' + known.name);
-  remove.setAttribute('aria-label', 'Remove ' + known.name);
   change.addEventListener('click', () => openProperty('change', known));
-  remove.addEventListener('click', () => removeProperty(known));
+  let remove;
+  if (known.fixed) {
+    remove = el('span', { class: 'fixed-tag', 'data-action': 'fixed' }, 'fixed');
+    remove.title = 'One of the kind\u2019s fixed known properties: it cannot be removed.';
+  } else {
+    remove = el('button', { type: 'button', class: 'quiet small danger', 'data-action': 'remove' }, 'Remove');
+    remove.setAttribute('aria-label', 'Remove ' + known.name);
+    remove.addEventListener('click', () => removeProperty(known));
+  }
   // The definitions live in the kind's defaults file: its history is theirs.
   const history = el('a', {
     class: 'button-link small',
@@ -195,8 +220,9 @@ export async function loadKnown(keepStatus, highlight) {
   // Rows of the old listing wait until the new one is drawn.
   setRowsDisabled(true);
   try {
-    const rows = await listKnown(selector);
+    const [rows, fixed] = await Promise.all([listKnown(selector), fixedOf(selector)]);
     if (ticket !== knownRequest) return;
+    for (const known of rows) known.fixed = fixed.has(hexOf(known.bytes));
     renderKnown(rows, selector);
     if (!keepStatus) say('known-status', '', '');
     if (highlight !== undefined) highlightRow(highlight);
