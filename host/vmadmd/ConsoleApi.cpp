@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "host/common/JsonText.h"
+#include "host/common/KnownListing.h"
 #include "host/platform/JournalContext.h"
 #include "host/platform/RunTokenHolder.h"
 
@@ -108,6 +109,29 @@ ConsoleApi::Reply ConsoleApi::form(const String& user, std::string_view form, st
     int ecode = answer->outputs.ecode;
     reply["message"] = ecode == 0 ? String() : adm_ecode_text(request.form, ecode);
     return {200, reply};
+}
+
+ConsoleApi::Reply ConsoleApi::known(const std::multimap<std::string, std::string>& query) {
+    auto kind = query.find("kind");
+    if (kind == query.end() || query.size() != 1 || kind->second.empty())
+        return error(400, "kind: give the kind to list (MESSAGE, SYSTEM, COS or SUBSCRIBER)");
+    std::vector<KnownListing::Known> rows;
+    FormSession::Answer refusal;
+    String stuckAt;
+    KnownListing::Outcome outcome;
+    {
+        std::lock_guard lock(mutex_);
+        RunTokenHolder token;
+        outcome = KnownListing::list(module_.session(), kind->second, rows, refusal, stuckAt);
+    }
+    if (outcome == KnownListing::Outcome::NoForm) return error(404, "no form 1");
+    if (outcome == KnownListing::Outcome::Refused)
+        return error(422, adm_ecode_text(1, refusal.outputs.ecode));
+    if (outcome == KnownListing::Outcome::Stuck)
+        return error(500, "the listing does not advance past \"" + stuckAt + "\"");
+    Json listed = Json::array();
+    for (const KnownListing::Known& k : rows) listed.push_back(KnownListing::toJson(k));
+    return {200, listed};
 }
 
 ConsoleApi::Reply ConsoleApi::param(const String& key,

@@ -50,6 +50,10 @@ class ConsoleApi {
     Reply params(const std::multimap<std::string, std::string>& query);
     Reply paramCheck(const std::multimap<std::string, std::string>& query);
     Reply paramFiles();
+    // Form 1's whole listing of a kind (query kind=KIND), paged to its end
+    // here in one call: 200 and an array as "vmcfg --json known list" gives
+    // it; 400 for a bad query, 422 when the form refuses (its ecode's text).
+    Reply known(const std::multimap<std::string, std::string>& query);
     // The names of a kind's fixed known properties, as KnownView answers.
     Reply fixedKnown(const std::multimap<std::string, std::string>& query);
     // A property set as "vmcfg props show --json" lists it for the Server

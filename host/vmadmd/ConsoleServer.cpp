@@ -257,6 +257,9 @@ void ConsoleServer::addRoutes() {
                 [this](const httplib::Request& request, httplib::Response& response) {
                     answer(response, api_.param(request.matches[1].str(), request.params));
                 });
+    server_.Get("/api/known", [this](const httplib::Request& request, httplib::Response& response) {
+        answer(response, api_.known(request.params));
+    });
     server_.Get("/api/known/fixed",
                 [this](const httplib::Request& request, httplib::Response& response) {
                     answer(response, api_.fixedKnown(request.params));

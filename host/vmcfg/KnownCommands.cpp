@@ -19,16 +19,10 @@ using Known = KnownCommands::Known;
 
 constexpr int kListForm = 1;
 constexpr int kPropertyForm = 2;
-constexpr int kEntryFields = 17;
-constexpr int kEntries = 4;
-constexpr int kStartField = 52;
-constexpr int kMoreFollow = 501;
 constexpr std::size_t kNameSplit = 70;
 
 // The access classes from the widest to the narrowest, as the forms lay them
 // out (read flag at the offset, write flag after it).
-const char* const kClasses[6] = {"server",   "privileged", "trusted",
-                                 "standard", "restricted", "minimal"};
 const char* const kShortClasses[6] = {"SRV", "PRV", "TRU", "STD", "RES", "MIN"};
 constexpr int kFlagOffset = 3;
 
@@ -44,25 +38,6 @@ bool given(const std::vector<CLI::Option*>& options) {
     for (const CLI::Option* option : options)
         if (option->count() > 0) return true;
     return false;
-}
-
-// The property in reply fields base+1 to base+17.
-Known fromReply(const std::vector<String>& fields, int base) {
-    auto field = [&](int n) -> const String& {
-        static const String none;
-        std::size_t i = static_cast<std::size_t>(base + n);
-        return i < fields.size() ? fields[i] : none;
-    };
-    Known k;
-    k.name = field(1) + field(2);
-    for (int i = 0; i < 6; ++i) {
-        k.read[i] = field(kFlagOffset + 2 * i) == "R";
-        k.write[i] = field(kFlagOffset + 2 * i + 1) == "W";
-    }
-    k.forwardable = field(15) == "y";
-    k.version = field(16);
-    k.type = field(17);
-    return k;
 }
 
 void nameFields(const String& kind, const String& name, FormSession::Request& request) {
@@ -87,32 +62,10 @@ FormSession::Request propertyRequest(AdmOp op, const String& kind, const Known& 
     return request;
 }
 
-Json toJson(const Known& k) {
-    Json read = Json::array(), write = Json::array();
-    for (int i = 0; i < 6; ++i) {
-        if (k.read[i]) read.push_back(kClasses[i]);
-        if (k.write[i]) write.push_back(kClasses[i]);
-    }
-    auto number = [](const String& text) -> Json {
-        try {
-            return std::stol(text);
-        } catch (...) {
-            return text;
-        }
-    };
-    Json object = {{"read", read},
-                   {"write", write},
-                   {"forwardable", k.forwardable},
-                   {"version", number(k.version)},
-                   {"type", number(k.type)}};
-    putBytes(object, "name", k.name);
-    return object;
-}
-
 void printTable(const std::vector<Known>& rows, bool json, std::ostream& out) {
     if (json) {
         Json array = Json::array();
-        for (const Known& k : rows) array.push_back(toJson(k));
+        for (const Known& k : rows) array.push_back(KnownListing::toJson(k));
         out << jsonText(array);
         return;
     }
@@ -264,30 +217,20 @@ String shownName(const String& name) {
 
 int KnownCommands::list(FormSession& session, bool json, std::ostream& out, std::ostream& err) {
     std::vector<Known> rows;
-    FormSession::Request request;
-    request.form = kListForm;
-    request.op = AdmOp::list;
-    request.fields[0] = kind_;
-    while (true) {
-        auto answer = ask(session, request, err);
-        if (!answer) return 4;
-        if (answer->outputs.result != 0)
-            return refused("known list " + kind_, kListForm, AdmOp::list, *answer, json, out, err);
-        for (int entry = 0; entry < kEntries; ++entry) {
-            Known k = fromReply(answer->fields, entry * kEntryFields);
-            if (k.name.empty()) break;
-            rows.push_back(k);
-        }
-        if (answer->outputs.ecode != kMoreFollow) break;
-        // The next page starts after the fourth entry: send its name back.
-        String last = answer->fields[kStartField] + answer->fields[kStartField + 1];
-        if (last == request.fields[kStartField] + request.fields[kStartField + 1]) {
+    FormSession::Answer refusal;
+    String stuckAt;
+    switch (KnownListing::list(session, kind_, rows, refusal, stuckAt)) {
+        case KnownListing::Outcome::NoForm:
+            err << "vmcfg: the module has no form " << kListForm << std::endl;
+            return 4;
+        case KnownListing::Outcome::Refused:
+            return refused("known list " + kind_, kListForm, AdmOp::list, refusal, json, out, err);
+        case KnownListing::Outcome::Stuck:
             err << "vmcfg: known list " << kind_ << ": the listing does not advance past "
-                << shownName(last) << std::endl;
+                << shownName(stuckAt) << std::endl;
             return 1;
-        }
-        request.fields[kStartField] = answer->fields[kStartField];
-        request.fields[kStartField + 1] = answer->fields[kStartField + 1];
+        case KnownListing::Outcome::Listed:
+            break;
     }
     if (!json && rows.empty()) {
         out << "no known properties in " << kind_ << "\n";
@@ -307,7 +250,7 @@ int KnownCommands::get(FormSession& session, bool json, std::ostream& out, std::
     if (answer->outputs.result != 0)
         return refused("known get " + kind_ + " " + shownName(name_), kPropertyForm, AdmOp::get,
                        *answer, json, out, err);
-    printTable({fromReply(answer->fields, 0)}, json, out);
+    printTable({KnownListing::fromReply(answer->fields, 0)}, json, out);
     return 0;
 }
 
@@ -366,7 +309,7 @@ int KnownCommands::write(FormSession& session, bool adding, bool json, std::ostr
         if (!answer) return 4;
         if (answer->outputs.result != 0)
             return refused(what, kPropertyForm, AdmOp::get, *answer, json, out, err);
-        known = fromReply(answer->fields, 0);
+        known = KnownListing::fromReply(answer->fields, 0);
         known.name = name_;
     }
     applyOptions(known);
@@ -382,14 +325,15 @@ int KnownCommands::write(FormSession& session, bool adding, bool json, std::ostr
     if (!stored) return 4;
     if (stored->outputs.result != 0)
         return refused(what, kPropertyForm, AdmOp::get, *stored, json, out, err);
-    printTable({fromReply(stored->fields, 0)}, json, out);
+    printTable({KnownListing::fromReply(stored->fields, 0)}, json, out);
     return 0;
 }
 
 int KnownCommands::dryRun(const char* action, const Known& known, bool json,
                           std::ostream& out) const {
     if (json) {
-        out << jsonText({{"dry_run", true}, {"action", action}, {"property", toJson(known)}});
+        out << jsonText(
+            {{"dry_run", true}, {"action", action}, {"property", KnownListing::toJson(known)}});
         return 0;
     }
     out << "dry run, nothing written: would " << action << " in " << kind_ << ":\n";
@@ -409,7 +353,7 @@ int KnownCommands::remove(FormSession& session, bool json, std::ostream& out, st
         if (answer->outputs.result != 0)
             return refused("known remove " + kind_ + " " + shownName(name_), kPropertyForm,
                            AdmOp::get, *answer, json, out, err);
-        return dryRun("remove", fromReply(answer->fields, 0), json, out);
+        return dryRun("remove", KnownListing::fromReply(answer->fields, 0), json, out);
     }
     request.op = AdmOp::rem;
     auto answer = ask(session, request, err);

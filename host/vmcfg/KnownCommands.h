@@ -4,6 +4,7 @@
 #include <iosfwd>
 #include <vector>
 
+#include "host/common/KnownListing.h"
 #include "host/vmcfg/GlobalOptions.h"
 #include "platform/String.h"
 
@@ -42,14 +43,7 @@ class KnownCommands {
     int run(const GlobalOptions& options, std::ostream& out, std::ostream& err);
 
     // One known property as the forms show it.
-    struct Known {
-        String name;
-        bool read[6] = {};   // chain order: server, privileged, trusted, standard,
-        bool write[6] = {};  // restricted, minimal
-        bool forwardable = false;
-        String version = "1";
-        String type = "0";
-    };
+    using Known = KnownListing::Known;
 
   private:
     CLI::App* addCommand(const char* name, const char* description, bool takesName,

@@ -2,7 +2,7 @@
 // dialog that adds, changes and removes definitions through form 2.
 import {
   $, el, quoted, say, api, form, field, fieldBytes, hexOf, joinBytes, utf8, shownText, refusalText,
-  failure, markFault, clearFaults, askConfirm, SessionEnded, ApiError, serverError,
+  failure, markFault, clearFaults, askConfirm, SessionEnded, ApiError, serverError, bytesOfHex,
 } from './core.js';
 import {
   CLASSES, FLAG_FIELD, buildRightsEditor, setRights, putRights, firstRightsBox,
@@ -12,14 +12,8 @@ import { ListView } from './listview.js';
 
 export { buildRightsEditor };
 
-// Form 1 lists four properties a reply, 17 fields each; the name of the
-// fourth comes back in fields 52 and 53 and asks for the next page.
-const LIST_FORM = 1;
+// Form 2 takes and gives a name in two fields, split after its 70th byte.
 const PROPERTY_FORM = 2;
-const ENTRY_FIELDS = 17;
-const ENTRIES = 4;
-const START_FIELD = 52;
-const MORE_FOLLOW = 501;
 const NAME_SPLIT = 70;
 const FIRST_FORWARDABLE = 15;
 // Each kind's defaults file: its known properties and their default values.
@@ -66,16 +60,23 @@ function fromReply(answer, base) {
   return known;
 }
 
+// A row of the server's listing in the page's terms.
+function fromListing(k) {
+  const bytes = typeof k.name_hex === 'string' ? bytesOfHex(k.name_hex) : utf8.encode(k.name);
+  return {
+    name: shownText.decode(bytes),
+    bytes,
+    read: CLASSES.map((c) => k.read.includes(c.name.toLowerCase())),
+    write: CLASSES.map((c) => k.write.includes(c.name.toLowerCase())),
+    forwardable: k.forwardable,
+    version: String(k.version),
+    type: String(k.type),
+  };
+}
+
 // A name's exact bytes for a URL, whatever they are.
 function percentBytes(bytes) {
   return Array.from(bytes, (b) => '%' + b.toString(16).padStart(2, '0')).join('');
-}
-
-class Refused extends Error {
-  constructor(answer) {
-    super(refusalText(answer));
-    this.answer = answer;
-  }
 }
 
 // The fixed known properties of a kind, which form 2 never removes: asked
@@ -95,27 +96,14 @@ function fixedOf(selector) {
   return fixedNames.get(selector);
 }
 
-// Form 1's listing of a kind, page after page to the end.
+// Form 1's whole listing of a kind, which the server pages to its end.
 async function listKnown(selector) {
-  const rows = [];
-  const request = { 0: selector };
-  for (;;) {
-    const answer = await form(LIST_FORM, 'list', request);
-    if (answer.result !== 0) throw new Refused(answer);
-    for (let entry = 0; entry < ENTRIES; ++entry) {
-      const known = fromReply(answer, entry * ENTRY_FIELDS);
-      if (!known.name) break;
-      rows.push(known);
-    }
-    if (answer.ecode !== MORE_FOLLOW) return rows;
-    const next = [fieldBytes(answer, START_FIELD), fieldBytes(answer, START_FIELD + 1)];
-    const after = joinBytes(next[0], next[1]);
-    if (request[START_FIELD] && hexOf(after) === hexOf(joinBytes(request[START_FIELD], request[START_FIELD + 1]))) {
-      throw new ApiError('The listing does not advance past ' + quoted(shownText.decode(after)) + '.');
-    }
-    request[START_FIELD] = next[0];
-    request[START_FIELD + 1] = next[1];
+  const reply = await api('GET', '/api/known?kind=' + encodeURIComponent(selector));
+  if (reply.status === 422 && reply.data && typeof reply.data.error === 'string') {
+    throw new ApiError('Form 1 refused the listing: ' + reply.data.error);
   }
+  if (reply.status !== 200 || !Array.isArray(reply.data)) throw serverError(reply);
+  return reply.data.map(fromListing);
 }
 
 // The access-class labels of a rights grid.
