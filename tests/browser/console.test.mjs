@@ -323,6 +323,12 @@ step('adding a property through the dialog, submitted with Enter', async () => {
   same(stored.write, ['server', 'privileged'], 'the stored write rights');
   same([stored.forwardable, stored.version, stored.type], [true, 3, 1], 'forwardable, version, type');
   same(await shownKnown(), knownFromVmcfg('MESSAGE'), 'the listing after the add');
+  // The new row says so and has the focus, wherever it is in the list.
+  await page.waitForFunction(() => document.activeElement?.dataset.action === 'change');
+  same(await page.evaluate(() => {
+    const row = document.activeElement.closest('tr');
+    return [row.querySelector('.name').textContent, row.querySelector('.row-note')?.textContent];
+  }), [name, 'Added'], 'the focused row and its note');
   messageCount += 1;
 });
 
@@ -720,7 +726,9 @@ step('checking a file shows its diagnostics, or that it has none', async () => {
   await page.click('#params-check');
   await waitText('#params-check-summary', new RegExp(`^${SITE_PARAMS}: 1 problem; the file does not read as a whole\\.$`));
   same(await shownDiagnostics(), expected.diagnostics, 'the diagnostics shown');
-  check(await page.evaluate(() => document.activeElement.id === 'params-check-result'), 'the check\'s outcome has no focus');
+  // The outcome takes the focus once the file's keys are listed too.
+  await page.waitForFunction(() => document.activeElement.id === 'params-check-result', { timeout: WAIT })
+    .catch(() => fail('the check\'s outcome has no focus'));
   await atWidths('the parameter check', 'params-check');
   await typeInto('#params-file', '/VM/config/config_params');
   await page.click('#params-check');

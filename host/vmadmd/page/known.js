@@ -199,7 +199,7 @@ const listView = new ListView($('known-table'), {
 }, $('known-filter'), drawKnown);
 
 // Reloads the listing; keepStatus leaves the last outcome on show.
-export async function loadKnown(keepStatus, highlight) {
+export async function loadKnown(keepStatus, highlight, note) {
   const ticket = ++knownRequest;
   const selector = kind;
   const section = $('screen-known');
@@ -213,7 +213,7 @@ export async function loadKnown(keepStatus, highlight) {
     for (const known of rows) known.fixed = fixed.has(hexOf(known.bytes));
     renderKnown(rows, selector);
     if (!keepStatus) say('known-status', '', '');
-    if (highlight !== undefined) highlightRow(highlight);
+    if (highlight !== undefined) highlightRow(highlight, note);
   } catch (error) {
     if (ticket !== knownRequest) return;
     const text = failure(error);
@@ -230,11 +230,16 @@ function setRowsDisabled(disabled) {
   for (const button of $('known-rows').querySelectorAll('button')) button.disabled = disabled;
 }
 
-function highlightRow(name) {
+// Marks the row of a property just added or changed, says the outcome
+// beside it and gives it the focus, so that a long list keeps its place.
+function highlightRow(name, note) {
   const row = Array.from($('known-rows').rows).find((r) => r.querySelector('.name')?.textContent === name);
   if (!row) return;
   row.classList.add('fresh');
+  if (note) row.querySelector('.row-actions').prepend(el('span', { class: 'row-note' }, note));
   row.scrollIntoView({ block: 'nearest' });
+  const change = row.querySelector('[data-action="change"]');
+  if (change) change.focus();
 }
 
 for (const button of document.querySelectorAll('.kind')) {
@@ -459,7 +464,7 @@ $('property-form').addEventListener('submit', async (event) => {
       }
     }
     say('known-status', outcome + '.', tone);
-    if (selector === kind) loadKnown(true, name);
+    if (selector === kind) loadKnown(true, name, dialogMode === 'add' ? 'Added' : 'Saved');
   } catch (error) {
     const text = failure(error);
     if (text) say('property-message', text, 'error');
