@@ -40,6 +40,23 @@ ConsoleReply props(const std::multimap<std::string, std::string>& query) {
     return {200, visiblePropertiesJson(*set, access)};
 }
 
+// What "vmcfg props check" says of a set: read whole, or the first error.
+ConsoleReply propsCheck(const std::multimap<std::string, std::string>& query) {
+    SetQuery named;
+    String refusal;
+    if (!named.parse(query, {}, refusal)) return ConsoleReply::error(400, refusal);
+    std::ostringstream why;
+    int status = 0;
+    std::unique_ptr<Properties> set = named.target().open(false, why, status);
+    if (!set)
+        return ConsoleReply::error(status == 2 ? 404 : 500,
+                                   ConsoleReply::withoutProgram(why.str()));
+    return {200, nlohmann::json{{"target", named.target().describe()},
+                                {"ok", true},
+                                {"count", set->count()},
+                                {"version", set->getVersion()}}};
+}
+
 ConsoleReply history(const std::multimap<std::string, std::string>& query) {
     return HistoryView::answer(query);
 }
@@ -60,6 +77,7 @@ const ApiLibraryCalls* vmadmd_api_calls() {
                                           ParamsView::check,
                                           ParamsView::files,
                                           KnownView::fixedNames,
+                                          propsCheck,
                                           moduleVersion};
     return &calls;
 }

@@ -32,6 +32,8 @@ struct ApiLibraryCalls {
     ConsoleReply (*paramFiles)();
     // The names of a kind's fixed known properties (KnownView).
     ConsoleReply (*fixedKnown)(const std::multimap<std::string, std::string>& query);
+    // A set read whole, as "vmcfg props check" reads it.
+    ConsoleReply (*propsCheck)(const std::multimap<std::string, std::string>& query);
     // The version of the module the library is bound to.
     const char* (*moduleVersion)();
 };

@@ -153,6 +153,12 @@ ConsoleApi::Reply ConsoleApi::paramCheck(const std::multimap<std::string, std::s
     return module_.calls().paramCheck(query);
 }
 
+ConsoleApi::Reply ConsoleApi::propsCheck(const std::multimap<std::string, std::string>& query) {
+    std::lock_guard lock(mutex_);
+    RunTokenHolder token;
+    return module_.calls().propsCheck(query);
+}
+
 ConsoleApi::Reply ConsoleApi::fixedKnown(const std::multimap<std::string, std::string>& query) {
     std::lock_guard lock(mutex_);
     RunTokenHolder token;

@@ -54,6 +54,9 @@ class ConsoleApi {
     // here in one call: 200 and an array as "vmcfg --json known list" gives
     // it; 400 for a bad query, 422 when the form refuses (its ecode's text).
     Reply known(const std::multimap<std::string, std::string>& query);
+    // A set named as props() names it, read whole as "vmcfg props check"
+    // reads it: 200 {"target","ok","count","version"}, else as props().
+    Reply propsCheck(const std::multimap<std::string, std::string>& query);
     // The names of a kind's fixed known properties, as KnownView answers.
     Reply fixedKnown(const std::multimap<std::string, std::string>& query);
     // A property set as "vmcfg props show --json" lists it for the Server

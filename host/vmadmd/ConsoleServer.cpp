@@ -264,6 +264,10 @@ void ConsoleServer::addRoutes() {
                 [this](const httplib::Request& request, httplib::Response& response) {
                     answer(response, api_.fixedKnown(request.params));
                 });
+    server_.Get("/api/props/check",
+                [this](const httplib::Request& request, httplib::Response& response) {
+                    answer(response, api_.propsCheck(request.params));
+                });
     server_.Get("/api/props", [this](const httplib::Request& request, httplib::Response& response) {
         answer(response, api_.props(request.params));
     });

@@ -808,6 +808,9 @@ step('the sets screen lists a set as each access class sees it', async () => {
     await showSet('system', undefined, access);
     same(await shownSet(), setFromVmcfg('--system', '--access', access), `the system set as ${access} sees it`);
   }
+  const checked = vmcfgJson('props', 'check', '--system');
+  await page.click('#sets-check');
+  await waitText('#sets-status', new RegExp(`^${checked.target} reads whole: ${checked.count} properties, version \\d+\\.$`));
   await atWidths('the sets screen', 'sets');
 });
 

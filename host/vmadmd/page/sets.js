@@ -223,6 +223,22 @@ $('sets-kind').addEventListener('change', () => {
   showWhich();
   clearFaults($('sets-form'));
 });
+// Reads the set whole, as "vmcfg props check" does, and says what it found.
+$('sets-check').addEventListener('click', async () => {
+  const set = formSet();
+  if (!set) return;
+  try {
+    const reply = await api('GET', '/api/props/check?' + queryOf(set).replace(/&access=.*$/, ''));
+    if (reply.status !== 200 || !reply.data) throw serverError(reply);
+    const count = reply.data.count === 1 ? '1 property' : reply.data.count + ' properties';
+    say('sets-status', reply.data.target + ' reads whole: ' + count + ', version ' + reply.data.version + '.', 'ok');
+  } catch (error) {
+    const text = failure(error);
+    if (text) say('sets-status', 'The check failed: ' + text, 'error');
+  }
+  $('sets-status').focus();
+});
+
 $('sets-form').addEventListener('submit', (event) => {
   event.preventDefault();
   const set = formSet();
