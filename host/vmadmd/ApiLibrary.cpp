@@ -19,11 +19,28 @@ ConsoleReply param(const std::string& key, const std::multimap<std::string, std:
     return ParamsView::explain(key, query);
 }
 
-ConsoleReply props(const std::multimap<std::string, std::string>& query) {
-    static constexpr std::string_view kOwn[] = {"access"};
-    SetQuery named;
+using Query = std::multimap<std::string, std::string>;
+
+// The set the query names, read whole; null with the reply that says why not
+// (400 for the query, 404 for a missing or unreadable file, 500 otherwise).
+std::unique_ptr<Properties> readNamed(const Query& query, std::span<const std::string_view> own,
+                                      SetQuery& named, ConsoleReply& failed) {
     String refusal;
-    if (!named.parse(query, kOwn, refusal)) return ConsoleReply::error(400, refusal);
+    if (!named.parse(query, own, refusal)) {
+        failed = ConsoleReply::error(400, refusal);
+        return nullptr;
+    }
+    std::ostringstream why;
+    int status = 0;
+    std::unique_ptr<Properties> set = named.target().open(false, why, status);
+    if (!set)
+        failed =
+            ConsoleReply::error(status == 2 ? 404 : 500, ConsoleReply::withoutProgram(why.str()));
+    return set;
+}
+
+ConsoleReply props(const Query& query) {
+    static constexpr std::string_view kOwn[] = {"access"};
     PropertyAttributes::AccessType access = PropertyAttributes::Server;
     auto given = query.equal_range("access");
     if (given.first != given.second &&
@@ -31,26 +48,18 @@ ConsoleReply props(const std::multimap<std::string, std::string>& query) {
         return ConsoleReply::error(400,
                                    "access: give one access class (Server, Privileged, "
                                    "Trusted, Standard, Restricted, Minimal)");
-    std::ostringstream why;
-    int status = 0;
-    std::unique_ptr<Properties> set = named.target().open(false, why, status);
-    if (!set)
-        return ConsoleReply::error(status == 2 ? 404 : 500,
-                                   ConsoleReply::withoutProgram(why.str()));
-    return {200, visiblePropertiesJson(*set, access)};
+    SetQuery named;
+    ConsoleReply failed;
+    std::unique_ptr<Properties> set = readNamed(query, kOwn, named, failed);
+    return set ? ConsoleReply{200, visiblePropertiesJson(*set, access)} : failed;
 }
 
 // What "vmcfg props check" says of a set: read whole, or the first error.
-ConsoleReply propsCheck(const std::multimap<std::string, std::string>& query) {
+ConsoleReply propsCheck(const Query& query) {
     SetQuery named;
-    String refusal;
-    if (!named.parse(query, {}, refusal)) return ConsoleReply::error(400, refusal);
-    std::ostringstream why;
-    int status = 0;
-    std::unique_ptr<Properties> set = named.target().open(false, why, status);
-    if (!set)
-        return ConsoleReply::error(status == 2 ? 404 : 500,
-                                   ConsoleReply::withoutProgram(why.str()));
+    ConsoleReply failed;
+    std::unique_ptr<Properties> set = readNamed(query, {}, named, failed);
+    if (!set) return failed;
     return {200, nlohmann::json{{"target", named.target().describe()},
                                 {"ok", true},
                                 {"count", set->count()},
