@@ -25,15 +25,14 @@ constexpr int kMaxDepth = 3;
 constexpr std::size_t kMaxEntries = 2000;
 constexpr std::size_t kSniffBytes = 8 * 1024;
 
-// Why a platform path given as file= is refused, or empty. The length rule
-// is the property view's; the rest keeps the path from pointing elsewhere
+// Why a platform path given as file= is refused, or empty. The length and
+// NUL rules are the property view's; the rest keeps the path from pointing elsewhere
 // than it says: relative paths and ".." above the root, which the platform
 // would quietly stop at the root, are refused in words.
 String pathRefusal(const String& path) {
-    PropsTarget lengthCheck;
+    PropsTarget propertyRules;
     String error;
-    if (!lengthCheck.choose(PropsTarget::FILE, path, error)) return "file: " + error;
-    if (path.find('\0') != String::npos) return "file: a path holds no NUL byte";
+    if (!propertyRules.choose(PropsTarget::FILE, path, error)) return "file: " + error;
     if (path[0] != '/') return "file: \"" + path + "\" is not a platform path (it begins with /)";
     int depth = 0;
     for (std::size_t start = 1; start <= path.size();) {

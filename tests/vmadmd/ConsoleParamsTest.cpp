@@ -61,7 +61,7 @@ TEST_F(ConsoleParamsTest, AnswersAndRefusals) {
         {"/api/params/k?file=/VM/config/../../../x", 400, "leads outside the platform root"},
         {"/api/params/check?file=VM/config/config_params", 400, "is not a platform path"},
         {"/api/params?file=", 400, "file: a property file path must have 1 to"},
-        {"/api/params?file=/VM/config/config_params%00x", 400, "file: a path holds no NUL byte"},
+        {"/api/params?file=/VM/config/config_params%00x", 400, "file: a property file path holds no NUL byte"},
         {"/api/params?file=/VM/none", 404, "can't read parameter file /VM/none: No such file"},
         {"/api/params/check?file=/VM/none", 404, "No such file"},
         {"/api/params/k?file=/VM/config", 404, "Is a directory"},
