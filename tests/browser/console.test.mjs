@@ -364,10 +364,12 @@ step('a name the form cuts inside a character is listed and removed whole', asyn
   same(await shownKnown(), knownFromVmcfg('MESSAGE'), 'the listing after the long add');
   await (await rowButton(long, 'remove')).click();
   await waitDialog('confirm-dialog', true);
+  await page.$$eval('#known-rows tr', (rows) => rows.forEach((r) => { r.probe = true; }));
   await page.click('#confirm-yes');
   await waitText('#known-status', /^Removed/);
   messageCount -= 1;
   await waitListing('MESSAGE', messageCount);
+  check(await page.$$eval('#known-rows tr', (rows) => rows.every((r) => r.probe)), 'a removal drew other rows again');
   check(!knownFromVmcfg('MESSAGE').some((k) => k.name === long), 'the long name is still stored');
 });
 
@@ -406,11 +408,19 @@ step('changing a property starts from what the set holds', async () => {
   same(await page.$eval('#prop-version', (n) => n.value), '3', 'the version the change starts from');
   await setChecked('#prop-forwardable', false);
   await typeInto('#prop-version', '4');
+  // A mark on every other row: a change draws its own row again, no other.
+  await page.$$eval('#known-rows tr', (rows) => rows.forEach((r) => { r.probe = true; }));
   await page.click('#property-save');
   await waitDialog('property-dialog', false);
   await waitText('#known-status', /^Saved/);
   const stored = vmcfgJson('known', 'get', 'MESSAGE', 'Console Greeting Mode')[0];
   same([stored.forwardable, stored.version, stored.read.length], [false, 4, 4], 'the changed property');
+  await page.waitForFunction(() => document.activeElement?.dataset.action === 'change');
+  same(await page.$$eval('#known-rows tr', (rows) => rows.filter((r) => !r.probe).map((r) =>
+    [r.querySelector('.name').textContent, r.querySelector('.row-note')?.textContent])),
+  [['Console Greeting Mode', 'Saved']], 'the rows drawn again after the change');
+  same(await page.evaluate(() => document.activeElement.closest('tr').querySelector('.name').textContent),
+    'Console Greeting Mode', 'the row with the focus');
   await waitListing('MESSAGE', messageCount);
   same(await shownKnown(), knownFromVmcfg('MESSAGE'), 'the listing after the change');
 });
@@ -419,10 +429,12 @@ step('removing asks first; a fixed property offers no removal', async () => {
   await (await rowButton(HOSTILE, 'remove')).click();
   await waitDialog('confirm-dialog', true);
   check((await text('#confirm-text')).includes(HOSTILE), 'the removal question does not name the property');
+  await page.$$eval('#known-rows tr', (rows) => rows.forEach((r) => { r.probe = true; }));
   await page.click('#confirm-yes');
   await waitText('#known-status', /^Removed/);
   messageCount -= 1;
   await waitListing('MESSAGE', messageCount);
+  check(await page.$$eval('#known-rows tr', (rows) => rows.every((r) => r.probe)), 'a removal drew other rows again');
   check(!knownFromVmcfg('MESSAGE').some((k) => k.name === HOSTILE), 'the property is still stored');
 
   await page.click('.kind[data-kind="SYSTEM"]');

@@ -1,35 +1,18 @@
-// The known-properties screen: form 1's listing of a kind, and the property
-// dialog that adds, changes and removes definitions through form 2.
+// The known-properties screen: the whole listing of a kind, filtered and
+// sorted in the page, each row with its actions (the dialog is
+// knowndialog.js).
 import {
-  $, el, quoted, say, api, form, field, fieldBytes, hexOf, joinBytes, utf8, shownText, refusalText,
-  failure, markFault, clearFaults, askConfirm, SessionEnded, ApiError, serverError, bytesOfHex,
+  $, el, say, api, form, hexOf, utf8, shownText, failure, SessionEnded, ApiError, serverError, bytesOfHex,
 } from './core.js';
+import { CLASSES, buildRightsEditor } from './rights.js';
 import {
-  CLASSES, FLAG_FIELD, buildRightsEditor, setRights, putRights, firstRightsBox,
-} from './rights.js';
+  PROPERTY_FORM, DEFAULTS_FILE, KIND_WORDS, fromReply, nameFields,
+} from './knowncommon.js';
+import { openProperty, removeProperty } from './knowndialog.js';
 
 import { ListView } from './listview.js';
 
 export { buildRightsEditor };
-
-// Form 2 takes and gives a name in two fields, split after its 70th byte.
-const PROPERTY_FORM = 2;
-const NAME_SPLIT = 70;
-const FIRST_FORWARDABLE = 15;
-// Each kind's defaults file: its known properties and their default values.
-const DEFAULTS_FILE = {
-  SYSTEM: '/VM/config/sys_prop_db.defaults', MESSAGE: '/VM/config/PropertyDefaults',
-  COS: '/VM/config/COSPropertyDefaults', SUBSCRIBER: '/VM/config/SubscriberPropertyDefaults',
-};
-const ALREADY_TAKEN = 3;
-
-
-const KIND_WORDS = {
-  MESSAGE: 'message',
-  SYSTEM: 'system',
-  COS: 'class of service',
-  SUBSCRIBER: 'subscriber',
-};
 
 // ---- known properties -----------------------------------------------------
 
@@ -40,25 +23,6 @@ let knownRows = [];
 const fixedNames = new Map();
 // The kind the rows on show were listed for.
 let listedKind = kind;
-
-function fromReply(answer, base) {
-  const f = (n) => field(answer, base + n);
-  const bytes = joinBytes(fieldBytes(answer, base + 1), fieldBytes(answer, base + 2));
-  const known = {
-    name: shownText.decode(bytes),
-    bytes,
-    read: [],
-    write: [],
-    forwardable: f(FIRST_FORWARDABLE) === 'y',
-    version: f(16),
-    type: f(17),
-  };
-  for (let i = 0; i < CLASSES.length; ++i) {
-    known.read.push(f(FLAG_FIELD + 2 * i) === 'R');
-    known.write.push(f(FLAG_FIELD + 2 * i + 1) === 'W');
-  }
-  return known;
-}
 
 // A row of the server's listing in the page's terms.
 function fromListing(k) {
@@ -160,7 +124,7 @@ function knownRow(known) {
     'data-action': 'history',
   }, 'History');
   history.setAttribute('aria-label', 'History of ' + known.name);
-  return el('tr', {},
+  return el('tr', { 'data-key': hexOf(known.bytes) },
     name,
     el('td', { class: 'col-rights' }, rightsGrid(known)),
     el('td', { class: 'col-num', 'data-label': 'Forwardable' }, known.forwardable ? 'yes' : 'no'),
@@ -186,9 +150,52 @@ function drawKnown(rows) {
     body.append(el('tr', { class: 'empty' }, el('td', { colspan: '6' },
       knownRows.length === 0 ? 'This kind has no known properties.' : 'No known property matches the filter.')));
   }
+  drawCaption(rows.length);
+}
+
+function drawCaption(shown) {
   const all = knownRows.length === 1 ? '1 known property' : knownRows.length + ' known properties';
   const about = all + ' of the ' + KIND_WORDS[listedKind] + ' kind (' + listedKind + ')';
-  $('known-caption').textContent = listView.filtering() ? rows.length + ' shown of ' + about : about;
+  $('known-caption').textContent = listView.filtering() ? shown + ' shown of ' + about : about;
+}
+
+function rowElement(bytes) {
+  return $('known-rows').querySelector(`tr[data-key="${hexOf(bytes)}"]`);
+}
+
+// Reads one changed property again (form 2 get) and redraws its row alone,
+// where it is; the whole listing is read again when that fails.
+async function redrawRow(bytes, note) {
+  const index = knownRows.findIndex((k) => hexOf(k.bytes) === hexOf(bytes));
+  const row = rowElement(bytes);
+  const answer = index < 0 || !row ? null : await form(PROPERTY_FORM, 'get', nameFields(listedKind, bytes));
+  if (!answer || answer.result !== 0) {
+    loadKnown(true);
+    return;
+  }
+  const old = knownRows[index];
+  const fresh = { ...fromReply(answer, 0), name: old.name, bytes: old.bytes, kind: old.kind, fixed: old.fixed };
+  knownRows[index] = fresh;
+  const drawn = knownRow(fresh);
+  row.replaceWith(drawn);
+  markRow(drawn, note);
+}
+
+// Takes a removed property's row out alone; the focus goes to the next row.
+function dropRow(bytes) {
+  const index = knownRows.findIndex((k) => hexOf(k.bytes) === hexOf(bytes));
+  const row = rowElement(bytes);
+  if (index < 0 || !row) {
+    loadKnown(true);
+    return;
+  }
+  knownRows.splice(index, 1);
+  const next = row.nextElementSibling || row.previousElementSibling;
+  row.remove();
+  drawCaption($('known-rows').querySelectorAll('tr[data-key]').length);
+  const focus = next && next.querySelector('[data-action="change"]');
+  if (focus) focus.focus();
+  else $('known-status').focus();
 }
 
 const listView = new ListView($('known-table'), {
@@ -230,11 +237,14 @@ function setRowsDisabled(disabled) {
   for (const button of $('known-rows').querySelectorAll('button')) button.disabled = disabled;
 }
 
-// Marks the row of a property just added or changed, says the outcome
-// beside it and gives it the focus, so that a long list keeps its place.
 function highlightRow(name, note) {
   const row = Array.from($('known-rows').rows).find((r) => r.querySelector('.name')?.textContent === name);
-  if (!row) return;
+  if (row) markRow(row, note);
+}
+
+// Marks the row of a property just added or changed, says the outcome
+// beside it and gives it the focus, so that a long list keeps its place.
+function markRow(row, note) {
   row.classList.add('fresh');
   if (note) row.querySelector('.row-actions').prepend(el('span', { class: 'row-note' }, note));
   row.scrollIntoView({ block: 'nearest' });
@@ -252,248 +262,20 @@ for (const button of document.querySelectorAll('.kind')) {
   });
 }
 $('known-reload').addEventListener('click', () => loadKnown());
-$('known-add').addEventListener('click', () => openProperty('add', null));
+$('known-add').addEventListener('click', () => openProperty('add', null, kind));
 
-// ---- the property dialog (form 2) ------------------------------------------
-
-const dialog = $('property-dialog');
-let dialogMode = 'add';
-// The bytes of the name a change dialog is for.
-let dialogBytes = null;
-// The default value the changed property had ({text, hex}), or null.
-let dialogDefault = null;
-// A name with leading or trailing blanks the administrator was told about:
-// saved if submitted again unchanged.
-let blanksAccepted = null;
-
-function fillDialog(known) {
-  $('prop-name').value = known.name;
-  setRights(known.read, known.write);
-  $('prop-forwardable').checked = known.forwardable;
-  $('prop-version').value = known.version;
-  $('prop-type').value = known.type;
+// What the dialog changed: only the rows concerned are drawn again.
+function refused(error) {
+  const text = failure(error);
+  if (text) say('known-status', text, 'error');
 }
-
-// A typed name (text) or a listed one (its bytes), in the form's two fields.
-function nameParts(name) {
-  if (name instanceof Uint8Array) return [name.subarray(0, NAME_SPLIT), name.subarray(NAME_SPLIT)];
-  const chars = Array.from(name);
-  return [chars.slice(0, NAME_SPLIT).join(''), chars.slice(NAME_SPLIT).join('')];
-}
-
-function nameFields(selector, name) {
-  const [first, rest] = nameParts(name);
-  return { 0: selector, 1: first, 2: rest };
-}
-
-// Request fields 0 to 17 of an add or change from the dialog.
-function propertyFields(selector, name) {
-  const fields = nameFields(selector, name);
-  putRights(fields);
-  fields[FIRST_FORWARDABLE] = $('prop-forwardable').checked ? 'y' : 'n';
-  fields[16] = $('prop-version').value.trim();
-  fields[17] = $('prop-type').value.trim();
-  return fields;
-}
-
-function fieldLabel(fieldNo) {
-  if (fieldNo === 0) return 'Property set';
-  if (fieldNo === 1 || fieldNo === 2) return 'Name';
-  if (fieldNo >= FLAG_FIELD && fieldNo < FIRST_FORWARDABLE) {
-    const i = Math.floor((fieldNo - FLAG_FIELD) / 2);
-    return CLASSES[i].name + ((fieldNo - FLAG_FIELD) % 2 === 0 ? ' read' : ' write');
-  }
-  if (fieldNo === FIRST_FORWARDABLE) return 'Forwardable';
-  if (fieldNo === 16) return 'Version';
-  if (fieldNo === 17) return 'Value type';
-  return 'Field ' + fieldNo;
-}
-
-// The input that carries a request field of form 2.
-function inputOf(fieldNo) {
-  const target = fieldNo === 2 ? 1 : fieldNo;
-  return dialog.querySelector('[data-field="' + target + '"]');
-}
-
-function dialogRefused(answer, faultField) {
-  const fieldNo = faultField !== undefined ? faultField : answer.field_no;
-  const input = typeof fieldNo === 'number' && fieldNo >= 0 ? inputOf(fieldNo) : null;
-  let text = refusalText(answer);
-  if (input) {
-    markFault(input, 'property-message');
-    text = fieldLabel(fieldNo) + ': ' + text;
-  }
-  say('property-message', text, 'error');
-  if (input && typeof input.focus === 'function' && input.tagName === 'INPUT') input.focus();
-}
-
-function resetDialog() {
-  clearFaults(dialog);
-  say('property-message', '', 'error');
-  $('property-save').disabled = false;
-}
-
-// The default value the kind's defaults file holds for the name (its first
-// copy) as {text, hex}, or null when there is none or it cannot be read.
-async function storedDefault(selector, bytes) {
-  try {
-    const reply = await api('GET', '/api/props?file=' + encodeURIComponent(DEFAULTS_FILE[selector]));
-    if (reply.status !== 200 || !Array.isArray(reply.data)) return null;
-    const wanted = hexOf(bytes);
-    const copy = reply.data.find((p) => (p.name_hex || hexOf(utf8.encode(p.name))) === wanted);
-    if (!copy || (!copy.value && !copy.value_hex)) return null;
-    return { text: copy.value, hex: copy.value_hex || hexOf(utf8.encode(copy.value)) };
-  } catch (error) {
-    if (error instanceof SessionEnded) throw error;
-    return null;
-  }
-}
-
-// Puts the default value back after the form's change cleared it, through
-// the same edit as any set's value; the refusal in words, or ''.
-async function putDefaultBack(selector, nameBytes, value) {
-  const reply = await api('POST', '/api/props/edit', {
-    set: { file: DEFAULTS_FILE[selector] }, op: 'set', name_hex: hexOf(nameBytes), value_hex: value.hex,
-  });
-  if (reply.status === 200) return '';
-  return reply.data && reply.data.error ? reply.data.error : 'status ' + reply.status;
-}
-
-async function openProperty(mode, known) {
-  dialogMode = mode;
-  dialogBytes = known ? known.bytes : null;
-  resetDialog();
-  say('prop-default-note', '', '');
-  dialogDefault = null;
-  blanksAccepted = null;
-  $('prop-keep-field').hidden = true;
-  $('prop-keep-default').checked = true;
-  const selector = known ? known.kind : kind;
-  $('property-kind').textContent = selector;
-  const name = $('prop-name');
-  if (mode === 'add') {
-    $('property-title').textContent = 'Add a known property';
-    $('property-save').textContent = 'Add';
-    name.readOnly = false;
-    // A new property starts readable and writeable by the server only.
-    fillDialog({ name: '', read: [true, false, false, false, false, false],
-      write: [true, false, false, false, false, false], forwardable: false, version: '1', type: '0' });
-    dialog.showModal();
-    name.focus();
-    return;
-  }
-  // A change replaces the whole property: start from what the set holds now.
-  try {
-    const answer = await form(PROPERTY_FORM, 'get', nameFields(selector, known.bytes));
-    if (answer.result !== 0) {
-      say('known-status', quoted(known.name) + ': ' + refusalText(answer), 'error');
-      loadKnown(true);
-      return;
-    }
-    const fresh = fromReply(answer, 0);
-    fresh.name = known.name;
-    // The form's change replaces the property whole: its default value goes.
-    dialogDefault = await storedDefault(selector, known.bytes);
-    if (dialogDefault) {
-      say('prop-default-note', 'Its default value is ' + quoted(dialogDefault.text) +
-        ': saving the definition clears it unless you keep it.', 'warn');
-      $('prop-keep-field').hidden = false;
-    }
-    $('property-title').textContent = 'Change a known property';
-    $('property-save').textContent = 'Save';
-    name.readOnly = true;
-    fillDialog(fresh);
-    dialog.showModal();
-    firstRightsBox().focus();
-  } catch (error) {
-    const text = failure(error);
-    if (text) say('known-status', text, 'error');
-  }
-}
-
-$('property-cancel').addEventListener('click', () => dialog.close());
-
-$('property-form').addEventListener('submit', async (event) => {
-  event.preventDefault();
-  resetDialog();
-  const selector = $('property-kind').textContent;
-  const name = $('prop-name').value;
-  if (!name.trim()) {
-    markFault($('prop-name'), 'property-message');
-    say('property-message', 'Name: a known property needs a name.', 'error');
-    $('prop-name').focus();
-    return;
-  }
-  if (dialogMode === 'add' && name !== name.trim() && blanksAccepted !== name) {
-    blanksAccepted = name;
-    markFault($('prop-name'), 'property-message');
-    say('property-message', 'Name: it begins or ends with a blank, which is easy to miss and hard to type again.' +
-      ' Remove the blank, or press Add again to keep it.', 'error');
-    $('prop-name').focus();
-    return;
-  }
-  const save = $('property-save');
-  save.disabled = true;
-  try {
-    if (dialogMode === 'add') {
-      // The form's add replaces a property of the same name whole: ask first
-      // whether the name is free.
-      const check = await form(PROPERTY_FORM, 'addv', nameFields(selector, name));
-      if (check.result !== 0) {
-        dialogRefused(check, check.ecode === ALREADY_TAKEN ? 1 : undefined);
-        return;
-      }
-    }
-    const op = dialogMode === 'add' ? 'add' : 'chg';
-    const answer = await form(PROPERTY_FORM, op, propertyFields(selector, dialogMode === 'add' ? name : dialogBytes));
-    if (answer.result !== 0) {
-      dialogRefused(answer);
-      return;
-    }
-    dialog.close();
-    let outcome = (dialogMode === 'add' ? 'Added ' : 'Saved ') + quoted(name) + ' in the ' +
-        KIND_WORDS[selector] + ' kind';
-    let tone = 'ok';
-    if (dialogMode !== 'add' && dialogDefault && $('prop-keep-default').checked) {
-      const refusal = await putDefaultBack(selector, dialogBytes, dialogDefault);
-      if (refusal) {
-        outcome += ', but its default value ' + quoted(dialogDefault.text) + ' was not put back: ' + refusal;
-        tone = 'error';
-      } else {
-        outcome += ', keeping its default value ' + quoted(dialogDefault.text);
-      }
-    }
-    say('known-status', outcome + '.', tone);
-    if (selector === kind) loadKnown(true, name, dialogMode === 'add' ? 'Added' : 'Saved');
-  } catch (error) {
-    const text = failure(error);
-    if (text) say('property-message', text, 'error');
-  } finally {
-    save.disabled = false;
-  }
+document.addEventListener('known-saved', ({ detail }) => {
+  if (!detail.added && detail.selector === listedKind) redrawRow(detail.bytes, 'Saved').catch(refused);
+  else if (detail.selector === kind) loadKnown(true, detail.name, 'Added');
 });
-
-async function removeProperty(known) {
-  const selector = known.kind;
-  const yes = await askConfirm({
-    title: 'Remove a known property',
-    text: 'Remove ' + quoted(known.name) + ' from the known properties of the ' + KIND_WORDS[selector] + ' kind?',
-    detail: 'The kind\u2019s defaults file is rewritten without it.',
-    yes: 'Remove',
-    focusYes: false,
-  });
-  if (!yes) {
-    say('known-status', 'Nothing removed.', '');
-    return;
-  }
-  try {
-    const answer = await form(PROPERTY_FORM, 'rem', nameFields(selector, known.bytes));
-    if (answer.result !== 0) say('known-status', quoted(known.name) + ' was not removed: ' + refusalText(answer), 'error');
-    else say('known-status', 'Removed ' + quoted(known.name) + '.', 'ok');
-    if (selector === kind) loadKnown(true);
-  } catch (error) {
-    const text = failure(error);
-    if (text) say('known-status', text, 'error');
-  }
-}
-
+document.addEventListener('known-removed', ({ detail }) => {
+  if (detail.selector === listedKind) dropRow(detail.bytes);
+});
+document.addEventListener('known-stale', ({ detail }) => {
+  if (detail.selector === kind) loadKnown(true);
+});
