@@ -9,7 +9,8 @@
 #include "platform/String.h"
 
 // The property set a console request names in its query: exactly one of
-// system, cos=N, subscriber=N, message=PATH or file=PATH (platform paths),
+// system, cos=N, subscriber=N, message=PATH, msgid=N (a stored message, whose
+// property file the message store names) or file=PATH (platform paths),
 // beside the parameters the call takes of its own. Shared by the views of a
 // set's properties and of its history, so both take the same names.
 class SetQuery {

@@ -820,6 +820,11 @@ step('the sets screen lists a set as each access class sees it', async () => {
     await showSet('system', undefined, access);
     same(await shownSet(), setFromVmcfg('--system', '--access', access), `the system set as ${access} sees it`);
   }
+  // A stored message by its id: the set its property file holds.
+  const message = vmcfgJson('message', 'props', '200001');
+  await showSet('msgid', '200001', 'Server');
+  same(await shownSet(), setFromVmcfg(message.path), 'message 200001\'s set');
+  await page.select('#sets-kind', 'system');
   const checked = vmcfgJson('props', 'check', '--system');
   await page.click('#sets-check');
   await waitText('#sets-status', new RegExp(`^${checked.target} reads whole: ${checked.count} properties, version \\d+\\.$`));

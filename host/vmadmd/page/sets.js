@@ -10,6 +10,7 @@ const SET_FIELDS = {
   system: null,
   cos: { label: 'Class of service number', hint: 'A whole number, e.g. 1', number: true },
   subscriber: { label: 'Subscriber number', hint: 'A whole number, e.g. 1001', number: true },
+  msgid: { label: 'Message id', hint: 'A stored message, e.g. 200001', number: true },
   message: { label: 'Message property path', hint: 'The platform path of a message\u2019s property file' },
   file: { label: 'Platform path', hint: 'e.g. /VM/config/PropertyDefaults' },
 };
@@ -24,6 +25,7 @@ function setWords(kind, which) {
   if (kind === 'system') return 'the system set';
   if (kind === 'cos') return 'class of service ' + which;
   if (kind === 'subscriber') return 'subscriber ' + which;
+  if (kind === 'msgid') return 'message ' + which;
   return which;
 }
 
