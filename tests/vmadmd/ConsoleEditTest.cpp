@@ -121,6 +121,18 @@ TEST_F(ConsoleEditTest, BadEditsAreRefusedInWordsAndWriteNothing) {
     EXPECT_TRUE(shown().empty());
 }
 
+// A class-of-service record is the owner box's to write: a console on
+// another box hands the save to the owner's daemon, and says so in words
+// when no daemon answers; nothing is written.
+TEST_F(ConsoleEditTest, ARemoteKindWithoutItsOwnerDaemonFailsInWords) {
+    start();
+    auto [status, reply] =
+        edit({{"op", "set"}, {"name", "Colour"}, {"value", "red"}, {"set", {{"cos", "1"}}}});
+    EXPECT_EQ(status, 500) << reply;
+    EXPECT_NE(reply.value("error", String()).find("owner box"), String::npos) << reply;
+    EXPECT_EQ(run("--json props show --cos 1 --name Colour").out, "[]\n");
+}
+
 // Edits from the console and from vmcfg at once on one file: none is lost.
 TEST_F(ConsoleEditTest, EditsRacingVmcfgLoseNoUpdate) {
     constexpr int kEach = 12;
