@@ -820,6 +820,12 @@ step('the sets screen lists a set as each access class sees it', async () => {
     await showSet('system', undefined, access);
     same(await shownSet(), setFromVmcfg('--system', '--access', access), `the system set as ${access} sees it`);
   }
+  for (const [kind, which, option] of [['cos', '1', '--cos'], ['subscriber', '1001', '--subscriber']]) {
+    await showSet(kind, which, 'Server');
+    const expected = setFromVmcfg(option, which);
+    check(expected.length > 0, `the demo's ${kind} ${which} is empty`);
+    same(await shownSet(), expected, `${kind} ${which}`);
+  }
   // A stored message by its id: the set its property file holds.
   const message = vmcfgJson('message', 'props', '200001');
   await showSet('msgid', '200001', 'Server');
