@@ -830,7 +830,16 @@ step('the sets screen lists a set as each access class sees it', async () => {
   const message = vmcfgJson('message', 'props', '200001');
   await showSet('msgid', '200001', 'Server');
   same(await shownSet(), setFromVmcfg(message.path), 'message 200001\'s set');
-  await page.select('#sets-kind', 'system');
+  // An edit of the system set, which every box writes itself.
+  await showSet('system', undefined, 'Server');
+  const length = 'System Max Message Length';
+  await (await setRowButton(length, 'set')).click();
+  await waitDialog('value-dialog', true);
+  await typeInto('#value-input', '450');
+  await page.keyboard.press('Enter');
+  await waitText('#sets-status', new RegExp(`^Set copy 1 of \u201c${length}\u201d\\.$`));
+  same(vmcfgJson('props', 'show', '--system', '--name', length)[0].value, '450', 'the system set\'s value');
+  same(await shownSet(), setFromVmcfg('--system'), 'the system set after the edit');
   const checked = vmcfgJson('props', 'check', '--system');
   await page.click('#sets-check');
   await waitText('#sets-status', new RegExp(`^${checked.target} reads whole: ${checked.count} properties, version \\d+\\.$`));
