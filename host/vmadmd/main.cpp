@@ -45,7 +45,7 @@ struct Options {
     String listen = "127.0.0.1:8470";
     std::optional<String> tokenFile;
     std::optional<String> usersFile;
-    int idleMinutes = 30;
+    double idleMinutes = 30;
     String userName;
     bool replace = false;
     String module;
@@ -113,7 +113,9 @@ int serve(const Options& options, const String& host, int port) {
         std::cerr << "vmadmd: " << error << std::endl;
         return 1;
     }
-    ConsoleAuth auth(token, users, std::chrono::minutes(options.idleMinutes));
+    const auto idle = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double, std::ratio<60>>(options.idleMinutes));
+    ConsoleAuth auth(token, users, idle);
     auto module = std::make_unique<ModuleApi>();
     {
         RunTokenHolder runToken;
@@ -194,8 +196,9 @@ int main(int argc, char** argv) {
                    "Named users file, mode 0600 (default: ROOT/vm/run/vmadmd.users); while it "
                    "exists the shared token is refused");
     app.add_option("--idle-minutes", options.idleMinutes,
-                   "Minutes a signed-in session may stay unused before it ends")
-        ->check(CLI::Range(1, 7 * 24 * 60))
+                   "Minutes a signed-in session may stay unused before it ends (fractions "
+                   "allowed: 0.5 is 30 seconds)")
+        ->check(CLI::Range(0.05, 7.0 * 24 * 60))
         ->capture_default_str();
     app.add_option("--module", options.module, "The module to load (default: beside vmadmd)");
     app.add_option("--box", options.box, "Processor box number of this process")

@@ -1161,6 +1161,30 @@ step('a user removed with vmadmd user rm is signed out at the next request', asy
   same(await axeViolations(), [], 'axe-core on the sign-in screen');
 });
 
+step('a session left unused for the idle time ends at the next request', async () => {
+  // A second console on the same root, with its own users and 3 s of idle time.
+  const users = path.join(temp, 'idle.users');
+  const bob = execFileSync(vmadmd, ['--root', root, '--users-file', users, 'user', 'add', 'bob'],
+    { env, encoding: 'utf8' }).trim();
+  const idle = spawn(vmadmd, ['--root', root, '--listen', '127.0.0.1:0', '--users-file', users,
+    '--idle-minutes', '0.05'], { env, stdio: ['ignore', 'pipe', 'ignore'] });
+  try {
+    const first = await new Promise((resolve) => readline.createInterface({ input: idle.stdout }).once('line', resolve));
+    const address = /^vmadmd: listening on (http:\/\/127\.0\.0\.1:\d+\/)/.exec(first);
+    check(address, `unexpected first line from the second vmadmd: ${JSON.stringify(first)}`);
+    await page.goto(address[1], { waitUntil: 'networkidle0' });
+    await signInAs('bob', bob);
+    await new Promise((resolve) => setTimeout(resolve, 3500));
+    provoked.push({ path: '/api/', status: 401 });
+    await page.click('#nav a[data-screen="history"]');
+    await page.click('#nav a[data-screen="known"]');
+    await waitText('#login-message', /^Session expired, sign in again\.$/);
+    check(!(await visible('#nav')), 'the screens stay open after the idle time');
+  } finally {
+    idle.kill('SIGTERM');
+  }
+});
+
 step('the page logged no error', async () => {
   same(consoleErrors, [], 'console errors');
   same(dialogs, [], 'browser dialogs');
