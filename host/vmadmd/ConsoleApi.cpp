@@ -71,6 +71,13 @@ bool requestFields(const std::string& body, std::map<int, String>& fields, Strin
 
 }  // namespace
 
+template <class Call>
+ConsoleApi::Reply ConsoleApi::inModule(Call&& call) {
+    std::lock_guard lock(mutex_);
+    RunTokenHolder token;
+    return call(module_.calls());
+}
+
 ConsoleApi::ConsoleApi(ModuleApi& module, String root) : module_(module), root_(std::move(root)) {}
 
 ConsoleApi::Reply ConsoleApi::error(int status, const String& text) {
@@ -136,58 +143,42 @@ ConsoleApi::Reply ConsoleApi::known(const std::multimap<std::string, std::string
 
 ConsoleApi::Reply ConsoleApi::param(const String& key,
                                     const std::multimap<std::string, std::string>& query) {
-    std::lock_guard lock(mutex_);
-    RunTokenHolder token;
-    return module_.calls().param(key, query);
+    return inModule([&](const ApiLibraryCalls& calls) { return calls.param(key, query); });
 }
 
 ConsoleApi::Reply ConsoleApi::params(const std::multimap<std::string, std::string>& query) {
-    std::lock_guard lock(mutex_);
-    RunTokenHolder token;
-    return module_.calls().paramList(query);
+    return inModule([&](const ApiLibraryCalls& calls) { return calls.paramList(query); });
 }
 
 ConsoleApi::Reply ConsoleApi::paramCheck(const std::multimap<std::string, std::string>& query) {
-    std::lock_guard lock(mutex_);
-    RunTokenHolder token;
-    return module_.calls().paramCheck(query);
+    return inModule([&](const ApiLibraryCalls& calls) { return calls.paramCheck(query); });
 }
 
 ConsoleApi::Reply ConsoleApi::propsCheck(const std::multimap<std::string, std::string>& query) {
-    std::lock_guard lock(mutex_);
-    RunTokenHolder token;
-    return module_.calls().propsCheck(query);
+    return inModule([&](const ApiLibraryCalls& calls) { return calls.propsCheck(query); });
 }
 
 ConsoleApi::Reply ConsoleApi::fixedKnown(const std::multimap<std::string, std::string>& query) {
-    std::lock_guard lock(mutex_);
-    RunTokenHolder token;
-    return module_.calls().fixedKnown(query);
+    return inModule([&](const ApiLibraryCalls& calls) { return calls.fixedKnown(query); });
 }
 
 ConsoleApi::Reply ConsoleApi::paramFiles() {
-    std::lock_guard lock(mutex_);
-    RunTokenHolder token;
-    return module_.calls().paramFiles();
+    return inModule([&](const ApiLibraryCalls& calls) { return calls.paramFiles(); });
 }
 
 ConsoleApi::Reply ConsoleApi::props(const std::multimap<std::string, std::string>& query) {
-    std::lock_guard lock(mutex_);
-    RunTokenHolder token;
-    return module_.calls().props(query);
+    return inModule([&](const ApiLibraryCalls& calls) { return calls.props(query); });
 }
 
 ConsoleApi::Reply ConsoleApi::history(const std::multimap<std::string, std::string>& query) {
-    std::lock_guard lock(mutex_);
-    RunTokenHolder token;
-    return module_.calls().history(query);
+    return inModule([&](const ApiLibraryCalls& calls) { return calls.history(query); });
 }
 
 ConsoleApi::Reply ConsoleApi::edit(const String& user, const std::string& body) {
-    std::lock_guard lock(mutex_);
-    RunTokenHolder token;
-    JournalContext::Scope actor(user, 0);
-    return module_.calls().edit(body);
+    return inModule([&](const ApiLibraryCalls& calls) {
+        JournalContext::Scope actor(user, 0);
+        return calls.edit(body);
+    });
 }
 
 ConsoleApi::Reply ConsoleApi::revert(const String& user, const std::string& body) {
@@ -200,9 +191,9 @@ ConsoleApi::Reply ConsoleApi::revert(const String& user, const std::string& body
         return error(400,
                      "the body must be a JSON object {\"seq\":N,\"force\":false,\"dry_run\":false} "
                      "with N the number of a change");
-    std::lock_guard lock(mutex_);
-    RunTokenHolder token;
-    JournalContext::Scope actor(user, 0);
-    return module_.calls().revert(seq->get<std::uint64_t>(), flag("force").get<bool>(),
-                                  flag("dry_run").get<bool>());
+    return inModule([&](const ApiLibraryCalls& calls) {
+        JournalContext::Scope actor(user, 0);
+        return calls.revert(seq->get<std::uint64_t>(), flag("force").get<bool>(),
+                            flag("dry_run").get<bool>());
+    });
 }

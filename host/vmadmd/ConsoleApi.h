@@ -82,6 +82,11 @@ class ConsoleApi {
     static Reply error(int status, const String& text);
 
   private:
+    // Runs call on the module library's calls under the console's lock and
+    // the run token, as every call that reaches module code does.
+    template <class Call>
+    Reply inModule(Call&& call);
+
     ModuleApi& module_;
     String root_;
     std::mutex mutex_;

@@ -203,3 +203,11 @@ $('confirm-form').addEventListener('submit', (event) => {
 });
 $('confirm-no').addEventListener('click', () => confirmBox.close('no'));
 
+// A property set in words, as the screens' queries name it.
+export function setWords(kind, which) {
+  if (kind === 'system') return 'the system set';
+  if (kind === 'cos') return 'class of service ' + which;
+  if (kind === 'subscriber') return 'subscriber ' + which;
+  if (kind === 'msgid') return 'message ' + which;
+  return which;
+}

@@ -3,7 +3,7 @@
 // revert that later changes would undo is refused first and offered again
 // as "Revert anyway", with a confirmation of its own.
 import {
-  $, el, quoted, say, api, serverError, failure, markFault, clearFaults, askConfirm,
+  $, el, quoted, say, api, serverError, failure, markFault, clearFaults, askConfirm, setWords,
 } from './core.js';
 import { escaped, shownBytes } from './escapes.js';
 
@@ -61,13 +61,6 @@ function historyRow(row) {
     el('td', { class: 'col-name', 'data-label': 'Property' }, el('span', { class: 'name' }, copyName(row))),
     changeCell(row),
     el('td', { class: 'col-actions' }, el('div', { class: 'row-actions' }, revert)));
-}
-
-function setWords(kind, which) {
-  if (kind === 'system') return 'the system set';
-  if (kind === 'cos') return 'class of service ' + which;
-  if (kind === 'subscriber') return 'subscriber ' + which;
-  return which;
 }
 
 function render(rows, words, name) {

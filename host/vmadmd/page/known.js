@@ -2,7 +2,7 @@
 // sorted in the page, each row with its actions (the dialog is
 // knowndialog.js).
 import {
-  $, el, say, api, form, hexOf, utf8, shownText, failure, SessionEnded, ApiError, serverError, bytesOfHex,
+  $, el, say, api, form, hexOf, shownText, failure, SessionEnded, ApiError, serverError,
 } from './core.js';
 import { CLASSES, buildRightsEditor } from './rights.js';
 import {
@@ -11,6 +11,7 @@ import {
 import { openProperty, removeProperty } from './knowndialog.js';
 
 import { ListView } from './listview.js';
+import { rowBytes } from './escapes.js';
 
 export { buildRightsEditor };
 
@@ -26,7 +27,7 @@ let listedKind = kind;
 
 // A row of the server's listing in the page's terms.
 function fromListing(k) {
-  const bytes = typeof k.name_hex === 'string' ? bytesOfHex(k.name_hex) : utf8.encode(k.name);
+  const bytes = rowBytes(k, 'name');
   return {
     name: shownText.decode(bytes),
     bytes,
@@ -50,7 +51,7 @@ function fixedOf(selector) {
   if (!fixedNames.has(selector)) {
     fixedNames.set(selector, api('GET', '/api/known/fixed?kind=' + selector).then((reply) => {
       if (reply.status !== 200 || !Array.isArray(reply.data)) throw serverError(reply);
-      return new Set(reply.data.map((n) => n.name_hex || hexOf(utf8.encode(n.name))));
+      return new Set(reply.data.map((n) => hexOf(rowBytes(n, 'name'))));
     }).catch((error) => {
       fixedNames.delete(selector);
       if (error instanceof SessionEnded) throw error;

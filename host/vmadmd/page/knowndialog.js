@@ -4,13 +4,14 @@
 // "known-saved" {selector, added, name, bytes}, "known-removed" {selector,
 // bytes} and "known-stale" {selector} (read the listing again).
 import {
-  $, quoted, say, api, form, hexOf, utf8, refusalText, failure, markFault, clearFaults, askConfirm,
+  $, quoted, say, api, form, hexOf, refusalText, failure, markFault, clearFaults, askConfirm,
   SessionEnded,
 } from './core.js';
 import { CLASSES, FLAG_FIELD, setRights, putRights, firstRightsBox } from './rights.js';
 import {
   PROPERTY_FORM, FIRST_FORWARDABLE, DEFAULTS_FILE, KIND_WORDS, fromReply, nameFields,
 } from './knowncommon.js';
+import { rowBytes } from './escapes.js';
 
 const ALREADY_TAKEN = 3;
 
@@ -92,9 +93,9 @@ async function storedDefault(selector, bytes) {
     const reply = await api('GET', '/api/props?file=' + encodeURIComponent(DEFAULTS_FILE[selector]));
     if (reply.status !== 200 || !Array.isArray(reply.data)) return null;
     const wanted = hexOf(bytes);
-    const copy = reply.data.find((p) => (p.name_hex || hexOf(utf8.encode(p.name))) === wanted);
+    const copy = reply.data.find((p) => hexOf(rowBytes(p, 'name')) === wanted);
     if (!copy || (!copy.value && !copy.value_hex)) return null;
-    return { text: copy.value, hex: copy.value_hex || hexOf(utf8.encode(copy.value)) };
+    return { text: copy.value, hex: hexOf(rowBytes(copy, 'value')) };
   } catch (error) {
     if (error instanceof SessionEnded) throw error;
     return null;

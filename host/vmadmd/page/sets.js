@@ -2,7 +2,7 @@
 // them, and edits of them (a copy's value set, a copy added or removed)
 // through the server's edit, which loses no update to another writer.
 import {
-  $, el, quoted, say, api, serverError, failure, markFault, clearFaults, askConfirm, hexOf,
+  $, el, quoted, say, api, serverError, failure, markFault, clearFaults, askConfirm, hexOf, setWords,
 } from './core.js';
 import { shownBytes, rowBytes, bytesOfEscaped } from './escapes.js';
 
@@ -20,14 +20,6 @@ let shown = null;
 let loadRequest = 0;
 // The copy the value dialog edits: {nameHex, index, name}.
 let editing = null;
-
-function setWords(kind, which) {
-  if (kind === 'system') return 'the system set';
-  if (kind === 'cos') return 'class of service ' + which;
-  if (kind === 'subscriber') return 'subscriber ' + which;
-  if (kind === 'msgid') return 'message ' + which;
-  return which;
-}
 
 function flagsText(p) {
   return [p.forwardable ? 'forwardable' : '', p.server_known ? 'server known' : ''].filter(Boolean).join(', ');
