@@ -3,7 +3,8 @@
 #include "platform/Trace.h"
 
 int Fid_list_properties::list(Buffer& buffer, unsigned int, int& rval, int& ecode, int& field_no) {
-    MC_std_trace() << "List known-server-properties - OP_LIST" << verbose;
+    if (MC_current_trace_level() > 2)
+        MC_std_trace() << "List known-server-properties - OP_LIST" << verbose;
     rval = 2;
     ecode = moreFollow;
     field_no = -1;

@@ -11,7 +11,8 @@ constexpr int kFailed = 1023;
 }  // namespace
 
 int Fid_property::get(Buffer& buffer, unsigned int, int& rval, int& ecode, int& field_no) {
-    MC_std_trace() << "get known-server-properties - OP_GET" << verbose;
+    if (MC_current_trace_level() > 2)
+        MC_std_trace() << "get known-server-properties - OP_GET" << verbose;
     rval = 2;
     ecode = 0;
     field_no = -1;
@@ -20,7 +21,9 @@ int Fid_property::get(Buffer& buffer, unsigned int, int& rval, int& ecode, int& 
     Property p;
     Properties* knowns = nullptr;
     if (!addressed(buffer, 1, knowns, p, rval, ecode)) return kFailed;
-    MC_std_trace() << "fid_property get(" << p.name << ", PropertyAttributes::Server)" << verbose;
+    if (MC_current_trace_level() > 2)
+        MC_std_trace() << "fid_property get(" << p.name << ", PropertyAttributes::Server)"
+                       << verbose;
     switch (knowns->get(p, A::Server)) {
         case Properties::GET_OK:
         case Properties::GET_NO_PERMISSION:
@@ -35,7 +38,8 @@ int Fid_property::get(Buffer& buffer, unsigned int, int& rval, int& ecode, int& 
 }
 
 int Fid_property::addv(Buffer& buffer, unsigned int, int& rval, int& ecode, int& field_no) {
-    MC_std_trace() << "get known-server-properties - OP_ADDV" << verbose;
+    if (MC_current_trace_level() > 2)
+        MC_std_trace() << "get known-server-properties - OP_ADDV" << verbose;
     rval = 1;
     ecode = 0;
     field_no = -1;
@@ -43,7 +47,9 @@ int Fid_property::addv(Buffer& buffer, unsigned int, int& rval, int& ecode, int&
     Property p;
     Properties* knowns = nullptr;
     if (!addressed(buffer, 1, knowns, p, rval, ecode)) return kFailed;
-    MC_std_trace() << "fid_property get(" << p.name << ", PropertyAttributes::Server)" << verbose;
+    if (MC_current_trace_level() > 2)
+        MC_std_trace() << "fid_property get(" << p.name << ", PropertyAttributes::Server)"
+                       << verbose;
     switch (knowns->get(p, A::Server)) {
         case Properties::GET_NO_SUCH_PROPERTY:
             return 0;
@@ -59,7 +65,8 @@ int Fid_property::addv(Buffer& buffer, unsigned int, int& rval, int& ecode, int&
 }
 
 int Fid_property::add(Buffer& buffer, unsigned int, int& rval, int& ecode, int& field_no) {
-    MC_std_trace() << "get known-server-properties - OP_ADD" << verbose;
+    if (MC_current_trace_level() > 2)
+        MC_std_trace() << "get known-server-properties - OP_ADD" << verbose;
     rval = 1;
     ecode = 0;
     field_no = -1;
@@ -74,7 +81,8 @@ int Fid_property::chg(Buffer& buffer, unsigned int flags, int& rval, int& ecode,
 }
 
 int Fid_property::rem(Buffer& buffer, unsigned int, int& rval, int& ecode, int& field_no) {
-    MC_std_trace() << "rem known-server-properties - OP_REMOVE" << verbose;
+    if (MC_current_trace_level() > 2)
+        MC_std_trace() << "rem known-server-properties - OP_REMOVE" << verbose;
     rval = 1;
     ecode = 0;
     field_no = -1;

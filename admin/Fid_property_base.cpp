@@ -162,7 +162,9 @@ bool Fid_property_base::fill_attrs(Buffer& buffer, int, Property& p, int& rval, 
     }
     p.attributes.set_type(static_cast<A::ValueType>(value));
     field_no = -1;
-    MC_std_trace() << "fid_property put(" << p.name << ", PropertyAttributes::Server)" << verbose;
+    if (MC_current_trace_level() > 2)
+        MC_std_trace() << "fid_property put(" << p.name << ", PropertyAttributes::Server)"
+                       << verbose;
     int result = knowns->put(p, A::Server);
     bool saved = knowns->save();
     MC_std_trace() << "fid_property_base - write_to_file() " << (saved ? "SUCCEEDS" : "FAILS")

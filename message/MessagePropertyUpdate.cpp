@@ -27,7 +27,8 @@ constexpr std::size_t kMailboxBound = 11;
 int make_properties(MessageProperties& set, Path const& path, String const& caller, long msgid) {
     if (path.empty()) {
         if (MC_current_trace_level() > 2)
-            MC_std_trace() << caller << "- no property file!" << verbose;
+            if (MC_current_trace_level() > 2)
+                MC_std_trace() << caller << "- no property file!" << verbose;
         return MSGPROP_NO_FILE;
     }
     if (set.reinit(path)) return MSGPROP_OK;

@@ -78,8 +78,11 @@ bool BTreeProperties::reinit(const Path& path, keyInfo& key) {
 
 bool BTreeProperties::isOwner() {
     if (myPBox == 0) setMyPbox();
-    std::uint16_t owner = getKnown().pbox;
-    return owner == 0 || owner == myPBox;
+    // The record just refreshed is the one the set's puts look up, so they
+    // need not check the defaults file again.
+    knownInfo& known = getKnown();
+    setCachedKnown(&known);
+    return known.pbox == 0 || known.pbox == myPBox;
 }
 
 bool BTreeProperties::unbind(bool keep, indx_key_t keyType, std::int32_t sharedFd) {

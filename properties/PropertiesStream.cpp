@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <istream>
 #include <optional>
@@ -21,8 +22,24 @@ namespace {
 
 const String kVersionHeader = "component-file-version=";
 const String kCountHeader = "number of properties=";
-const Regex kVersionExpression("^" + kVersionHeader + "([0-9]+)$");
-const Regex kCountExpression("^" + kCountHeader + "([0-9]+)$");
+
+// The number on a header line that is exactly `header` and a run of decimal
+// digits, or -1; empty lines before it are skipped. Gives what get_long
+// gives with the pattern "^<header>([0-9]+)$", without running a pattern
+// twice for every set read (a record of a few properties is mostly header).
+long headerNumber(std::istream& in, const String& header) {
+    String line;
+    LineReader::Result read;
+    do read = LineReader::read(in, line);
+    while (read == LineReader::Line && line.empty());
+    if (read != LineReader::Line || line.size() <= header.size() ||
+        line.compare(0, header.size(), header) != 0)
+        return -1;
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!std::all_of(line.begin() + static_cast<std::ptrdiff_t>(header.size()), line.end(), digit))
+        return -1;
+    return std::strtol(line.c_str() + header.size(), nullptr, 10);
+}
 
 const String kErrorNames[] = {"NO_ERROR",        "CANT_OPEN",       "CANT_PARSE_VERSION",
                               "UNKNOWN_VERSION", "CANT_PARSE_FILE", "OS_SYSTEM_ERROR"};
@@ -109,7 +126,7 @@ bool Properties::obtain(std::istream& in, bool replace) {
         error_ = CANT_OPEN;
         return false;
     }
-    long version = get_long(in, kVersionExpression, 1);
+    long version = headerNumber(in, kVersionHeader);
     if (version == -1) {
         error_ = CANT_PARSE_VERSION;
         return false;
@@ -119,7 +136,7 @@ bool Properties::obtain(std::istream& in, bool replace) {
         return false;
     }
     set_version(2);
-    long n = get_long(in, kCountExpression, 1);
+    long n = headerNumber(in, kCountHeader);
     if (n == -1) {
         error_ = CANT_PARSE_FILE;
         return false;

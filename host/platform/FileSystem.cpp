@@ -121,7 +121,7 @@ off_t FileSystem::lseek(int fd, off_t offset, int whence) {
 
 int FileSystem::stat(const Path& path, struct stat* info) {
     if (injected(FaultOp::Stat, path.text())) return -1;
-    return withDescriptor(inRoot(path, O_PATH), [&](int fd) { return ::fstat(fd, info); });
+    return RootResolver::stat(HostPlatform::normalPath(path.text()), info);
 }
 
 int FileSystem::fstat(int fd, struct stat* info) {

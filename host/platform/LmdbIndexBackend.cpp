@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <lmdb.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -68,7 +70,14 @@ struct Descriptor {
     Environment* environment = nullptr;  // null in a forked child until first use
 };
 
+// Set in a forked child, so that a call asks for the process id only after a
+// fork instead of on every call.
+std::atomic<bool> forkedSinceLastCall{false};
+
 struct Service {
+    Service() {
+        ::pthread_atfork(nullptr, nullptr, [] { forkedSinceLastCall = true; });
+    }
     std::mutex mutex;
     pid_t pid = ::getpid();
     std::vector<std::unique_ptr<Environment>> opened;  // never closed, see above
@@ -177,6 +186,7 @@ std::unique_ptr<Environment> openEnvironment(const Path& path, const String& fil
 // open, not closed: closing their lock-file handles would drop the child's own
 // locks on those files once it has reopened them. Called with the mutex held.
 void leaveParentEnvironments(Service& s) {
+    if (!forkedSinceLastCall.exchange(false)) return;
     pid_t now = ::getpid();
     if (now == s.pid) return;
     s.pid = now;

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <climits>
 #include <deque>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "host/platform/HostPlatform.h"
@@ -24,17 +26,53 @@ constexpr int kRaceRetries = 8;
 std::atomic<bool> forcedWalk{false};
 std::atomic<bool> kernelLacksOpenat2{false};
 
-// The root directory, opened for one call. Opening it each time costs about
-// what checking a kept descriptor against the root's path would, and no
-// descriptor outlives a call (nor leads into a root replaced since).
-struct RootDir {
+// The root directory's descriptor, opened once and kept while the root's
+// path stays the same: opening it on every call cost as much as the lookup
+// itself. A root deleted since is noticed when a lookup in it fails (see
+// retried()); a root renamed away stays this process's root.
+struct KeptRoot {
+    String path;
     int fd;
-    RootDir() : fd(::open(HostPlatform::root().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
-    ~RootDir() {
+    KeptRoot(const String& root, int descriptor) : path(root), fd(descriptor) {}
+    ~KeptRoot() {
         if (fd >= 0) ::close(fd);
     }
-    RootDir(const RootDir&) = delete;
-    RootDir& operator=(const RootDir&) = delete;
+    KeptRoot(const KeptRoot&) = delete;
+    KeptRoot& operator=(const KeptRoot&) = delete;
+};
+
+std::mutex keptMutex;
+std::shared_ptr<const KeptRoot> kept;
+
+std::shared_ptr<const KeptRoot> keptRoot(bool reopen) {
+    const String& root = HostPlatform::root();
+    {
+        std::lock_guard<std::mutex> lock(keptMutex);
+        if (!reopen && kept && kept->path == root) return kept;
+    }
+    int fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int error = errno;
+    auto fresh = std::make_shared<const KeptRoot>(root, fd);
+    if (fd >= 0) {
+        std::lock_guard<std::mutex> lock(keptMutex);
+        kept = fresh;
+    }
+    errno = error;
+    return fresh;
+}
+
+// The root for one call; a descriptor replaced meanwhile stays open until
+// the calls using it are done.
+struct RootDir {
+    std::shared_ptr<const KeptRoot> root;
+    int fd;
+    explicit RootDir(bool reopen = false) : root(keptRoot(reopen)), fd(root->fd) {}
+    // True when a lookup that failed with ENOENT may have failed only
+    // because the kept directory was deleted and another made in its place.
+    bool stale() const {
+        struct stat info;
+        return errno == ENOENT && ::fstat(fd, &info) == 0 && info.st_nlink == 0;
+    }
 };
 
 std::deque<String> components(const String& path) {
@@ -160,11 +198,7 @@ int openByKernel(const RootDir& root, const String& path, int flags, mode_t mode
     return static_cast<int>(fd);
 }
 
-}  // namespace
-
-int RootResolver::open(const String& path, int flags, mode_t mode) {
-    RootDir root;
-    if (root.fd < 0) return -1;
+int openIn(const RootDir& root, const String& path, int flags, mode_t mode) {
     if (!forcedWalk && !kernelLacksOpenat2) {
         int fd = openByKernel(root, path, flags, mode);
         if (fd >= 0 || errno != ENOSYS) return fd;
@@ -173,14 +207,7 @@ int RootResolver::open(const String& path, int flags, mode_t mode) {
     return openByWalk(root, path, flags, mode);
 }
 
-int RootResolver::resolve(const String& path, String& resolved) {
-    RootDir root;
-    if (root.fd < 0) {
-        // Without a root directory there is nothing a link could be.
-        int error = errno;
-        resolved = path;
-        return error;
-    }
+int resolveIn(const RootDir& root, const String& path, String& resolved) {
     Walk walk(root.fd);
     std::deque<String> todo = components(path);
     String last;
@@ -191,6 +218,49 @@ int RootResolver::resolve(const String& path, String& resolved) {
     for (const String& name : todo) resolved += "/" + name;
     resolved = HostPlatform::normalPath(resolved);
     return error;
+}
+
+}  // namespace
+
+int RootResolver::open(const String& path, int flags, mode_t mode) {
+    // A chroot at the host's own root is the host: the kernel's own lookup
+    // is the same walk, without a descriptor of "/" to hold.
+    if (HostPlatform::root() == "/" && !forcedWalk)
+        return ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    for (bool reopen : {false, true}) {
+        RootDir root(reopen);
+        if (root.fd < 0) return -1;
+        int fd = openIn(root, path, flags, mode);
+        if (fd >= 0 || reopen || !root.stale()) return fd;
+    }
+    return -1;
+}
+
+int RootResolver::stat(const String& path, struct stat* info) {
+    if (HostPlatform::root() == "/" && !forcedWalk) return ::stat(path.c_str(), info);
+    int fd = open(path, O_PATH);
+    if (fd < 0) return -1;
+    int rc = ::fstat(fd, info);
+    int error = errno;
+    ::close(fd);
+    errno = error;
+    return rc;
+}
+
+int RootResolver::resolve(const String& path, String& resolved) {
+    for (bool reopen : {false, true}) {
+        RootDir root(reopen);
+        if (root.fd < 0) {
+            // Without a root directory there is nothing a link could be.
+            int error = errno;
+            resolved = path;
+            return error;
+        }
+        int error = resolveIn(root, path, resolved);
+        errno = error;
+        if (reopen || !root.stale()) return error;
+    }
+    return 0;
 }
 
 void RootResolver::forceWalk(bool on) {

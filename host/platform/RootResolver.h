@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include "platform/String.h"
@@ -13,11 +14,18 @@
 // Where the kernel has openat2, RESOLVE_IN_ROOT does the walk; elsewhere (or
 // when forced, for tests) the path is walked one component at a time from a
 // descriptor of the root, reading each link and bounded at 40 links (ELOOP).
+// A root of "/" is the host itself, so its lookups are the kernel's plain
+// ones. The root's descriptor is opened once and kept while the root's path
+// stays the same; a root deleted and made again is opened afresh when a
+// lookup in the old one fails, but a root renamed away stays the process's
+// root until it exits. Every call is safe from any thread.
 class RootResolver {
   public:
     // open(2) of the file the path names inside the root. -1 with errno on
     // failure; the caller owns the descriptor (O_CLOEXEC is always set).
     static int open(const String& path, int flags, mode_t mode = 0);
+    // stat(2) of the file the path names inside the root, links followed.
+    static int stat(const String& path, struct stat* info);
     // The platform path of the file `path` leads to once every link on the
     // way and at the end is followed: no component of the answer is a link.
     // Components from the first missing one on are kept as named. Returns 0,

@@ -133,6 +133,21 @@ TEST_P(RootPathsTest, NoCallReachesOutsideThroughADirectoryLink) {
     EXPECT_EQ(contentsOf("/VM/config/renamed"), "inside");
 }
 
+// The root's descriptor is kept between calls; a root deleted and made again
+// at the same path is the one every call then works in.
+TEST_P(RootPathsTest, ARootMadeAgainAtItsPathIsTheOneUsed) {
+    ASSERT_EQ(contentsOf("/VM/config/real"), "inside");
+    std::filesystem::remove_all(root_);
+    ASSERT_TRUE(std::filesystem::create_directories(root_ + "/VM/config"));
+    std::ofstream(root_ + "/VM/config/real") << "again";
+    struct stat info;
+    ASSERT_EQ(FileSystem::stat("/VM/config/real", &info), 0);
+    EXPECT_EQ(info.st_size, 5);
+    EXPECT_EQ(contentsOf("/VM/config/real"), "again");
+    ASSERT_EQ(::symlink("/VM/config", (root_ + "/VM/alias").c_str()), 0);
+    EXPECT_EQ(hostPath("/VM/alias/real"), root_ + "/VM/config/real");
+}
+
 INSTANTIATE_TEST_SUITE_P(Resolvers, RootPathsTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Walk" : "Kernel"; });
 

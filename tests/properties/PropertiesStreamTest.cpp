@@ -127,6 +127,51 @@ TEST_F(PropertiesStream, ReadsHeadersAndRecords) {
     EXPECT_EQ(set.getError(), Properties::CANT_OPEN);
 }
 
+// Header lines are read without a pattern; each must come out as the
+// pattern "^<header>([0-9]+)$" through get_long reads it.
+TEST_F(PropertiesStream, HeaderLinesReadAsTheirPatternReadsThem) {
+    const String version = "component-file-version=", count = "number of properties=";
+    const String tails[] = {"2",
+                            "02",
+                            "0",
+                            "",
+                            " 2",
+                            "2 ",
+                            "+2",
+                            "-2",
+                            "2\r",
+                            "\r",
+                            "2x",
+                            "0x2",
+                            "99999999999999999999",
+                            String("2\0", 2),
+                            "\xff"
+                            "2"};
+    const Regex versionPattern("^" + version + "([0-9]+)$");
+    const Regex countPattern("^" + count + "([0-9]+)$");
+    for (const String& tail : tails) {
+        SCOPED_TRACE("tail [" + tail + "]");
+        for (const String& lead : {String(), String("\n\n"), String("x")}) {
+            std::istringstream line(lead + version + tail + "\n");
+            long expected = Properties::get_long(line, versionPattern, 1);
+            MemoryProperties set(info);
+            EXPECT_EQ(read(set, lead + version + tail + "\nnumber of properties=0\n"),
+                      expected == 2);
+            if (expected != 2) {
+                EXPECT_EQ(set.getError(),
+                          expected == -1 ? E::CANT_PARSE_VERSION : E::UNKNOWN_VERSION);
+            }
+        }
+        std::istringstream line(count + tail + "\n");
+        long expected = Properties::get_long(line, countPattern, 1);
+        MemoryProperties set(info);
+        EXPECT_EQ(read(set, "component-file-version=2\n" + count + tail + "\n"), expected == 0);
+        if (expected != 0) {
+            EXPECT_EQ(set.getError(), E::CANT_PARSE_FILE);
+        }
+    }
+}
+
 TEST_F(PropertiesStream, ReplaceDecidesWhoWinsAnInstance) {
     MemoryProperties set(info);
     Property mine = greeting(1, "mine");
