@@ -181,8 +181,11 @@ bool ConfigurationParser::extract_term(TermScanner& scanner, std::string_view& t
                                        const String& termPattern, const String& repeat,
                                        const String& restPattern, unsigned long debugLevel,
                                        String& term) {
-    bool key = termPattern == keyTerm && repeat == "+" && restPattern == keyRest;
-    bool value = termPattern == valueTerm && repeat == "*" && restPattern == valueRest;
+    // Callers pass the patterns themselves, so the addresses decide without
+    // comparing the long pattern texts for every term.
+    auto same = [](const String& a, const String& b) { return &a == &b || a == b; };
+    bool key = same(termPattern, keyTerm) && repeat == "+" && same(restPattern, keyRest);
+    bool value = same(termPattern, valueTerm) && repeat == "*" && same(restPattern, valueRest);
     // The pattern text is made only when it is shown or really matched.
     const Regex* regex = nullptr;
     if (debugLevel != 0 || !(key || value)) {
