@@ -181,7 +181,8 @@ void ConfigurationParser::readPairs(VantorConfigurationInfoDB& db, std::string_v
     if (debugLevel_ > 100) std::cerr << "params:  '" << pairs << "'" << std::endl;
     // Pairs are collected apart so that a line in error stores none of them;
     // stored in order, a later pair of the line wins over an earlier one.
-    std::vector<std::pair<Symbol, String>> stored;
+    std::vector<std::pair<Symbol, String>>& stored = pairs_;
+    stored.clear();
     unsigned long counter = 0;
     std::string_view text(pairs);
     TermScanner scanner(pairs);

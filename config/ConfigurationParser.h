@@ -2,10 +2,13 @@
 
 #include <functional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/Path.h"
 #include "platform/Regex.h"
 #include "platform/String.h"
+#include "platform/Symbol.h"
 
 class ConfigurationFile;
 class TermScanner;
@@ -115,4 +118,7 @@ class ConfigurationParser {
     // Shown at the highest debug level; lines are split by parameterParts.
     Regex parameter_;
     VantorConfigurationInfoDB* lastType_ = nullptr;
+    // The pairs of the line being read, kept between lines so that a line
+    // costs no allocation for them.
+    std::vector<std::pair<Symbol, String>> pairs_;
 };

@@ -8,6 +8,7 @@
 #include <istream>
 #include <optional>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 #include "platform/Identity.h"
@@ -165,9 +166,11 @@ bool Properties::obtain(std::istream& in, bool replace) {
     };
     // Stores a property whose name and index were read, even when the rest
     // of its record is broken: what a reader has taken stays in the set.
-    auto place = [&](const Property& p) {
+    // The record is moved, not copied: the reader fills every field of the
+    // next one afresh.
+    auto place = [&](Property&& p) {
         if (!run.empty() && !(run.front().name == p.name)) flush();
-        run.push_back(p);
+        run.push_back(std::move(p));
     };
     auto fail = [&](PropertiesError error) {
         flush();
@@ -187,15 +190,15 @@ bool Properties::obtain(std::istream& in, bool replace) {
             // a number that is not one) is malformed.
             bool lost = in.bad() && !in.eof();
             if (lost || (in.fail() && !in.eof())) {
-                if (!slow->name.empty() && slow->index != 0) place(*slow);
+                if (!slow->name.empty() && slow->index != 0) place(std::move(*slow));
                 return fail(lost ? OS_SYSTEM_ERROR : CANT_PARSE_FILE);
             }
             in.get();
             reader.remember(slow->name);
         }
-        const Property& p = read ? fast : *slow;
+        Property& p = read ? fast : *slow;
         if (p.name.empty() || p.index == 0) return fail(CANT_PARSE_FILE);
-        place(p);
+        place(std::move(p));
     }
     flush();
     return true;

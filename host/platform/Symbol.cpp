@@ -1,6 +1,7 @@
 #include "platform/Symbol.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <new>
@@ -30,8 +31,16 @@ struct Table {
 // Interned texts are placed side by side in blocks rather than allocated
 // one by one: a name costs the String itself and no allocation header, and
 // names interned one after the other (a sorted stream read for the first
-// time) sit together when they are looked up again in the same order.
+// time) sit together when they are looked up again in the same order. A
+// block is aligned to its own size, so the block of a text is found from its
+// address alone (see neighbourOf).
 constexpr std::size_t kTextsPerBlock = 2048;
+constexpr std::size_t kBlockBytes = sizeof(String) * kTextsPerBlock;
+static_assert((kBlockBytes & (kBlockBytes - 1)) == 0, "blocks are aligned to their size");
+
+std::uintptr_t addressOf(const String* text) {
+    return reinterpret_cast<std::uintptr_t>(text);
+}
 
 struct InternTable {
     std::mutex mutex;  // serialises inserts
@@ -39,14 +48,37 @@ struct InternTable {
     std::vector<Table*> retired;  // kept reachable, so that no leak is reported
     std::vector<String*> blocks;  // the same
     std::size_t usedInBlock = kTextsPerBlock;
+    // The block being filled and the end of its texts made so far, for
+    // readers that take no lock: every other block is full. The end moves
+    // into a new block before the block is published.
+    std::atomic<std::uintptr_t> lastBlock{0};
+    std::atomic<std::uintptr_t> lastBlockEnd{0};
 
     // Called with the mutex held.
     const String* newText(std::string_view text) {
         if (usedInBlock == kTextsPerBlock) {
-            blocks.push_back(static_cast<String*>(::operator new(sizeof(String) * kTextsPerBlock)));
+            void* block = ::operator new(kBlockBytes, std::align_val_t(kBlockBytes));
+            blocks.push_back(static_cast<String*>(block));
             usedInBlock = 0;
+            lastBlockEnd.store(addressOf(blocks.back()), std::memory_order_release);
+            lastBlock.store(addressOf(blocks.back()), std::memory_order_release);
         }
-        return new (blocks.back() + usedInBlock++) String(text);
+        const String* made = new (blocks.back() + usedInBlock++) String(text);
+        lastBlockEnd.store(addressOf(made + 1), std::memory_order_release);
+        return made;
+    }
+
+    // The text made right after `text`, or null when there is none yet or it
+    // lies in another block. Takes no lock.
+    const String* neighbourOf(const String* text) const {
+        if (text == nullptr) return nullptr;
+        std::uintptr_t next = addressOf(text + 1);
+        if ((next & (kBlockBytes - 1)) == 0) return nullptr;
+        std::uintptr_t block = next & ~(kBlockBytes - 1);
+        if (block == lastBlock.load(std::memory_order_acquire) &&
+            next >= lastBlockEnd.load(std::memory_order_acquire))
+            return nullptr;
+        return text + 1;
     }
 };
 
@@ -90,21 +122,32 @@ Table* grow(InternTable& it, Table& old) {
     return bigger;
 }
 
-const String* intern(std::string_view text) {
-    InternTable& it = table();
-    std::size_t hash = hashOf(text);
-    const String* held;
-    probe(*it.current.load(std::memory_order_acquire), text, hash, held);
-    if (held) return held;
+const String* internNew(InternTable& it, std::string_view text, std::size_t hash) {
     std::lock_guard<std::mutex> lock(it.mutex);
     Table* t = it.current.load(std::memory_order_relaxed);
     // Another thread may have interned it meanwhile.
+    const String* held;
     probe(*t, text, hash, held);
     if (held) return held;
     if (2 * (t->used + 1) > t->slots.size()) t = grow(it, *t);
     const String* fresh = it.newText(text);
     place(*t, fresh, hash);
     return fresh;
+}
+
+const String* intern(std::string_view text) {
+    InternTable& it = table();
+    // A stored set is read in the order its names were first interned, so
+    // the next name is most often the text made after the last one: found
+    // there, it costs neither a hash nor a probe of the table (a cache miss
+    // per name in a large table).
+    thread_local const String* last = nullptr;
+    const String* next = it.neighbourOf(last);
+    if (next != nullptr && *next == text) return last = next;
+    std::size_t hash = hashOf(text);
+    const String* held;
+    probe(*it.current.load(std::memory_order_acquire), text, hash, held);
+    return last = held ? held : internNew(it, text, hash);
 }
 
 const String* emptyText() {

@@ -60,6 +60,21 @@ TEST(Symbol, OneTextPerNameEvenWhenThreadsInternAtOnce) {
         ASSERT_EQ(&Symbol(*seen[0][k]).text(), seen[0][k]) << "interned again from a copy";
         for (int t = 1; t < 4; ++t) ASSERT_EQ(seen[t][k], seen[0][k]) << k;
     }
+    // Looked up again in order (each text is often the one made after the
+    // last), in every second order and with gaps, while another thread makes
+    // new texts next to them: always the same text, never a neighbour's.
+    threads.clear();
+    threads.emplace_back([] {
+        for (int i = 0; i < kNames; ++i) Symbol("meanwhile " + std::to_string(i));
+    });
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&seen, t] {
+            for (int i = 0; i < kNames; i += t + 1)
+                ASSERT_EQ(&Symbol("concurrent " + std::to_string(i)).text(), seen[0][i]) << i;
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(Symbol("meanwhile " + std::to_string(kNames - 1)).text(),
+              "meanwhile " + std::to_string(kNames - 1));
 }
 
 class TraceTest : public PlatformFixture {};
