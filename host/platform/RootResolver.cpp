@@ -29,7 +29,7 @@ std::atomic<bool> kernelLacksOpenat2{false};
 // The root directory's descriptor, opened once and kept while the root's
 // path stays the same: opening it on every call cost as much as the lookup
 // itself. A root deleted since is noticed when a lookup in it fails (see
-// retried()); a root renamed away stays this process's root.
+// RootDir::stale); a root renamed away stays this process's root.
 struct KeptRoot {
     String path;
     int fd;
@@ -41,21 +41,31 @@ struct KeptRoot {
     KeptRoot& operator=(const KeptRoot&) = delete;
 };
 
-std::mutex keptMutex;
-std::shared_ptr<const KeptRoot> kept;
+// Never destroyed: lookups may still come from other objects' destructors
+// at exit.
+struct Kept {
+    std::mutex mutex;
+    std::shared_ptr<const KeptRoot> root;
+};
+
+Kept& kept() {
+    static Kept* k = new Kept;
+    return *k;
+}
 
 std::shared_ptr<const KeptRoot> keptRoot(bool reopen) {
     const String& root = HostPlatform::root();
+    Kept& k = kept();
     {
-        std::lock_guard<std::mutex> lock(keptMutex);
-        if (!reopen && kept && kept->path == root) return kept;
+        std::lock_guard<std::mutex> lock(k.mutex);
+        if (!reopen && k.root && k.root->path == root) return k.root;
     }
     int fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     int error = errno;
     auto fresh = std::make_shared<const KeptRoot>(root, fd);
     if (fd >= 0) {
-        std::lock_guard<std::mutex> lock(keptMutex);
-        kept = fresh;
+        std::lock_guard<std::mutex> lock(k.mutex);
+        k.root = fresh;
     }
     errno = error;
     return fresh;
