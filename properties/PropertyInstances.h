@@ -1,26 +1,37 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "properties/Property.h"
 
 // The instances of one name in a set, ordered by index: a flat array, so a
 // name's instances cost one block between them instead of a tree node each.
-// Stored streams are sorted, so reading one appends at the end; a put of a
-// new index in the middle moves only that name's instances.
+// Up to two instances are held in place (in the set's map node, so a name
+// with one or two instances costs one allocation in all); more move to a
+// block of their own. Stored streams are sorted, so reading one appends at
+// the end; a put of a new index in the middle moves only that name's
+// instances.
 //
-// Pointers and iterators into it are invalidated by assign() and erase().
+// Pointers and iterators into it are invalidated by assign(), erase(),
+// reserve() and by moving the instances. A failed allocation throws
+// std::bad_alloc and leaves the instances as they were.
 class PropertyInstances {
   public:
-    using const_iterator = std::vector<Property>::const_iterator;
+    using const_iterator = const Property*;
 
-    bool empty() const { return items_.empty(); }
-    std::size_t size() const { return items_.size(); }
-    const_iterator begin() const { return items_.begin(); }
-    const_iterator end() const { return items_.end(); }
+    PropertyInstances() {}  // the room stays raw until an instance is made there
+    PropertyInstances(const PropertyInstances& other);
+    PropertyInstances(PropertyInstances&& other) noexcept;
+    PropertyInstances& operator=(const PropertyInstances& other);
+    PropertyInstances& operator=(PropertyInstances&& other) noexcept;
+    ~PropertyInstances();
+
+    bool empty() const { return size_ == 0; }
+    std::size_t size() const { return size_; }
+    const_iterator begin() const { return items(); }
+    const_iterator end() const { return items() + size_; }
     // The instance with the highest index; the instances must not be empty.
-    const Property& back() const { return items_.back(); }
+    const Property& back() const { return items()[size_ - 1]; }
 
     // The instance with this index, or end().
     const_iterator find(std::uint32_t index) const;
@@ -30,13 +41,26 @@ class PropertyInstances {
     void assign(const Property& p);
     // The same, taking p's contents.
     void assign(Property&& p);
-    void erase(const_iterator instance) { items_.erase(instance); }
+    void erase(const_iterator instance);
     // Makes room for n instances in all, so that adding them allocates once.
-    void reserve(std::size_t n) { items_.reserve(n); }
+    void reserve(std::size_t n);
 
   private:
-    // Where an instance with this index is or would go.
-    std::vector<Property>::iterator position(std::uint32_t index);
+    static constexpr std::uint32_t kInPlace = 2;
 
-    std::vector<Property> items_;
+    Property* items() { return heap_ != nullptr ? heap_ : inPlace(); }
+    const Property* items() const { return heap_ != nullptr ? heap_ : inPlace(); }
+    Property* inPlace() { return reinterpret_cast<Property*>(room_); }
+    const Property* inPlace() const { return reinterpret_cast<const Property*>(room_); }
+    // Where an instance with this index is or would go.
+    std::size_t position(std::uint32_t index) const;
+    // Puts p at `at`, moving the instances from there on one place up.
+    template <class P>
+    void insertAt(std::size_t at, P&& p);
+    void clear();
+
+    Property* heap_ = nullptr;  // null while the instances are in place
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = kInPlace;
+    alignas(Property) unsigned char room_[kInPlace * sizeof(Property)];
 };

@@ -2,10 +2,14 @@
 
 #include <cerrno>
 #include <limits>
+#include <map>
+#include <random>
 #include <sstream>
+#include <vector>
 
 #include "host/platform/FaultInjector.h"
 #include "properties/Property.h"
+#include "properties/PropertyInstances.h"
 #include "properties/PropertyValue.h"
 #include "properties/PropertyValueFile.h"
 #include "tests/properties/StoreTesting.h"
@@ -283,5 +287,47 @@ TEST_F(PropertyTest, MalformedRecordsFailTheStream) {
             EXPECT_LT(p.attributes.length(), 10u);
         }
         EXPECT_TRUE(tempFiles().empty()) << bad.substr(0, 40);
+    }
+}
+
+// A name's instances, in place up to two and in a block of their own past
+// that, against a map kept beside them: random puts (new, replaced, in and
+// out of order) and erases, with copies and moves taken along the way.
+TEST(PropertyInstances, StayInIndexOrderWhereverTheyAreHeld) {
+    using Model = std::map<std::uint32_t, String>;
+    auto same = [](const PropertyInstances& held, const Model& model) {
+        std::vector<std::pair<std::uint32_t, String>> seen;
+        for (const Property& p : held) seen.emplace_back(p.index, static_cast<String>(p.value));
+        return held.size() == model.size() &&
+               seen == std::vector<std::pair<std::uint32_t, String>>(model.begin(), model.end());
+    };
+    std::mt19937 random(7);
+    for (int round = 0; round < 200; ++round) {
+        PropertyInstances held;
+        Model model;
+        std::uint32_t span = 1 + random() % 9;
+        for (int step = 0; step < 12; ++step) {
+            std::uint32_t index = 1 + random() % span;
+            if (random() % 4 == 0 && !model.empty()) {
+                auto at = held.find(index);
+                ASSERT_EQ(at != held.end(), model.count(index) == 1);
+                if (at != held.end()) held.erase(at);
+                model.erase(index);
+            } else {
+                String value = "v" + std::to_string(round) + "." + std::to_string(step);
+                Property p = make("Name", index, value);
+                if (step % 2)
+                    held.assign(p);
+                else
+                    held.assign(std::move(p));
+                model[index] = value;
+            }
+            ASSERT_TRUE(same(held, model)) << "round " << round << " step " << step;
+            PropertyInstances copy(held), moved;
+            moved = std::move(copy);
+            ASSERT_TRUE(same(moved, model) && copy.empty());
+            moved.assign(make("Name", 100, "only in the copy"));
+            ASSERT_TRUE(same(held, model)) << "a copy shares nothing that changes";
+        }
     }
 }
