@@ -181,8 +181,7 @@ void ConfigurationParser::readPairs(VantorConfigurationInfoDB& db, std::string_v
     if (debugLevel_ > 100) std::cerr << "params:  '" << pairs << "'" << std::endl;
     // Pairs are collected apart so that a line in error stores none of them;
     // stored in order, a later pair of the line wins over an earlier one.
-    std::vector<std::pair<Symbol, String>>& stored = pairs_;
-    stored.clear();
+    pairs_.clear();
     unsigned long counter = 0;
     std::string_view text(pairs);
     TermScanner scanner(pairs);
@@ -199,11 +198,11 @@ void ConfigurationParser::readPairs(VantorConfigurationInfoDB& db, std::string_v
         }
         if (debugLevel_ != 0)
             std::cerr << "key='" << key << "', value='" << value << "'" << std::endl;
-        stored.emplace_back(Symbol(key), std::move(value));
+        pairs_.emplace_back(Symbol(key), std::move(value));
     }
-    if (stored.empty()) return;
+    if (pairs_.empty()) return;
     found_ = true;
-    for (auto& [key, value] : stored) db.params()[key] = std::move(value);
+    for (auto& [key, value] : pairs_) db.params()[key] = std::move(value);
 }
 
 bool ConfigurationParser::readValue(TermScanner& scanner, std::string_view& text, String& value) {

@@ -230,24 +230,34 @@ int resolveIn(const RootDir& root, const String& path, String& resolved) {
     return error;
 }
 
+// A chroot at the host's own root is the host: the kernel's own lookup is
+// the same walk, without a descriptor of "/" to hold.
+bool rootIsHost() {
+    return HostPlatform::root() == "/" && !forcedWalk;
+}
+
+// call(root) in the kept root, and once more in the root opened afresh when
+// it failed as a lookup in a deleted root does (ENOENT, the kept directory
+// unlinked). failed(answer) tells whether call's answer is a failure.
+template <class Call, class Failed>
+auto inRoot(Call call, Failed failed) {
+    RootDir root;
+    auto answer = call(root);
+    if (root.fd < 0 || !failed(answer) || !root.stale()) return answer;
+    return call(RootDir(true));
+}
+
 }  // namespace
 
 int RootResolver::open(const String& path, int flags, mode_t mode) {
-    // A chroot at the host's own root is the host: the kernel's own lookup
-    // is the same walk, without a descriptor of "/" to hold.
-    if (HostPlatform::root() == "/" && !forcedWalk)
-        return ::open(path.c_str(), flags | O_CLOEXEC, mode);
-    for (bool reopen : {false, true}) {
-        RootDir root(reopen);
-        if (root.fd < 0) return -1;
-        int fd = openIn(root, path, flags, mode);
-        if (fd >= 0 || reopen || !root.stale()) return fd;
-    }
-    return -1;
+    if (rootIsHost()) return ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    return inRoot(
+        [&](const RootDir& root) { return root.fd < 0 ? -1 : openIn(root, path, flags, mode); },
+        [](int fd) { return fd < 0; });
 }
 
 int RootResolver::stat(const String& path, struct stat* info) {
-    if (HostPlatform::root() == "/" && !forcedWalk) return ::stat(path.c_str(), info);
+    if (rootIsHost()) return ::stat(path.c_str(), info);
     int fd = open(path, O_PATH);
     if (fd < 0) return -1;
     int rc = ::fstat(fd, info);
@@ -258,19 +268,14 @@ int RootResolver::stat(const String& path, struct stat* info) {
 }
 
 int RootResolver::resolve(const String& path, String& resolved) {
-    for (bool reopen : {false, true}) {
-        RootDir root(reopen);
-        if (root.fd < 0) {
-            // Without a root directory there is nothing a link could be.
-            int error = errno;
-            resolved = path;
-            return error;
-        }
-        int error = resolveIn(root, path, resolved);
+    auto walk = [&](const RootDir& root) {
+        // Without a root directory there is nothing a link could be.
+        int error = root.fd < 0 ? errno : resolveIn(root, path, resolved);
+        if (root.fd < 0) resolved = path;
         errno = error;
-        if (reopen || !root.stale()) return error;
-    }
-    return 0;
+        return error;
+    };
+    return inRoot(walk, [](int error) { return error != 0; });
 }
 
 void RootResolver::forceWalk(bool on) {
