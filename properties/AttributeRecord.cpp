@@ -11,12 +11,6 @@ AttributeRecord::AttributeRecord(const AttributeRecord& other) : bytes_{}, size_
     assign(other.data(), other.size());
 }
 
-AttributeRecord::AttributeRecord(AttributeRecord&& other) noexcept : size_(other.size_) {
-    // A spilled String changes hands with its pointer: nothing is copied.
-    std::memcpy(bytes_, other.bytes_, sizeof bytes_);
-    other.size_ = 0;
-}
-
 AttributeRecord& AttributeRecord::operator=(const AttributeRecord& other) {
     if (this != &other) assign(other.data(), other.size());
     return *this;
@@ -32,35 +26,9 @@ AttributeRecord& AttributeRecord::operator=(AttributeRecord&& other) noexcept {
     return *this;
 }
 
-AttributeRecord::~AttributeRecord() {
-    release();
-}
-
-String* AttributeRecord::spilled() const {
-    if (size_ != Spilled) return nullptr;
-    String* text;
-    std::memcpy(&text, bytes_, sizeof text);
-    return text;
-}
-
 void AttributeRecord::release() {
     delete spilled();
     size_ = 0;
-}
-
-std::size_t AttributeRecord::size() const {
-    const String* text = spilled();
-    return text ? text->size() : size_;
-}
-
-const char* AttributeRecord::data() const {
-    const String* text = spilled();
-    return text ? text->data() : bytes_;
-}
-
-char* AttributeRecord::data() {
-    String* text = spilled();
-    return text ? text->data() : bytes_;
 }
 
 void AttributeRecord::resize(std::size_t size) {
@@ -79,7 +47,7 @@ void AttributeRecord::resize(std::size_t size) {
     size_ = Spilled;
 }
 
-void AttributeRecord::assign(const char* bytes, std::size_t size) {
+void AttributeRecord::assignElsewhere(const char* bytes, std::size_t size) {
     // A record that fits in place goes back there, so a copy of a short
     // record never keeps a String.
     if (size <= InlineBytes) {

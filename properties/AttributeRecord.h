@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/Export.h"
 #include "platform/String.h"
@@ -21,20 +22,34 @@ class CFGADM_EXPORT AttributeRecord {
     // A record of `size` zero bytes.
     explicit AttributeRecord(std::size_t size = 0);
     AttributeRecord(const AttributeRecord& other);
-    AttributeRecord(AttributeRecord&& other) noexcept;
+    // A spilled String changes hands with its pointer: nothing is copied.
+    AttributeRecord(AttributeRecord&& other) noexcept : size_(other.size_) {
+        std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+        other.size_ = 0;
+    }
     AttributeRecord& operator=(const AttributeRecord& other);
     AttributeRecord& operator=(AttributeRecord&& other) noexcept;
-    ~AttributeRecord();
+    ~AttributeRecord() {
+        if (size_ == Spilled) release();
+    }
 
-    std::size_t size() const;
-    const char* data() const;
-    char* data();
+    // Inline: a set's reader and writer touch every record's bytes.
+    std::size_t size() const { return size_ != Spilled ? size_ : spilled()->size(); }
+    const char* data() const { return size_ != Spilled ? bytes_ : spilled()->data(); }
+    char* data() { return size_ != Spilled ? bytes_ : spilled()->data(); }
     char& operator[](std::size_t i) { return data()[i]; }
     char operator[](std::size_t i) const { return data()[i]; }
 
     // Grows with zero bytes or cuts to `size` bytes.
     void resize(std::size_t size);
-    void assign(const char* bytes, std::size_t size);
+    void assign(const char* bytes, std::size_t size) {
+        if (size_ != Spilled && size <= InlineBytes) {
+            std::memmove(bytes_, bytes, size);
+            size_ = static_cast<std::uint8_t>(size);
+        } else {
+            assignElsewhere(bytes, size);
+        }
+    }
     void push_back(char byte);
     String str() const { return String(data(), size()); }
 
@@ -42,7 +57,14 @@ class CFGADM_EXPORT AttributeRecord {
     // size_ when the bytes live in a String (its pointer is kept in bytes_).
     static constexpr std::uint8_t Spilled = 0xff;
 
-    String* spilled() const;
+    String* spilled() const {
+        if (size_ != Spilled) return nullptr;
+        String* text;
+        std::memcpy(&text, bytes_, sizeof text);
+        return text;
+    }
+    // assign() for a record that is or will be spilled.
+    void assignElsewhere(const char* bytes, std::size_t size);
     // Frees a spilled String; the record is then empty and inline.
     void release();
 

@@ -163,6 +163,17 @@ void PropertyAttributes::synch_bitfields() {
     set_byte(LevelByte, CurrentLevel);
 }
 
+void PropertyAttributes::take_leading(const unsigned char* bytes, std::size_t count, bool fresh) {
+    if (fresh) {
+        char record[BuiltLength] = {0, 0, 0, static_cast<char>(CurrentLevel), 0};
+        std::memcpy(record, bytes, count);
+        attrs_.assign(record, BuiltLength);
+    } else {
+        std::memcpy(attrs_.data(), bytes, count);
+    }
+    synch_bitfields();
+}
+
 PropertyAttributes::operator String() const {
     synch_attributes();
     return attrs_.str();

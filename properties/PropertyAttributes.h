@@ -107,6 +107,10 @@ class CFGADM_EXPORT PropertyAttributes {
     void set_bit(int number, bool on);
     unsigned char byte(std::size_t i) const;
     void set_byte(std::size_t i, unsigned char value);
+    // For the set's record reader: the record becomes `count` bytes read
+    // over the leading ones of this record (with `fresh`, of a default
+    // one), and the bits follow. `count` is at most the record's length.
+    void take_leading(const unsigned char* bytes, std::size_t count, bool fresh);
 
     friend CFGADM_EXPORT std::ostream& operator<<(std::ostream&, const PropertyAttributes&);
     friend CFGADM_EXPORT std::istream& operator>>(std::istream&, PropertyAttributes&);

@@ -71,6 +71,10 @@ bool hexadecimal(const char*& p, const char* end, unsigned& value) {
 class RecordAttributes {
   public:
     static AttributeRecord& record(PropertyAttributes& a) { return a.attrs_; }
+    static void take(PropertyAttributes& a, const unsigned char* bytes, std::size_t count,
+                     bool fresh) {
+        a.take_leading(bytes, count, fresh);
+    }
 };
 
 RecordReader::RecordReader(std::istream& in)
@@ -144,8 +148,9 @@ bool RecordReader::read(Property& p, bool trailingLine, bool freshAttributes) {
     const char* end = GetArea::end(buffer_);
     if (begin == nullptr || begin >= end) return false;
     RecordFields fields;
-    std::size_t room = freshAttributes ? PropertyAttributes().length()
-                                       : RecordAttributes::record(p.attributes).size();
+    static const std::size_t builtLength = PropertyAttributes().length();
+    std::size_t room =
+        freshAttributes ? builtLength : RecordAttributes::record(p.attributes).size();
     const char* at = parseNameLine(begin, end, fields);
     if (at != nullptr) at = parseAttributeLine(at, end, room, fields);
     if (at != nullptr) at = parseValueLine(at, end, trailingLine, fields);
@@ -162,10 +167,6 @@ void RecordReader::take(const RecordFields& fields, Property& p, bool freshAttri
     else
         p.name = lastName_ = Symbol(fields.name);
     p.index = static_cast<std::uint32_t>(fields.index);
-    if (freshAttributes) p.attributes = PropertyAttributes();
-    AttributeRecord& record = RecordAttributes::record(p.attributes);
-    for (unsigned long i = 0; i < fields.attributeCount; ++i)
-        record[i] = static_cast<char>(fields.attributes[i]);
-    p.attributes.synch_bitfields();
+    RecordAttributes::take(p.attributes, fields.attributes, fields.attributeCount, freshAttributes);
     p.value.change_rep(PropertyValueString::make(fields.value), false);
 }
