@@ -135,6 +135,8 @@ bool BoundedServer::serve(socket_t sock) {
         // The next request starts where this body ends: unless it was read
         // to that end, the connection cannot go on.
         whole = body >= 0 && stream.phaseBytes() == static_cast<std::size_t>(body);
+        // The answer leaves in one piece here, once httplib has written it.
+        if (!stream.flush()) served = false;
         if (!served || closed) break;
     }
     // A client whose headers never came in full gets no grace.

@@ -57,7 +57,7 @@ bool ConnectionStream::fill() {
 }
 
 bool ConnectionStream::is_readable() const {
-    return begin_ < end_ || await(POLLIN, deadline_, true);
+    return begin_ < end_ || (flush() && await(POLLIN, deadline_, true));
 }
 
 bool ConnectionStream::is_writable() const {
@@ -70,7 +70,7 @@ ssize_t ConnectionStream::read(char* ptr, size_t size) {
         overBudget_ = true;
         return -1;
     }
-    if (begin_ == end_ && !fill()) return -1;
+    if (begin_ == end_ && (!flush() || !fill())) return -1;
     std::size_t n = std::min({size, end_ - begin_, budget_ - phaseRead_});
     std::copy_n(buffer_ + begin_, n, ptr);
     begin_ += n;
@@ -79,24 +79,49 @@ ssize_t ConnectionStream::read(char* ptr, size_t size) {
 }
 
 ssize_t ConnectionStream::write(const char* ptr, size_t size) {
-    for (;;) {
-        if (!is_writable()) return -1;
-        ssize_t n = ::send(socket_, ptr, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (held_.size() + size > kHoldBytes && !flush()) return -1;
+    if (size >= kHoldBytes) return sendAll(ptr, size) ? static_cast<ssize_t>(size) : -1;
+    held_.append(ptr, size);
+    return static_cast<ssize_t>(size);
+}
+
+bool ConnectionStream::flush() const {
+    bool sent = sendAll(held_.data(), held_.size());
+    held_.clear();
+    return sent;
+}
+
+bool ConnectionStream::sendAll(const char* bytes, std::size_t size) const {
+    for (std::size_t done = 0; done < size;) {
+        if (!is_writable()) return false;
+        ssize_t n = ::send(socket_, bytes + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        return n;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
     }
+    return true;
 }
 
 void ConnectionStream::get_remote_ip_and_port(std::string& ip, int& port) const {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        numericAddress(address, length, ip, port);
+    if (remotePort_ < 0) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            numericAddress(address, length, remoteIp_, remotePort_);
+    }
+    if (remotePort_ < 0) return;
+    ip = remoteIp_;
+    port = remotePort_;
 }
 
 void ConnectionStream::get_local_ip_and_port(std::string& ip, int& port) const {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        numericAddress(address, length, ip, port);
+    if (localPort_ < 0) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            numericAddress(address, length, localIp_, localPort_);
+    }
+    if (localPort_ < 0) return;
+    ip = localIp_;
+    port = localPort_;
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <string>
 
 // One accepted connection as httplib reads and writes it, with a budget on
 // what the client may send. Each phase of a request (its line and headers,
@@ -12,7 +13,11 @@
 // trickles bytes or sends without end holds the connection for a bounded
 // time and memory. A read also fails once `stopFd` becomes readable (the
 // server is stopping). Reads are buffered (httplib reads headers a byte at
-// a time). The stream neither owns nor closes the socket.
+// a time). Writes are held until flush(), or until a read or a wait for the
+// client comes first (the client may be waiting for an interim answer), or
+// until they outgrow the hold: httplib writes an answer's headers and body
+// apart, and sent apart they reach the client as two segments it wakes up
+// for one after the other. The stream neither owns nor closes the socket.
 class ConnectionStream : public httplib::Stream {
   public:
     using Clock = std::chrono::steady_clock;
@@ -27,6 +32,9 @@ class ConnectionStream : public httplib::Stream {
     std::size_t phaseBytes() const { return phaseRead_; }
     // Whether a read failed on the phase's deadline or byte budget.
     bool overBudget() const { return overBudget_; }
+    // Sends what writes hold; false when the connection failed or stayed
+    // unwritable past the write timeout (what was held is then dropped).
+    bool flush() const;
 
     bool is_readable() const override;
     bool is_writable() const override;
@@ -41,6 +49,10 @@ class ConnectionStream : public httplib::Stream {
     // deadline, an error, or (when stoppable) a stop.
     bool await(short events, Clock::time_point deadline, bool stoppable) const;
     bool fill();
+    bool sendAll(const char* bytes, std::size_t size) const;
+
+    // Past this many held bytes a write is sent at once.
+    static constexpr std::size_t kHoldBytes = 16 * 1024;
 
     int socket_;
     int stopFd_;
@@ -51,4 +63,9 @@ class ConnectionStream : public httplib::Stream {
     bool overBudget_ = false;
     char buffer_[4096];
     std::size_t begin_ = 0, end_ = 0;
+    // Mutable: a wait for the client (is_readable) sends them first.
+    mutable std::string held_;
+    // The addresses are asked for once per connection, not per request.
+    mutable std::string remoteIp_, localIp_;
+    mutable int remotePort_ = -1, localPort_ = -1;
 };

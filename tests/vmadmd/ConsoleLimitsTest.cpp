@@ -200,4 +200,51 @@ TEST_F(ConsoleLimitsTest, ConnectionsPerAddressAreCapped) {
     for (int fd : idle) ::close(fd);
 }
 
+// Answers are held until httplib has written them whole; what must reach the
+// client before it sends more (an interim answer) or before the next answer
+// (requests sent together) must not wait behind that hold.
+TEST_F(ConsoleLimitsTest, AnswersLeaveWhenTheClientNeedsThem) {
+    const String body = R"({"fields":{"0":"SYSTEM","1":"x"}})";
+    const String head =
+        "POST /api/forms/2/get HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
+        "\r\nAuthorization: Bearer " + token_ +
+        "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\n";
+    int fd = connectFrom("127.0.0.1", port_);
+    ASSERT_GE(fd, 0);
+    auto send = [&](const String& bytes) {
+        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    };
+    // Waits for `count` complete answers (a body follows each final one).
+    auto answers = [&](std::size_t count) {
+        String got;
+        char buffer[4096];
+        for (auto end = Clock::now() + milliseconds(2000); Clock::now() < end;) {
+            std::size_t done = 0;
+            for (std::size_t at = got.find("HTTP/1.1 "); at != String::npos;
+                 at = got.find("HTTP/1.1 ", at + 1))
+                done +=
+                    got.compare(at, 12, "HTTP/1.1 100") == 0 || got.find("}", at) != String::npos;
+            if (done >= count) break;
+            pollfd ready = {fd, POLLIN, 0};
+            if (::poll(&ready, 1, 50) <= 0) continue;
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n <= 0) break;
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+        return got;
+    };
+    ASSERT_TRUE(send(head + "Expect: 100-continue\r\n\r\n"));
+    String interim = answers(1);
+    EXPECT_EQ(interim.rfind("HTTP/1.1 100", 0), 0u) << "no interim answer before the body";
+    ASSERT_TRUE(send(body));
+    EXPECT_EQ(statusOf(answers(1)), 200);
+    ASSERT_TRUE(send(head + "\r\n" + body + head + "\r\n" + body));
+    String both = answers(2);
+    EXPECT_NE(both.find("HTTP/1.1 200", both.find("HTTP/1.1 200") + 1), String::npos)
+        << "two requests sent together, answered: " << both.substr(0, 300);
+    ::close(fd);
+}
+
 }  // namespace
