@@ -104,7 +104,9 @@ void ConsoleServer::addHandlers() {
     });
     server_.set_post_routing_handler(
         [](const httplib::Request& request, httplib::Response& response) {
-            if (isApi(request)) response.set_header("Cache-Control", "no-store");
+            // An error answer has it already (httplib's headers repeat).
+            if (isApi(request) && !response.has_header("Cache-Control"))
+                response.set_header("Cache-Control", "no-store");
             if (endsConnection(request, response)) response.set_header("Connection", "close");
         });
     // Refusals httplib makes itself (413, 404, 400) answer as the API does.

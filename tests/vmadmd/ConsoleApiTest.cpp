@@ -85,6 +85,7 @@ TEST_F(ConsoleTest, EndpointsAnswerAndRefuseWithTheHeaders) {
         EXPECT_EQ(reply->get_header_value("Referrer-Policy"), "no-referrer");
         if (c.path.rfind("/api/", 0) == 0) {
             EXPECT_EQ(reply->get_header_value("Cache-Control"), "no-store");
+            EXPECT_EQ(reply->get_header_value_count("Cache-Control"), 1u);
         }
     }
 }
