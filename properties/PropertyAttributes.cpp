@@ -105,21 +105,45 @@ int PropertyAttributes::bitbase(AccessType type) {
     return 4;
 }
 
+namespace {
+
+// Per class, the bits that grant it reading (offset 0) or writing (offset
+// 1): its own and those of every class after it in the chain, up to
+// `chainEnd`. A right is then one test of the bit vector.
+struct RightMasks {
+    std::uint16_t read[ChainLength] = {};
+    std::uint16_t write[ChainLength] = {};
+    RightMasks() {
+        for (int c = 0; c < ChainLength; ++c) {
+            int start = chainPosition(static_cast<PropertyAttributes::AccessType>(c));
+            for (int i = start; i < ChainLength; ++i) {
+                int base = PropertyAttributes::bitbase(Chain[i]);
+                read[c] = static_cast<std::uint16_t>(read[c] | 1u << base);
+                // Minimal, last in the chain, may never write: its bit is not consulted.
+                if (i < ChainLength - 1)
+                    write[c] = static_cast<std::uint16_t>(write[c] | 1u << (base + 1));
+            }
+        }
+    }
+};
+
+const RightMasks& rightMasks() {
+    static const RightMasks masks;
+    return masks;
+}
+
+bool isClass(PropertyAttributes::AccessType type) {
+    return type >= 0 && type < ChainLength;
+}
+
+}  // namespace
+
 bool PropertyAttributes::readable(AccessType type) const {
-    int start = chainPosition(type);
-    if (start < 0) return false;
-    for (int i = start; i < ChainLength; ++i)
-        if (bit(bitbase(Chain[i]))) return true;
-    return false;
+    return isClass(type) && (bits_ & rightMasks().read[type]) != 0;
 }
 
 bool PropertyAttributes::writeable(AccessType type) const {
-    int start = chainPosition(type);
-    if (start < 0) return false;
-    // Minimal, last in the chain, may never write: its bit is not consulted.
-    for (int i = start; i < ChainLength - 1; ++i)
-        if (bit(bitbase(Chain[i]) + 1)) return true;
-    return false;
+    return isClass(type) && (bits_ & rightMasks().write[type]) != 0;
 }
 
 void PropertyAttributes::set_readable(AccessType type, bool on) {
