@@ -22,6 +22,11 @@ class FileSystem {
     static ssize_t write(int fd, const void* buffer, size_t count);
     static off_t lseek(int fd, off_t offset, int whence);
     static int stat(const Path& path, struct stat* info);
+    // stat() for a file asked about again and again only to learn whether
+    // it changed. The platform may give its last answer again when it can
+    // tell that nothing at the path or on the way to it changed since; the
+    // results and errno are those of stat() (access times aside).
+    static int watchedStat(const Path& path, struct stat* info);
     static int fstat(int fd, struct stat* info);
     static int access(const Path& path, int mode);
     static int unlink(const Path& path);

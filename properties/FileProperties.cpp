@@ -229,7 +229,7 @@ bool FileProperties::obtain(bool replace) {
 
 bool FileProperties::underlierChanged() const {
     struct stat info;
-    return FileSystem::stat(path_, &info) != 0 ||
+    return FileSystem::watchedStat(path_, &info) != 0 ||
            static_cast<PropertiesStatus>(info.st_mtime) != status_;
 }
 
@@ -338,7 +338,7 @@ void FileProperties::makeKnowns(knownInfo& info, const Path& defaults) {
 bool FileProperties::loadedFrom(const Path& path) const {
     if (path_ != path) return false;
     struct stat info;
-    if (FileSystem::stat(path, &info) == 0)
+    if (FileSystem::watchedStat(path, &info) == 0)
         return static_cast<PropertiesStatus>(info.st_mtime) == status_;
     // Still no file, as at the last read, and the set untouched since: a
     // rebuild would give the same set, so a kind without a defaults file

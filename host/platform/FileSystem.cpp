@@ -11,6 +11,7 @@
 #include "host/platform/FaultInjector.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/RootResolver.h"
+#include "host/platform/StatWatch.h"
 
 namespace {
 
@@ -122,6 +123,11 @@ off_t FileSystem::lseek(int fd, off_t offset, int whence) {
 int FileSystem::stat(const Path& path, struct stat* info) {
     if (injected(FaultOp::Stat, path.text())) return -1;
     return RootResolver::stat(HostPlatform::normalPath(path.text()), info);
+}
+
+int FileSystem::watchedStat(const Path& path, struct stat* info) {
+    if (injected(FaultOp::Stat, path.text())) return -1;
+    return StatWatch::stat(path.text(), info);
 }
 
 int FileSystem::fstat(int fd, struct stat* info) {

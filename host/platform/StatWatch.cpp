@@ -1,0 +1,207 @@
+#include "host/platform/StatWatch.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "host/platform/HostPlatform.h"
+#include "host/platform/RootResolver.h"
+
+namespace {
+
+// Everything that can change what stat says of an entry, or whether the
+// walk to it still leads to the same entries.
+constexpr std::uint32_t kEvents = IN_ATTRIB | IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE |
+                                  IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
+                                  IN_ONLYDIR;
+// Events that concern the watched directory itself, whatever their name.
+constexpr std::uint32_t kWholeDirectory = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
+// Paths answered from memory at most; one more starts the table afresh.
+constexpr std::size_t kKeptPaths = 64;
+
+// One directory on the way to a path and the name looked up in it.
+struct Step {
+    int watch;
+    String name;
+};
+
+struct Answer {
+    int result;
+    int error;
+    struct stat info;
+    std::vector<Step> steps;
+};
+
+struct Watcher {
+    std::mutex mutex;
+    int fd = -1;
+    bool unusable = false;
+    std::unordered_map<String, Answer> answers;
+    String root;  // the platform root the answers were found in
+
+    bool ready();
+    void startAfresh();
+    void drain();
+    void apply(const inotify_event& event);
+    bool watchTheWay(const String& path, std::vector<Step>& steps);
+    int addWatch(int directory);
+};
+
+Watcher* theWatcher = nullptr;
+
+// A child shares the parent's queue: reading it would take the parent's
+// events. It closes its copy and starts with no answers. The lock is held
+// across the fork, so that no answer is half made in the child.
+void lockForFork() {
+    theWatcher->mutex.lock();
+}
+void unlockAfterFork() {
+    theWatcher->mutex.unlock();
+}
+void startChild() {
+    if (theWatcher->fd >= 0) ::close(theWatcher->fd);
+    theWatcher->fd = -1;
+    theWatcher->answers.clear();
+    theWatcher->mutex.unlock();
+}
+
+Watcher& watcher() {
+    // Never destroyed: static objects may still stat during exit.
+    static Watcher* w = [] {
+        theWatcher = new Watcher;
+        pthread_atfork(lockForFork, unlockAfterFork, startChild);
+        return theWatcher;
+    }();
+    return *w;
+}
+
+bool Watcher::ready() {
+    if (fd < 0 && !unusable) {
+        fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        unusable = fd < 0;
+    }
+    return fd >= 0;
+}
+
+// Drops every answer and watch (closing the instance removes its watches).
+void Watcher::startAfresh() {
+    answers.clear();
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+void Watcher::drain() {
+    // Room for the largest event, so that a short read means an empty queue.
+    alignas(inotify_event) char buffer[16 * (sizeof(inotify_event) + NAME_MAX + 1)];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) return;
+        if (n <= 0) return startAfresh();  // the instance is broken: answers may be stale
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            apply(*event);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+        if (static_cast<std::size_t>(n) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof buffer)
+            return;
+    }
+}
+
+void Watcher::apply(const inotify_event& event) {
+    if (event.mask & IN_Q_OVERFLOW) {
+        answers.clear();
+        return;
+    }
+    bool whole = event.len == 0 || (event.mask & kWholeDirectory) != 0;
+    std::string_view name(event.name, event.len == 0 ? 0 : ::strnlen(event.name, event.len));
+    std::erase_if(answers, [&](const auto& kept) {
+        return std::any_of(kept.second.steps.begin(), kept.second.steps.end(), [&](const Step& s) {
+            return s.watch == event.wd && (whole || s.name == name);
+        });
+    });
+}
+
+int Watcher::addWatch(int directory) {
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", directory);
+    return ::inotify_add_watch(fd, self, kEvents);
+}
+
+// Watches each directory from the root down before looking at the name in
+// it, so that a change made after the look is always reported. False when
+// the path cannot be watched whole (a link, a directory that cannot be
+// read, no watch left): its answer is then not kept.
+bool Watcher::watchTheWay(const String& path, std::vector<Step>& steps) {
+    int directory = ::open(HostPlatform::root().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    bool whole = directory >= 0;
+    for (std::size_t at = 1; whole && at < path.size();) {
+        std::size_t end = std::min(path.find('/', at), path.size());
+        String name = path.substr(at, end - at);
+        at = end + 1;
+        int watch = addWatch(directory);
+        if (watch < 0 || name.empty() || name == "." || name == "..")
+            return ::close(directory), false;
+        steps.push_back({watch, name});
+        struct stat entry;
+        if (::fstatat(directory, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+            whole = errno == ENOENT;  // its creation will be reported
+            break;
+        }
+        if (S_ISLNK(entry.st_mode)) whole = false;
+        if (!whole || !S_ISDIR(entry.st_mode) || at >= path.size()) break;
+        int next = ::openat(directory, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(directory);
+        directory = next;
+        whole = next >= 0;
+    }
+    if (directory >= 0) ::close(directory);
+    return whole;
+}
+
+}  // namespace
+
+int StatWatch::stat(const String& path, struct stat* info) {
+    Watcher& w = watcher();
+    std::unique_lock<std::mutex> lock(w.mutex);
+    if (!w.ready()) {
+        lock.unlock();
+        return RootResolver::stat(HostPlatform::normalPath(path), info);
+    }
+    if (w.root != HostPlatform::root()) {
+        w.startAfresh();
+        w.root = HostPlatform::root();
+        if (!w.ready()) return RootResolver::stat(HostPlatform::normalPath(path), info);
+    }
+    w.drain();
+    if (auto kept = w.answers.find(path); kept != w.answers.end()) {
+        *info = kept->second.info;
+        errno = kept->second.error;
+        return kept->second.result;
+    }
+    if (w.answers.size() >= kKeptPaths) {
+        w.startAfresh();
+        if (!w.ready()) return RootResolver::stat(HostPlatform::normalPath(path), info);
+    }
+    Answer answer{};
+    const String normal = HostPlatform::normalPath(path);
+    // The root itself has no directory above it to report its changes.
+    bool keep = w.watchTheWay(normal, answer.steps) && !answer.steps.empty();
+    int result = answer.result = RootResolver::stat(normal, &answer.info);
+    int error = answer.error = result == 0 ? 0 : errno;
+    *info = answer.info;
+    if (keep) w.answers.emplace(path, std::move(answer));
+    errno = error;
+    return result;
+}
