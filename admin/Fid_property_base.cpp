@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "admin/PropertyDBmap.h"
 #include "platform/Trace.h"
@@ -73,10 +74,15 @@ bool Fid_property_base::get_property_name(Buffer& buffer, int field, Property& p
     std::size_t firstLength = std::strlen(first);
     std::size_t secondLength = std::strlen(second);
     if (firstLength + secondLength == 0) return true;
-    String name;
-    name.reserve(firstLength + secondLength);
-    name.append(first, firstLength).append(second, secondLength);
-    p.name = Symbol(name);
+    if (secondLength == 0) {
+        // A name that fits the first field is interned from it as it stands.
+        p.name = Symbol(std::string_view(first, firstLength));
+    } else {
+        String name;
+        name.reserve(firstLength + secondLength);
+        name.append(first, firstLength).append(second, secondLength);
+        p.name = Symbol(name);
+    }
     p.index = 1;
     return true;
 }

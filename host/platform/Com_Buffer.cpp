@@ -1,9 +1,19 @@
 #include "platform/Com_Buffer.h"
 
+#include <cstring>
+
 namespace {
 
 bool inRange(int field, std::size_t size) {
     return field >= 0 && static_cast<std::size_t>(field) < size;
+}
+
+// Most answer fields are a letter or two (a right, a flag): counted here
+// rather than through a library call each.
+std::size_t lengthOf(const char* text) {
+    std::size_t n = 0;
+    while (n < 8 && text[n] != '\0') ++n;
+    return n < 8 ? n : n + std::strlen(text + n);
 }
 
 }  // namespace
@@ -25,7 +35,7 @@ int Com_Buffer::out_field(int field, char const* text) {
     }
     auto f = static_cast<std::size_t>(field);
     if (f >= reply_.size()) reply_.resize(f + 1);
-    reply_[f] = text;
+    reply_[f].assign(text, lengthOf(text));
     return 0;
 }
 

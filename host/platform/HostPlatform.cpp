@@ -68,6 +68,7 @@ std::uint16_t HostPlatform::box() {
 // relative path starts at the root. Links are the resolver's business.
 String HostPlatform::normalPath(const String& path) {
     String normal;
+    normal.reserve(path.size() + 1);
     for (std::size_t start = 0; start <= path.size();) {
         std::size_t end = path.find('/', start);
         if (end == String::npos) end = path.size();
