@@ -9,16 +9,22 @@
 
 namespace {
 
-// The intern table: open addressing over (hash, text) slots, at most half
-// full. Finding a name already interned takes no lock: a slot's text pointer
-// is published (release) only after its hash is written, and a table is
-// published only once filled. A grown table replaces the old one, which is
-// kept (never freed) for readers still looking at it; all tables together
-// take at most twice the live one. Texts are never freed either: symbols held
-// by static objects may be used during exit.
+// The intern table: open addressing over one-word slots, at most half full.
+// A slot holds a text's address with a few bits of the text's hash in the
+// address's low bits, which are always zero (texts sit at multiples of
+// kTextAlign in their blocks): a probe compares texts only when those bits
+// match, and a slot is published with one store. Finding a name already
+// interned takes no lock: a slot is published (release) only once its text
+// is made, and a table only once filled. A grown table replaces the old one,
+// which is kept (never freed) for readers still looking at it; all tables
+// together take at most twice the live one. Texts are never freed either:
+// symbols held by static objects may be used during exit.
+constexpr std::uintptr_t kTextAlign = 32;
+constexpr std::uintptr_t kTagMask = kTextAlign - 1;
+static_assert(sizeof(String) % kTextAlign == 0, "texts stay aligned side by side");
+
 struct Slot {
-    std::atomic<std::size_t> hash{0};
-    std::atomic<const String*> text{nullptr};
+    std::atomic<std::uintptr_t> entry{0};
 };
 
 struct Table {
@@ -91,32 +97,45 @@ std::size_t hashOf(std::string_view text) {
     return std::hash<std::string_view>{}(text);
 }
 
+// The hash bits a slot keeps: the top ones, as the table's index takes the
+// low ones.
+std::uintptr_t tagOf(std::size_t hash) {
+    return static_cast<std::uintptr_t>(hash >> (8 * sizeof hash - 5)) & kTagMask;
+}
+
+const String* textOf(std::uintptr_t entry) {
+    return reinterpret_cast<const String*>(entry & ~kTagMask);
+}
+
 // The slot that holds text (`held`: its text), or the empty slot where it
 // would go (`held`: null). A reader must go by `held`, not load the slot
 // again: another thread may fill an empty slot with another name meanwhile.
 Slot& probe(Table& t, std::string_view text, std::size_t hash, const String*& held) {
+    const std::uintptr_t tag = tagOf(hash);
     for (std::size_t i = hash & t.mask;; i = (i + 1) & t.mask) {
         Slot& slot = t.slots[i];
-        held = slot.text.load(std::memory_order_acquire);
-        if (held == nullptr) return slot;
-        if (slot.hash.load(std::memory_order_relaxed) == hash && *held == text) return slot;
+        std::uintptr_t entry = slot.entry.load(std::memory_order_acquire);
+        held = textOf(entry);
+        if (entry == 0) return slot;
+        if ((entry & kTagMask) == tag && *held == text) return slot;
     }
 }
 
 void place(Table& t, const String* text, std::size_t hash) {
     const String* held;
     Slot& slot = probe(t, *text, hash, held);
-    slot.hash.store(hash, std::memory_order_relaxed);
-    slot.text.store(text, std::memory_order_release);
+    slot.entry.store(reinterpret_cast<std::uintptr_t>(text) | tagOf(hash),
+                     std::memory_order_release);
     ++t.used;
 }
 
 // Called with the mutex held: a table twice the size, filled, then published.
 Table* grow(InternTable& it, Table& old) {
     auto* bigger = new Table(old.slots.size() * 2);
+    // The slots keep only part of each hash: it is made again.
     for (Slot& slot : old.slots)
-        if (const String* text = slot.text.load(std::memory_order_relaxed))
-            place(*bigger, text, slot.hash.load(std::memory_order_relaxed));
+        if (std::uintptr_t entry = slot.entry.load(std::memory_order_relaxed))
+            place(*bigger, textOf(entry), hashOf(*textOf(entry)));
     it.current.store(bigger, std::memory_order_release);
     it.retired.push_back(&old);
     return bigger;
