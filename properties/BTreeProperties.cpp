@@ -21,6 +21,15 @@ std::uint16_t keyLength(const BTreeProperties::keyInfo& key) {
     return static_cast<std::uint16_t>(key.key.size());
 }
 
+// The counter as operator>> reads it, without a stream: a record's counter
+// is read before every save and by every change check.
+std::uint32_t counterOf(std::string_view record) {
+    std::uint32_t counter = 0;
+    for (std::size_t i = 0; i < record.size() && record[i] >= '0' && record[i] <= '9'; ++i)
+        counter = counter * 10 + static_cast<std::uint32_t>(record[i] - '0');
+    return counter;
+}
+
 }  // namespace
 
 std::ostream& operator<<(std::ostream& out, const BTreeProperties::BTreeDataPrefix& prefix) {
@@ -145,10 +154,9 @@ int BTreeProperties::getBTreeDataPrefix(const keyInfo& key, BTreeDataPrefix& pre
     char digits[16];
     length = 0;
     int rc = reade(key.fd, keyLength(key), key.key.data(), sizeof digits, &length, digits);
-    if (rc == BTREE_OK) {
-        MemoryInput in(digits, std::min<unsigned long>(length, sizeof digits));
-        in >> prefix;
-    }
+    if (rc == BTREE_OK)
+        prefix.counter =
+            counterOf(std::string_view(digits, std::min<unsigned long>(length, sizeof digits)));
     return rc;
 }
 
@@ -168,10 +176,7 @@ int BTreeProperties::storedRecord(const keyInfo& key, BTreeDataPrefix& prefix,
     char* data = nullptr;
     int rc = getBTreeData(key, length, data);
     stored = rc == BTREE_OK ? std::string_view(data, length) : std::string_view();
-    if (rc == BTREE_OK) {
-        MemoryInput in(data, length);
-        in >> prefix;
-    }
+    if (rc == BTREE_OK) prefix.counter = counterOf(stored);
     return rc;
 }
 
@@ -282,7 +287,7 @@ bool BTreeProperties::saveThem() {
         std::ostringstream out;
         out << prefix;
         if (!save(out)) return false;
-        data = out.str();
+        data = std::move(out).str();
     }
     SaveJournal journal(*this, std::to_string(numberIn(myKey())),
                         {streamOf(stored), journal_digest(stored.data(), stored.size()),

@@ -4,11 +4,13 @@
 #include <limits.h>
 #include <pthread.h>
 #include <sys/inotify.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
@@ -30,6 +32,27 @@ constexpr std::uint32_t kWholeDirectory = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_
 // Paths answered from memory at most; one more starts the table afresh.
 constexpr std::size_t kKeptPaths = 64;
 
+// File systems whose every change passes through this kernel, so that
+// inotify hears of it. On a network or user-space file system another host
+// or the server may change a file unheard: answers found there are not kept.
+bool changesAreHeard(int directory) {
+    static constexpr unsigned long kLocal[] = {
+        0xEF53,      // ext2, ext3, ext4
+        0x58465342,  // xfs
+        0x9123683E,  // btrfs
+        0x01021994,  // tmpfs
+        0x858458F6,  // ramfs
+        0x794C7630,  // overlayfs
+        0x2FC12FC1,  // zfs
+        0xF2F52010,  // f2fs
+        0xCA451A4E,  // bcachefs
+    };
+    struct statfs system;
+    if (::fstatfs(directory, &system) != 0) return false;
+    auto type = static_cast<unsigned long>(system.f_type);
+    return std::find(std::begin(kLocal), std::end(kLocal), type) != std::end(kLocal);
+}
+
 // One directory on the way to a path and the name looked up in it.
 struct Step {
     int watch;
@@ -50,8 +73,14 @@ struct Watcher {
     std::unordered_map<String, Answer> answers;
     String root;  // the platform root the answers were found in
 
+    const std::pair<const String, Answer>* last = nullptr;  // the answer given last
+
     bool ready();
+    // ready(), after dropping every answer when the root is another.
+    bool readyFor(const String& root);
     void startAfresh();
+    const Answer* kept(const String& path);
+    int lookUpAndKeep(const String& path, struct stat* info);
     void drain();
     void apply(const inotify_event& event);
     bool watchTheWay(const String& path, std::vector<Step>& steps);
@@ -72,6 +101,7 @@ void unlockAfterFork() {
 void startChild() {
     if (theWatcher->fd >= 0) ::close(theWatcher->fd);
     theWatcher->fd = -1;
+    theWatcher->last = nullptr;
     theWatcher->answers.clear();
     theWatcher->mutex.unlock();
 }
@@ -94,8 +124,17 @@ bool Watcher::ready() {
     return fd >= 0;
 }
 
+bool Watcher::readyFor(const String& current) {
+    if (root != current) {
+        startAfresh();
+        root = current;
+    }
+    return ready();
+}
+
 // Drops every answer and watch (closing the instance removes its watches).
 void Watcher::startAfresh() {
+    last = nullptr;
     answers.clear();
     if (fd >= 0) ::close(fd);
     fd = -1;
@@ -120,6 +159,7 @@ void Watcher::drain() {
 }
 
 void Watcher::apply(const inotify_event& event) {
+    last = nullptr;
     if (event.mask & IN_Q_OVERFLOW) {
         answers.clear();
         return;
@@ -150,7 +190,7 @@ bool Watcher::watchTheWay(const String& path, std::vector<Step>& steps) {
         std::size_t end = std::min(path.find('/', at), path.size());
         String name = path.substr(at, end - at);
         at = end + 1;
-        int watch = addWatch(directory);
+        int watch = changesAreHeard(directory) ? addWatch(directory) : -1;
         if (watch < 0 || name.empty() || name == "." || name == "..")
             return ::close(directory), false;
         steps.push_back({watch, name});
@@ -170,38 +210,45 @@ bool Watcher::watchTheWay(const String& path, std::vector<Step>& steps) {
     return whole;
 }
 
+// A form asks of one file again and again: the answer given last is found
+// without hashing the path.
+const Answer* Watcher::kept(const String& path) {
+    if (last != nullptr && last->first == path) return &last->second;
+    auto found = answers.find(path);
+    if (found == answers.end()) return nullptr;
+    last = &*found;
+    return &found->second;
+}
+
+int Watcher::lookUpAndKeep(const String& path, struct stat* info) {
+    if (answers.size() >= kKeptPaths) startAfresh();
+    const String normal = HostPlatform::normalPath(path);
+    if (!ready()) return RootResolver::stat(normal, info);
+    Answer answer{};
+    // The root itself has no directory above it to report its changes.
+    bool keep = watchTheWay(normal, answer.steps) && !answer.steps.empty();
+    int result = answer.result = RootResolver::stat(normal, &answer.info);
+    int error = answer.error = result == 0 ? 0 : errno;
+    *info = answer.info;
+    if (keep) answers.emplace(path, std::move(answer));
+    errno = error;
+    return result;
+}
+
 }  // namespace
 
 int StatWatch::stat(const String& path, struct stat* info) {
     Watcher& w = watcher();
     std::unique_lock<std::mutex> lock(w.mutex);
-    if (!w.ready()) {
+    if (!w.readyFor(HostPlatform::root())) {
         lock.unlock();
         return RootResolver::stat(HostPlatform::normalPath(path), info);
     }
-    if (w.root != HostPlatform::root()) {
-        w.startAfresh();
-        w.root = HostPlatform::root();
-        if (!w.ready()) return RootResolver::stat(HostPlatform::normalPath(path), info);
-    }
     w.drain();
-    if (auto kept = w.answers.find(path); kept != w.answers.end()) {
-        *info = kept->second.info;
-        errno = kept->second.error;
-        return kept->second.result;
+    if (const Answer* kept = w.kept(path)) {
+        *info = kept->info;
+        errno = kept->error;
+        return kept->result;
     }
-    if (w.answers.size() >= kKeptPaths) {
-        w.startAfresh();
-        if (!w.ready()) return RootResolver::stat(HostPlatform::normalPath(path), info);
-    }
-    Answer answer{};
-    const String normal = HostPlatform::normalPath(path);
-    // The root itself has no directory above it to report its changes.
-    bool keep = w.watchTheWay(normal, answer.steps) && !answer.steps.empty();
-    int result = answer.result = RootResolver::stat(normal, &answer.info);
-    int error = answer.error = result == 0 ? 0 : errno;
-    *info = answer.info;
-    if (keep) w.answers.emplace(path, std::move(answer));
-    errno = error;
-    return result;
+    return w.lookUpAndKeep(path, info);
 }
