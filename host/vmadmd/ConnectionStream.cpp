@@ -103,25 +103,22 @@ bool ConnectionStream::sendAll(const char* bytes, std::size_t size) const {
 }
 
 void ConnectionStream::get_remote_ip_and_port(std::string& ip, int& port) const {
-    if (remotePort_ < 0) {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            numericAddress(address, length, remoteIp_, remotePort_);
-    }
-    if (remotePort_ < 0) return;
-    ip = remoteIp_;
-    port = remotePort_;
+    addressOnce(::getpeername, remoteIp_, remotePort_, ip, port);
 }
 
 void ConnectionStream::get_local_ip_and_port(std::string& ip, int& port) const {
-    if (localPort_ < 0) {
+    addressOnce(::getsockname, localIp_, localPort_, ip, port);
+}
+
+void ConnectionStream::addressOnce(int (*ask)(int, sockaddr*, socklen_t*), std::string& keptIp,
+                                   int& keptPort, std::string& ip, int& port) const {
+    if (keptPort < 0) {
         sockaddr_storage address{};
         socklen_t length = sizeof address;
-        if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            numericAddress(address, length, localIp_, localPort_);
+        if (ask(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            numericAddress(address, length, keptIp, keptPort);
     }
-    if (localPort_ < 0) return;
-    ip = localIp_;
-    port = localPort_;
+    if (keptPort < 0) return;  // not known: the caller's values stand
+    ip = keptIp;
+    port = keptPort;
 }

@@ -50,6 +50,10 @@ class ConnectionStream : public httplib::Stream {
     bool await(short events, Clock::time_point deadline, bool stoppable) const;
     bool fill();
     bool sendAll(const char* bytes, std::size_t size) const;
+    // An address of the connection from `ask` (getpeername, getsockname),
+    // asked the first time only.
+    void addressOnce(int (*ask)(int, sockaddr*, socklen_t*), std::string& keptIp, int& keptPort,
+                     std::string& ip, int& port) const;
 
     // Past this many held bytes a write is sent at once.
     static constexpr std::size_t kHoldBytes = 16 * 1024;
