@@ -107,9 +107,9 @@ int PropertyAttributes::bitbase(AccessType type) {
 
 namespace {
 
-// Per class, the bits that grant it reading (offset 0) or writing (offset
-// 1): its own and those of every class after it in the chain, up to
-// `chainEnd`. A right is then one test of the bit vector.
+// Per class, the bits that grant it reading or writing: its own and those
+// of every class after it in the chain. A right is then one test of the bit
+// vector.
 struct RightMasks {
     std::uint16_t read[ChainLength] = {};
     std::uint16_t write[ChainLength] = {};
@@ -189,7 +189,9 @@ void PropertyAttributes::synch_bitfields() {
 
 void PropertyAttributes::take_leading(const unsigned char* bytes, std::size_t count, bool fresh) {
     if (fresh) {
-        char record[BuiltLength] = {0, 0, 0, static_cast<char>(CurrentLevel), 0};
+        // A default record, as the constructor makes it, under the bytes read.
+        char record[BuiltLength] = {};
+        record[LevelByte] = static_cast<char>(CurrentLevel);
         std::memcpy(record, bytes, count);
         attrs_.assign(record, BuiltLength);
     } else {

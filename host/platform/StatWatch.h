@@ -19,9 +19,10 @@
 // directory or file on a local file system (ext4, xfs, btrfs, tmpfs,
 // overlayfs and the like): a link on the way is followed by the lookup, and
 // its target's changes would not be reported, and a network file system
-// changes without this kernel knowing; such paths are looked up every time. Changes no directory hears of are not seen either: a file written
-// through another hard link in another directory, or a file system mounted
-// over a directory on the way (a configuration tree is written in place or
+// changes without this kernel knowing; such paths are looked up every time.
+// Changes no directory hears of are not seen either: a file written through
+// another hard link in another directory, or a file system mounted over a
+// directory on the way (a configuration tree is written in place or
 // replaced by rename, and seen).
 //
 // Answers belong to the platform root they were found in: when the root is
