@@ -9,8 +9,9 @@
 //                                            a bare HTTP round trip on one
 //                                            kept-alive connection: the same
 //                                            POST answered with a fixed body
-//                                            of the same size by a server in
-//                                            this process
+//                                            of the same size by an httplib
+//                                            server in a child process, kept
+//                                            open as vmadmd keeps it
 //   BM_FormGetHttp / BM_FormGetInProcess     the HTTP layer's cost over the call
 //   BM_FormGetHttp / BM_PageHttp             BM_PageHttp fetches the
 //                                            stylesheet, no module, no JSON
@@ -160,6 +161,11 @@ struct BareServer {
         String body(bodySize, 'x');
         httplib::Server server;
         server.set_tcp_nodelay(true);
+        // One connection for the whole run, as vmadmd keeps it. httplib's
+        // default closes it every 5 requests, and each new connection's thread
+        // starts on the client's CPU: the round trips then never cross CPUs,
+        // which is not the work vmadmd's connection does.
+        server.set_keep_alive_max_count(10000);
         server.Post(".*", [&](const httplib::Request&, httplib::Response& response) {
             response.set_content(body, "application/json");
         });
