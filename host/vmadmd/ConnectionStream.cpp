@@ -3,6 +3,7 @@
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -79,25 +80,48 @@ ssize_t ConnectionStream::read(char* ptr, size_t size) {
 }
 
 ssize_t ConnectionStream::write(const char* ptr, size_t size) {
-    if (held_.size() + size > kHoldBytes && !flush()) return -1;
-    if (size >= kHoldBytes) return sendAll(ptr, size) ? static_cast<ssize_t>(size) : -1;
-    held_.append(ptr, size);
-    return static_cast<ssize_t>(size);
+    if (held_.size() + size <= kHoldBytes) {
+        held_.append(ptr, size);
+        return static_cast<ssize_t>(size);
+    }
+    // Too much to hold: what is held and these bytes leave together, in one
+    // send when the socket takes them, without copying a large body.
+    bool sent = sendAll(held_.data(), held_.size(), ptr, size);
+    held_.clear();
+    return sent ? static_cast<ssize_t>(size) : -1;
 }
 
 bool ConnectionStream::flush() const {
-    bool sent = sendAll(held_.data(), held_.size());
+    bool sent = sendAll(held_.data(), held_.size(), nullptr, 0);
     held_.clear();
     return sent;
 }
 
-bool ConnectionStream::sendAll(const char* bytes, std::size_t size) const {
-    for (std::size_t done = 0; done < size;) {
-        if (!is_writable()) return false;
-        ssize_t n = ::send(socket_, bytes + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+bool ConnectionStream::sendAll(const char* first, std::size_t firstSize, const char* second,
+                               std::size_t secondSize) const {
+    iovec pieces[2] = {{const_cast<char*>(first), firstSize},
+                       {const_cast<char*>(second), secondSize}};
+    std::size_t at = firstSize > 0 ? 0 : 1;
+    while (at < 2 && pieces[at].iov_len > 0) {
+        msghdr message{};
+        message.msg_iov = pieces + at;
+        message.msg_iovlen = 2 - at;
+        // Tried before any wait: the socket nearly always has room, and a
+        // poll first would cost every answer a system call of its own.
+        ssize_t n = ::sendmsg(socket_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            if (!is_writable()) return false;
+            continue;
+        }
         if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
+        for (auto left = static_cast<std::size_t>(n); left > 0;) {
+            std::size_t step = std::min(left, pieces[at].iov_len);
+            pieces[at].iov_base = static_cast<char*>(pieces[at].iov_base) + step;
+            pieces[at].iov_len -= step;
+            left -= step;
+            if (pieces[at].iov_len == 0) ++at;
+        }
     }
     return true;
 }

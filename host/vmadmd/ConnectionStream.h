@@ -49,13 +49,18 @@ class ConnectionStream : public httplib::Stream {
     // deadline, an error, or (when stoppable) a stop.
     bool await(short events, Clock::time_point deadline, bool stoppable) const;
     bool fill();
-    bool sendAll(const char* bytes, std::size_t size) const;
+    // Sends the two pieces in order (either may be empty), gathered into as
+    // few sends as the socket allows; false when the connection failed or
+    // stayed unwritable past the write timeout.
+    bool sendAll(const char* first, std::size_t firstSize, const char* second,
+                 std::size_t secondSize) const;
     // An address of the connection from `ask` (getpeername, getsockname),
     // asked the first time only.
     void addressOnce(int (*ask)(int, sockaddr*, socklen_t*), std::string& keptIp, int& keptPort,
                      std::string& ip, int& port) const;
 
-    // Past this many held bytes a write is sent at once.
+    // A write that would hold more than this is sent at once, with what is
+    // held before it.
     static constexpr std::size_t kHoldBytes = 16 * 1024;
 
     int socket_;
