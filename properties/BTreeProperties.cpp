@@ -3,11 +3,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <istream>
+#include <iterator>
 #include <limits>
 #include <ostream>
-#include <sstream>
 
 #include "platform/FileSystem.h"
 #include "platform/Trace.h"
@@ -180,6 +181,21 @@ int BTreeProperties::storedRecord(const keyInfo& key, BTreeDataPrefix& prefix,
     return rc;
 }
 
+void BTreeProperties::putCounter(StreamText& text, std::uint32_t counter) {
+    char digits[std::numeric_limits<std::uint32_t>::digits10 + 1];
+    const std::size_t length =
+        static_cast<std::size_t>(std::to_chars(digits, std::end(digits), counter).ptr - digits);
+    // The room before the stream nearly always holds the digits: then the
+    // record is made without copying the stream.
+    if (text.start >= length) {
+        text.start -= length;
+        text.bytes.replace(text.start, length, digits, length);
+    } else {
+        text.bytes.replace(0, text.start, digits, length);
+        text.start = 0;
+    }
+}
+
 std::string_view BTreeProperties::streamOf(std::string_view record) {
     std::size_t digits = 0;
     while (digits < record.size() && record[digits] >= '0' && record[digits] <= '9') ++digits;
@@ -281,23 +297,24 @@ bool BTreeProperties::saveThem() {
         return false;
     }
     if (rc == BTREE_NO_RECORD) prefix.counter = 0;
-    String data;
+    StreamText text;
     if (!holdsNone()) {
         ++prefix.counter;
-        std::ostringstream out;
-        out << prefix;
-        if (!save(out)) return false;
-        data = std::move(out).str();
+        text = streamText();
+        putCounter(text, prefix.counter);
     }
-    SaveJournal journal(*this, std::to_string(numberIn(myKey())),
-                        {streamOf(stored), journal_digest(stored.data(), stored.size()),
-                         journal_digest(data.data(), data.size())},
-                        false);
+    const std::string_view data = holdsNone() ? std::string_view() : text.view();
+    const bool journaled = journal_enabled();
+    SaveJournal journal(
+        *this, std::to_string(numberIn(myKey())),
+        {streamOf(stored), journaled ? journal_digest(stored.data(), stored.size()) : 0,
+         journaled ? journal_digest(data.data(), data.size()) : 0},
+        false);
     if (holdsNone()) {
         modified_ = false;
         rc = deleterec(key.fd, keyLength(key), key.key.data());
         journal.finish(rc == BTREE_OK || rc == BTREE_NO_RECORD);
-        if (journal_enabled()) matchStore(0);
+        if (journaled) matchStore(0);
         return true;
     }
     // Fenced on the counter read above: another owner's write in between
@@ -306,7 +323,7 @@ bool BTreeProperties::saveThem() {
     rc = writerec_fenced(key.fd, keyLength(key), key.key.data(), data.size(), data.data());
     int writeError = errno;
     journal.finish(rc == BTREE_OK);
-    if (rc == BTREE_OK && journal_enabled()) matchStore(journal_digest(data.data(), data.size()));
+    if (rc == BTREE_OK && journaled) matchStore(journal_digest(data.data(), data.size()));
     if (rc != BTREE_OK || MC_current_trace_level() > 2)
         MC_std_trace() << "BTreeProperties::save() - rc=" << static_cast<std::int16_t>(rc)
                        << " for writerec(" << key.fd << "," << keyLength(key) << "," << key.key

@@ -124,6 +124,8 @@ class CFGADM_EXPORT BTreeProperties : public Properties {
     int storedRecord(const keyInfo& key, BTreeDataPrefix& prefix, std::string_view& stored) const;
     // The set's stream in a stored record: what follows the counter.
     static std::string_view streamOf(std::string_view record);
+    // Makes text's view the record: the counter's digits, then the stream.
+    static void putCounter(StreamText& text, std::uint32_t counter);
 
     Path index_;                 // where the set's index is, once bound
     bool indexMissing_ = false;  // the index did not exist when last opened
