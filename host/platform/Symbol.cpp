@@ -9,22 +9,21 @@
 
 namespace {
 
-// The intern table: open addressing over one-word slots, at most half full.
-// A slot holds a text's address with a few bits of the text's hash in the
-// address's low bits, which are always zero (texts sit at multiples of
-// kTextAlign in their blocks): a probe compares texts only when those bits
-// match, and a slot is published with one store. Finding a name already
-// interned takes no lock: a slot is published (release) only once its text
-// is made, and a table only once filled. A grown table replaces the old one,
-// which is kept (never freed) for readers still looking at it; all tables
-// together take at most twice the live one. Texts are never freed either:
-// symbols held by static objects may be used during exit.
-constexpr std::uintptr_t kTextAlign = 32;
-constexpr std::uintptr_t kTagMask = kTextAlign - 1;
-static_assert(sizeof(String) % kTextAlign == 0, "texts stay aligned side by side");
+// The intern table: open addressing over four-byte slots, at most half full.
+// A slot holds a text's number (its place among the texts made, counted from
+// one) above a few bits of the text's hash: a probe compares texts only when
+// those bits match, and a slot is published with one store. Finding a name
+// already interned takes no lock: a slot is published (release) only once
+// its text and the text's block are made, and a table only once filled. A
+// grown table replaces the old one, which is kept (never freed) for readers
+// still looking at it; all tables together take at most twice the live one.
+// Texts are never freed either: symbols held by static objects may be used
+// during exit.
+constexpr unsigned kTagBits = 5;
+constexpr std::uint32_t kTagMask = (1u << kTagBits) - 1;
 
 struct Slot {
-    std::atomic<std::uintptr_t> entry{0};
+    std::atomic<std::uint32_t> entry{0};
 };
 
 struct Table {
@@ -43,6 +42,13 @@ struct Table {
 constexpr std::size_t kTextsPerBlock = 2048;
 constexpr std::size_t kBlockBytes = sizeof(String) * kTextsPerBlock;
 static_assert((kBlockBytes & (kBlockBytes - 1)) == 0, "blocks are aligned to their size");
+// Blocks by number, for readers that take no lock: a fixed table, so that it
+// never moves under them. Untouched, its pages cost no memory; a page of it
+// serves a million names. 2^26 texts in all, which a slot's number holds.
+constexpr std::size_t kMaxBlocks = std::size_t(1) << 15;
+static_assert(kMaxBlocks * kTextsPerBlock <= (std::uint32_t(-1) >> kTagBits),
+              "every text's number fits in a slot");
+std::atomic<String*> blockByNumber[kMaxBlocks];
 
 std::uintptr_t addressOf(const String* text) {
     return reinterpret_cast<std::uintptr_t>(text);
@@ -52,7 +58,7 @@ struct InternTable {
     std::mutex mutex;  // serialises inserts
     std::atomic<Table*> current{new Table(1024)};
     std::vector<Table*> retired;  // kept reachable, so that no leak is reported
-    std::vector<String*> blocks;  // the same
+    std::size_t blocks = 0;       // made, in blockByNumber
     std::size_t usedInBlock = kTextsPerBlock;
     // The block being filled and the end of its texts made so far, for
     // readers that take no lock: every other block is full. The end moves
@@ -60,18 +66,22 @@ struct InternTable {
     std::atomic<std::uintptr_t> lastBlock{0};
     std::atomic<std::uintptr_t> lastBlockEnd{0};
 
-    // Called with the mutex held.
-    const String* newText(std::string_view text) {
+    // Makes a text and gives its number. Called with the mutex held; throws
+    // std::bad_alloc when memory or numbers run out.
+    std::uint32_t newText(std::string_view text) {
         if (usedInBlock == kTextsPerBlock) {
+            if (blocks == kMaxBlocks) throw std::bad_alloc();
             void* block = ::operator new(kBlockBytes, std::align_val_t(kBlockBytes));
-            blocks.push_back(static_cast<String*>(block));
+            blockByNumber[blocks].store(static_cast<String*>(block), std::memory_order_release);
+            ++blocks;
             usedInBlock = 0;
-            lastBlockEnd.store(addressOf(blocks.back()), std::memory_order_release);
-            lastBlock.store(addressOf(blocks.back()), std::memory_order_release);
+            lastBlockEnd.store(addressOf(static_cast<String*>(block)), std::memory_order_release);
+            lastBlock.store(addressOf(static_cast<String*>(block)), std::memory_order_release);
         }
-        const String* made = new (blocks.back() + usedInBlock++) String(text);
+        String* block = blockByNumber[blocks - 1].load(std::memory_order_relaxed);
+        const String* made = new (block + usedInBlock++) String(text);
         lastBlockEnd.store(addressOf(made + 1), std::memory_order_release);
-        return made;
+        return static_cast<std::uint32_t>((blocks - 1) * kTextsPerBlock + usedInBlock);
     }
 
     // The text made right after `text`, or null when there is none yet or it
@@ -99,34 +109,42 @@ std::size_t hashOf(std::string_view text) {
 
 // The hash bits a slot keeps: the top ones, as the table's index takes the
 // low ones.
-std::uintptr_t tagOf(std::size_t hash) {
-    return static_cast<std::uintptr_t>(hash >> (8 * sizeof hash - 5)) & kTagMask;
+std::uint32_t tagOf(std::size_t hash) {
+    return static_cast<std::uint32_t>(hash >> (8 * sizeof hash - kTagBits)) & kTagMask;
 }
 
-const String* textOf(std::uintptr_t entry) {
-    return reinterpret_cast<const String*>(entry & ~kTagMask);
+// The text of a slot's entry (not empty). The entry was loaded with acquire,
+// so its block's number is published too.
+const String* textOf(std::uint32_t entry) {
+    std::size_t number = (entry >> kTagBits) - 1;
+    String* block = blockByNumber[number / kTextsPerBlock].load(std::memory_order_acquire);
+    return block + number % kTextsPerBlock;
 }
 
 // The slot that holds text (`held`: its text), or the empty slot where it
 // would go (`held`: null). A reader must go by `held`, not load the slot
 // again: another thread may fill an empty slot with another name meanwhile.
 Slot& probe(Table& t, std::string_view text, std::size_t hash, const String*& held) {
-    const std::uintptr_t tag = tagOf(hash);
+    const std::uint32_t tag = tagOf(hash);
     for (std::size_t i = hash & t.mask;; i = (i + 1) & t.mask) {
         Slot& slot = t.slots[i];
-        std::uintptr_t entry = slot.entry.load(std::memory_order_acquire);
-        held = textOf(entry);
+        std::uint32_t entry = slot.entry.load(std::memory_order_acquire);
+        held = nullptr;
         if (entry == 0) return slot;
-        if ((entry & kTagMask) == tag && *held == text) return slot;
+        if ((entry & kTagMask) == tag && *(held = textOf(entry)) == text) return slot;
     }
 }
 
-void place(Table& t, const String* text, std::size_t hash) {
+// Places a text's entry; the text is not in the table yet.
+void place(Table& t, std::uint32_t entry, std::string_view text, std::size_t hash) {
     const String* held;
-    Slot& slot = probe(t, *text, hash, held);
-    slot.entry.store(reinterpret_cast<std::uintptr_t>(text) | tagOf(hash),
-                     std::memory_order_release);
+    Slot& slot = probe(t, text, hash, held);
+    slot.entry.store(entry, std::memory_order_release);
     ++t.used;
+}
+
+std::uint32_t entryOf(std::uint32_t number, std::size_t hash) {
+    return number << kTagBits | tagOf(hash);
 }
 
 // Called with the mutex held: a table twice the size, filled, then published.
@@ -134,8 +152,10 @@ Table* grow(InternTable& it, Table& old) {
     auto* bigger = new Table(old.slots.size() * 2);
     // The slots keep only part of each hash: it is made again.
     for (Slot& slot : old.slots)
-        if (std::uintptr_t entry = slot.entry.load(std::memory_order_relaxed))
-            place(*bigger, textOf(entry), hashOf(*textOf(entry)));
+        if (std::uint32_t entry = slot.entry.load(std::memory_order_relaxed)) {
+            const String& text = *textOf(entry);
+            place(*bigger, entry, text, hashOf(text));
+        }
     it.current.store(bigger, std::memory_order_release);
     it.retired.push_back(&old);
     return bigger;
@@ -149,9 +169,9 @@ const String* internNew(InternTable& it, std::string_view text, std::size_t hash
     probe(*t, text, hash, held);
     if (held) return held;
     if (2 * (t->used + 1) > t->slots.size()) t = grow(it, *t);
-    const String* fresh = it.newText(text);
-    place(*t, fresh, hash);
-    return fresh;
+    const std::uint32_t number = it.newText(text);
+    place(*t, entryOf(number, hash), text, hash);
+    return textOf(entryOf(number, hash));
 }
 
 const String* intern(std::string_view text) {
