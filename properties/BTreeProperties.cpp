@@ -22,12 +22,19 @@ std::uint16_t keyLength(const BTreeProperties::keyInfo& key) {
     return static_cast<std::uint16_t>(key.key.size());
 }
 
+// How many decimal digits a record starts with: its change counter.
+std::size_t counterDigits(std::string_view record) {
+    std::size_t digits = 0;
+    while (digits < record.size() && record[digits] >= '0' && record[digits] <= '9') ++digits;
+    return digits;
+}
+
 // The counter as operator>> reads it, without a stream: a record's counter
 // is read before every save and by every change check.
 std::uint32_t counterOf(std::string_view record) {
     std::uint32_t counter = 0;
-    for (std::size_t i = 0; i < record.size() && record[i] >= '0' && record[i] <= '9'; ++i)
-        counter = counter * 10 + static_cast<std::uint32_t>(record[i] - '0');
+    for (char digit : record.substr(0, counterDigits(record)))
+        counter = counter * 10 + static_cast<std::uint32_t>(digit - '0');
     return counter;
 }
 
@@ -197,9 +204,7 @@ void BTreeProperties::putCounter(StreamText& text, std::uint32_t counter) {
 }
 
 std::string_view BTreeProperties::streamOf(std::string_view record) {
-    std::size_t digits = 0;
-    while (digits < record.size() && record[digits] >= '0' && record[digits] <= '9') ++digits;
-    return record.substr(digits);
+    return record.substr(counterDigits(record));
 }
 
 bool BTreeProperties::get_from_btree(const keyInfo& key, bool replace) {
@@ -304,12 +309,13 @@ bool BTreeProperties::saveThem() {
         putCounter(text, prefix.counter);
     }
     const std::string_view data = holdsNone() ? std::string_view() : text.view();
+    // Digests serve the journal only.
     const bool journaled = journal_enabled();
-    SaveJournal journal(
-        *this, std::to_string(numberIn(myKey())),
-        {streamOf(stored), journaled ? journal_digest(stored.data(), stored.size()) : 0,
-         journaled ? journal_digest(data.data(), data.size()) : 0},
-        false);
+    const std::uint64_t afterDigest = journaled ? journal_digest(data.data(), data.size()) : 0;
+    SaveJournal journal(*this, std::to_string(numberIn(myKey())),
+                        {streamOf(stored),
+                         journaled ? journal_digest(stored.data(), stored.size()) : 0, afterDigest},
+                        false);
     if (holdsNone()) {
         modified_ = false;
         rc = deleterec(key.fd, keyLength(key), key.key.data());
@@ -323,7 +329,7 @@ bool BTreeProperties::saveThem() {
     rc = writerec_fenced(key.fd, keyLength(key), key.key.data(), data.size(), data.data());
     int writeError = errno;
     journal.finish(rc == BTREE_OK);
-    if (rc == BTREE_OK && journaled) matchStore(journal_digest(data.data(), data.size()));
+    if (rc == BTREE_OK && journaled) matchStore(afterDigest);
     if (rc != BTREE_OK || MC_current_trace_level() > 2)
         MC_std_trace() << "BTreeProperties::save() - rc=" << static_cast<std::int16_t>(rc)
                        << " for writerec(" << key.fd << "," << keyLength(key) << "," << key.key

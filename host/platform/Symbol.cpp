@@ -169,9 +169,9 @@ const String* internNew(InternTable& it, std::string_view text, std::size_t hash
     probe(*t, text, hash, held);
     if (held) return held;
     if (2 * (t->used + 1) > t->slots.size()) t = grow(it, *t);
-    const std::uint32_t number = it.newText(text);
-    place(*t, entryOf(number, hash), text, hash);
-    return textOf(entryOf(number, hash));
+    const std::uint32_t entry = entryOf(it.newText(text), hash);
+    place(*t, entry, text, hash);
+    return textOf(entry);
 }
 
 const String* intern(std::string_view text) {
