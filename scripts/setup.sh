@@ -23,8 +23,16 @@ for p in "${packages[@]}"; do
   fi
 done
 # Node.js and npm run the browser test. A machine may carry its own build of
-# them (which conflicts with Debian's npm): Debian's only when none is there.
-if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+# Node.js (which conflicts with Debian's npm), and such a build may ship npm
+# beside node without a command on PATH: that npm is used as it is. Debian's
+# packages only when there is no node at all.
+npm_cli() {
+  local node cli
+  node="$(command -v node 2>/dev/null)" || return 1
+  cli="$(dirname "$(readlink -f "$node")")/../lib/node_modules/npm/bin/npm-cli.js"
+  [ -f "$cli" ] && printf '%s\n' "$cli"
+}
+if ! command -v node >/dev/null 2>&1; then
   missing+=(nodejs npm)
 fi
 
@@ -80,7 +88,18 @@ browser_skipped() {
   echo "setup: $1: the browser test (browser.console) is skipped;" \
     "everything else builds and is tested" >&2
 }
-if ! command -v npm >/dev/null 2>&1; then
+npm=()
+if command -v npm >/dev/null 2>&1; then
+  npm=(npm)
+elif cli="$(npm_cli)"; then
+  npm=(node "$cli")
+elif [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1 &&
+     apt-get install -y -qq --no-install-recommends npm >/dev/null 2>&1; then
+  # A Node.js of Debian's own without its npm; apart from the packages
+  # above, so that a conflict here cannot keep the build's packages out.
+  npm=(npm)
+fi
+if [ ${#npm[@]} -eq 0 ]; then
   browser_skipped "no npm on this machine"
 elif [ ! -d "$browser_tests/node_modules" ] ||
      [ "$browser_tests/package-lock.json" -nt "$browser_tests/node_modules" ]; then
@@ -92,7 +111,7 @@ elif [ ! -d "$browser_tests/node_modules" ] ||
   [ "${CI:-}" = true ] ||
     npm_options+=(--fetch-retries=1 --fetch-retry-mintimeout=2000 --fetch-retry-maxtimeout=5000
                   --fetch-timeout=30000)
-  if (cd "$browser_tests" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci "${npm_options[@]}"); then
+  if (cd "$browser_tests" && PUPPETEER_SKIP_DOWNLOAD=1 "${npm[@]}" ci "${npm_options[@]}"); then
     touch "$browser_tests/node_modules"
   else
     # A half-installed tree would register a browser test that cannot run.
