@@ -10,7 +10,12 @@ set -euo pipefail
 src=$1
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
-command -v npm >/dev/null || skip "no npm on this machine"
+# setup.sh also takes the npm a Node.js build ships beside node.
+bundled_npm() {
+  local node
+  node=$(command -v node) && [ -f "$(dirname "$(readlink -f "$node")")/../lib/node_modules/npm/bin/npm-cli.js" ]
+}
+command -v npm >/dev/null || bundled_npm || skip "no npm on this machine"
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/cfgadm-offline.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 
