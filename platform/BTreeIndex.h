@@ -76,6 +76,11 @@ int writerec_fenced(int fd, std::uint16_t keyLength, const char* key, unsigned l
                     const char* data);
 // Deletes the key's record; 2 when there was none.
 int deleterec(int fd, std::uint16_t keyLength, const char* key);
+// Deletes the key's record only if it is still what the calling thread's last
+// read of the key through fd saw, as writerec_fenced writes: a record written
+// or deleted since is left alone, and the answer is BTREE_IO_ERROR with errno
+// ESTALE. 2 when there was no record when read and there is none still.
+int deleterec_fenced(int fd, std::uint16_t keyLength, const char* key);
 // Drops any copy of the key's record that the service keeps for this process,
 // so that the next read sees what the owner wrote last. The stand-in keeps no
 // copies (each read sees the last durable write), so it only checks its

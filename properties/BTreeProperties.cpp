@@ -316,24 +316,23 @@ bool BTreeProperties::saveThem() {
                         {streamOf(stored),
                          journaled ? journal_digest(stored.data(), stored.size()) : 0, afterDigest},
                         false);
-    if (holdsNone()) {
-        modified_ = false;
-        rc = deleterec(key.fd, keyLength(key), key.key.data());
-        journal.finish(rc == BTREE_OK || rc == BTREE_NO_RECORD);
-        if (journaled) matchStore(0);
-        return true;
-    }
     // Fenced on the counter read above: another owner's write in between
-    // makes this one fail (errno ESTALE) instead of silently undoing it.
+    // makes this one fail (errno ESTALE) instead of silently undoing it, a
+    // delete of an emptied set as much as a write.
     errno = 0;
-    rc = writerec_fenced(key.fd, keyLength(key), key.key.data(), data.size(), data.data());
+    rc = holdsNone()
+             ? deleterec_fenced(key.fd, keyLength(key), key.key.data())
+             : writerec_fenced(key.fd, keyLength(key), key.key.data(), data.size(), data.data());
     int writeError = errno;
+    if (holdsNone() && rc == BTREE_NO_RECORD) rc = BTREE_OK;
     journal.finish(rc == BTREE_OK);
     if (rc == BTREE_OK && journaled) matchStore(afterDigest);
+    if (rc == BTREE_OK && holdsNone()) modified_ = false;
     if (rc != BTREE_OK || MC_current_trace_level() > 2)
         MC_std_trace() << "BTreeProperties::save() - rc=" << static_cast<std::int16_t>(rc)
-                       << " for writerec(" << key.fd << "," << keyLength(key) << "," << key.key
-                       << "," << data.size() << "," << data << ")" << verbose;
+                       << (holdsNone() ? " for deleterec(" : " for writerec(") << key.fd << ","
+                       << keyLength(key) << "," << key.key << "," << data.size() << "," << data
+                       << ")" << verbose;
     if (rc == BTREE_OK) return true;
     // The index's failure codes are errno values (ENOSPC for a full index).
     error_ = OS_SYSTEM_ERROR;

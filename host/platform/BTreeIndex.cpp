@@ -99,8 +99,10 @@ int readLast(int fd, std::uint16_t keyLength, const char* key, bool argumentsOk)
     return rc;
 }
 
+// Writes (remove false) or deletes the key's record; fenced, only while it
+// is what the thread's last read of it through fd saw.
 int change(int fd, std::uint16_t keyLength, const char* key, unsigned long dataLength,
-           const char* data, bool fenced) {
+           const char* data, bool fenced, bool remove) {
     Opened o = lookup(fd);
     if (o.backend == nullptr) return BTREE_BAD_DESCRIPTOR;
     std::string_view k = keyOf(keyLength, key);
@@ -108,9 +110,11 @@ int change(int fd, std::uint16_t keyLength, const char* key, unsigned long dataL
     if (data == nullptr && dataLength > 0) return BTREE_BAD_ARGUMENT;
     bool read = lastRead.valid && lastRead.fd == fd && lastRead.key == k;
     if (fenced && !read) return BTREE_BAD_ARGUMENT;
-    // A read is good for one write: the next needs a fresh one.
-    lastRead.valid = lastRead.valid && !read;
+    // A read is good for one change: the next needs a fresh one. An
+    // unfenced delete makes any read of the descriptor stale.
+    lastRead.valid = lastRead.valid && !read && !(remove && lastRead.fd == fd);
     IndexBackend::Record* expected = fenced ? &lastRead.record : nullptr;
+    if (remove) return o.backend->remove(o.fd, k, expected);
     return o.backend->write(o.fd, k, std::string_view(data ? data : "", dataLength), expected);
 }
 
@@ -165,19 +169,20 @@ int reade_dvalp(int fd, std::uint16_t keyLength, const char* key, unsigned long*
 
 int writerec(int fd, std::uint16_t keyLength, const char* key, unsigned long dataLength,
              const char* data) {
-    return change(fd, keyLength, key, dataLength, data, false);
+    return change(fd, keyLength, key, dataLength, data, false, false);
 }
 
 int writerec_fenced(int fd, std::uint16_t keyLength, const char* key, unsigned long dataLength,
                     const char* data) {
-    return change(fd, keyLength, key, dataLength, data, true);
+    return change(fd, keyLength, key, dataLength, data, true, false);
 }
 
 int deleterec(int fd, std::uint16_t keyLength, const char* key) {
-    Opened o = lookup(fd);
-    if (o.backend == nullptr) return BTREE_BAD_DESCRIPTOR;
-    if (lastRead.fd == fd) lastRead.valid = false;
-    return o.backend->remove(o.fd, keyOf(keyLength, key));
+    return change(fd, keyLength, key, 0, nullptr, false, true);
+}
+
+int deleterec_fenced(int fd, std::uint16_t keyLength, const char* key) {
+    return change(fd, keyLength, key, 0, nullptr, true, true);
 }
 
 int invalidate_key(int fd, std::uint16_t keyLength, const char* key) {

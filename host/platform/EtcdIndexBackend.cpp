@@ -14,6 +14,13 @@ void trace(const std::string& message) {
     TraceManip(MC_std_trace(), 1, true);
 }
 
+// The mod revision a fenced change compares with: 0 matches a key that does
+// not exist.
+std::int64_t revisionOf(const IndexBackend::Record* expected) {
+    if (!expected) return EtcdIndexStore::kUnfenced;
+    return expected->found ? expected->revision : 0;
+}
+
 }  // namespace
 
 EtcdIndexBackend::EtcdIndexBackend(EtcdIndexUrl url) : url_(std::move(url)) {}
@@ -113,14 +120,12 @@ int EtcdIndexBackend::write(int fd, std::string_view key, std::string_view data,
     std::string path;
     EtcdIndexStore* s = nullptr;
     if (int rc = resolve(fd, true, key, path, s)) return rc;
-    std::int64_t revision = EtcdIndexStore::kUnfenced;
-    if (expected) revision = expected->found ? expected->revision : 0;
-    return failed(s->write(path, key, data, revision));
+    return failed(s->write(path, key, data, revisionOf(expected)));
 }
 
-int EtcdIndexBackend::remove(int fd, std::string_view key) {
+int EtcdIndexBackend::remove(int fd, std::string_view key, const Record* expected) {
     std::string path;
     EtcdIndexStore* s = nullptr;
     if (int rc = resolve(fd, true, key, path, s)) return rc;
-    return failed(s->remove(path, key));
+    return failed(s->remove(path, key, revisionOf(expected)));
 }

@@ -30,7 +30,7 @@ class EtcdIndexBackend : public IndexBackend {
     int check(int fd, bool write, std::string_view key) override;
     int read(int fd, std::string_view key, Record& record) override;
     int write(int fd, std::string_view key, std::string_view data, const Record* expected) override;
-    int remove(int fd, std::string_view key) override;
+    int remove(int fd, std::string_view key, const Record* expected) override;
 
   private:
     struct Descriptor {

@@ -45,7 +45,9 @@ class IndexBackend {
     // answer is BTREE_IO_ERROR with errno ESTALE, traced naming the key.
     virtual int write(int fd, std::string_view key, std::string_view data,
                       const Record* expected) = 0;
-    virtual int remove(int fd, std::string_view key) = 0;
+    // Deletes the record (BTREE_NO_RECORD when there is none); with expected,
+    // fenced as write is.
+    virtual int remove(int fd, std::string_view key, const Record* expected) = 0;
 
     // This process's backend; null with the reason in error when $VM_INDEX
     // names none.

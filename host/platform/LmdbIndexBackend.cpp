@@ -391,8 +391,8 @@ int LmdbIndexBackend::write(int fd, std::string_view key, std::string_view data,
     return changeRecord(t, key, data.data() ? data.data() : "", data.size(), expected);
 }
 
-int LmdbIndexBackend::remove(int fd, std::string_view key) {
+int LmdbIndexBackend::remove(int fd, std::string_view key, const Record* expected) {
     Target t;
     if (int rc = resolve(fd, true, key, t)) return rc;
-    return changeRecord(t, key, nullptr, 0, nullptr);
+    return changeRecord(t, key, nullptr, 0, expected);
 }

@@ -156,35 +156,48 @@ TEST_P(IndexContractTest, RecordsKeepTheirBytesUnderAnyKeyAndDeletesAnswerTheRes
     EXPECT_EQ(read(fd, "k"), "");
 }
 
-TEST_P(IndexContractTest, AFencedWriteFailsWhenAnotherWriterCameBetween) {
+// A fenced write or delete leaves a record that another writer wrote or
+// deleted since the read alone, and succeeds once read again.
+TEST_P(IndexContractTest, AFencedChangeFailsWhenAnotherWriterCameBetween) {
     int fd = create();
     int other = zrbopen(kIndex, BTREE_READ_WRITE, 0);
     ASSERT_GE(other, 0);
     EXPECT_EQ(fenced(fd, "k", "1a"), BTREE_BAD_ARGUMENT);  // nothing read yet
+    EXPECT_EQ(deleterec_fenced(fd, 1, "k"), BTREE_BAD_ARGUMENT);
+    // The record as `bytes` says, nullptr: none.
+    auto setTo = [&](const char* bytes) {
+        if (bytes) return write(other, "k", bytes);
+        int rc = deleterec(other, 1, "k");
+        return rc == BTREE_NO_RECORD ? BTREE_OK : rc;
+    };
+    auto change = [&](bool remove, const char* bytes) {
+        return remove ? deleterec_fenced(fd, 1, "k") : fenced(fd, "k", bytes);
+    };
     struct Case {
-        const char* before;  // nullptr: no record when read
-        const char* between;
-    } cases[] = {{nullptr, "1b"}, {"1b", "2c"}, {"2c", "2c"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.between);
-        EXPECT_EQ(read(fd, "k"), c.before ? c.before : "<2>");
-        ASSERT_EQ(write(other, "k", c.between), BTREE_OK);
-        errno = 0;
-        // Same bytes written again still count on etcd (a new revision), not on LMDB.
-        bool sameBytes = c.before && String(c.before) == c.between;
-        int rc = fenced(fd, "k", "lost");
-        if (sameBytes && !etcd()) {
-            EXPECT_EQ(rc, BTREE_OK);
-            ASSERT_EQ(write(other, "k", c.between), BTREE_OK);
-            continue;
+        const char* before;   // when read; nullptr: no record
+        const char* between;  // what the other writer leaves; nullptr: deleted
+    } cases[] = {{nullptr, "1b"}, {"1b", "2c"}, {"2c", "2c"}, {"2c", nullptr}};
+    for (bool remove : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(String(remove ? "delete after " : "write after ") +
+                         (c.between ? c.between : "a delete"));
+            ASSERT_EQ(setTo(c.before), BTREE_OK);
+            EXPECT_EQ(read(fd, "k"), c.before ? c.before : "<2>");
+            ASSERT_EQ(setTo(c.between), BTREE_OK);
+            errno = 0;
+            int rc = change(remove, "lost");
+            // Same bytes written again still count on etcd (a new revision), not on LMDB.
+            if (c.before && c.between && String(c.before) == c.between && !etcd()) {
+                EXPECT_EQ(rc, BTREE_OK);
+                continue;
+            }
+            EXPECT_EQ(rc, BTREE_IO_ERROR);
+            EXPECT_EQ(errno, ESTALE);
+            EXPECT_EQ(read(fd, "k"), c.between ? c.between : "<2>");
+            EXPECT_EQ(change(remove, "3d"), remove && !c.between ? BTREE_NO_RECORD : BTREE_OK);
+            EXPECT_EQ(change(remove, "4e"), BTREE_BAD_ARGUMENT);  // one change per read
+            EXPECT_EQ(read(fd, "k"), remove ? "<2>" : "3d");
         }
-        EXPECT_EQ(rc, BTREE_IO_ERROR);
-        EXPECT_EQ(errno, ESTALE);
-        EXPECT_EQ(read(fd, "k"), c.between);
-        EXPECT_EQ(fenced(fd, "k", "3d"), BTREE_OK);
-        EXPECT_EQ(fenced(fd, "k", "4e"), BTREE_BAD_ARGUMENT);  // one write per read
-        EXPECT_EQ(read(fd, "k"), "3d");
-        ASSERT_EQ(write(other, "k", c.between), BTREE_OK);
     }
     EXPECT_TRUE(traces->contains(1, "changed since"));
 }

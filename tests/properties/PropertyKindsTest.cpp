@@ -3,6 +3,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "host/platform/FaultInjector.h"
 #include "platform/BTreeIndex.h"
 #include "platform/FileSystem.h"
 #include "properties/COSProperties.h"
@@ -65,8 +66,14 @@ TEST_F(PropertyKindsTest, OwnerWritesCounterThenStreamAndDeletesAnEmptiedRecord)
     EXPECT_TRUE(reader.underlierChanged());
 
     set.empty();
+    FaultInjector::add(FaultOp::Write, EIO, "COSproperties");
+    EXPECT_FALSE(set.saveThem());  // a failed delete says so
+    EXPECT_EQ(set.getError(), Properties::OS_SYSTEM_ERROR);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_NE(record(7), "<none>");
     ASSERT_TRUE(set.saveThem());
     EXPECT_EQ(record(7), "<none>");
+    ASSERT_TRUE(set.saveThem());  // nothing left to delete
     EXPECT_EQ(set.estimateLength(), -1);
     EXPECT_TRUE(reader.underlierChanged());
 }
