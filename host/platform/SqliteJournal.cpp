@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sqlite3.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -216,6 +217,12 @@ sqlite3* SqliteJournal::connection(int& code, std::string& error) {
     return db_;
 }
 
+bool SqliteJournal::neverWritten() const {
+    if (db_ != nullptr && root_ == HostPlatform::root() && pid_ == ::getpid()) return false;
+    struct stat st;
+    return ::lstat(HostPlatform::hostPath(path).c_str(), &st) != 0 && errno == ENOENT;
+}
+
 int SqliteJournal::begin(const JournalEntry& entry, std::uint64_t& seq) {
     std::lock_guard lock(mutex_);
     int code = 0;
@@ -290,6 +297,7 @@ int SqliteJournal::end(std::uint64_t seq, bool keep) {
 int SqliteJournal::pending(const std::string& kind, const std::string& target,
                            std::vector<JournalEntry>& out) {
     std::lock_guard lock(mutex_);
+    if (neverWritten()) return 0;
     int code = 0;
     std::string error;
     sqlite3* db = connection(code, error);
@@ -306,6 +314,7 @@ int SqliteJournal::pending(const std::string& kind, const std::string& target,
 int SqliteJournal::select(const JournalQuery& query, std::uint64_t onlySeq,
                           std::vector<JournalEntry>& out, std::string& error) {
     std::lock_guard lock(mutex_);
+    if (neverWritten()) return 0;
     int code = 0;
     sqlite3* db = connection(code, error);
     if (db == nullptr) return code;
@@ -354,6 +363,8 @@ int SqliteJournal::entry(std::uint64_t seq, JournalEntry& out, std::string& erro
 
 int SqliteJournal::prune(std::int64_t beforeUs, long& removed, std::string& error) {
     std::lock_guard lock(mutex_);
+    removed = 0;
+    if (neverWritten()) return 0;
     int code = 0;
     sqlite3* db = connection(code, error);
     if (db == nullptr) return code;
@@ -366,6 +377,8 @@ int SqliteJournal::prune(std::int64_t beforeUs, long& removed, std::string& erro
 
 int SqliteJournal::lastSeq(std::uint64_t& seq, std::string& error) {
     std::lock_guard lock(mutex_);
+    seq = 0;
+    if (neverWritten()) return 0;
     int code = 0;
     sqlite3* db = connection(code, error);
     if (db == nullptr) return code;

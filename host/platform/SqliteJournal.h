@@ -17,7 +17,8 @@ struct sqlite3_stmt;
 // platform root, in WAL mode: one transaction per record step, committed
 // without an fsync of its own (synchronous=NORMAL), so a killed process loses
 // nothing it committed and a power cut at most the last moments. The file is
-// made 0660 (it holds secret values too) with its folder when missing.
+// made 0660 (it holds secret values too) with its folder by the first record
+// written; reads of a journal never written find nothing and make nothing.
 //
 // One connection per process, reopened when the platform root changes or in
 // a child after fork; calls are serialized by a mutex. Busy waits for other
@@ -48,6 +49,9 @@ class SqliteJournal : public JournalStore {
     // The open database of the current root (made when missing), or null
     // with errno-like code and words; the mutex must be held.
     sqlite3* connection(int& code, std::string& error);
+    // Whether the current root has no journal file: reads then find nothing
+    // instead of making one. The mutex must be held.
+    bool neverWritten() const;
     int failure(int sqliteCode, std::string* error);
     // The statement of the save path, prepared once per connection (null
     // when it cannot be prepared); the mutex must be held.

@@ -393,6 +393,18 @@ TEST_F(VmcfgHistory, WatchPrintsAChangeOfAnotherProcessAtOnceAndStopsOnSigterm) 
 }
 
 // The save stands; the missing record is said and the exit status shows it.
+// Reading the journal of a root where nothing was ever recorded finds
+// nothing and makes no journal; the first change does.
+TEST_F(VmcfgHistory, AJournalNeverWrittenReadsEmptyAndIsNotMade) {
+    ASSERT_EQ(run("init").status, 0);
+    EXPECT_EQ(rows("").size(), 0u);
+    EXPECT_EQ(run("history prune --days 3").status, 0);
+    EXPECT_EQ(run("history show 3").err, "vmcfg: no journal record 3\n");
+    EXPECT_FALSE(std::filesystem::exists(hostPath("/vm/db")));
+    ASSERT_EQ(run("props put --system Greeting hello").status, 0);
+    EXPECT_EQ(rows("").size(), 1u);
+}
+
 TEST_F(VmcfgHistory, AJournalThatCannotBeWrittenWarnsAndExits3) {
     ASSERT_EQ(run("init").status, 0);
     std::filesystem::create_directories(hostPath("/vm/db/journal.sqlite"));
