@@ -19,7 +19,17 @@ int UserCommands::remove(const UsersFile& file, const String& name, std::ostream
         err << "vmadmd: " << error << std::endl;
         return 1;
     }
+    std::vector<UsersFile::User> users;
+    bool exists = false;
+    if (file.load(users, exists, error) && exists && users.empty()) noUsersLeft(file, err);
     return 0;
+}
+
+void UserCommands::noUsersLeft(const UsersFile& file, std::ostream& err) {
+    err << "vmadmd: " << file.path()
+        << " holds no users: nobody can sign in to the console until one is added "
+           "(vmadmd user add NAME), or the file is removed to go back to the shared token"
+        << std::endl;
 }
 
 int UserCommands::list(const UsersFile& file, std::ostream& out, std::ostream& err) {
@@ -33,6 +43,8 @@ int UserCommands::list(const UsersFile& file, std::ostream& out, std::ostream& e
     if (!exists)
         err << "vmadmd: no users file " << file.path() << " (the console takes its shared token)"
             << std::endl;
+    else if (users.empty())
+        noUsersLeft(file, err);
     for (const UsersFile::User& user : users) out << user.name << "\n";
     out.flush();
     return out ? 0 : 1;

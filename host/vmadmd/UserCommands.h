@@ -13,7 +13,13 @@ class UserCommands {
     // the only time it is shown, as one line on out.
     static int add(const UsersFile& file, const String& name, bool replace, std::ostream& out,
                    std::ostream& err);
+    // Removes NAME; removing the last user also says, on err, that nobody can
+    // sign in until one is added.
     static int remove(const UsersFile& file, const String& name, std::ostream& err);
-    // The users' names, one a line; none (and a note on err) without a file.
+    // The users' names, one a line; none, and a note on err, without a file
+    // or with a file of no users.
     static int list(const UsersFile& file, std::ostream& out, std::ostream& err);
+
+  private:
+    static void noUsersLeft(const UsersFile& file, std::ostream& err);
 };

@@ -55,6 +55,15 @@ TEST_F(ConsoleUsersTest, UserCommandsSayWhatTheyDid) {
     VmcfgRunner::Outcome replaced = run("user add alice --replace", "vmadmd");
     EXPECT_EQ(replaced.status, 0) << replaced.err;
     EXPECT_NE(replaced.out.substr(0, 64), alice);
+    // With the last user gone nobody can sign in: every side says so.
+    VmcfgRunner::Outcome last = run("user rm alice", "vmadmd");
+    EXPECT_EQ(last.status, 0) << last.err;
+    EXPECT_NE(last.err.find("holds no users: nobody can sign in"), String::npos) << last.err;
+    EXPECT_NE(run("user list", "vmadmd").err.find("holds no users"), String::npos);
+    auto refused = signIn(token_);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 401);
+    EXPECT_NE(refused->body.find("the console has no users"), String::npos) << refused->body;
 }
 
 TEST_F(ConsoleUsersTest, NamedUserSignsInChangesAsThemselvesAndSignsOut) {
