@@ -5,10 +5,18 @@
 # key box<BOX>.key (mode 600) and a certificate box<BOX>.pem signed by the
 # authority, named box<BOX> in its CN and as a SAN DNS name. EC P-256 keys,
 # valid 3650 days. A box's existing key and certificate are replaced.
+#
+# vm-certs.sh DIR --revoke BOX...: adds each box's certificate in DIR to the
+# authority's list of revoked certificates (DIR/revoked.txt) and makes the
+# revocation list DIR/crl.pem again, signed by the authority, valid 3650
+# days. Peers that have crl.pem beside their ca.pem refuse a listed
+# certificate. A certificate made later for the same box is a new one, not
+# revoked.
 set -eu
 
 usage() {
     echo "usage: $0 DIR BOX..." >&2
+    echo "       $0 DIR --revoke BOX..." >&2
     echo "  e.g. $0 /root/VM/config/tls 1 333" >&2
     exit 2
 }
@@ -16,6 +24,12 @@ usage() {
 [ $# -ge 2 ] || usage
 dir=$1
 shift
+revoke=no
+if [ "$1" = --revoke ]; then
+    revoke=yes
+    shift
+    [ $# -ge 1 ] || usage
+fi
 for box in "$@"; do
     case $box in
         '' | *[!0-9]*) echo "$0: '$box' is not a box number" >&2; exit 2 ;;
@@ -28,9 +42,49 @@ done
 command -v openssl >/dev/null || { echo "$0: the openssl command is not installed" >&2; exit 1; }
 
 umask 077
+if [ $revoke = yes ]; then
+    for file in ca.key ca.pem; do
+        [ -s "$dir/$file" ] || { echo "$0: no authority in $dir ($file is missing)" >&2; exit 1; }
+    done
+    for box in "$@"; do
+        [ -s "$dir/box$box.pem" ] ||
+            { echo "$0: no certificate $dir/box$box.pem to revoke" >&2; exit 1; }
+    done
+fi
 mkdir -p "$dir"
 work=$(mktemp -d "$dir/.vm-certs.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+
+if [ $revoke = yes ]; then
+    # openssl ca keeps the revoked certificates in a text database of its own.
+    cat >"$work/ca.cnf" <<CNF
+[ ca ]
+default_ca = vm
+[ vm ]
+database = $dir/revoked.txt
+default_md = sha256
+default_crl_days = 3650
+unique_subject = no
+CNF
+    touch "$dir/revoked.txt"
+    for box in "$@"; do
+        serial=$(openssl x509 -in "$dir/box$box.pem" -noout -serial) || exit 1
+        serial=${serial#serial=}
+        if grep -q "^R	.*	$serial	" "$dir/revoked.txt"; then
+            echo "box$box's certificate (serial $serial) was revoked already"
+            continue
+        fi
+        openssl ca -config "$work/ca.cnf" -keyfile "$dir/ca.key" -cert "$dir/ca.pem" \
+            -revoke "$dir/box$box.pem" 2>"$work/log" || { cat "$work/log" >&2; exit 1; }
+        echo "revoked box$box's certificate (serial $serial)"
+    done
+    openssl ca -config "$work/ca.cnf" -keyfile "$dir/ca.key" -cert "$dir/ca.pem" -gencrl \
+        -out "$work/crl.pem" 2>"$work/log" || { cat "$work/log" >&2; exit 1; }
+    chmod 644 "$work/crl.pem"
+    mv "$work/crl.pem" "$dir/crl.pem"
+    echo "created $dir/crl.pem: copy it beside ca.pem on every host, then restart vmpropd there"
+    exit 0
+fi
 
 if [ ! -s "$dir/ca.key" ] || [ ! -s "$dir/ca.pem" ]; then
     openssl req -x509 -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes \

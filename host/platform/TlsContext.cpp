@@ -1,13 +1,16 @@
 #include "host/platform/TlsContext.h"
 
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "host/platform/HostPlatform.h"
 
@@ -35,6 +38,62 @@ bool keyPrivate(const String& path, String& error) {
     return true;
 }
 
+// The authority's certificates in the file at `ca`, to check a revocation
+// list's signature with; the caller frees them.
+std::vector<X509*> authorities(const String& ca) {
+    std::vector<X509*> found;
+    if (FILE* file = std::fopen(ca.c_str(), "r")) {
+        while (X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr))
+            found.push_back(certificate);
+        std::fclose(file);
+    }
+    ERR_clear_error();  // the read that ended the file
+    return found;
+}
+
+// Whether one of the authorities signed `list`.
+bool signedBy(X509_CRL* list, const std::vector<X509*>& issuers) {
+    for (X509* issuer : issuers)
+        if (X509_NAME_cmp(X509_get_subject_name(issuer), X509_CRL_get_issuer(list)) == 0 &&
+            X509_CRL_verify(list, X509_get0_pubkey(issuer)) == 1)
+            return true;
+    return false;
+}
+
+// Adds the revocation lists of the file at `crl` to the context's store and
+// turns the check of a peer's certificate against them on; without the file
+// nothing is revoked. A list that the authority did not sign, or that has
+// expired, is refused here, naming the file, rather than failing every
+// handshake later.
+bool loadRevocations(SSL_CTX* ctx, const String& ca, const String& crl, String& error) {
+    FILE* file = std::fopen(crl.c_str(), "r");
+    if (file == nullptr) {
+        if (errno == ENOENT) return true;
+        error = "cannot read " + crl + ": " + std::strerror(errno);
+        return false;
+    }
+    std::vector<X509*> issuers = authorities(ca);
+    X509_STORE* store = SSL_CTX_get_cert_store(ctx);
+    int lists = 0;
+    while (error.empty()) {
+        X509_CRL* list = PEM_read_X509_CRL(file, nullptr, nullptr, nullptr);
+        if (list == nullptr) break;
+        const ASN1_TIME* next = X509_CRL_get0_nextUpdate(list);
+        if (!signedBy(list, issuers))
+            error = "the revocation list " + crl + " is not signed by the authority " + ca;
+        else if (next != nullptr && X509_cmp_current_time(next) < 0)
+            error = "the revocation list " + crl + " has expired: make it again (vm-certs.sh)";
+        else if (X509_STORE_add_crl(store, list) == 1)
+            ++lists;
+        X509_CRL_free(list);
+    }
+    std::fclose(file);
+    for (X509* issuer : issuers) X509_free(issuer);
+    ERR_clear_error();  // the read that ended the file
+    if (error.empty() && lists == 0) error = "the revocation list " + crl + " holds no list";
+    return error.empty() && X509_STORE_set_flags(store, X509_V_FLAG_CRL_CHECK) == 1;
+}
+
 bool configure(SSL_CTX* ctx, const String& directory, std::uint16_t box, String& error) {
     String ca = directory + "/ca.pem", cert = directory + "/" + boxName(box) + ".pem",
            key = directory + "/" + boxName(box) + ".key";
@@ -53,6 +112,7 @@ bool configure(SSL_CTX* ctx, const String& directory, std::uint16_t box, String&
         error = "cannot load the authority " + ca + ": " + TlsContext::errors("bad file");
         return false;
     }
+    if (!loadRevocations(ctx, ca, directory + "/crl.pem", error)) return false;
     if (SSL_CTX_use_certificate_chain_file(ctx, cert.c_str()) != 1) {
         error = "cannot load the certificate " + cert + ": " + TlsContext::errors("bad file");
         return false;

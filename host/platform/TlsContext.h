@@ -13,11 +13,13 @@
 // DNS name) and "box<N>.key" (its private key, readable by its owner only).
 // Both sides present their certificate and require the peer's, signed by
 // the authority; a client also requires the server's certificate to name
-// the box it asked for (expectServer).
+// the box it asked for (expectServer). With "crl.pem" (the authority's
+// revocation list) in the folder, a peer certificate it lists is refused.
 //
 // load() refuses, in words naming the file: a missing or unreadable file, a
 // key that the group or others may read, a key that does not match the
-// certificate, a certificate that does not name box<N>. Owns its SSL_CTX
+// certificate, a certificate that does not name box<N>, a revocation list
+// that cannot be read, is not the authority's or has expired. Owns its SSL_CTX
 // (freed on destruction; connections made from it keep their own reference).
 // Thread-safe once loaded.
 class TlsContext {

@@ -196,6 +196,41 @@ TEST_F(VmpropdTls, PeersWithoutTheRightCertificateAreRefusedBeforeAnyRequest) {
     EXPECT_EQ(log.find("dropped a request"), String::npos) << log;
 }
 
+// A box whose certificate the authority revoked is refused by every peer
+// that has the revocation list, as server and as client; other boxes go on.
+// A list the folder's authority did not sign, or no list, is refused naming
+// the file.
+TEST_F(VmpropdTls, RevokedBoxesAreRefusedAndABadRevocationListIsNamed) {
+    String script = String(CFGADM_SOURCE_DIR) + "/scripts/vm-certs.sh '";
+    ASSERT_EQ(std::system((script + tlsDir + "' --revoke 2 >/dev/null").c_str()), 0);
+    startDaemon();
+    TlsChannel revoked(*contextOf(2), connectTo(port), 5000);
+    EXPECT_NE(revoked.connect(kOwnerBox, 2), Io::ok);
+    TlsChannel kept(*contextOf(1), connectTo(port), 5000);
+    EXPECT_EQ(kept.connect(kOwnerBox, 1), Io::ok) << kept.error();
+    ASSERT_EQ(std::system((script + tlsDir + "' --revoke 333 >/dev/null").c_str()), 0);
+    TlsChannel toRevoked(*contextOf(1), connectTo(port), 5000);
+    EXPECT_NE(toRevoked.connect(kOwnerBox, 1), Io::ok);
+    EXPECT_NE(toRevoked.error().find("certificate revoked"), String::npos) << toRevoked.error();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (daemonLog().find("certificate revoked") == String::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_NE(daemonLog().find("certificate revoked"), String::npos) << daemonLog();
+
+    String foreign = hostPath("/foreign"), crl = tlsDir + "/crl.pem";
+    ASSERT_EQ(std::system((script + foreign + "' 5 >/dev/null && " + script + foreign +
+                           "' --revoke 5 >/dev/null && cp '" + foreign + "/crl.pem' '" + crl + "'")
+                              .c_str()),
+              0);
+    for (const char* expected : {"is not signed by the authority", "holds no list"}) {
+        String error;
+        EXPECT_FALSE(TlsContext::load(tlsDir, 1, TlsContext::Side::client, error));
+        EXPECT_NE(error.find("the revocation list " + crl + " " + expected), String::npos) << error;
+        writeFile("/VM/config/tls/crl.pem", "not a list\n");
+    }
+}
+
 TEST_F(VmpropdTls, ListeningWithoutTlsIsRefusedInWords) {
     String key = tlsDir + "/box333.key";
     ASSERT_EQ(::chmod(key.c_str(), 0640), 0);
