@@ -12,7 +12,6 @@ void GlobalOptions::addTo(CLI::App& app) {
     app.add_flag("--json", json, "Machine-readable output (JSON); the same as -o json");
     app.add_option("-o,--output", output,
                    "Output: text, json, or value (the bytes only; props show --name, param get)")
-        ->check(CLI::IsMember({"text", "json", "value"}, CLI::ignore_case))
         ->transform(CLI::IsMember({"text", "json", "value"}, CLI::ignore_case));
     app.add_option("--box", box, "Processor box number of this process")
         ->check(CLI::Range(0, 65535));

@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
                    "Also serve other hosts on TCP at HOST:PORT, with mutual TLS 1.3 (port 0: "
                    "one the system picks, shown in the listening line)");
     app.add_option("--tls-dir", options.tlsDirectory,
-                   "Certificate folder for --listen: ca.pem, box<N>.pem, box<N>.key (default: "
+                   "Certificate folder for --listen: ca.pem, box<N>.pem, box<N>.key, and crl.pem "
+                   "when certificates were revoked (default: "
                    "$VM_MSG_TLS, else /VM/config/tls under the root)");
     app.add_flag("--foreground", options.foreground, "Stay in the foreground (the only mode)");
     try {
