@@ -18,6 +18,10 @@ String copies(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " copy" : " copies");
 }
 
+String properties(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " property" : " properties");
+}
+
 }  // namespace
 
 PropsCommands::PropsCommands(CLI::App& app) {
@@ -169,7 +173,7 @@ int PropsCommands::show(const GlobalOptions& options, std::ostream& out, std::os
             out << jsonText(
                 {{"target", target_.describe()}, {"ok", true}, {"count", set->count()}});
         else
-            out << target_.describe() << ": " << set->count() << " properties, version "
+            out << target_.describe() << ": " << properties(set->count()) << ", version "
                 << set->getVersion() << "\n";
         return 0;
     }
@@ -270,6 +274,6 @@ void PropsCommands::report(const PropsEdit::Outcome& outcome, bool json, std::os
     else
         out << outcome.verb << " copy " << outcome.written.front().index << " of '"
             << terminalText(what) << "'";
-    out << " in " << terminalText(target_.describe()) << "; " << outcome.left << " properties\n";
+    out << " in " << terminalText(target_.describe()) << "; " << properties(outcome.left) << "\n";
     for (const Property& p : outcome.written) printProperty(p, out, "  ");
 }
