@@ -81,5 +81,8 @@ String RemoteSaveWatch::describeStatus(int status, std::uint16_t owner) {
         default:
             words = "the hand-off to " + box + " failed";
     }
-    return words + " (messaging status " + std::to_string(status) + ")";
+    words += " (messaging status " + std::to_string(status) + ")";
+    if (status == MSG_NO_LISTENER)
+        words += "; is its owner daemon running? (vmpropd --box " + std::to_string(owner) + ")";
+    return words;
 }

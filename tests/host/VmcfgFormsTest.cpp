@@ -109,8 +109,9 @@ const FormCase kFormCases[] = {
     {"PutOnOwnerBoxWritesRecord", "--box 333 props put --cos 1 'COS Mailbox Capacity' 75", 0,
      "value (2 bytes): 75", "", "props show --cos 1 --name 'COS Mailbox Capacity'"},
     {"PutOffOwnerWithoutDaemon", "props put --subscriber 1001 Pin 1234", 1, "",
-     "owner box 333 is not listening (messaging status 1401)", "props show --subscriber 1001",
-     "Pin"},
+     "owner box 333 is not listening (messaging status 1401); is its owner daemon running? "
+     "(vmpropd --box 333)",
+     "props show --subscriber 1001", "Pin"},
     {"RemoveName", "props remove --message /VM/orvex/sd/msg/1001/0001.prop 'ORVEX Priority'", 0,
      "ORVEX Primary Media", "", "props show --message /VM/orvex/sd/msg/1001/0001.prop",
      "ORVEX Priority"},
