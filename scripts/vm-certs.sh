@@ -78,8 +78,12 @@ CNF
             -revoke "$dir/box$box.pem" 2>"$work/log" || { cat "$work/log" >&2; exit 1; }
         echo "revoked box$box's certificate (serial $serial)"
     done
+    # Dated a day back, so that a host whose clock is a little behind this
+    # one's does not find the list not valid yet.
+    since=$(date -u -d '1 day ago' +%Y%m%d%H%M%SZ)
     openssl ca -config "$work/ca.cnf" -keyfile "$dir/ca.key" -cert "$dir/ca.pem" -gencrl \
-        -out "$work/crl.pem" 2>"$work/log" || { cat "$work/log" >&2; exit 1; }
+        -crl_lastupdate "$since" -out "$work/crl.pem" 2>"$work/log" ||
+        { cat "$work/log" >&2; exit 1; }
     chmod 644 "$work/crl.pem"
     mv "$work/crl.pem" "$dir/crl.pem"
     echo "created $dir/crl.pem: copy it beside ca.pem on every host, then restart vmpropd there"

@@ -62,9 +62,9 @@ bool signedBy(X509_CRL* list, const std::vector<X509*>& issuers) {
 
 // Adds the revocation lists of the file at `crl` to the context's store and
 // turns the check of a peer's certificate against them on; without the file
-// nothing is revoked. A list that the authority did not sign, or that has
-// expired, is refused here, naming the file, rather than failing every
-// handshake later.
+// nothing is revoked. A list that the authority did not sign, that has
+// expired or is not valid yet is refused here, naming the file, rather than
+// failing every handshake later.
 bool loadRevocations(SSL_CTX* ctx, const String& ca, const String& crl, String& error) {
     FILE* file = std::fopen(crl.c_str(), "r");
     if (file == nullptr) {
@@ -83,6 +83,9 @@ bool loadRevocations(SSL_CTX* ctx, const String& ca, const String& crl, String& 
             error = "the revocation list " + crl + " is not signed by the authority " + ca;
         else if (next != nullptr && X509_cmp_current_time(next) < 0)
             error = "the revocation list " + crl + " has expired: make it again (vm-certs.sh)";
+        else if (X509_cmp_current_time(X509_CRL_get0_lastUpdate(list)) > 0)
+            error = "the revocation list " + crl +
+                    " is not valid yet (is this host's clock behind the issuer's?)";
         else if (X509_STORE_add_crl(store, list) == 1)
             ++lists;
         X509_CRL_free(list);

@@ -19,7 +19,8 @@
 // load() refuses, in words naming the file: a missing or unreadable file, a
 // key that the group or others may read, a key that does not match the
 // certificate, a certificate that does not name box<N>, a revocation list
-// that cannot be read, is not the authority's or has expired. Owns its SSL_CTX
+// that cannot be read, is not the authority's, has expired or is not valid
+// yet. Owns its SSL_CTX
 // (freed on destruction; connections made from it keep their own reference).
 // Thread-safe once loaded.
 class TlsContext {
