@@ -120,6 +120,10 @@ int PropsWatch::run(const GlobalOptions& options, std::ostream& out, std::ostrea
             << std::endl;
         return 1;
     }
+    // Said once the history as it is now is behind the cursor: from here on
+    // every change is printed (scripts may wait for this line).
+    err << "vmcfg: watching " << terminalText(target_.describe()) << " for changes; Ctrl-C stops"
+        << std::endl;
     while (!stopAsked(signals)) {
         cursor.store->waitForChange(cursor.seen, kWaitMs);
         std::vector<JournalEntry> fresh;

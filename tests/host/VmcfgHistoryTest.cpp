@@ -61,6 +61,14 @@ class VmcfgHistory : public VmcfgFixture {
         return out;
     }
     std::uint64_t seqOfNewest() const { return newest()[0]["seq"].get<std::uint64_t>(); }
+    // Waits (at most 10 s) until a watch started with its errors in
+    // "/watch.err" says that it watches: changes before would not be shown.
+    void awaitWatching() const {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (readFile("/watch.err").find("vmcfg: watching ") == String::npos &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     // A stream file on this machine holding NAME=VALUE copies at index 1.
     String streamFile(const std::vector<std::pair<String, String>>& copies) const {
         String text =
@@ -358,7 +366,7 @@ TEST_F(VmcfgJournalStore, WatchPrintsARecordThatJoinsAfterALaterOne) {
     ASSERT_EQ(store()->begin(early, seq), 0);
     ASSERT_EQ(run("--box 333 props put --cos 7 Later 1").status, 0);
     std::thread writer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        awaitWatching();
         EXPECT_EQ(store()->end(seq, true), 0);
     });
     ChildProgram watch;
@@ -376,7 +384,7 @@ TEST_F(VmcfgHistory, WatchPrintsAChangeOfAnotherProcessAtOnceAndStopsOnSigterm) 
     ChildProgram watch;
     std::chrono::steady_clock::time_point saved;
     std::thread writer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        awaitWatching();
         run("props put --system Greeting hello");
         saved = std::chrono::steady_clock::now();
     });
