@@ -925,6 +925,12 @@ step('the history screen lists a change made with vmcfg, with who made it', asyn
   await openScreen('history');
   check(await page.evaluate(() => document.activeElement.id === 'history-kind'), 'the set choice has no focus');
   same(await page.$eval('#history-kind', (n) => n.value), 'system', 'the set chosen first');
+  await page.select('#history-kind', 'msgid');
+  same(await text('#history-which-label'), 'Message id', 'the field a message is named by');
+  await page.type('#history-which', '2000x');
+  await page.click('#history-form button[type=submit]');
+  await waitText('#history-status', /^Message id: give a whole number\./);
+  await page.select('#history-kind', 'system');
   await page.type('#history-name', COLOUR);
   await showColourHistory(2);
   same(await shownHistory(), expected.map((r) => ({

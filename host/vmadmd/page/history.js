@@ -9,8 +9,9 @@ import { escaped, shownBytes } from './escapes.js';
 
 const SET_FIELDS = {
   system: null,
-  cos: { label: 'Class of service number', hint: 'A whole number, e.g. 1' },
-  subscriber: { label: 'Subscriber number', hint: 'A whole number, e.g. 1001' },
+  cos: { label: 'Class of service number', hint: 'A whole number, e.g. 1', number: true },
+  subscriber: { label: 'Subscriber number', hint: 'A whole number, e.g. 1001', number: true },
+  msgid: { label: 'Message id', hint: 'A stored message, e.g. 200001', number: true },
   file: { label: 'Platform path', hint: 'e.g. /VM/config/PropertyDefaults' },
 };
 
@@ -81,7 +82,7 @@ function formQuery() {
   const which = $('history-which').value.trim();
   let query = kind;
   if (kind !== 'system') {
-    const number = kind === 'cos' || kind === 'subscriber';
+    const number = SET_FIELDS[kind].number;
     if (!which || (number && !/^\d+$/.test(which))) {
       markFault($('history-which'), 'history-status');
       say('history-status', SET_FIELDS[kind].label + ': ' +
