@@ -186,7 +186,7 @@ bool SqliteJournal::moveOldPending() {
 sqlite3* SqliteJournal::connection(int& code, std::string& error) {
     // Resolving the path inside the root reads every link on the way: once
     // per root is enough, as the open connection keeps its file anyway.
-    if (db_ != nullptr && root_ == HostPlatform::root() && pid_ == ::getpid()) return db_;
+    if (connected()) return db_;
     close();
     String file = HostPlatform::hostPath(path);
     file_ = file;
@@ -217,8 +217,12 @@ sqlite3* SqliteJournal::connection(int& code, std::string& error) {
     return db_;
 }
 
+bool SqliteJournal::connected() const {
+    return db_ != nullptr && root_ == HostPlatform::root() && pid_ == ::getpid();
+}
+
 bool SqliteJournal::neverWritten() const {
-    if (db_ != nullptr && root_ == HostPlatform::root() && pid_ == ::getpid()) return false;
+    if (connected()) return false;
     struct stat st;
     return ::lstat(HostPlatform::hostPath(path).c_str(), &st) != 0 && errno == ENOENT;
 }

@@ -52,6 +52,8 @@ class SqliteJournal : public JournalStore {
     // Whether the current root has no journal file: reads then find nothing
     // instead of making one. The mutex must be held.
     bool neverWritten() const;
+    // Whether db_ is this process's open database of the current root.
+    bool connected() const;
     int failure(int sqliteCode, std::string* error);
     // The statement of the save path, prepared once per connection (null
     // when it cannot be prepared); the mutex must be held.

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "host/platform/HostPlatform.h"
 
@@ -38,25 +37,17 @@ bool keyPrivate(const String& path, String& error) {
     return true;
 }
 
-// The authority's certificates in the file at `ca`, to check a revocation
-// list's signature with; the caller frees them.
-std::vector<X509*> authorities(const String& ca) {
-    std::vector<X509*> found;
-    if (FILE* file = std::fopen(ca.c_str(), "r")) {
-        while (X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr))
-            found.push_back(certificate);
-        std::fclose(file);
-    }
-    ERR_clear_error();  // the read that ended the file
-    return found;
-}
-
-// Whether one of the authorities signed `list`.
-bool signedBy(X509_CRL* list, const std::vector<X509*>& issuers) {
-    for (X509* issuer : issuers)
-        if (X509_NAME_cmp(X509_get_subject_name(issuer), X509_CRL_get_issuer(list)) == 0 &&
+// Whether one of the authorities the store trusts (loaded from ca.pem)
+// signed `list`.
+bool signedBy(X509_CRL* list, X509_STORE* store) {
+    STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(store);
+    for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i) {
+        X509* issuer = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(objects, i));
+        if (issuer != nullptr &&
+            X509_NAME_cmp(X509_get_subject_name(issuer), X509_CRL_get_issuer(list)) == 0 &&
             X509_CRL_verify(list, X509_get0_pubkey(issuer)) == 1)
             return true;
+    }
     return false;
 }
 
@@ -72,14 +63,13 @@ bool loadRevocations(SSL_CTX* ctx, const String& ca, const String& crl, String& 
         error = "cannot read " + crl + ": " + std::strerror(errno);
         return false;
     }
-    std::vector<X509*> issuers = authorities(ca);
     X509_STORE* store = SSL_CTX_get_cert_store(ctx);
     int lists = 0;
     while (error.empty()) {
         X509_CRL* list = PEM_read_X509_CRL(file, nullptr, nullptr, nullptr);
         if (list == nullptr) break;
         const ASN1_TIME* next = X509_CRL_get0_nextUpdate(list);
-        if (!signedBy(list, issuers))
+        if (!signedBy(list, store))
             error = "the revocation list " + crl + " is not signed by the authority " + ca;
         else if (next != nullptr && X509_cmp_current_time(next) < 0)
             error = "the revocation list " + crl + " has expired: make it again (vm-certs.sh)";
@@ -91,7 +81,6 @@ bool loadRevocations(SSL_CTX* ctx, const String& ca, const String& crl, String& 
         X509_CRL_free(list);
     }
     std::fclose(file);
-    for (X509* issuer : issuers) X509_free(issuer);
     ERR_clear_error();  // the read that ended the file
     if (error.empty() && lists == 0) error = "the revocation list " + crl + " holds no list";
     return error.empty() && X509_STORE_set_flags(store, X509_V_FLAG_CRL_CHECK) == 1;

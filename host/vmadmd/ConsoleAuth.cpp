@@ -84,13 +84,12 @@ ConsoleAuth::Verdict ConsoleAuth::signIn(std::string_view token, String& id) {
     } else if (!sharedToken_.empty() && TokenDigest::same(token, sharedToken_)) {
         user = kSharedUser;
     }
-    if (user.empty() && exists_ && users_.empty())
-        return {401, String(),
-                "the console has no users: an administrator adds one with 'vmadmd user add "
-                "NAME'"};
     if (user.empty())
         return {401, String(),
-                exists_ ? "that token is not a user's token" : "that token is not the console's"};
+                !exists_         ? "that token is not the console's"
+                : users_.empty() ? "the console has no users: an administrator adds one with "
+                                   "'vmadmd user add NAME'"
+                                 : "that token is not a user's token"};
     id = sessions_.open(user, grant);
     if (id.empty()) return {503, String(), "no random bytes for a session id"};
     return {0, user, String()};
