@@ -1,6 +1,5 @@
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -13,6 +12,11 @@
 #include "properties/PropertyAttributes.h"
 
 class Properties;
+// CLI11 costs seconds of compile in every unit that includes it: the
+// console's units that use this class never parse a command line.
+namespace CLI {
+class App;
+}
 
 // The property set a "vmcfg props" command works on, chosen on its command
 // line: a plain property file by its platform path (positional FILE), or

@@ -12,7 +12,7 @@
 
 namespace {
 
-struct Choice {
+struct JournalChoice {
     std::mutex mutex;
     bool made = false;
     JournalStore* store = nullptr;
@@ -23,12 +23,12 @@ struct Choice {
     std::map<std::string, std::unique_ptr<JournalStore>> byText;
 };
 
-Choice& choice() {
-    static Choice* c = new Choice;
+JournalChoice& journalChoice() {
+    static JournalChoice* c = new JournalChoice;
     return *c;
 }
 
-std::unique_ptr<JournalStore> make(const std::string& index, std::string& error) {
+std::unique_ptr<JournalStore> makeStore(const std::string& index, std::string& error) {
     if (index.rfind("etcd://", 0) != 0) return SqliteJournal::open(error);
     EtcdIndexUrl url;
     if (!EtcdIndexUrl::parse(index, url, error)) {
@@ -52,7 +52,7 @@ JournalStore* JournalStore::current(std::string& error) {
         error.clear();
         return nullptr;
     }
-    Choice& c = choice();
+    JournalChoice& c = journalChoice();
     std::lock_guard<std::mutex> lock(c.mutex);
     if (!c.made) {
         const char* value = std::getenv("VM_INDEX");
@@ -63,7 +63,7 @@ JournalStore* JournalStore::current(std::string& error) {
         c.store = nullptr;
         if (known != c.byText.end()) {
             c.store = known->second.get();
-        } else if (std::unique_ptr<JournalStore> store = make(index, c.error)) {
+        } else if (std::unique_ptr<JournalStore> store = makeStore(index, c.error)) {
             c.store = store.get();
             c.byText[text] = std::move(store);
         }
@@ -75,7 +75,7 @@ JournalStore* JournalStore::current(std::string& error) {
 }
 
 void JournalStore::chooseAgain() {
-    Choice& c = choice();
+    JournalChoice& c = journalChoice();
     std::lock_guard<std::mutex> lock(c.mutex);
     c.made = false;
 }

@@ -17,7 +17,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const std::string kIndex = "/vm/cos/index";
+const std::string kCosIndex = "/vm/cos/index";
 
 std::unique_ptr<EtcdGateway> gatewayOn(std::vector<std::string> endpoints, int timeoutMs = 2000) {
     std::string error;
@@ -64,48 +64,48 @@ TEST_F(EtcdStoreTest, RecordsKeepTheirBytesUnderTheirHexKeyAndAnswerTheIndexResu
     for (const Case& c : cases) {
         SCOPED_TRACE(c.etcdKey);
         EtcdIndexStore::Record read;
-        ASSERT_EQ(store_->write(kIndex, c.key, c.bytes, 0), BTREE_OK)
+        ASSERT_EQ(store_->write(kCosIndex, c.key, c.bytes, 0), BTREE_OK)
             << EtcdIndexStore::lastError();
-        ASSERT_EQ(store_->read(kIndex, c.key, read), BTREE_OK) << EtcdIndexStore::lastError();
+        ASSERT_EQ(store_->read(kCosIndex, c.key, read), BTREE_OK) << EtcdIndexStore::lastError();
         EXPECT_EQ(read.bytes, c.bytes);
         EXPECT_EQ(read.version, 1);
         EtcdGateway::Record raw;
-        ASSERT_TRUE(gateway_->get(store_->recordKey(kIndex, c.key), raw).ok());
-        EXPECT_EQ(store_->recordKey(kIndex, c.key), prefix_ + c.etcdKey);
+        ASSERT_TRUE(gateway_->get(store_->recordKey(kCosIndex, c.key), raw).ok());
+        EXPECT_EQ(store_->recordKey(kCosIndex, c.key), prefix_ + c.etcdKey);
         EXPECT_EQ(raw.value, c.bytes);
-        EXPECT_EQ(store_->remove(kIndex, c.key), BTREE_OK);
-        EXPECT_EQ(store_->read(kIndex, c.key, read), BTREE_NO_RECORD);
+        EXPECT_EQ(store_->remove(kCosIndex, c.key), BTREE_OK);
+        EXPECT_EQ(store_->read(kCosIndex, c.key, read), BTREE_NO_RECORD);
     }
     EtcdIndexStore::Record read;
-    EXPECT_EQ(store_->read(kIndex, "", read), BTREE_BAD_ARGUMENT);
-    EXPECT_EQ(store_->write(kIndex, "", "x", EtcdIndexStore::kUnfenced), BTREE_BAD_ARGUMENT);
+    EXPECT_EQ(store_->read(kCosIndex, "", read), BTREE_BAD_ARGUMENT);
+    EXPECT_EQ(store_->write(kCosIndex, "", "x", EtcdIndexStore::kUnfenced), BTREE_BAD_ARGUMENT);
 }
 
 TEST_F(EtcdStoreTest, AnIndexKeepsTheKeyTypeItWasCreatedWith) {
     indx_key_t type = -1;
-    EXPECT_EQ(store_->indexKeyType(kIndex, type), BTREE_NO_RECORD);
-    EXPECT_EQ(store_->createIndex(kIndex, 4), BTREE_OK) << EtcdIndexStore::lastError();
-    EXPECT_EQ(store_->createIndex(kIndex, 5), BTREE_OK) << EtcdIndexStore::lastError();
-    ASSERT_EQ(store_->indexKeyType(kIndex, type), BTREE_OK);
+    EXPECT_EQ(store_->indexKeyType(kCosIndex, type), BTREE_NO_RECORD);
+    EXPECT_EQ(store_->createIndex(kCosIndex, 4), BTREE_OK) << EtcdIndexStore::lastError();
+    EXPECT_EQ(store_->createIndex(kCosIndex, 5), BTREE_OK) << EtcdIndexStore::lastError();
+    ASSERT_EQ(store_->indexKeyType(kCosIndex, type), BTREE_OK);
     EXPECT_EQ(type, 4);
 }
 
 // Fenced writes through the module are covered by IndexContractTest; a
 // fenced delete is the store's own.
 TEST_F(EtcdStoreTest, ADeleteFencedOnAnOldRevisionIsRefusedAndChangesNothing) {
-    ASSERT_EQ(store_->write(kIndex, "k", "1first", 0), BTREE_OK);
+    ASSERT_EQ(store_->write(kCosIndex, "k", "1first", 0), BTREE_OK);
     EtcdIndexStore::Record first, second;
-    ASSERT_EQ(store_->read(kIndex, "k", first), BTREE_OK);
-    ASSERT_EQ(store_->write(kIndex, "k", "2second", first.revision), BTREE_OK);
+    ASSERT_EQ(store_->read(kCosIndex, "k", first), BTREE_OK);
+    ASSERT_EQ(store_->write(kCosIndex, "k", "2second", first.revision), BTREE_OK);
     for (std::int64_t stale : {first.revision, std::int64_t(0)}) {
-        EXPECT_EQ(store_->remove(kIndex, "k", stale), BTREE_IO_ERROR);
+        EXPECT_EQ(store_->remove(kCosIndex, "k", stale), BTREE_IO_ERROR);
         EXPECT_TRUE(EtcdIndexStore::lastWasStale()) << EtcdIndexStore::lastError();
     }
-    ASSERT_EQ(store_->read(kIndex, "k", second), BTREE_OK);
+    ASSERT_EQ(store_->read(kCosIndex, "k", second), BTREE_OK);
     EXPECT_EQ(second.bytes, "2second");
     EXPECT_EQ(second.version, 2);
-    EXPECT_EQ(store_->remove(kIndex, "k", second.revision), BTREE_OK);
-    EXPECT_EQ(store_->remove(kIndex, "k", 0), BTREE_NO_RECORD);
+    EXPECT_EQ(store_->remove(kCosIndex, "k", second.revision), BTREE_OK);
+    EXPECT_EQ(store_->remove(kCosIndex, "k", 0), BTREE_NO_RECORD);
 }
 
 // Cases that kill members get a cluster of their own.
@@ -130,11 +130,11 @@ TEST_F(EtcdFailureTest, WithoutAQuorumOrAnyMemberEveryCallFailsWithinTheDeadline
         {cluster_.endpoint(follower), cluster_.endpoint(leader), cluster_.endpoint(other)},
         kTimeoutMs);
     EtcdIndexStore store(*gateway, "/vm/idx");
-    ASSERT_EQ(store.write(kIndex, "k", "1a", 0), BTREE_OK) << EtcdIndexStore::lastError();
+    ASSERT_EQ(store.write(kCosIndex, "k", "1a", 0), BTREE_OK) << EtcdIndexStore::lastError();
     // Its member gone, a write moves on to the others at once.
     cluster_.kill(follower);
     Clock::time_point start = Clock::now();
-    EXPECT_EQ(store.write(kIndex, "k", "2a", EtcdIndexStore::kUnfenced), BTREE_OK)
+    EXPECT_EQ(store.write(kCosIndex, "k", "2a", EtcdIndexStore::kUnfenced), BTREE_OK)
         << EtcdIndexStore::lastError();
     EXPECT_LT(elapsedMs(start), 300);
     cluster_.kill(other);
@@ -144,10 +144,10 @@ TEST_F(EtcdFailureTest, WithoutAQuorumOrAnyMemberEveryCallFailsWithinTheDeadline
     struct Call {
         const char* what;
         std::function<int()> run;
-    } calls[] = {{"read", [&] { return store.read(kIndex, "k", r); }},
-                 {"fenced write", [&] { return store.write(kIndex, "k", "2b", 1); }},
-                 {"delete", [&] { return store.remove(kIndex, "k"); }},
-                 {"no member listening", [&] { return unreachable.read(kIndex, "k", r); }}};
+    } calls[] = {{"read", [&] { return store.read(kCosIndex, "k", r); }},
+                 {"fenced write", [&] { return store.write(kCosIndex, "k", "2b", 1); }},
+                 {"delete", [&] { return store.remove(kCosIndex, "k"); }},
+                 {"no member listening", [&] { return unreachable.read(kCosIndex, "k", r); }}};
     for (const Call& call : calls) {
         SCOPED_TRACE(call.what);
         Clock::time_point start = Clock::now();
@@ -160,7 +160,7 @@ TEST_F(EtcdFailureTest, WithoutAQuorumOrAnyMemberEveryCallFailsWithinTheDeadline
     std::string error;
     ASSERT_TRUE(cluster_.restart(follower, error)) << error;
     ASSERT_TRUE(cluster_.waitHealthy(10000, error)) << error;
-    ASSERT_EQ(store.read(kIndex, "k", r), BTREE_OK) << EtcdIndexStore::lastError();
+    ASSERT_EQ(store.read(kCosIndex, "k", r), BTREE_OK) << EtcdIndexStore::lastError();
     EXPECT_EQ(r.bytes, "2a");
 }
 
@@ -173,18 +173,18 @@ TEST_F(EtcdFailureTest, WritesResumeSoonAfterTheLeaderIsKilled) {
         if (i != leader) endpoints.push_back(cluster_.endpoint(i));
     auto gateway = gatewayOn(endpoints, 1000);
     EtcdIndexStore store(*gateway, "/vm/idx");
-    ASSERT_EQ(store.write(kIndex, "k", "1a", EtcdIndexStore::kUnfenced), BTREE_OK);
+    ASSERT_EQ(store.write(kCosIndex, "k", "1a", EtcdIndexStore::kUnfenced), BTREE_OK);
     cluster_.kill(leader);
 
     Clock::time_point start = Clock::now();
     int rc = BTREE_IO_ERROR;
     while (rc != BTREE_OK && elapsedMs(start) < 10000)
-        rc = store.write(kIndex, "k", "2b", EtcdIndexStore::kUnfenced);
+        rc = store.write(kCosIndex, "k", "2b", EtcdIndexStore::kUnfenced);
     ASSERT_EQ(rc, BTREE_OK) << EtcdIndexStore::lastError();
     std::cout << "[          ] writes resumed after " << elapsedMs(start) << " ms\n";
     EXPECT_LT(elapsedMs(start), 5000);
     EtcdIndexStore::Record r;
-    ASSERT_EQ(store.read(kIndex, "k", r), BTREE_OK);
+    ASSERT_EQ(store.read(kCosIndex, "k", r), BTREE_OK);
     EXPECT_EQ(r.bytes, "2b");
 }
 
@@ -209,8 +209,8 @@ TEST_F(EtcdTlsTest, OnlyAClientWithACertificateOfTheClustersCaIsServed) {
     auto store = EtcdIndexStore::open(url, error);
     ASSERT_TRUE(store) << error;
     EtcdIndexStore::Record r;
-    ASSERT_EQ(store->write(kIndex, "k", "1a", 0), BTREE_OK) << EtcdIndexStore::lastError();
-    ASSERT_EQ(store->read(kIndex, "k", r), BTREE_OK) << EtcdIndexStore::lastError();
+    ASSERT_EQ(store->write(kCosIndex, "k", "1a", 0), BTREE_OK) << EtcdIndexStore::lastError();
+    ASSERT_EQ(store->read(kCosIndex, "k", r), BTREE_OK) << EtcdIndexStore::lastError();
     EXPECT_EQ(r.bytes, "1a");
 
     EtcdGateway::Options good = cluster.gatewayOptions({cluster.endpoint(0)}, 1000);
@@ -224,7 +224,7 @@ TEST_F(EtcdTlsTest, OnlyAClientWithACertificateOfTheClustersCaIsServed) {
         auto gateway = EtcdGateway::open(options, error);
         ASSERT_TRUE(gateway) << error;
         EtcdGateway::Record record;
-        EtcdGateway::Result result = gateway->get(store->recordKey(kIndex, "k"), record);
+        EtcdGateway::Result result = gateway->get(store->recordKey(kCosIndex, "k"), record);
         EXPECT_FALSE(result.ok());
         EXPECT_NE(result.outcome, EtcdGateway::Outcome::NotFound) << result.message;
     }

@@ -29,11 +29,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long msSince(Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
 // One change per letter of names: added, changed, removed in turn, values
 // holding any byte.
 JournalEntry entryOf(const std::string& kind, const std::string& target, const std::string& actor,

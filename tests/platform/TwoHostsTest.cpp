@@ -24,10 +24,6 @@ constexpr int kReplyMs = 3000;
 constexpr int kPort = 7333;
 const String kName = "COS Greeting Length";
 
-long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 class TwoHostsTest : public VmcfgFixture {
   protected:
     void SetUp() override {

@@ -34,7 +34,7 @@ bool inFile(const PropertyValue& v) {
     return dynamic_cast<const PropertyValueFile*>(v.representation()) != nullptr;
 }
 
-const auto text = textOf<Property>;
+const auto recordText = textOf<Property>;
 
 Property greeting() {
     Property p = make("Greeting", 1, "hello");
@@ -203,8 +203,8 @@ TEST_F(PropertyValueTest, BadTextFailsTheStreamAndLeavesNoFiles) {
 // A record is three lines; it reads back field by field, and its length is
 // what is written.
 TEST_F(PropertyTest, RecordsAreThreeLinesAndReadBack) {
-    EXPECT_EQ(text(greeting()), "8 Greeting 1\n5 3 0 1 3 0 \n5 hello \n");
-    EXPECT_EQ(text(Property()), "0  0\n5 0 0 0 3 0 \n0  \n");
+    EXPECT_EQ(recordText(greeting()), "8 Greeting 1\n5 3 0 1 3 0 \n5 hello \n");
+    EXPECT_EQ(recordText(Property()), "0  0\n5 0 0 0 3 0 \n0  \n");
     Property big = make(String(1000, 'n'), 1234567, String(5000, 'v'));
     ASSERT_TRUE(inFile(big.value));
     Property lagging = make("Lagging", 1, "");  // bits not yet in the record
@@ -222,7 +222,7 @@ TEST_F(PropertyTest, RecordsAreThreeLinesAndReadBack) {
     std::stringstream stream;
     for (const Property& p : originals) {
         unsigned long length = p.length();  // before writing brings the record up to date
-        EXPECT_EQ(length, text(p).size()) << p.name.text().substr(0, 10);
+        EXPECT_EQ(length, recordText(p).size()) << p.name.text().substr(0, 10);
         stream << p;
     }
     for (const Property& p : originals) {
@@ -240,14 +240,14 @@ TEST_F(PropertyTest, RecordsAreThreeLinesAndReadBack) {
     Property p;
     spaced >> p;
     EXPECT_FALSE(spaced.fail());
-    EXPECT_EQ(text(p), "3 abc 7\n5 0 0 0 3 0 \n1 v \n");
+    EXPECT_EQ(recordText(p), "3 abc 7\n5 0 0 0 3 0 \n1 v \n");
 }
 
 TEST_F(PropertyTest, ClearDropsTheValueReference) {
     Property p = make("big", 1, String(6000, 'x'));
     Property q = p;
     p.clear();
-    EXPECT_EQ(text(p), text(Property()));
+    EXPECT_EQ(recordText(p), recordText(Property()));
     EXPECT_EQ(q.value.representation()->reference_count(), 1u);
     EXPECT_EQ(tempFiles().size(), 1u);
     q.clear();

@@ -2,10 +2,18 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "host/platform/EtcdGateway.h"
+
+// Milliseconds since start: how long a call against a failing cluster took.
+inline long msSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count());
+}
 
 // A throwaway etcd cluster for tests: Debian's /usr/bin/etcd members on free
 // loopback ports, their data in a fresh folder under /dev/shm, with short
