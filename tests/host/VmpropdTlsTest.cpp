@@ -10,6 +10,7 @@
 #include <cstring>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "host/platform/TcpMsgClient.h"
 #include "host/platform/TlsChannel.h"
@@ -220,14 +221,28 @@ TEST_F(VmpropdTls, RevokedBoxesAreRefusedAndABadRevocationListIsNamed) {
 
     String foreign = hostPath("/foreign"), crl = tlsDir + "/crl.pem";
     ASSERT_EQ(std::system((script + foreign + "' 5 >/dev/null && " + script + foreign +
-                           "' --revoke 5 >/dev/null && cp '" + foreign + "/crl.pem' '" + crl + "'")
+                           "' --revoke 5 >/dev/null")
                               .c_str()),
               0);
-    for (const char* expected : {"is not signed by the authority", "holds no list"}) {
+    // Lists this authority signed, dated so that they cannot be used.
+    writeFile("/ca.cnf", "[ ca ]\ndefault_ca = vm\n[ vm ]\ndatabase = " + tlsDir +
+                             "/revoked.txt\ndefault_md = sha256\n");
+    auto dated = [&](const char* since, const char* until) {
+        return "openssl ca -config '" + hostPath("/ca.cnf") + "' -keyfile '" + tlsDir +
+               "/ca.key' -cert '" + tlsDir + "/ca.pem' -gencrl -crl_lastupdate " + since +
+               " -crl_nextupdate " + until + " -out '" + crl + "' 2>/dev/null";
+    };
+    const std::pair<String, const char*> lists[] = {
+        {"cp '" + foreign + "/crl.pem' '" + crl + "'", "is not signed by the authority"},
+        {"echo 'not a list' >'" + crl + "'", "holds no list"},
+        {dated("20000101000000Z", "20000102000000Z"), "has expired"},
+        {dated("20991231000000Z", "21000101000000Z"), "is not valid yet"},
+    };
+    for (const auto& [make, expected] : lists) {
+        ASSERT_EQ(std::system(make.c_str()), 0) << make;
         String error;
         EXPECT_FALSE(TlsContext::load(tlsDir, 1, TlsContext::Side::client, error));
         EXPECT_NE(error.find("the revocation list " + crl + " " + expected), String::npos) << error;
-        writeFile("/VM/config/tls/crl.pem", "not a list\n");
     }
 }
 
