@@ -86,7 +86,7 @@ CNF
         { cat "$work/log" >&2; exit 1; }
     chmod 644 "$work/crl.pem"
     mv "$work/crl.pem" "$dir/crl.pem"
-    echo "created $dir/crl.pem: copy it beside ca.pem on every host, then restart vmpropd there"
+    echo "created $dir/crl.pem: copy it beside ca.pem on every host, then send vmpropd SIGHUP there (or restart it)"
     exit 0
 fi
 

@@ -5,11 +5,12 @@
 
 #include <csignal>
 
-int stopSignals() {
+int stopSignals(bool hangUp) {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
+    if (hangUp) sigaddset(&signals, SIGHUP);
     if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return -1;
     return ::signalfd(-1, &signals, SFD_CLOEXEC);
 }

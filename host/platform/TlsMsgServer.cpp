@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,7 +14,6 @@
 #include <cstring>
 
 #include "host/platform/HostTrace.h"
-#include "host/platform/MsgServer.h"
 #include "host/platform/MsgServer.h"
 #include "host/platform/TlsChannel.h"
 #include "platform/MCMsg.h"
@@ -96,6 +96,12 @@ bool TlsMsgServer::start(String& error) {
     }
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
+    replaceFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (replaceFd_ < 0) {
+        error = std::strerror(errno);
+        stop();
+        return false;
+    }
     if (!listen(error)) {
         stop();
         return false;
@@ -117,20 +123,64 @@ void TlsMsgServer::stop() {
         }
         thread_.join();
     }
-    for (int* fd : {&listenFd_, &wakeRead_, &wakeWrite_}) {
+    for (int* fd : {&listenFd_, &wakeRead_, &wakeWrite_, &replaceFd_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
 }
 
+void TlsMsgServer::replaceContext(std::unique_ptr<TlsContext> context) {
+    {
+        std::lock_guard<std::mutex> lock(replacementMutex_);
+        replacement_ = std::move(context);
+    }
+    std::uint64_t one = 1;
+    if (replaceFd_ < 0) {
+        applyReplacement();  // not serving: no connection to cut
+    } else {
+        while (::write(replaceFd_, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+void TlsMsgServer::applyReplacement() {
+    std::unique_ptr<TlsContext> next;
+    {
+        std::lock_guard<std::mutex> lock(replacementMutex_);
+        next = std::move(replacement_);
+    }
+    if (!next) return;
+    context_ = std::move(next);
+    std::size_t cut = 0;
+    for (Connection& connection : connections_) {
+        std::lock_guard<std::mutex> lock(connection.mutex);
+        if (connection.fd < 0 || connection.cut) continue;
+        connection.cut = true;
+        ++cut;
+        // Wakes a connection waiting for a request; one in a handler call
+        // ends after its reply. The socket stays open until its thread
+        // closes it, so the number cannot meanwhile name another socket.
+        if (!connection.busy) ::shutdown(connection.fd, SHUT_RDWR);
+    }
+    HostTrace::record(1, "TlsMsgServer: box " + std::to_string(box_) +
+                             " serves with new certificates; closing " + std::to_string(cut) +
+                             " open connection(s)");
+}
+
 void TlsMsgServer::run() {
     for (;;) {
-        pollfd fds[2] = {{wakeRead_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
+        pollfd fds[3] = {{wakeRead_, POLLIN, 0}, {listenFd_, POLLIN, 0}, {replaceFd_, POLLIN, 0}};
         // Wakes now and then to join the threads of closed connections.
-        int ready = ::poll(fds, 2, 1000);
+        int ready = ::poll(fds, 3, 1000);
         if (ready < 0 && errno != EINTR) break;
         if (ready > 0 && fds[0].revents != 0) break;
         reapFinished(false);
+        if (ready > 0 && fds[2].revents != 0) {
+            std::uint64_t count;
+            while (::read(replaceFd_, &count, sizeof count) < 0 && errno == EINTR) {
+            }
+            applyReplacement();
+        }
         if (ready <= 0 || (fds[1].revents & POLLIN) == 0) continue;
         sockaddr_storage peer{};
         socklen_t length = sizeof peer;
@@ -149,8 +199,10 @@ void TlsMsgServer::run() {
             continue;
         }
         Connection& connection = connections_.emplace_back();
-        connection.thread = std::thread([this, fd, who, &connection] {
-            serve(fd, who);
+        connection.fd = fd;
+        std::shared_ptr<TlsContext> context = context_;
+        connection.thread = std::thread([this, context, who, &connection] {
+            serve(*context, connection, who);
             connection.done = true;
         });
     }
@@ -168,10 +220,26 @@ void TlsMsgServer::reapFinished(bool all) {
     }
 }
 
-void TlsMsgServer::serve(int fd, const String& peer) {
+bool TlsMsgServer::beginRequest(Connection& connection) {
+    std::lock_guard<std::mutex> lock(connection.mutex);
+    connection.busy = !connection.cut;
+    return connection.busy;
+}
+
+void TlsMsgServer::serve(const TlsContext& context, Connection& connection, const String& peer) {
+    int fd = connection.fd;  // set before this thread started
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    TlsChannel channel(*context_, fd, handshakeTimeoutMs, wakeRead_);
+    TlsChannel channel(context, fd, handshakeTimeoutMs, wakeRead_);
+    // Declared after the channel, so that it runs before the channel closes
+    // the socket: applyReplacement() never shuts down a number reused since.
+    struct Release {
+        Connection& connection;
+        ~Release() {
+            std::lock_guard<std::mutex> lock(connection.mutex);
+            connection.fd = -1;
+        }
+    } release{connection};
     if (TlsChannel::Io io = channel.accept(box_); io != TlsChannel::Io::ok) {
         if (io != TlsChannel::Io::stopped)
             HostTrace::record(1, "TlsMsgServer: box " + std::to_string(box_) +
@@ -189,11 +257,12 @@ void TlsMsgServer::serve(int fd, const String& peer) {
         if (io == TlsChannel::Io::ok && header.type != kMsgRequestType)
             io = TlsChannel::Io::badFrame;
         if (io != TlsChannel::Io::ok) {
-            if (io != TlsChannel::Io::closed && io != TlsChannel::Io::stopped)
+            if (io != TlsChannel::Io::closed && io != TlsChannel::Io::stopped && !cut(connection))
                 HostTrace::record(1, "TlsMsgServer: box " + std::to_string(box_) + " closed " +
                                          from + ": " + channel.error());
             return;
         }
+        if (!beginRequest(connection)) return;
         MsgServer::SenderScope sender(channel.peerBox());
         std::optional<String> reply = call(header.opcode, body);
         if (!reply || reply->size() > MCMsg::maxBody) return;
@@ -201,7 +270,15 @@ void TlsMsgServer::serve(int fd, const String& peer) {
                               static_cast<std::uint32_t>(reply->size())};
         channel.setTimeout(handshakeTimeoutMs);
         if (channel.send(answer, {std::string_view(*reply)}) != TlsChannel::Io::ok) return;
+        std::lock_guard<std::mutex> lock(connection.mutex);
+        connection.busy = false;
+        if (connection.cut) return;
     }
+}
+
+bool TlsMsgServer::cut(Connection& connection) {
+    std::lock_guard<std::mutex> lock(connection.mutex);
+    return connection.cut;
 }
 
 std::optional<String> TlsMsgServer::call(int opcode, const String& body) {

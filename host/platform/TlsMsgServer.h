@@ -34,6 +34,13 @@
 // threads, without the run token, and must be thread-safe. Owns the
 // context, the socket and the threads; stop() (or the destructor) wakes
 // them all and waits for handler calls in progress.
+//
+// replaceContext() swaps the certificates without stopping: connections
+// accepted afterwards use the new context, and every connection open at the
+// time is closed once it is between requests (one in a handler call first
+// sends its reply), so that a peer revoked since it connected is cut off.
+// A request that arrives as its connection is cut is not handled: the peer
+// sees the connection closed and may send it again (TcpMsgClient does).
 class TlsMsgServer {
   public:
     using Handler = std::function<std::optional<String>(int opcode, const String& body)>;
@@ -53,27 +60,48 @@ class TlsMsgServer {
     void stop();
     // The port listened on (the one chosen by the system for port 0).
     std::uint16_t port() const { return port_; }
+    // Serves with `context` from now on (see above); returns at once, the
+    // accepting thread makes the change. Thread-safe; the last of several
+    // calls in a row wins. Without a running server, only the context
+    // changes.
+    void replaceContext(std::unique_ptr<TlsContext> context);
 
   private:
     struct Connection {
         std::thread thread;
         std::atomic<bool> done{false};
+        // Under mutex: the socket until its thread closes it (-1 after),
+        // whether a request is being handled, whether it was cut.
+        std::mutex mutex;
+        int fd = -1;
+        bool busy = false;
+        bool cut = false;
     };
 
     bool listen(String& error);
     void run();
     void reapFinished(bool all);
-    void serve(int fd, const String& peer);
+    // Takes the context that replaceContext left and cuts every connection.
+    void applyReplacement();
+    void serve(const TlsContext& context, Connection& connection, const String& peer);
+    // Marks a received request as being handled; false when the connection
+    // was cut meanwhile, and the request must be dropped.
+    static bool beginRequest(Connection& connection);
+    static bool cut(Connection& connection);
     std::optional<String> call(int opcode, const String& body);
 
     std::uint16_t box_;
     MsgRoutes::Route address_;
-    std::unique_ptr<TlsContext> context_;
+    // Each connection's thread holds the context it was accepted with.
+    std::shared_ptr<TlsContext> context_;
+    std::mutex replacementMutex_;
+    std::unique_ptr<TlsContext> replacement_;
     Handler handler_;
     std::uint16_t port_ = 0;
     int listenFd_ = -1;
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
+    int replaceFd_ = -1;  // an eventfd: a replacement waits
     std::thread thread_;
     // Touched by the accepting thread only, and by stop() after joining it.
     std::list<Connection> connections_;

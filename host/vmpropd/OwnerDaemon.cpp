@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -70,6 +71,25 @@ int OwnerDaemon::prepareTcp(PropertyOwner& owner) {
     return 0;
 }
 
+void OwnerDaemon::reloadTls() {
+    if (!tcpServer_) {
+        MC_std_trace() << "vmpropd: box " << box_ << " got SIGHUP; it serves no TCP" << oops;
+        return;
+    }
+    String problem;
+    std::unique_ptr<TlsContext> context =
+        TlsContext::load(tcp_->directory, box_, TlsContext::Side::server, problem);
+    if (!context) {
+        MC_std_trace() << "vmpropd: box " << box_ << " keeps the certificates in use: " << problem
+                       << oops;
+        err_ << "vmpropd: SIGHUP: kept the certificates in use: " << problem << std::endl;
+        return;
+    }
+    tcpServer_->replaceContext(std::move(context));
+    MC_std_trace() << "vmpropd: box " << box_ << " read its certificates again from "
+                   << tcp_->directory << oops;
+}
+
 int OwnerDaemon::refusal(const String& ownedKinds) {
     const String& root = HostPlatform::root();
     struct stat info;
@@ -113,7 +133,7 @@ int OwnerDaemon::run() {
              << '\n';
         return 1;
     }
-    int signalFd = stopSignals();
+    int signalFd = stopSignals(true);
     if (signalFd < 0) {
         err_ << "vmpropd: cannot take the stop signals: " << std::strerror(errno) << '\n';
         return 1;
@@ -156,8 +176,14 @@ int OwnerDaemon::serve(int signalFd, PropertyOwner& owner, HandoffSweep& sweep) 
          << tcpText << std::endl;
     int received = -1;
     Wait wait;
-    while ((wait = awaitSignal(signalFd, HandoffSweep::interval, received)) == Wait::timeout)
-        sweep.run();
+    while ((wait = awaitSignal(signalFd, HandoffSweep::interval, received)) != Wait::failed) {
+        if (wait == Wait::timeout)
+            sweep.run();
+        else if (received == SIGHUP)
+            reloadTls();
+        else
+            break;
+    }
     MC_std_trace() << "vmpropd: box " << box_ << " stops (signal " << received << ")" << oops;
     if (tcpServer_) tcpServer_->stop();
     server.stop();

@@ -28,8 +28,13 @@ class TlsMsgServer;
 // 4. answers update requests (PropertyOwner) until SIGTERM or SIGINT,
 //    sweeping again every HandoffSweep::interval; then stops the server and
 //    exits 0 (1 when it could not listen or lost its signal descriptor).
-// Blocks SIGTERM and SIGINT for the process (stopSignals): construct and run
-// it before any other thread starts.
+//    SIGHUP reads the certificate folder again and serves TCP with it
+//    (TlsMsgServer::replaceContext: open connections are closed, so that a
+//    revocation applies at once); a folder that gives no usable identity
+//    any more is refused in words on `err` and the certificates in use are
+//    kept. Without TCP, SIGHUP changes nothing.
+// Blocks SIGTERM, SIGINT and SIGHUP for the process (stopSignals):
+// construct and run it before any other thread starts.
 class OwnerDaemon {
   public:
     static constexpr std::uint32_t resource = 1;
@@ -52,6 +57,8 @@ class OwnerDaemon {
     // 0, or 2 after saying why TCP cannot be served; makes tcpServer_.
     int prepareTcp(PropertyOwner& owner);
     int serve(int signalFd, PropertyOwner& owner, HandoffSweep& sweep);
+    // On SIGHUP: the certificate folder read again, or kept as it was.
+    void reloadTls();
 
     std::uint16_t box_;
     std::ostream& out_;

@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
     app.add_option("--tls-dir", options.tlsDirectory,
                    "Certificate folder for --listen: ca.pem, box<N>.pem, box<N>.key, and crl.pem "
                    "when certificates were revoked (default: "
-                   "$VM_MSG_TLS, else /VM/config/tls under the root)");
+                   "$VM_MSG_TLS, else /VM/config/tls under the root); read again on SIGHUP, "
+                   "which also closes the open connections");
     app.add_flag("--foreground", options.foreground, "Stay in the foreground (the only mode)");
     try {
         app.parse(argc, argv);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -244,6 +245,51 @@ TEST_F(VmpropdTls, RevokedBoxesAreRefusedAndABadRevocationListIsNamed) {
         EXPECT_FALSE(TlsContext::load(tlsDir, 1, TlsContext::Side::client, error));
         EXPECT_NE(error.find("the revocation list " + crl + " " + expected), String::npos) << error;
     }
+}
+
+// SIGHUP reads the certificate folder again: a box revoked since it
+// connected is cut off at once, a box still trusted saves again through a
+// new connection, and a folder that gives no identity any more is refused
+// while the daemon serves on with the certificates in use.
+TEST_F(VmpropdTls, AHangUpReadsTheCertificatesAgainAndCutsOpenConnections) {
+    auto await = [&](const String& file, const String& text) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (readFile(file).find(text) == String::npos &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return readFile(file).find(text) != String::npos;
+    };
+    startDaemon();
+    COSProperties set(7UL);
+    putValue(set, "Greeting", "one");
+    ASSERT_TRUE(set.save()) << daemonLog();
+    TlsChannel revoked(*contextOf(2), connectTo(port), 5000);
+    ASSERT_EQ(revoked.connect(kOwnerBox, 2), Io::ok) << revoked.error();
+    String script = String(CFGADM_SOURCE_DIR) + "/scripts/vm-certs.sh '";
+    ASSERT_EQ(std::system((script + tlsDir + "' --revoke 2 >/dev/null").c_str()), 0);
+    ASSERT_EQ(::kill(daemon.pid(), SIGHUP), 0);
+    ASSERT_TRUE(await("/vm/log/trace.log", "closing 2 open connection(s)")) << daemonLog();
+
+    // Box 2's open connection is closed at once, not at its next request.
+    MsgFrameHeader header;
+    String reply;
+    EXPECT_EQ(revoked.receive(&header, reply, 8192), Io::closed) << revoked.error();
+    putValue(set, "Greeting", "two");
+    ASSERT_TRUE(set.save()) << daemonLog();
+    EXPECT_EQ(countOf(daemonLog(), "accepted 127.0.0.1:"), 3u) << daemonLog();
+    TlsChannel again(*contextOf(2), connectTo(port), 5000);
+    EXPECT_NE(again.connect(kOwnerBox, 2), Io::ok);
+
+    writeFile("/VM/config/tls/crl.pem", "not a list\n");
+    ASSERT_EQ(::kill(daemon.pid(), SIGHUP), 0);
+    EXPECT_TRUE(await("/vmpropd.out",
+                      "vmpropd: SIGHUP: kept the certificates in use: the "
+                      "revocation list " +
+                          tlsDir + "/crl.pem holds no list"))
+        << readFile("/vmpropd.out");
+    putValue(set, "Greeting", "three");
+    ASSERT_TRUE(set.save()) << daemonLog();
+    EXPECT_EQ(streamOf(COSProperties(7UL)), streamOf(set));
 }
 
 TEST_F(VmpropdTls, ListeningWithoutTlsIsRefusedInWords) {
