@@ -6,6 +6,7 @@
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,12 +44,32 @@ int positiveEnv(const char* name, int fallback) {
 struct Idle {
     std::unique_ptr<TlsChannel> channel;
     Clock::time_point since;
+    String folder;  // folderStamp() before it was opened
 };
+
+// The authorities and the revocation list of this process's certificate
+// folder as they are now (inode, size, change time). A kept connection was
+// checked against the files of its handshake: once they change (a peer
+// revoked since, a new authority) it is not used again.
+String folderStamp() {
+    String directory = TlsContext::defaultDirectory(), stamp;
+    for (const char* name : {"/ca.pem", "/crl.pem"}) {
+        struct stat info;
+        if (::stat((directory + name).c_str(), &info) != 0) {
+            stamp += "-;";
+            continue;
+        }
+        stamp += std::to_string(info.st_ino) + ':' + std::to_string(info.st_size) + ':' +
+                 std::to_string(info.st_ctim.tv_sec) + '.' + std::to_string(info.st_ctim.tv_nsec) +
+                 ';';
+    }
+    return stamp;
+}
 
 // Idle connections by destination; they belong to the process that opened them.
 class Pool {
   public:
-    std::unique_ptr<TlsChannel> take(const String& key) {
+    std::unique_ptr<TlsChannel> take(const String& key, const String& folder) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (owner_ != ::getpid()) {
             // A child must not speak in its parent's TLS sessions. Freeing
@@ -61,13 +82,14 @@ class Pool {
         while (!list.empty()) {
             Idle idle = std::move(list.back());
             list.pop_back();
-            if (Clock::now() - idle.since < kMaxIdle) return std::move(idle.channel);
+            if (Clock::now() - idle.since < kMaxIdle && idle.folder == folder)
+                return std::move(idle.channel);
         }
         return nullptr;
     }
-    void give(const String& key, std::unique_ptr<TlsChannel> channel) {
+    void give(const String& key, std::unique_ptr<TlsChannel> channel, const String& folder) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (owner_ == ::getpid()) idle_[key].push_back({std::move(channel), Clock::now()});
+        if (owner_ == ::getpid()) idle_[key].push_back({std::move(channel), Clock::now(), folder});
     }
 
   private:
@@ -217,8 +239,11 @@ std::uint32_t TcpMsgClient::exchange(std::uint16_t box, const MsgRoutes::Route& 
     int replyMs = timeoutMs >= 0 ? timeoutMs : replyTimeoutMs();
     MsgFrameHeader request{kMsgFrameMagic, opcode, kMsgRequestType,
                            static_cast<std::uint32_t>(body.size() + carried.size())};
+    // Taken before any connection is opened: files changed meanwhile make
+    // the connection look older than it is, never newer.
+    String folder = folderStamp();
     for (int attempt = 0;; ++attempt) {
-        std::unique_ptr<TlsChannel> channel = pool().take(key);
+        std::unique_ptr<TlsChannel> channel = pool().take(key, folder);
         bool reused = channel != nullptr;
         if (!reused) {
             std::uint32_t status = 0;
@@ -232,7 +257,7 @@ std::uint32_t TcpMsgClient::exchange(std::uint16_t box, const MsgRoutes::Route& 
         // it; a whole update is safe to send again.
         if (io == Io::closed && reused && attempt == 0) continue;
         if (io == Io::ok && reply.header.opcode == opcode) {
-            pool().give(key, std::move(channel));
+            pool().give(key, std::move(channel), folder);
             return 0;
         }
         if (io == Io::ok) return failure(box, route, MSG_BAD_FRAME, "the reply is not ours", reply);

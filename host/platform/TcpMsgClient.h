@@ -12,7 +12,8 @@
 // that the routes send over TCP (see MsgRoutes, TlsChannel). Connections are
 // kept per destination and reused by later exchanges of the process (a
 // forked child opens its own); one that the server closed while idle is
-// replaced once, transparently.
+// replaced once, transparently. A kept connection is not used again once the
+// certificate folder's ca.pem or crl.pem changed after it was opened.
 //
 // Time limits, from the environment at each exchange: VM_MSG_CONNECT_MS
 // (default 3000) for the TCP connection, the TLS handshake and the hellos;
