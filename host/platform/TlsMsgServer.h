@@ -61,9 +61,9 @@ class TlsMsgServer {
     // The port listened on (the one chosen by the system for port 0).
     std::uint16_t port() const { return port_; }
     // Serves with `context` from now on (see above); returns at once, the
-    // accepting thread makes the change. Thread-safe; the last of several
-    // calls in a row wins. Without a running server, only the context
-    // changes.
+    // accepting thread makes the change. Thread-safe, though not beside a
+    // start() or stop() in progress; the last of several calls in a row
+    // wins. Without a running server, only the context changes.
     void replaceContext(std::unique_ptr<TlsContext> context);
 
   private:
