@@ -43,6 +43,14 @@ grep -q "^ExecStart=$prefix/bin/vmpropd " "$root/lib/systemd/system/vmpropd@.ser
   fail "vmpropd@.service does not start $prefix/bin/vmpropd"
 [ ! -e "$root/include/config_adm/host" ] || fail "headers of the stand-in installed"
 
+# A unit does not start when a path of its ReadWritePaths= is missing, unless
+# the path is marked optional ("-"): the root is the administrator's choice,
+# so the shipped units name optional paths only.
+for unit in "$root"/lib/systemd/system/*.service; do
+  required=$(sed -n 's/^\(ReadWrite\|ReadOnly\)Paths=//p' "$unit" | tr ' ' '\n' | grep -v '^-' | grep . || true)
+  [ -z "$required" ] || fail "$(basename "$unit") cannot start without $required"
+done
+
 # Every public header compiles on its own.
 cflags="$(pkg-config --cflags config_adm) -Wall -Wextra"
 export CXX cflags
