@@ -209,7 +209,7 @@ TEST_F(VmcfgEdit, EveryCommandAnswersInEachOutputMode) {
         {"address locate 1002@BOSTON BOSTON", 0, "user id: 1002", nullptr},
         {"message props 200008", 1, "no property file", nullptr},
         {"index status", 0, "lmdb", nullptr},
-        {"props frobnicate", 2, "subcommand", nullptr},
+        {"props frobnicate", 2, "'frobnicate' is not a command", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
