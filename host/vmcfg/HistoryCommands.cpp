@@ -150,6 +150,16 @@ bool HistoryCommands::queryOf(JournalQuery& query, std::ostream& err) {
     return true;
 }
 
+// Said on standard error, as a note: a mistyped path or name finds nothing,
+// and silence would look like success.
+void HistoryCommands::noChange(const JournalQuery& query, std::ostream& err) {
+    String of = query.kind.empty() && query.target.empty() ? "" : "of this set ";
+    if (!query.name.empty() || !query.actor.empty() || query.sinceUs || query.untilUs)
+        err << "vmcfg: no recorded change " << of << "matches the filters" << std::endl;
+    else
+        err << "vmcfg: no change " << of << "is recorded" << std::endl;
+}
+
 int HistoryCommands::list(const GlobalOptions& options, std::ostream& out, std::ostream& err) {
     A::AccessType access;
     JournalQuery query;
@@ -163,6 +173,8 @@ int HistoryCommands::list(const GlobalOptions& options, std::ostream& out, std::
     if (int status = fetch(*store, query, access, entries, err)) return status;
     if (options.json)
         out << jsonText(HistoryRows::rows(entries, access, query.limit));
+    else if (entries.empty())
+        noChange(query, err);
     else
         printEntries(entries, access, query.limit, out);
     return 0;

@@ -40,6 +40,7 @@ class HistoryCommands {
     bool targetGiven() const;
     bool queryOf(JournalQuery& query, std::ostream& err);
     int list(const GlobalOptions& options, std::ostream& out, std::ostream& err);
+    static void noChange(const JournalQuery& query, std::ostream& err);
     int show(const GlobalOptions& options, std::ostream& out, std::ostream& err);
     int prune(const GlobalOptions& options, std::ostream& out, std::ostream& err);
 

@@ -202,6 +202,18 @@ TEST_F(VmcfgHistory, FiltersPickTheChangesAsked) {
         EXPECT_EQ(names(query.arguments), query.names) << query.arguments;
     Outcome text = run("history --limit 1");
     EXPECT_NE(text.out.find("carol  vmcfg@1  /VM/t/s\n    + C#1 3\n"), String::npos) << text.out;
+    // Finding nothing is said, so that a mistyped path or name shows.
+    const std::pair<const char*, const char*> none[] = {
+        {"history /VM/t/typo", "vmcfg: no change of this set is recorded\n"},
+        {"history --actor carol --system",
+         "vmcfg: no recorded change of this set matches the filters\n"},
+        {"history --until 2000-01-01", "vmcfg: no recorded change matches the filters\n"},
+    };
+    for (const auto& [arguments, says] : none) {
+        Outcome empty = run(arguments);
+        EXPECT_EQ(empty.status, 0) << arguments;
+        EXPECT_EQ(empty.out + empty.err, says) << arguments;
+    }
 }
 
 TEST_F(VmcfgHistory, BadInputIsRefusedWithExitStatus2) {
