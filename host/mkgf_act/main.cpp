@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "host/common/PlatformRoot.h"
+#include "host/common/UsageError.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 
@@ -89,13 +90,10 @@ int main(int argc, char** argv) {
                    "defaults file, else /)");
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
     } catch (const CLI::ParseError& e) {
         // Bad usage is 2, as for the other programs: 1 means the markers
         // could not be applied.
-        app.exit(e);
-        return 2;
+        return UsageError::report(app, e, "mkgf_act", std::cerr);
     }
     ::alarm(kDeadlineSeconds);
     PlatformRoot::settle(root);

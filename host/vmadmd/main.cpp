@@ -27,6 +27,7 @@
 #include "host/common/PlatformCommands.h"
 #include "host/common/PlatformRoot.h"
 #include "host/common/StopSignals.h"
+#include "host/common/UsageError.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/RunTokenHolder.h"
@@ -215,8 +216,7 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        int status = app.exit(e);
-        return status == 0 ? 0 : 2;
+        return UsageError::report(app, e, "vmadmd", std::cerr);
     }
     String host;
     int port = 0;

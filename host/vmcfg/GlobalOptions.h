@@ -36,8 +36,4 @@ struct GlobalOptions {
     // error and, when argv asks for JSON, as a failure object on standard
     // output. Nothing when the command is to run.
     static std::optional<int> parse(CLI::App& app, int argc, char** argv);
-    // The words for a failed parse of app: "vmcfg GROUP COMMAND: " and what
-    // is wrong; a word that names no command of the group gets the nearest
-    // command's name ("did you mean"), a missing command the list of them.
-    static String usageError(const CLI::App& app, const CLI::ParseError& error);
 };

@@ -7,6 +7,7 @@
 
 #include "config_adm_version.h"
 #include "host/common/PlatformRoot.h"
+#include "host/common/UsageError.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/TlsContext.h"
@@ -58,13 +59,8 @@ int main(int argc, char** argv) {
     app.add_flag("--foreground", options.foreground, "Stay in the foreground (the only mode)");
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return 2;
+        return UsageError::report(app, e, "vmpropd", std::cerr);
     }
     PlatformRoot::settle(options.root);
     HostPlatform::setBox(static_cast<std::uint16_t>(options.box));

@@ -41,7 +41,7 @@ TEST_F(ConsoleUsersTest, UserCommandsSayWhatTheyDid) {
         {"user list", 0, "alice\nbob\n", ""},
         {"user rm bob", 0, "", ""},
         {"user list", 0, "alice\n", ""},
-        {"user", 2, "", "A subcommand is required"},
+        {"user", 2, "", "vmadmd user: a command is needed: add, rm, list"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments);
