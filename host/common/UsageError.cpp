@@ -59,7 +59,10 @@ String UsageError::describe(const CLI::App& app, const CLI::Error& error, const 
         chosen = command->get_subcommands({});
     }
     String help = "; see '" + path + " --help'";
-    if (command->get_require_subcommand_min() == 0 || !command->get_subcommands().empty())
+    // Only a group's missing command is said in words of our own; any other
+    // error, even inside such a group, is CLI11's.
+    if (command->get_require_subcommand_min() == 0 ||
+        dynamic_cast<const CLI::RequiredError*>(&error) == nullptr)
         return path + ": " + error.what() + help;
     // A word no command took may have been handed up to the groups above.
     for (const String& word : app.remaining(true)) {

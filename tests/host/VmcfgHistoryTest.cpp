@@ -63,12 +63,7 @@ class VmcfgHistory : public VmcfgFixture {
     std::uint64_t seqOfNewest() const { return newest()[0]["seq"].get<std::uint64_t>(); }
     // Waits (at most 10 s) until a watch started with its errors in
     // "/watch.err" says that it watches: changes before would not be shown.
-    void awaitWatching() const {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (readFile("/watch.err").find("vmcfg: watching ") == String::npos &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    void awaitWatching() const { awaitText("/watch.err", "vmcfg: watching "); }
     // A stream file on this machine holding NAME=VALUE copies at index 1.
     String streamFile(const std::vector<std::pair<String, String>>& copies) const {
         String text =

@@ -186,10 +186,7 @@ TEST_F(VmpropdTls, PeersWithoutTheRightCertificateAreRefusedBeforeAnyRequest) {
     SSL_CTX_free(bare);
     ::close(fd);
 
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (daemonLog().find("peer did not return a certificate") == String::npos &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    awaitText("/vm/log/trace.log", "peer did not return a certificate", 5000);
     String log = daemonLog();
     EXPECT_NE(log.find("the peer claims box 1 but its certificate has subject /CN=box2, DNS:box2"),
               String::npos)
@@ -220,11 +217,7 @@ TEST_F(VmpropdTls, RevokedBoxesAreRefusedAndABadRevocationListIsNamed) {
     TlsChannel toRevoked(*contextOf(1), connectTo(port), 5000);
     EXPECT_NE(toRevoked.connect(kOwnerBox, 1), Io::ok);
     EXPECT_NE(toRevoked.error().find("certificate revoked"), String::npos) << toRevoked.error();
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (daemonLog().find("certificate revoked") == String::npos &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_NE(daemonLog().find("certificate revoked"), String::npos) << daemonLog();
+    EXPECT_TRUE(awaitText("/vm/log/trace.log", "certificate revoked", 5000)) << daemonLog();
 
     String foreign = hostPath("/foreign"), crl = tlsDir + "/crl.pem";
     ASSERT_EQ(std::system((script + foreign + "' 5 >/dev/null && " + script + foreign +
@@ -258,13 +251,6 @@ TEST_F(VmpropdTls, RevokedBoxesAreRefusedAndABadRevocationListIsNamed) {
 // new connection, and a folder that gives no identity any more is refused
 // while the daemon serves on with the certificates in use.
 TEST_F(VmpropdTls, AHangUpReadsTheCertificatesAgainAndCutsOpenConnections) {
-    auto await = [&](const String& file, const String& text) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (readFile(file).find(text) == String::npos &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return readFile(file).find(text) != String::npos;
-    };
     startDaemon();
     COSProperties set(7UL);
     putValue(set, "Greeting", "one");
@@ -274,7 +260,7 @@ TEST_F(VmpropdTls, AHangUpReadsTheCertificatesAgainAndCutsOpenConnections) {
     String script = String(CFGADM_SOURCE_DIR) + "/scripts/vm-certs.sh '";
     ASSERT_EQ(std::system((script + tlsDir + "' --revoke 2 >/dev/null").c_str()), 0);
     ASSERT_EQ(::kill(daemon.pid(), SIGHUP), 0);
-    ASSERT_TRUE(await("/vm/log/trace.log", "closing 2 open connection(s)")) << daemonLog();
+    ASSERT_TRUE(awaitText("/vm/log/trace.log", "closing 2 open connection(s)")) << daemonLog();
 
     // Box 2's open connection is closed at once, not at its next request.
     MsgFrameHeader header;
@@ -290,10 +276,10 @@ TEST_F(VmpropdTls, AHangUpReadsTheCertificatesAgainAndCutsOpenConnections) {
     std::unique_ptr<TlsContext> before = contextOf(1);
     writeFile("/VM/config/tls/crl.pem", "not a list\n");
     ASSERT_EQ(::kill(daemon.pid(), SIGHUP), 0);
-    EXPECT_TRUE(await("/vmpropd.out",
-                      "vmpropd: SIGHUP: kept the certificates in use: the "
-                      "revocation list " +
-                          tlsDir + "/crl.pem holds no list"))
+    EXPECT_TRUE(awaitText("/vmpropd.out",
+                          "vmpropd: SIGHUP: kept the certificates in use: the "
+                          "revocation list " +
+                              tlsDir + "/crl.pem holds no list"))
         << readFile("/vmpropd.out");
     TlsChannel still(*before, connectTo(port), 5000);
     EXPECT_EQ(still.connect(kOwnerBox, 1), Io::ok) << still.error();

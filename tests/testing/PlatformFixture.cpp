@@ -5,9 +5,11 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "host/platform/FaultInjector.h"
 #include "host/platform/HostPlatform.h"
@@ -52,6 +54,15 @@ String PlatformFixture::readFile(const Path& path) const {
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
+}
+
+bool PlatformFixture::awaitText(const Path& path, const String& text, int timeoutMs) const {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (readFile(path).find(text) == String::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 std::vector<String> PlatformFixture::listDirectory(const Path& directory) const {

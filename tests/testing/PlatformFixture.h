@@ -21,6 +21,9 @@ class PlatformFixture : public ::testing::Test {
     // Writes bytes to a platform path (creating directories); reads them back.
     void writeFile(const Path& path, const String& bytes) const;
     String readFile(const Path& path) const;
+    // Waits up to timeoutMs for the file at a platform path to hold `text`
+    // (a daemon's log line, say); true once it does.
+    bool awaitText(const Path& path, const String& text, int timeoutMs = 10000) const;
     // Names of the files in a platform directory (empty when it is missing).
     std::vector<String> listDirectory(const Path& directory) const;
     // The permission bits of a platform path (0 when it is missing).
