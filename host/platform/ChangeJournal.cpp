@@ -13,6 +13,7 @@
 #include "host/platform/HostTrace.h"
 #include "host/platform/JournalContext.h"
 #include "host/platform/JournalStore.h"
+#include "host/platform/ProcessId.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ int journal_begin(const JournalSave& save, std::uint64_t& ticket) {
     entry.actor = JournalContext::actor();
     entry.box = HostPlatform::box();
     entry.program = JournalContext::program();
-    entry.pid = ::getpid();
+    entry.pid = ProcessId::current();
     entry.host = JournalContext::host();
     entry.senderBox = JournalContext::senderBox();
     entry.kind = save.kind;

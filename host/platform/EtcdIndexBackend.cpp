@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "host/platform/ProcessId.h"
 #include "platform/TraceService.h"
 
 namespace {
@@ -26,7 +27,7 @@ std::int64_t revisionOf(const IndexBackend::Record* expected) {
 EtcdIndexBackend::EtcdIndexBackend(EtcdIndexUrl url) : url_(std::move(url)) {}
 
 EtcdIndexStore* EtcdIndexBackend::store() {
-    pid_t now = ::getpid();
+    pid_t now = ProcessId::current();
     if (store_ && pid_ != now) inherited_.push_back(std::move(store_));
     if (!store_) {
         std::string error;

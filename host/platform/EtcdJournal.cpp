@@ -13,6 +13,7 @@
 #include "host/platform/EtcdJournalCodec.h"
 #include "host/platform/EtcdTxn.h"
 #include "host/platform/HostTrace.h"
+#include "host/platform/ProcessId.h"
 
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
@@ -136,8 +137,8 @@ int EtcdJournal::newestSeq(std::uint64_t& newest) {
 // a long delete. A failure only costs this round.
 bool EtcdJournal::retentionDue() {
     std::lock_guard<std::mutex> lock(mutex_);
-    bool due = retentionPid_ != ::getpid();
-    retentionPid_ = ::getpid();
+    bool due = retentionPid_ != ProcessId::current();
+    retentionPid_ = ProcessId::current();
     return due;
 }
 

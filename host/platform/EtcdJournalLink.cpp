@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/platform/HostTrace.h"
+#include "host/platform/ProcessId.h"
 
 using Outcome = EtcdGateway::Outcome;
 
@@ -13,25 +14,25 @@ EtcdJournalLink::EtcdJournalLink(EtcdGateway::Options options, const std::string
                                  std::unique_ptr<EtcdGateway> gateway)
     : options_(std::move(options)),
       codec_(journalPrefix),
-      pid_(::getpid()),
+      pid_(ProcessId::current()),
       gateway_(std::move(gateway)) {}
 
 // Closing a parent's connections from a child would end its TLS sessions.
 EtcdJournalLink::~EtcdJournalLink() {
     for (std::unique_ptr<EtcdGateway>& inherited : inherited_) inherited.release();
-    if (pid_ != ::getpid()) gateway_.release();
+    if (pid_ != ProcessId::current()) gateway_.release();
 }
 
 EtcdGateway& EtcdJournalLink::gateway() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (pid_ != ::getpid()) {
+    if (pid_ != ProcessId::current()) {
         std::string error;
         // The options were accepted once; only the TLS files can have gone.
         std::unique_ptr<EtcdGateway> fresh = EtcdGateway::open(options_, error);
         if (fresh) {
             inherited_.push_back(std::move(gateway_));
             gateway_ = std::move(fresh);
-            pid_ = ::getpid();
+            pid_ = ProcessId::current();
         } else {
             HostTrace::record(1, "the journal on etcd: " + error);
         }

@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/platform/FrameJoiningVfs.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/PlatformStatement.h"
+#include "host/platform/ProcessId.h"
 
 const Path SqliteJournal::path("/vm/db/journal.sqlite");
 
@@ -127,7 +129,7 @@ SqliteJournal::~SqliteJournal() {
 void SqliteJournal::close() {
     // A connection inherited through fork is never used, nor closed: its
     // locks belong to the parent.
-    if (pid_ == ::getpid()) {
+    if (pid_ == ProcessId::current()) {
         for (auto& [sql, statement] : kept_) sqlite3_finalize(statement);
         sqlite3_close(db_);
     }
@@ -192,7 +194,7 @@ sqlite3* SqliteJournal::connection(int& code, std::string& error) {
     file_ = file;
     root_ = HostPlatform::root();
     retentionApplied_ = false;
-    pid_ = ::getpid();
+    pid_ = ProcessId::current();
     int fd = -1;
     if (HostPlatform::makeParentDirectories(file))
         fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
@@ -203,7 +205,8 @@ sqlite3* SqliteJournal::connection(int& code, std::string& error) {
     }
     ::close(fd);
     int rc =
-        sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+        sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                        FrameJoiningVfs::name());
     if (rc == SQLITE_OK) {
         sqlite3_busy_timeout(db_, 5000);
         rc = setUp();
@@ -218,7 +221,7 @@ sqlite3* SqliteJournal::connection(int& code, std::string& error) {
 }
 
 bool SqliteJournal::connected() const {
-    return db_ != nullptr && root_ == HostPlatform::root() && pid_ == ::getpid();
+    return db_ != nullptr && root_ == HostPlatform::root() && pid_ == ProcessId::current();
 }
 
 bool SqliteJournal::neverWritten() const {

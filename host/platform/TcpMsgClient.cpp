@@ -20,6 +20,7 @@
 
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
+#include "host/platform/ProcessId.h"
 #include "host/platform/TlsChannel.h"
 #include "platform/MCMsg.h"
 
@@ -71,12 +72,12 @@ class Pool {
   public:
     std::unique_ptr<TlsChannel> take(const String& key, const String& folder) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (owner_ != ::getpid()) {
+        if (owner_ != ProcessId::current()) {
             // A child must not speak in its parent's TLS sessions. Freeing
             // them sends nothing (no TLS goodbye) and closes only the child's
             // copies of the sockets.
             idle_.clear();
-            owner_ = ::getpid();
+            owner_ = ProcessId::current();
         }
         std::vector<Idle>& list = idle_[key];
         while (!list.empty()) {
@@ -89,12 +90,13 @@ class Pool {
     }
     void give(const String& key, std::unique_ptr<TlsChannel> channel, const String& folder) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (owner_ == ::getpid()) idle_[key].push_back({std::move(channel), Clock::now(), folder});
+        if (owner_ == ProcessId::current())
+            idle_[key].push_back({std::move(channel), Clock::now(), folder});
     }
 
   private:
     std::mutex mutex_;
-    pid_t owner_ = ::getpid();
+    pid_t owner_ = ProcessId::current();
     std::map<String, std::vector<Idle>> idle_;
 };
 

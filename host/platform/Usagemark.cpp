@@ -10,14 +10,14 @@ namespace {
 // in the order marks are built. Marks beyond its capacity stay inactive.
 constexpr int kCapacity = 256;
 
-struct Slot {
+struct MarkSlot {
     std::atomic<std::uint64_t> calls{0};
     std::atomic<std::uint64_t> ticks{0};
 };
 
 struct Registry {
     std::atomic<int> next{0};
-    Slot slots[kCapacity];
+    MarkSlot slots[kCapacity];
 };
 
 Registry& registry() {
@@ -38,7 +38,7 @@ Usagemark::Usagemark(bool flag, int length, int opcode, const char* text)
 void Usagemark::perf(std::int64_t start) {
     if (id < 0) return;
     std::int64_t elapsed = get_ptick() - start;
-    Slot& slot = registry().slots[id];
+    MarkSlot& slot = registry().slots[id];
     slot.calls.fetch_add(1);
     slot.ticks.fetch_add(elapsed > 0 ? static_cast<std::uint64_t>(elapsed) : 0);
 }
