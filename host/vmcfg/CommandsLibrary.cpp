@@ -16,10 +16,12 @@
 #include "host/vmcfg/PropsWatch.h"
 #include "host/vmcfg/RevertCommand.h"
 
+namespace {
+
 // vmcfg has applied the global options already (root, box, trace level):
 // they are parsed again here for the output format and so that the same
-// command line is accepted.
-int vmcfg_module_commands(int argc, char** argv) {
+// command line is accepted. Without run, stops after the parse (-1: good).
+int parseAndRun(int argc, char** argv, bool run) {
     CLI::App app{"vmcfg: administration of the configuration module"};
     GlobalOptions options;
     options.addTo(app);
@@ -35,6 +37,7 @@ int vmcfg_module_commands(int argc, char** argv) {
     MessageCommands message(app);
     GlobalOptions::acceptAnywhere(app);
     if (std::optional<int> ended = GlobalOptions::parse(app, argc, argv)) return *ended;
+    if (!run) return -1;
     options.settle();
     FailureReport report(options.json, std::cout, std::cerr);
     std::ostream &out = report.out(), &err = report.err();
@@ -63,6 +66,16 @@ int vmcfg_module_commands(int argc, char** argv) {
     else
         err << "vmcfg: no command given" << std::endl;
     return report.finish(status);
+}
+
+}  // namespace
+
+int vmcfg_module_commands(int argc, char** argv) {
+    return parseAndRun(argc, argv, true);
+}
+
+int vmcfg_module_check(int argc, char** argv) {
+    return parseAndRun(argc, argv, false);
 }
 
 const char* vmcfg_module_version() {

@@ -13,6 +13,12 @@ extern "C" {
 // token.
 int vmcfg_module_commands(int argc, char** argv);
 
+// Only parses the command line, as vmcfg_module_commands would: -1 when it
+// is good, else the exit status after the usage error (or the help) was
+// written. Needs no platform root: a mistyped command is told as such
+// before the root is looked at.
+int vmcfg_module_check(int argc, char** argv);
+
 // The version of the module the library is bound to.
 const char* vmcfg_module_version();
 }
@@ -20,6 +26,7 @@ const char* vmcfg_module_version();
 // The names under which dlsym finds them.
 inline constexpr const char* kModuleCommandsEntry = "vmcfg_module_commands";
 inline constexpr const char* kModuleVersionEntry = "vmcfg_module_version";
+inline constexpr const char* kModuleCheckEntry = "vmcfg_module_check";
 
 // The library's command groups as they describe themselves, for vmcfg's
 // command line and its --help.

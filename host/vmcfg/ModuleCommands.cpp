@@ -23,9 +23,10 @@ bool ModuleCommands::load(std::ostream& err) {
     if (library_.load(kLibrary, module_.data(), error)) {
         run_ = reinterpret_cast<int (*)(int, char**)>(library_.symbol(kModuleCommandsEntry));
         version_ = reinterpret_cast<const char* (*)()>(library_.symbol(kModuleVersionEntry));
-        if (run_ == nullptr || version_ == nullptr) error = "no entry points";
+        check_ = reinterpret_cast<int (*)(int, char**)>(library_.symbol(kModuleCheckEntry));
+        if (run_ == nullptr || version_ == nullptr || check_ == nullptr) error = "no entry points";
     }
-    if (run_ == nullptr || version_ == nullptr) {
+    if (run_ == nullptr || version_ == nullptr || check_ == nullptr) {
         err << "vmcfg: can't load the module's commands " << library_.path() << ": " << error
             << std::endl;
         return false;
@@ -35,6 +36,10 @@ bool ModuleCommands::load(std::ostream& err) {
 
 int ModuleCommands::run(int argc, char** argv) {
     return run_(argc, argv);
+}
+
+int ModuleCommands::check(int argc, char** argv) {
+    return check_(argc, argv);
 }
 
 String ModuleCommands::moduleVersion() const {

@@ -23,6 +23,9 @@ class ModuleCommands {
     bool load(std::ostream& err);
     // Runs the command line through the library (load() first).
     int run(int argc, char** argv);
+    // Parses the command line only (load() first): -1 when it is good, else
+    // the exit status after the library told what is wrong.
+    int check(int argc, char** argv);
     // The loaded module's version (load() first).
     String moduleVersion() const;
 
@@ -30,5 +33,6 @@ class ModuleCommands {
     AdmModule module_;
     ModuleLibrary library_;  // found as ModuleLibrary::load says
     int (*run_)(int, char**) = nullptr;
+    int (*check_)(int, char**) = nullptr;
     const char* (*version_)() = nullptr;
 };

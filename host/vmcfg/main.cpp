@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <sstream>
 #include <string_view>
 
 #include "config_adm_version.h"
@@ -61,6 +62,20 @@ void declareLibraryGroups(CLI::App& app) {
         CLI::App* command = app.add_subcommand(group.name, group.description);
         command->allow_extras()->set_help_flag();
     }
+}
+
+// For a line of one of the library's groups, the exit status after the
+// library's own parse found it wrong; -1 when it is good, or is vmcfg's, or
+// the library cannot be loaded (what is wrong with it is said when the line
+// runs).
+int libraryLineRefused(const CLI::App& app, int argc, char** argv) {
+    for (const auto& group : kLibraryGroups)
+        if (app.got_subcommand(group.name)) {
+            ModuleCommands commands;
+            std::ostringstream ignored;
+            return commands.load(ignored) ? commands.check(argc, argv) : -1;
+        }
+    return -1;
 }
 
 // The exit status for a line that parsed but cannot run here (0: it can),
@@ -115,6 +130,9 @@ int main(int argc, char** argv) {
     FailureReport report(options.json || GlobalOptions::jsonAsked(argc, argv), std::cout,
                          std::cerr);
     applyGlobals(options);
+    // A mistyped command is told first: "run vmcfg init" would not help.
+    if (!PlatformRoot::initialised() && !asksForHelp(argc, argv))
+        if (int status = libraryLineRefused(app, argc, argv); status >= 0) return status;
     if (int status = lineRefused(app, options, argc, argv, report.err()))
         return report.finish(status);
     RunTokenHolder token;

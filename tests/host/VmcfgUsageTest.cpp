@@ -23,11 +23,19 @@ TEST_F(VmcfgUsage, BadCommandsAreNamedWithTheNearestOne) {
          "'vmcfg param --help'\n"},
         {"param get", "vmcfg param get: key is required; see 'vmcfg param get --help'\n"},
     };
-    ASSERT_EQ(run("init").status, 0);
-    for (const auto& [arguments, expected] : cases) {
-        VmcfgRunner::Outcome outcome = run(arguments);
-        EXPECT_EQ(outcome.status, 2) << arguments;
-        EXPECT_EQ(outcome.err, expected) << arguments;
+    // Before the root is made, a bad line is still told as such (not as a
+    // root to initialise); a good one is refused for the root.
+    EXPECT_NE(run("props show --system").err.find("not a platform root; run vmcfg init"),
+              std::string::npos);
+    for (bool made : {false, true}) {
+        if (made) {
+            ASSERT_EQ(run("init").status, 0);
+        }
+        for (const auto& [arguments, expected] : cases) {
+            VmcfgRunner::Outcome outcome = run(arguments);
+            EXPECT_EQ(outcome.status, 2) << arguments << (made ? "" : ", before init");
+            EXPECT_EQ(outcome.err, expected) << arguments << (made ? "" : ", before init");
+        }
     }
     EXPECT_EQ(run("--json param gte").out,
               R"({"error":"param: 'gte' is not a command (did you mean 'get'?); see )"
