@@ -11,7 +11,11 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <sstream>
+#include <string>
 
 #include "host/platform/HostPlatform.h"
 #include "platform/Path.h"
@@ -33,24 +37,58 @@ bool alive(pid_t pid) {
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
+const String kValueSuffix = ".p";
+
+// The pid of a name "<pid>_<salt>_<counter><suffix>", else 0.
+pid_t pidOfName(const String& name, const String& suffix) {
+    if (name.size() <= suffix.size() ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return 0;
+    std::size_t end = name.size() - suffix.size();
+    std::size_t first = name.find('_');
+    std::size_t second = first == String::npos ? first : name.find('_', first + 1);
+    if (second == String::npos || second >= end || !allOf(name, 0, first, ::isdigit) || first > 9 ||
+        !allOf(name, first + 1, second, ::isxdigit) || !allOf(name, second + 1, end, ::isdigit))
+        return 0;
+    return static_cast<pid_t>(std::stol(name.substr(0, first)));
+}
+
+// When the process now bearing pid started, in seconds since the epoch; 0
+// when that cannot be told. Field 22 of /proc/<pid>/stat counts clock ticks
+// since boot; the boot time is "btime" in /proc/stat.
+std::time_t startOf(pid_t pid) {
+    static const long ticks = ::sysconf(_SC_CLK_TCK);
+    static const std::time_t boot = [] {
+        std::ifstream stat("/proc/stat");
+        std::string word;
+        long long seconds = 0;
+        while (stat >> word)
+            if (word == "btime" && stat >> seconds) break;
+        return static_cast<std::time_t>(seconds);
+    }();
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The command name (field 2) may hold blanks and parentheses: count
+    // the fields after its last ')'.
+    std::size_t close = text.rfind(')');
+    if (boot == 0 || ticks <= 0 || close == std::string::npos) return 0;
+    std::istringstream fields(text.substr(close + 1));
+    std::string field;
+    for (int number = 3; number <= 22 && fields >> field; ++number)
+        if (number == 22) return boot + static_cast<std::time_t>(std::stoll(field) / ticks);
+    return 0;
+}
+
 }  // namespace
 
 pid_t HandoffSweep::senderOf(const String& name) const {
-    for (const String& kind : kinds_) {
-        if (name.size() <= kind.size() ||
-            name.compare(name.size() - kind.size(), kind.size(), kind) != 0)
-            continue;
-        std::size_t end = name.size() - kind.size();
-        std::size_t first = name.find('_');
-        std::size_t second = first == String::npos ? first : name.find('_', first + 1);
-        if (second == String::npos || second >= end || !allOf(name, 0, first, ::isdigit) ||
-            first > 9 || !allOf(name, first + 1, second, ::isxdigit) ||
-            !allOf(name, second + 1, end, ::isdigit))
-            continue;
-        pid_t pid = static_cast<pid_t>(std::stol(name.substr(0, first)));
-        if (pid > 0) return pid;
-    }
+    for (const String& kind : kinds_)
+        if (pid_t pid = pidOfName(name, kind); pid > 0) return pid;
     return 0;
+}
+
+pid_t HandoffSweep::valueOwnerOf(const String& name) {
+    return pidOfName(name, kValueSuffix);
 }
 
 std::size_t HandoffSweep::run() const {
@@ -63,29 +101,38 @@ std::size_t HandoffSweep::run() const {
         return 0;
     }
     DIR* dir = ::fdopendir(::dup(dirFd));
-    std::vector<std::pair<String, pid_t>> candidates;
+    struct Candidate {
+        String name;
+        pid_t pid;
+        bool value;
+    };
+    std::vector<Candidate> candidates;
     while (dir != nullptr) {
         dirent* entry = ::readdir(dir);
         if (entry == nullptr) break;
         if (pid_t sender = senderOf(entry->d_name); sender > 0)
-            candidates.emplace_back(entry->d_name, sender);
+            candidates.push_back({entry->d_name, sender, false});
+        else if (pid_t owner = valueOwnerOf(entry->d_name); owner > 0)
+            candidates.push_back({entry->d_name, owner, true});
     }
     if (dir != nullptr) ::closedir(dir);
     std::size_t removed = 0;
-    for (const auto& [name, sender] : candidates) removed += sweep(dirFd, name, sender);
+    for (const Candidate& c : candidates) removed += sweep(dirFd, c.name, c.pid, c.value);
     ::close(dirFd);
     return removed;
 }
 
-bool HandoffSweep::sweep(int dirFd, const String& name, pid_t sender) const {
+bool HandoffSweep::sweep(int dirFd, const String& name, pid_t sender, bool value) const {
     int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat info;
     bool removed = false;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         auto age = std::chrono::seconds(std::time(nullptr) - info.st_mtime);
-        bool gone = !alive(sender);
-        bool stale = (gone && age >= deadSenderAge) || age >= maxAge;
+        // A value file written before its pid's process started is an
+        // earlier process's (a second's slack for the start's rounding).
+        bool gone = !alive(sender) || (value && info.st_mtime + 1 < startOf(sender));
+        bool stale = (gone && age >= deadSenderAge) || (!value && age >= maxAge);
         struct stat named;
         // The lock tells a file being read; the second status, that the name
         // still is the file examined.
@@ -94,12 +141,13 @@ bool HandoffSweep::sweep(int dirFd, const String& name, pid_t sender) const {
             named.st_ino == info.st_ino && named.st_dev == info.st_dev) {
             removed = ::unlinkat(dirFd, name.c_str(), 0) == 0;
             if (removed)
-                MC_std_trace() << "vmpropd: removed the hand-off file '" << name << "' ("
-                               << info.st_size << " bytes) left by pid " << sender
+                MC_std_trace() << "vmpropd: removed the " << (value ? "value" : "hand-off")
+                               << " file '" << name << "' (" << info.st_size
+                               << " bytes) left by pid " << sender
                                << (gone ? ", which is gone" : ", too long ago") << oops;
             else
-                MC_std_trace() << "vmpropd: cannot remove the hand-off file '" << name
-                               << "': " << std::strerror(errno) << oops;
+                MC_std_trace() << "vmpropd: cannot remove the " << (value ? "value" : "hand-off")
+                               << " file '" << name << "': " << std::strerror(errno) << oops;
         }
     }
     ::close(fd);

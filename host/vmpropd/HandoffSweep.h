@@ -20,6 +20,12 @@
 // processed and stays. Other entries are never touched; a removed hard link
 // takes only its own name.
 //
+// The same sweep removes the files of large property values ("<pid>_<salt>_
+// <counter>.p") whose process is gone: a value's file lives as long as its
+// value, which a process may hold for days, so age alone never removes one;
+// but a file older than the process now bearing its pid belongs to an
+// earlier process of that pid, and goes too.
+//
 // Host system calls only; blocks only on the directory and on file status.
 // A failure to read the directory or to remove a file is traced and skipped.
 class HandoffSweep {
@@ -36,10 +42,12 @@ class HandoffSweep {
     // The sender's pid when `name` is a hand-off file name of one of the
     // kinds, else 0.
     pid_t senderOf(const String& name) const;
+    // The owner's pid when `name` is a value file's name, else 0.
+    static pid_t valueOwnerOf(const String& name);
 
   private:
     // Removes `name` in dirFd if it is a left-over; true when removed.
-    bool sweep(int dirFd, const String& name, pid_t sender) const;
+    bool sweep(int dirFd, const String& name, pid_t sender, bool value) const;
 
     std::vector<String> kinds_;
 };

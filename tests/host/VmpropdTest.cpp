@@ -205,7 +205,7 @@ TEST_F(Vmpropd, StartIsRefusedForAMissingRootOrABoxThatOwnsNothing) {
     EXPECT_FALSE(FileSystem::exists("/vm/run/box334.1"));
 }
 
-TEST_F(Vmpropd, StartSweepsHandOffFilesOfGoneSendersOnly) {
+TEST_F(Vmpropd, StartSweepsHandOffAndValueFilesOfGoneProcessesOnly) {
     const pid_t live = ::getpid(), dead = ::fork();  // a sender pid no process has any more
     if (dead == 0) ::_exit(0);
     ::waitpid(dead, nullptr, 0);
@@ -223,7 +223,13 @@ TEST_F(Vmpropd, StartSweepsHandOffFilesOfGoneSendersOnly) {
         {"GoneSenderBeingRead", dead, "COSProperties", 60, true, false},
         {"LiveSender", live, "COSProperties", 60, false, false},
         {"LiveSenderLongAgo", live, "COSProperties", 7200, false, true},
-        {"ValueFileOfAGoneProcess", dead, ".p", 60, false, false},
+        // A value's file goes with its process, or when it is older than
+        // the process now bearing its pid (this test's); the files of a
+        // process that lives on stay, however old (init's).
+        {"ValueFileOfAGoneProcess", dead, ".p", 60, false, true},
+        {"ValueFileOfAGoneProcessJustNow", dead, ".p", 0, false, false},
+        {"ValueFileOfAnEarlierProcessOfThePid", live, ".p", 3600, false, true},
+        {"ValueFileOfALiveProcess", 1, ".p", 30, false, false},
     };
     ASSERT_EQ(daemon.stop(), 0);
     std::vector<int> readers;
