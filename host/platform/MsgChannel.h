@@ -19,7 +19,9 @@
 //   offset 0   uint32  magic kMsgFrameMagic
 //   offset 4   int32   opcode (a reply repeats its request's)
 //   offset 8   int32   message type: kMsgRequestType (a request also names
-//                      its sending box in the high 16 bits), or kMsgReplyType
+//                      its sending box in the high 16 bits, and may say
+//                      with RequestActor::typeFlag that an actor follows
+//                      its body, see RequestActor.h), or kMsgReplyType
 //   offset 12  uint32  body length in bytes, at most MCMsg::maxBody
 //   offset 16  body
 struct MsgFrameHeader {

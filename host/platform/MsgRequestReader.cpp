@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "host/platform/RequestActor.h"
 #include "platform/MCMsg.h"
 
 MsgRequestReader::MsgRequestReader(int fd, std::chrono::steady_clock::time_point deadline)
@@ -28,8 +29,11 @@ int MsgRequestReader::release() {
 }
 
 bool MsgRequestReader::headerAcceptable() {
-    if (header_.magic != kMsgFrameMagic || msgFrameType(header_.type) != kMsgRequestType ||
-        header_.length > MCMsg::maxBody)
+    // An actor's trailer may take a body over the messaging's limit.
+    std::size_t limit =
+        MCMsg::maxBody + ((header_.type & RequestActor::typeFlag) ? RequestActor::maxTrailer : 0);
+    if (header_.magic != kMsgFrameMagic ||
+        RequestActor::messageType(header_.type) != kMsgRequestType || header_.length > limit)
         return false;
     // Sized only now: an idle connection costs no body buffer.
     body_.assign(header_.length, '\0');

@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 #include <system_error>
+#include <utility>
 
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
 #include "host/platform/MsgChannel.h"
+#include "host/platform/RequestActor.h"
 #include "platform/MCMsg.h"
 
 namespace {
@@ -189,22 +192,29 @@ void MsgServer::readReady(const std::vector<short>& events) {
     for (auto it = reading_.begin(); it != reading_.end(); ++i) {
         MsgRequestReader::Step step = MsgRequestReader::Step::more;
         if (i < events.size() && events[i] != 0) step = it->read();
-        if (step == MsgRequestReader::Step::complete) {
-            Request request{it->release(), it->header().opcode, it->body(),
-                            msgRequestSender(it->header().type)};
-            ++busy_;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                queue_.push_back(std::move(request));
-            }
-            ready_.notify_one();
-            it = reading_.erase(it);
-        } else if (step == MsgRequestReader::Step::failed || now >= it->deadline()) {
-            it = reading_.erase(it);
-        } else {
+        if (step == MsgRequestReader::Step::more && now < it->deadline()) {
             ++it;
+            continue;
         }
+        // A complete request goes to the queue with its socket; any other
+        // reader is done with (its socket closes as it goes).
+        if (step == MsgRequestReader::Step::complete) queue(*it);
+        it = reading_.erase(it);
     }
+}
+
+void MsgServer::queue(MsgRequestReader& reader) {
+    Request request{
+        -1, reader.header().opcode, reader.body(), msgRequestSender(reader.header().type), {}};
+    // A trailer announced but not there makes a bad frame: dropped.
+    if (!RequestActor::take(reader.header().type, request.body, request.actor)) return;
+    request.fd = reader.release();
+    ++busy_;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(std::move(request));
+    }
+    ready_.notify_one();
 }
 
 void MsgServer::acceptAll() {
@@ -267,7 +277,7 @@ void MsgServer::work() {
 
 void MsgServer::answer(const Request& request) {
     MsgChannel channel(request.fd, requestTimeoutMs, wakeRead_);
-    std::optional<String> reply = call(request.opcode, request.body, request.sender);
+    std::optional<String> reply = call(request);
     if (!reply || reply->size() > MCMsg::maxBody) return;
     MsgFrameHeader header;
     header.magic = kMsgFrameMagic;
@@ -281,24 +291,32 @@ void MsgServer::answer(const Request& request) {
 
 namespace {
 thread_local std::uint16_t currentSender = 0;
+thread_local std::string currentActor;
 }  // namespace
 
 std::uint16_t MsgServer::requestSender() {
     return currentSender;
 }
 
-MsgServer::SenderScope::SenderScope(std::uint16_t box) : previous_(currentSender) {
+const std::string& MsgServer::requestActor() {
+    return currentActor;
+}
+
+MsgServer::SenderScope::SenderScope(std::uint16_t box, std::string actor)
+    : previous_(currentSender), previousActor_(std::move(currentActor)) {
     currentSender = box;
+    currentActor = std::move(actor);
 }
 
 MsgServer::SenderScope::~SenderScope() {
     currentSender = previous_;
+    currentActor = std::move(previousActor_);
 }
 
-std::optional<String> MsgServer::call(int opcode, const String& body, std::uint16_t sender) {
-    SenderScope scope(sender);
+std::optional<String> MsgServer::call(const Request& request) {
+    SenderScope scope(request.sender, request.actor);
     try {
-        return handler_(opcode, body);
+        return handler_(request.opcode, request.body);
     } catch (...) {
         // One bad request must not end the service of the resource.
         return std::nullopt;

@@ -12,6 +12,7 @@
 #include <list>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -82,17 +83,21 @@ class MsgServer {
     // answering (as its frame says on this host; the certificate's box for
     // a peer on another host), 0 outside a handler or when not said.
     static std::uint16_t requestSender();
-    // Sets requestSender() for the calling thread while it lives (the
-    // servers' handler threads; tests).
+    // Who the request is made for, as its sender said (RequestActor.h);
+    // empty outside a handler or when not said.
+    static const std::string& requestActor();
+    // Sets requestSender() and requestActor() for the calling thread while
+    // it lives (the servers' handler threads; tests).
     class SenderScope {
       public:
-        explicit SenderScope(std::uint16_t box);
+        explicit SenderScope(std::uint16_t box, std::string actor = {});
         ~SenderScope();
         SenderScope(const SenderScope&) = delete;
         SenderScope& operator=(const SenderScope&) = delete;
 
       private:
         std::uint16_t previous_;
+        std::string previousActor_;
     };
 
   private:
@@ -102,6 +107,7 @@ class MsgServer {
         int opcode;
         String body;
         std::uint16_t sender;
+        std::string actor;
     };
 
     bool listen();
@@ -120,7 +126,10 @@ class MsgServer {
     // A handler thread.
     void work();
     void answer(const Request& request);
-    std::optional<String> call(int opcode, const String& body, std::uint16_t sender);
+    std::optional<String> call(const Request& request);
+    // Queues the complete request of `reader`, with its socket, for the
+    // handler threads; a bad frame is left with the reader (and dropped).
+    void queue(MsgRequestReader& reader);
 
     std::uint16_t box_;
     std::uint32_t resource_;

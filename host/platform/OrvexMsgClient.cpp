@@ -9,8 +9,10 @@
 #include "host/platform/HandoffCarrier.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/HostTrace.h"
+#include "host/platform/JournalContext.h"
 #include "host/platform/MsgChannel.h"
 #include "host/platform/MsgRoutes.h"
+#include "host/platform/RequestActor.h"
 #include "host/platform/TcpMsgClient.h"
 
 namespace {
@@ -32,6 +34,14 @@ std::uint32_t statusOf(MsgChannel::Io io) {
     }
 }
 
+// An update says who it is made for (RequestActor.h), so that the owner
+// journals the user and not its own daemon: appends the trailer to `body`
+// and returns the type word to send.
+std::int32_t actorOf(int opcode, std::int32_t type, String& body) {
+    if (opcode != HandoffCarrier::updateOpcode) return type;
+    return RequestActor::append(type, body, JournalContext::actor());
+}
+
 // The exchange with a box on another host; an update carries its hand-off
 // file's bytes, which the owner there cannot read from our "/vm/tmp".
 MCStatus exchangeRemote(OrvexMsgClient& message, const MsgRoutes::Route& route, int timeoutMs,
@@ -51,10 +61,12 @@ MCStatus exchangeRemote(OrvexMsgClient& message, const MsgRoutes::Route& route, 
             return status;
         }
     }
+    String trailer;
+    std::int32_t type = actorOf(message.opcode(), kMsgRequestType, trailer);
     TcpMsgClient::Reply reply;
-    status.status =
-        TcpMsgClient::exchange(box, route, message.opcode(), std::string_view(message.body(), size),
-                               carried, timeoutMs, reply);
+    status.status = TcpMsgClient::exchange(box, route, message.opcode(), type,
+                                           std::string_view(message.body(), size), carried, trailer,
+                                           timeoutMs, reply);
     status.sysErrno = reply.sysErrno;
     if (status.status != 0) return status;
     status.replyType = static_cast<std::uint32_t>(reply.header.type);
@@ -121,9 +133,10 @@ const MCStatus& OrvexMsgClient::access_with_reply(int timeoutMs, int replyType) 
     MsgFrameHeader request;
     request.magic = kMsgFrameMagic;
     request.opcode = opcode();
-    request.type = msgRequestTypeFrom(HostPlatform::box());
-    request.length = static_cast<std::uint32_t>(length());
-    if (auto io = channel.send(request, body()); io != MsgChannel::Io::ok)
+    String sent(body(), static_cast<std::size_t>(length()));
+    request.type = actorOf(opcode(), msgRequestTypeFrom(HostPlatform::box()), sent);
+    request.length = static_cast<std::uint32_t>(sent.size());
+    if (auto io = channel.send(request, sent.data()); io != MsgChannel::Io::ok)
         return fail(statusOf(io), channel.error());
 
     MsgFrameHeader reply;

@@ -235,12 +235,14 @@ int TcpMsgClient::replyTimeoutMs() {
 }
 
 std::uint32_t TcpMsgClient::exchange(std::uint16_t box, const MsgRoutes::Route& route, int opcode,
-                                     std::string_view body, std::string_view carried, int timeoutMs,
-                                     Reply& reply) {
+                                     std::int32_t type, std::string_view body,
+                                     std::string_view carried, std::string_view trailer,
+                                     int timeoutMs, Reply& reply) {
     String key = std::to_string(box) + "@" + route.text();
     int replyMs = timeoutMs >= 0 ? timeoutMs : replyTimeoutMs();
-    MsgFrameHeader request{kMsgFrameMagic, opcode, kMsgRequestType,
-                           static_cast<std::uint32_t>(body.size() + carried.size())};
+    MsgFrameHeader request{
+        kMsgFrameMagic, opcode, type,
+        static_cast<std::uint32_t>(body.size() + carried.size() + trailer.size())};
     // Taken before any connection is opened: files changed meanwhile make
     // the connection look older than it is, never newer.
     String folder = folderStamp();
@@ -253,7 +255,7 @@ std::uint32_t TcpMsgClient::exchange(std::uint16_t box, const MsgRoutes::Route& 
             if (!channel) return status;
         }
         channel->setTimeout(replyMs);
-        Io io = channel->send(request, {body, carried});
+        Io io = channel->send(request, {body, carried, trailer});
         if (io == Io::ok) io = channel->receive(&reply.header, reply.body, MCMsg::maxBody);
         // The server may have closed an idle connection just before we used
         // it; a whole update is safe to send again.

@@ -36,10 +36,12 @@ class TcpMsgClient {
         std::uint32_t sysErrno = 0;
     };
 
-    // Sends `body` then `carried` as one request frame and reads the reply
-    // (at most MCMsg::maxBody bytes) into `reply`; 0 or a MsgStatus.
+    // Sends `body`, `carried` and `trailer` as one request frame of message
+    // type `type` and reads the reply (at most MCMsg::maxBody bytes) into
+    // `reply`; 0 or a MsgStatus.
     static std::uint32_t exchange(std::uint16_t box, const MsgRoutes::Route& route, int opcode,
-                                  std::string_view body, std::string_view carried, int timeoutMs,
+                                  std::int32_t type, std::string_view body,
+                                  std::string_view carried, std::string_view trailer, int timeoutMs,
                                   Reply& reply);
     static int connectTimeoutMs();
     static int replyTimeoutMs();

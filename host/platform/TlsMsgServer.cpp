@@ -15,6 +15,7 @@
 
 #include "host/platform/HostTrace.h"
 #include "host/platform/MsgServer.h"
+#include "host/platform/RequestActor.h"
 #include "host/platform/TlsChannel.h"
 #include "platform/MCMsg.h"
 
@@ -253,8 +254,11 @@ void TlsMsgServer::serve(const TlsContext& context, Connection& connection, cons
         channel.setTimeout(idleTimeoutMs);
         MsgFrameHeader header;
         String body;
-        TlsChannel::Io io = channel.receive(&header, body, maxBody);
-        if (io == TlsChannel::Io::ok && header.type != kMsgRequestType)
+        TlsChannel::Io io = channel.receive(&header, body, maxBody + RequestActor::maxTrailer);
+        std::string actor;
+        if (io == TlsChannel::Io::ok &&
+            ((header.type & ~RequestActor::typeFlag) != kMsgRequestType ||
+             !RequestActor::take(header.type, body, actor)))
             io = TlsChannel::Io::badFrame;
         if (io != TlsChannel::Io::ok) {
             if (io != TlsChannel::Io::closed && io != TlsChannel::Io::stopped && !cut(connection))
@@ -263,7 +267,7 @@ void TlsMsgServer::serve(const TlsContext& context, Connection& connection, cons
             return;
         }
         if (!beginRequest(connection)) return;
-        MsgServer::SenderScope sender(channel.peerBox());
+        MsgServer::SenderScope sender(channel.peerBox(), std::move(actor));
         std::optional<String> reply = call(header.opcode, body);
         if (!reply || reply->size() > MCMsg::maxBody) return;
         MsgFrameHeader answer{kMsgFrameMagic, header.opcode, kMsgReplyType,

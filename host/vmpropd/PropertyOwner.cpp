@@ -121,8 +121,11 @@ UpdateReply PropertyOwner::apply(const UpdateRequest& request, const String& str
     std::unique_ptr<Properties> set(Properties::factory(Symbol(request.factoryName), request.key));
     if (!set) return refuse(what, "no such kind", ENOENT);
     // The journal names the box the save came from (from the messaging, not
-    // the request's bytes); the actor is this daemon's, as no user travels.
-    JournalContext::Scope scope(JournalContext::actor(), MsgServer::requestSender());
+    // the request's bytes) and the user the sender made it for; a sender
+    // that says no user leaves this daemon's.
+    const std::string& actor = MsgServer::requestActor();
+    JournalContext::Scope scope(actor.empty() ? JournalContext::actor() : actor,
+                                MsgServer::requestSender());
     return store(*set, stream, what);
 }
 

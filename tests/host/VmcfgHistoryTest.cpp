@@ -151,17 +151,20 @@ TEST_F(VmcfgHistory, EachPathOfChangeWritesTheRecordExpected) {
     }
 }
 
-TEST_F(VmcfgHistory, RemoteSaveIsRecordedByTheOwnerWithTheSendingBox) {
+// The owner journals the user the sender saved for, not its own.
+TEST_F(VmcfgHistory, RemoteSaveIsRecordedByTheOwnerWithTheSendingBoxAndUser) {
     ASSERT_EQ(run("init").status, 0);
     VmpropdProcess daemon;
     ASSERT_TRUE(daemon.start(root_, 333)) << readFile("/vmpropd.out");
-    Outcome o = run("--box 1 props put --cos 7 Greeting hello");
+    Outcome o =
+        runWith("SUDO_USER=alice", "--root " + root_ + " --box 1 props put --cos 7 Greeting hello");
     EXPECT_EQ(daemon.stop(), 0);
     ASSERT_EQ(o.status, 0) << o.err;
     Json record = rows("--cos 7");
     ASSERT_EQ(record.size(), 1u) << record.dump();
     EXPECT_EQ(changeText(record[0]), "added Greeting none -> hello");
     EXPECT_EQ(record[0]["program"], "vmpropd");
+    EXPECT_EQ(record[0]["actor"], "alice");
     EXPECT_EQ(record[0]["box"], 333);
     EXPECT_EQ(record[0]["sender_box"], 1);
 }

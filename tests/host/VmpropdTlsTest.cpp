@@ -13,6 +13,8 @@
 #include <thread>
 #include <utility>
 
+#include "host/platform/JournalContext.h"
+#include "host/platform/JournalStore.h"
 #include "host/platform/TcpMsgClient.h"
 #include "host/platform/TlsChannel.h"
 #include "host/platform/TlsMsgServer.h"
@@ -114,10 +116,21 @@ TEST_F(VmpropdTls, SaveOfAMebibyteSetIsStoredByteExactOverTls) {
                      String(64 * 1024, static_cast<char>('a' + i)));
         expected = streamOf(set);
         ASSERT_GT(expected.size(), 1u << 20);
+        JournalContext::Scope user("Zoë", 0);
         ASSERT_TRUE(set.save()) << Properties::error_name(set.getError()) << "\n" << daemonLog();
     }
     EXPECT_TRUE(listDirectory("/vm/tmp").empty()) << "the owner removed its copy";
     EXPECT_EQ(streamOf(COSProperties(7UL)), expected);
+    // The owner journals the user the sender saved for, and the box its
+    // certificate names.
+    std::string error;
+    std::vector<JournalEntry> records;
+    JournalQuery newest;
+    newest.limit = 1;
+    ASSERT_EQ(JournalStore::current(error)->query(newest, records, error), 0) << error;
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].actor, "Zoë");
+    EXPECT_EQ(records[0].senderBox, 1);
     EXPECT_NE(daemonLog().find("accepted 127.0.0.1:"), String::npos) << daemonLog();
 }
 
