@@ -179,15 +179,29 @@ int PropsCommands::show(const GlobalOptions& options, std::ostream& out, std::os
     }
     if (options.valueOnly()) return showValue(*set, out, err);
     nlohmann::json list = nlohmann::json::array();
+    bool shown = false;
     forEachVisible(*set, access(), name_, [&](const Property& p) {
         if (index_ != 0 && p.index != index_) return;
+        shown = true;
         if (options.json)
             list.push_back(propertyJson(p));
         else
             printProperty(p, out);
     });
     if (options.json) out << jsonText(list);
+    // A mistyped record number or name must not look like an empty success.
+    if (!shown && !options.json) err << "vmcfg: " << nothingShown(*set) << std::endl;
     return 0;
+}
+
+String PropsCommands::nothingShown(Properties& set) const {
+    String where = terminalText(target_.describe());
+    if (set.count() == 0) return where + " holds no property";
+    String what = name_.empty()
+                      ? String("no property")
+                      : "no " + (index_ ? "copy " + std::to_string(index_) + " of " : String()) +
+                            "'" + terminalText(name_) + "'";
+    return what + " that class " + accessClassName(access()) + " may read in " + where;
 }
 
 // The value's bytes and a newline, as `git config --get` prints one: the copy
@@ -199,10 +213,7 @@ int PropsCommands::showValue(Properties& set, std::ostream& out, std::ostream& e
         out << String(p.value) << "\n";
         found = true;
     });
-    if (!found)
-        err << "vmcfg: no " << (index_ ? "copy " + std::to_string(index_) + " of " : String())
-            << "'" << terminalText(name_) << "' that class " << accessClassName(access())
-            << " may read in " << terminalText(target_.describe()) << std::endl;
+    if (!found) err << "vmcfg: " << nothingShown(set) << std::endl;
     return found ? 0 : 1;
 }
 

@@ -4,9 +4,9 @@
 #include <iosfwd>
 #include <vector>
 
+#include "host/common/PropsEdit.h"
 #include "host/common/PropsTarget.h"
 #include "host/vmcfg/GlobalOptions.h"
-#include "host/common/PropsEdit.h"
 #include "platform/String.h"
 #include "properties/Property.h"
 
@@ -54,6 +54,9 @@ class PropsCommands {
     bool rightsUsable(std::ostream& err);
     int show(const GlobalOptions& options, std::ostream& out, std::ostream& err);
     int showValue(Properties& set, std::ostream& out, std::ostream& err);
+    // Why show printed nothing: the set is empty, or holds nothing by the
+    // name, copy and class asked.
+    String nothingShown(Properties& set) const;
     int edit(const GlobalOptions& options, std::ostream& out, std::ostream& err);
     void report(const PropsEdit::Outcome& outcome, bool json, std::ostream& out) const;
     PropsEdit::Request request() const;

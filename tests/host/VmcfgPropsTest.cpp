@@ -33,6 +33,31 @@ TEST_F(VmcfgProps, PutWritesTheStreamAndShowHidesWhatTheClassMayNotRead) {
     EXPECT_EQ(listDirectory("/VM/config").size(), 1u) << "no temporary file left behind";
 }
 
+// A show that finds nothing says why on standard error (and still
+// succeeds), so that a mistyped record, name or copy is not taken for an
+// empty answer; JSON stays an empty list.
+TEST_F(VmcfgProps, AShowThatFindsNothingSaysWhy) {
+    ASSERT_EQ(run("init").status, 0);
+    ASSERT_EQ(run("props put " + db + " Pin 1234").status, 0);
+    const std::pair<String, String> cases[] = {
+        {"props show --cos 99", "class of service 99 holds no property"},
+        {"props show " + db + " --name Nope", "no 'Nope' that class Server may read in " + db},
+        {"props show " + db + " --name Pin --index 2",
+         "no copy 2 of 'Pin' that class Server may read in " + db},
+        {"props show " + db + " --access Minimal",
+         "no property that class Minimal may read in " + db},
+    };
+    for (const auto& [command, why] : cases) {
+        Outcome o = run(command);
+        EXPECT_EQ(o.status, 0) << command;
+        EXPECT_EQ(o.out, "") << command;
+        EXPECT_EQ(o.err, "vmcfg: " + why + "\n") << command;
+    }
+    Outcome json = run("--json props show --cos 99");
+    EXPECT_EQ(json.out, "[]\n");
+    EXPECT_EQ(json.err, "");
+}
+
 TEST_F(VmcfgProps, BadContentsAreReportedWithTheirError) {
     writeFile(db, "component-file-version=2\nnumber of properties=2\n8 Greeting 0\n");
     for (const String& command :
