@@ -40,6 +40,17 @@ int flush(sqlite3_file* file) {
     return f->real->pMethods->xWrite(f->real, f->held, kFrameHeader, f->heldAt);
 }
 
+// Room in the joining buffer for a header and n bytes; false when memory
+// is short.
+bool roomFor(JoinFile* f, int n) {
+    if (f->room >= kFrameHeader + n) return true;
+    auto* bigger = static_cast<unsigned char*>(sqlite3_realloc(f->joined, kFrameHeader + n));
+    if (bigger == nullptr) return false;
+    f->joined = bigger;
+    f->room = kFrameHeader + n;
+    return true;
+}
+
 int write(sqlite3_file* file, const void* bytes, int n, sqlite3_int64 at) {
     JoinFile* f = of(file);
     if (!f->holding && n == kFrameHeader) {
@@ -48,14 +59,8 @@ int write(sqlite3_file* file, const void* bytes, int n, sqlite3_int64 at) {
         f->holding = true;
         return SQLITE_OK;
     }
-    if (f->holding && at == f->heldAt + kFrameHeader && n > 0) {
-        if (f->room < kFrameHeader + n) {
-            auto* bigger =
-                static_cast<unsigned char*>(sqlite3_realloc(f->joined, kFrameHeader + n));
-            if (bigger == nullptr) return SQLITE_IOERR_NOMEM;
-            f->joined = bigger;
-            f->room = kFrameHeader + n;
-        }
+    // Without room to join them, the two go out as SQLite wrote them.
+    if (f->holding && at == f->heldAt + kFrameHeader && n > 0 && roomFor(f, n)) {
         std::memcpy(f->joined, f->held, kFrameHeader);
         std::memcpy(f->joined + kFrameHeader, bytes, static_cast<std::size_t>(n));
         f->holding = false;

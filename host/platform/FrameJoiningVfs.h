@@ -8,12 +8,14 @@
 // that follows it.
 //
 // Nothing else changes: the bytes, their offsets and their order on disk
-// are those SQLite asked for, and a held header is written before any
-// other call on the file (read, sync, size, lock, shared-memory barrier,
-// close), so no reader, checkpoint or crash can tell the difference. If the
-// joined write fails, SQLite sees the page's write fail and rolls back, as
-// it would after a failed page write. Files other than WAL files are the
-// default VFS's own, untouched.
+// are those SQLite asked for. SQLite's writer follows a header with its
+// page at once, and a header still held is written before any other call
+// on the file (a write elsewhere, read, sync, size, lock, close), so no
+// reader, checkpoint or crash can tell the difference. When memory to join
+// them is short, the two go out as SQLite wrote them. If the joined write
+// fails, SQLite sees the page's write fail and rolls back, as it would
+// after a failed page write. Files other than WAL files are the default
+// VFS's own, untouched.
 class FrameJoiningVfs {
   public:
     // The name to open a database with (sqlite3_open_v2's last argument),
