@@ -2,12 +2,10 @@
 
 #include <fcntl.h>
 #include <lmdb.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -21,6 +19,7 @@
 #include "host/platform/HexText.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/IndexFiles.h"
+#include "host/platform/ProcessId.h"
 #include "platform/TraceService.h"
 
 // The index service on LMDB. An index file is one LMDB environment opened
@@ -70,16 +69,9 @@ struct Descriptor {
     Environment* environment = nullptr;  // null in a forked child until first use
 };
 
-// Set in a forked child, so that a call asks for the process id only after a
-// fork instead of on every call.
-std::atomic<bool> forkedSinceLastCall{false};
-
 struct Service {
-    Service() {
-        ::pthread_atfork(nullptr, nullptr, [] { forkedSinceLastCall = true; });
-    }
     std::mutex mutex;
-    pid_t pid = ::getpid();
+    pid_t pid = ProcessId::current();
     std::vector<std::unique_ptr<Environment>> opened;  // never closed, see above
     std::map<String, Environment*> byFile;             // this process's, by canonical path
     std::vector<Descriptor> descriptors;
@@ -186,8 +178,7 @@ std::unique_ptr<Environment> openEnvironment(const Path& path, const String& fil
 // open, not closed: closing their lock-file handles would drop the child's own
 // locks on those files once it has reopened them. Called with the mutex held.
 void leaveParentEnvironments(Service& s) {
-    if (!forkedSinceLastCall.exchange(false)) return;
-    pid_t now = ::getpid();
+    pid_t now = ProcessId::current();
     if (now == s.pid) return;
     s.pid = now;
     s.byFile.clear();

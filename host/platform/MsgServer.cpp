@@ -206,10 +206,8 @@ void MsgServer::readReady(const std::vector<short>& events) {
 void MsgServer::queue(MsgRequestReader& reader) {
     Request request{
         -1, reader.header().opcode, reader.body(), msgRequestSender(reader.header().type), {}};
-    // A trailer announced but not there makes a bad frame, as does a body
-    // that the trailer's room took past the limit: dropped.
-    if (!RequestActor::take(reader.header().type, request.body, request.actor) ||
-        request.body.size() > MCMsg::maxBody)
+    // A trailer announced but not there makes a bad frame: dropped.
+    if (!RequestActor::take(reader.header().type, request.body, request.actor, MCMsg::maxBody))
         return;
     request.fd = reader.release();
     ++busy_;

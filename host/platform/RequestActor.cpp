@@ -15,13 +15,15 @@ std::int32_t RequestActor::append(std::int32_t type, String& body, std::string_v
     return type | typeFlag;
 }
 
-bool RequestActor::take(std::int32_t type, String& body, std::string& actor) {
+bool RequestActor::take(std::int32_t type, String& body, std::string& actor, std::size_t maxBody) {
     actor.clear();
-    if ((type & typeFlag) == 0) return true;
-    if (body.empty()) return false;
-    std::size_t length = static_cast<unsigned char>(body.back());
-    if (length + 1 > body.size()) return false;
-    actor.assign(body, body.size() - 1 - length, length);
-    body.resize(body.size() - 1 - length);
-    return valid(actor);
+    if ((type & typeFlag) != 0) {
+        if (body.empty()) return false;
+        std::size_t length = static_cast<unsigned char>(body.back());
+        if (length + 1 > body.size()) return false;
+        actor.assign(body, body.size() - 1 - length, length);
+        body.resize(body.size() - 1 - length);
+        if (!valid(actor)) return false;
+    }
+    return body.size() <= maxBody;
 }

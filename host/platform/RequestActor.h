@@ -36,8 +36,10 @@ class RequestActor {
     static std::int32_t append(std::int32_t type, String& body, std::string_view actor);
     // Takes the trailer that `type` announces off `body` into `actor`
     // (empty when none is announced). False when the announced trailer is
-    // not there or holds no valid actor: the frame is bad.
-    static bool take(std::int32_t type, String& body, std::string& actor);
+    // not there or holds no valid actor, or when the body left is longer
+    // than `maxBody` (the trailer's room is for the trailer only): the frame
+    // is bad.
+    static bool take(std::int32_t type, String& body, std::string& actor, std::size_t maxBody);
     // The message type of a type word, without the box above and the flag.
     static std::int32_t messageType(std::int32_t type) { return type & 0xffff & ~typeFlag; }
 };

@@ -204,9 +204,8 @@ sqlite3* SqliteJournal::connection(int& code, std::string& error) {
         return nullptr;
     }
     ::close(fd);
-    int rc =
-        sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                        FrameJoiningVfs::name());
+    int rc = sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                             FrameJoiningVfs::name());
     if (rc == SQLITE_OK) {
         sqlite3_busy_timeout(db_, 5000);
         rc = setUp();

@@ -256,10 +256,9 @@ void TlsMsgServer::serve(const TlsContext& context, Connection& connection, cons
         String body;
         TlsChannel::Io io = channel.receive(&header, body, maxBody + RequestActor::maxTrailer);
         std::string actor;
-        // The actor's trailer may take a frame past maxBody, never the body.
         if (io == TlsChannel::Io::ok &&
             ((header.type & ~RequestActor::typeFlag) != kMsgRequestType ||
-             !RequestActor::take(header.type, body, actor) || body.size() > maxBody))
+             !RequestActor::take(header.type, body, actor, maxBody)))
             io = TlsChannel::Io::badFrame;
         if (io != TlsChannel::Io::ok) {
             if (io != TlsChannel::Io::closed && io != TlsChannel::Io::stopped && !cut(connection))

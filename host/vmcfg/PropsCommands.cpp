@@ -194,7 +194,7 @@ int PropsCommands::show(const GlobalOptions& options, std::ostream& out, std::os
     return 0;
 }
 
-String PropsCommands::nothingShown(Properties& set) const {
+String PropsCommands::nothingShown(const Properties& set) const {
     String where = terminalText(target_.describe());
     if (set.count() == 0) return where + " holds no property";
     String what = name_.empty()

@@ -56,7 +56,7 @@ class PropsCommands {
     int showValue(Properties& set, std::ostream& out, std::ostream& err);
     // Why show printed nothing: the set is empty, or holds nothing by the
     // name, copy and class asked.
-    String nothingShown(Properties& set) const;
+    String nothingShown(const Properties& set) const;
     int edit(const GlobalOptions& options, std::ostream& out, std::ostream& err);
     void report(const PropsEdit::Outcome& outcome, bool json, std::ostream& out) const;
     PropsEdit::Request request() const;
