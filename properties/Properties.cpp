@@ -93,7 +93,7 @@ bool Properties::isKnownSet() {
     return knownRecord().knowns == this;
 }
 
-const Property* Properties::knownProperty(Symbol name) {
+const StoredProperty* Properties::knownProperty(Symbol name) {
     Properties* knowns = knownRecord().knowns;
     if (knowns == nullptr) return nullptr;
     auto it = knowns->properties_.find(name);
@@ -116,7 +116,7 @@ void Properties::touch(Symbol name, std::uint32_t index) {
     auto held = properties_.find(name);
     if (held != properties_.end()) {
         auto instance = held->second.find(index);
-        if (instance != held->second.end()) kept->second = *instance;
+        if (instance != held->second.end()) kept->second = instance->property(name);
     }
     if (originals_.size() > kMostTracked) stopTracking();
 }
@@ -131,13 +131,13 @@ int Properties::get(Property& p, Access access) {
     bool knownSet = isKnownSet();
     auto name = properties_.find(p.name);
     if (name == properties_.end() || name->second.empty()) return GET_NO_SUCH_PROPERTY;
-    const Property* taken = nullptr;
+    const StoredProperty* taken = nullptr;
     if (p.index != 0) {
         auto it = name->second.find(p.index);
         if (it == name->second.end()) return GET_NO_SUCH_PROPERTY;
         taken = &*it;
     } else {
-        for (const Property& instance : name->second) {
+        for (const StoredProperty& instance : name->second) {
             if (knownSet || instance.attributes.readable(access)) {
                 taken = &instance;
                 break;
@@ -145,7 +145,7 @@ int Properties::get(Property& p, Access access) {
         }
         if (taken == nullptr) return GET_NO_PERMISSION;
     }
-    p = *taken;
+    taken->copyTo(p, name->first);
     return p.attributes.readable(access) ? GET_OK : GET_NO_PERMISSION;
 }
 
@@ -165,11 +165,11 @@ int Properties::get_next(Property& p, Access access, bool same_name) {
     }
     if (candidate != name->second.end()) {
         if (!knownSet && !candidate->attributes.readable(access)) {
-            p.name = candidate->name;
+            p.name = name->first;
             p.index = candidate->index;
             return NEXT_NO_PERMISSION;
         }
-        p = *candidate;
+        candidate->copyTo(p, name->first);
         return NEXT_OK;
     }
     auto next = std::next(name);
@@ -222,7 +222,7 @@ int Properties::put(Property& p, Access access) {
 int Properties::putNew(Property& p, Access access) {
     if (access != PropertyAttributes::Server && access != PropertyAttributes::Privileged &&
         !isKnownSet()) {
-        if (const Property* known = knownProperty(p.name)) {
+        if (const StoredProperty* known = knownProperty(p.name)) {
             if (!p.attributes.server_known()) return PUT_IS_SERVER_KNOWN;
             if (!known->attributes.writeable(access)) return PUT_NO_PERMISSION;
             PropertyAttributes defaults = known->attributes;
@@ -274,7 +274,7 @@ int Properties::removeAll(Property& p, Access access) {
 
 int Properties::removeName(Property& p, Access access) {
     std::vector<std::uint32_t> indexes;
-    for (const Property& instance : properties_[p.name]) indexes.push_back(instance.index);
+    for (const StoredProperty& instance : properties_[p.name]) indexes.push_back(instance.index);
     int result = REMOVE_OK;
     for (std::uint32_t index : indexes) {
         p.index = index;
@@ -293,11 +293,13 @@ std::int32_t Properties::estimateLength() {
 }
 
 void Properties::merge(const Properties& source, bool replace, bool forwardable_only) {
+    Property copy;
     for (const auto& [name, instances] : source.properties_) {
-        for (const Property& q : instances) {
+        for (const StoredProperty& q : instances) {
             if (forwardable_only && !q.attributes.forwardable()) continue;
             if (!replace && holds(name, q.index)) continue;
-            store(q);
+            q.copyTo(copy, name);
+            store(copy);
         }
     }
 }

@@ -196,7 +196,7 @@ class CFGADM_EXPORT Properties {
     knownInfo& knownRecord();
     bool isKnownSet();
     // The known set's lowest-index instance of name, or null.
-    const Property* knownProperty(Symbol name);
+    const StoredProperty* knownProperty(Symbol name);
     bool holds(Symbol name, std::uint32_t index) const;
     // Stores a copy of p under its name and index; sets modified.
     void store(const Property& p);

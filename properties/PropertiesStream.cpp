@@ -66,15 +66,15 @@ long Properties::length() {
 std::size_t Properties::recordsLength() const {
     std::size_t total = 0;
     for (const auto& [name, instances] : properties_)
-        for (const Property& property : instances) total += property.length() + 1;
+        for (const StoredProperty& property : instances) total += property.length(name) + 1;
     return total;
 }
 
 std::size_t Properties::writeRecords(RecordWriter& writer) const {
     std::size_t n = 0;
     for (const auto& [name, instances] : properties_)
-        for (const Property& property : instances) {
-            writer.record(property, true);
+        for (const StoredProperty& property : instances) {
+            writer.record(name, property, true);
             ++n;
         }
     return n;

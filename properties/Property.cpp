@@ -38,9 +38,16 @@ void Property::clear() {
 }
 
 unsigned long Property::length() const {
-    // Line 1 holds two blanks and a line end; lines 2 and 3 one line end each.
+    return recordLength(name, index, attributes, value.length());
+}
+
+unsigned long Property::recordLength(Symbol name, std::uint32_t index,
+                                     const PropertyAttributes& attributes,
+                                     unsigned long valueLength) {
+    // Line 1 holds two blanks and a line end, the value two blanks; lines 2
+    // and 3 end with a line end each.
     return name.length() + decimalDigits(name.length()) + decimalDigits(index) +
-           attributes.stream_length() + value.stream_length() + 5;
+           attributes.stream_length() + valueLength + decimalDigits(valueLength) + 7;
 }
 
 std::ostream& operator<<(std::ostream& out, const Property& property) {

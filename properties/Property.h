@@ -27,6 +27,11 @@ class CFGADM_EXPORT Property {
 
     // Number of characters operator<< writes for this property.
     unsigned long length() const;
+    // The same for a record of these fields whose value holds valueLength
+    // bytes.
+    static unsigned long recordLength(Symbol name, std::uint32_t index,
+                                      const PropertyAttributes& attributes,
+                                      unsigned long valueLength);
 
     // The empty name means "no name given" to the set operations.
     Symbol name;

@@ -7,15 +7,15 @@
 
 namespace {
 
-bool indexBefore(const Property& instance, std::uint32_t index) {
+bool indexBefore(const StoredProperty& instance, std::uint32_t index) {
     return instance.index < index;
 }
 
 // Moves n instances into raw memory at `to` and ends them at `from`.
-void relocate(Property* from, std::size_t n, Property* to) {
+void relocate(StoredProperty* from, std::size_t n, StoredProperty* to) {
     for (std::size_t i = 0; i < n; ++i) {
-        ::new (to + i) Property(std::move(from[i]));
-        from[i].~Property();
+        ::new (to + i) StoredProperty(std::move(from[i]));
+        from[i].~StoredProperty();
     }
 }
 
@@ -72,7 +72,7 @@ void PropertyInstances::clear() {
 
 void PropertyInstances::reserve(std::size_t n) {
     if (n <= capacity_) return;
-    auto* bigger = static_cast<Property*>(::operator new(n * sizeof(Property)));
+    auto* bigger = static_cast<StoredProperty*>(::operator new(n * sizeof(StoredProperty)));
     relocate(items(), size_, bigger);
     if (heap_ != nullptr) ::operator delete(heap_);
     heap_ = bigger;
@@ -86,46 +86,44 @@ std::size_t PropertyInstances::position(std::uint32_t index) const {
 }
 
 PropertyInstances::const_iterator PropertyInstances::find(std::uint32_t index) const {
-    const Property* at = std::lower_bound(begin(), end(), index, indexBefore);
+    const StoredProperty* at = std::lower_bound(begin(), end(), index, indexBefore);
     return at != end() && at->index == index ? at : end();
 }
 
-template <class P>
-void PropertyInstances::insertAt(std::size_t at, P&& p) {
-    // The new instance is made first: if that throws, nothing has moved.
-    Property made(std::forward<P>(p));
+void PropertyInstances::insertAt(std::size_t at, StoredProperty&& made) {
     if (size_ == capacity_) reserve(std::max<std::size_t>(2 * capacity_, 4));
-    Property* all = items();
+    StoredProperty* all = items();
     if (at == size_) {
-        ::new (all + size_) Property(std::move(made));
+        ::new (all + size_) StoredProperty(std::move(made));
     } else {
-        ::new (all + size_) Property(std::move(all[size_ - 1]));
+        ::new (all + size_) StoredProperty(std::move(all[size_ - 1]));
         std::move_backward(all + at, all + size_ - 1, all + size_);
         all[at] = std::move(made);
     }
     ++size_;
 }
 
-void PropertyInstances::assign(const Property& p) {
-    std::size_t at = position(p.index);
-    if (at != size_ && items()[at].index == p.index)
-        items()[at] = p;
+void PropertyInstances::assign(StoredProperty&& made) {
+    std::size_t at = position(made.index);
+    if (at != size_ && items()[at].index == made.index)
+        items()[at] = std::move(made);
     else
-        insertAt(at, p);
+        insertAt(at, std::move(made));
+}
+
+void PropertyInstances::assign(const Property& p) {
+    // The new instance is made first: if that throws, nothing has moved.
+    assign(StoredProperty(p));
 }
 
 void PropertyInstances::assign(Property&& p) {
-    std::size_t at = position(p.index);
-    if (at != size_ && items()[at].index == p.index)
-        items()[at] = std::move(p);
-    else
-        insertAt(at, std::move(p));
+    assign(StoredProperty(std::move(p)));
 }
 
 void PropertyInstances::erase(const_iterator instance) {
-    Property* all = items();
+    StoredProperty* all = items();
     std::size_t at = static_cast<std::size_t>(instance - all);
     std::move(all + at + 1, all + size_, all + at);
-    all[size_ - 1].~Property();
+    all[size_ - 1].~StoredProperty();
     --size_;
 }

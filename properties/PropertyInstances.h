@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "properties/Property.h"
+#include "properties/StoredProperty.h"
 
 // The instances of one name in a set, ordered by index: a flat array, so a
 // name's instances cost one block between them instead of a tree node each.
@@ -17,7 +18,7 @@
 // std::bad_alloc and leaves the instances as they were.
 class PropertyInstances {
   public:
-    using const_iterator = const Property*;
+    using const_iterator = const StoredProperty*;
 
     PropertyInstances() {}  // the room stays raw until an instance is made there
     PropertyInstances(const PropertyInstances& other);
@@ -31,15 +32,17 @@ class PropertyInstances {
     const_iterator begin() const { return items(); }
     const_iterator end() const { return items() + size_; }
     // The instance with the highest index; the instances must not be empty.
-    const Property& back() const { return items()[size_ - 1]; }
+    const StoredProperty& back() const { return items()[size_ - 1]; }
 
     // The instance with this index, or end().
     const_iterator find(std::uint32_t index) const;
     bool holds(std::uint32_t index) const { return find(index) != end(); }
 
     // Stores a copy of p under p.index, replacing an instance with that index.
+    // p's name is the caller's to match with the name these instances are
+    // kept under.
     void assign(const Property& p);
-    // The same, taking p's contents.
+    // The same, taking p's value (p's value is left empty).
     void assign(Property&& p);
     void erase(const_iterator instance);
     // Makes room for n instances in all, so that adding them allocates once.
@@ -48,19 +51,20 @@ class PropertyInstances {
   private:
     static constexpr std::uint32_t kInPlace = 2;
 
-    Property* items() { return heap_ != nullptr ? heap_ : inPlace(); }
-    const Property* items() const { return heap_ != nullptr ? heap_ : inPlace(); }
-    Property* inPlace() { return reinterpret_cast<Property*>(room_); }
-    const Property* inPlace() const { return reinterpret_cast<const Property*>(room_); }
+    StoredProperty* items() { return heap_ != nullptr ? heap_ : inPlace(); }
+    const StoredProperty* items() const { return heap_ != nullptr ? heap_ : inPlace(); }
+    StoredProperty* inPlace() { return reinterpret_cast<StoredProperty*>(room_); }
+    const StoredProperty* inPlace() const { return reinterpret_cast<const StoredProperty*>(room_); }
     // Where an instance with this index is or would go.
     std::size_t position(std::uint32_t index) const;
+    // Stores `made` under its index.
+    void assign(StoredProperty&& made);
     // Puts p at `at`, moving the instances from there on one place up.
-    template <class P>
-    void insertAt(std::size_t at, P&& p);
+    void insertAt(std::size_t at, StoredProperty&& p);
     void clear();
 
-    Property* heap_ = nullptr;  // null while the instances are in place
+    StoredProperty* heap_ = nullptr;  // null while the instances are in place
     std::uint32_t size_ = 0;
     std::uint32_t capacity_ = kInPlace;
-    alignas(Property) unsigned char room_[kInPlace * sizeof(Property)];
+    alignas(StoredProperty) unsigned char room_[kInPlace * sizeof(StoredProperty)];
 };

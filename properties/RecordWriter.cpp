@@ -25,31 +25,40 @@ void RecordWriter::header(std::string_view text, unsigned long number) {
 }
 
 void RecordWriter::record(const Property& p, bool emptyLine) {
-    const String& name = p.name.text();
+    record(p.name.text(), p.index, p.attributes, *p.value.representation(), emptyLine);
+}
+
+void RecordWriter::record(Symbol name, const StoredProperty& p, bool emptyLine) {
+    record(name.text(), p.index, p.attributes, p.value(), emptyLine);
+}
+
+void RecordWriter::record(const String& name, std::uint32_t index,
+                          const PropertyAttributes& attributes,
+                          const PropertyValueRepresentationBase& value, bool emptyLine) {
     number(name.size());
     text_ += ' ';
     text_ += name;
     text_ += ' ';
-    number(p.index);
+    number(index);
     text_ += '\n';
     // The record's bytes, with bytes 0 and 1 refreshed from the bits.
-    String attributes = p.attributes;
-    number(attributes.size());
+    String bytes = attributes;
+    number(bytes.size());
     text_ += ' ';
-    for (unsigned char byte : attributes) {
+    for (unsigned char byte : bytes) {
         number(byte, 16);
         text_ += ' ';
     }
     text_ += '\n';
-    value(p.value);
+    this->value(value);
     text_ += emptyLine ? " \n\n" : " \n";
     if (text_.size() >= ChunkBytes) drain();
 }
 
-void RecordWriter::value(const PropertyValue& value) {
+void RecordWriter::value(const PropertyValueRepresentationBase& value) {
     number(value.length());
     text_ += ' ';
-    auto memory = dynamic_cast<const PropertyValueString*>(value.representation());
+    auto memory = dynamic_cast<const PropertyValueString*>(&value);
     if (memory != nullptr) {
         text_ += memory->bytes();
     } else if (out_ == nullptr) {

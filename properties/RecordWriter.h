@@ -5,6 +5,7 @@
 
 #include "platform/String.h"
 #include "properties/Property.h"
+#include "properties/StoredProperty.h"
 
 // Formats a set's text stream (or one property record) into memory, so that
 // a save costs one write of the whole stream rather than a stream operation
@@ -32,6 +33,8 @@ class RecordWriter {
     void header(std::string_view text, unsigned long number);
     // One property record, and the empty line after it when asked for.
     void record(const Property& p, bool emptyLine);
+    // The same for an instance a set keeps under `name`.
+    void record(Symbol name, const StoredProperty& p, bool emptyLine);
     // Hands the formatted bytes to the stream in one write and flushes it;
     // true when the stream has not failed (always true without a stream).
     bool finish();
@@ -43,7 +46,9 @@ class RecordWriter {
 
   private:
     void number(unsigned long n, int base = 10);
-    void value(const PropertyValue& value);
+    void record(const String& name, std::uint32_t index, const PropertyAttributes& attributes,
+                const PropertyValueRepresentationBase& value, bool emptyLine);
+    void value(const PropertyValueRepresentationBase& value);
     // Hands what is formatted so far to the stream.
     void drain();
 

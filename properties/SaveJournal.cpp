@@ -27,18 +27,29 @@ class StreamSet : public Properties {
     using Properties::obtain;
 };
 
-JournalChange changeOf(JournalChange::Op op, const Property* before, const Property* after) {
+// A copy's value, whether it is a Property or an instance a set keeps.
+const PropertyValueRepresentationBase& valueOf(const Property& p) {
+    return *p.value.representation();
+}
+
+const PropertyValueRepresentationBase& valueOf(const StoredProperty& p) {
+    return p.value();
+}
+
+// before or after may be null (an added or removed copy), not both.
+template <class Before, class After>
+JournalChange changeOf(JournalChange::Op op, Symbol name, const Before* before,
+                       const After* after) {
     JournalChange change;
     change.op = op;
-    const Property& either = after != nullptr ? *after : *before;
-    change.name = either.name.text();
-    change.index = either.index;
+    change.name = name.text();
+    change.index = after != nullptr ? after->index : before->index;
     if (before != nullptr) {
-        change.oldValue = String(before->value);
+        change.oldValue = String(valueOf(*before));
         change.oldAttributes = String(before->attributes);
     }
     if (after != nullptr) {
-        change.newValue = String(after->value);
+        change.newValue = String(valueOf(*after));
         change.newAttributes = String(after->attributes);
     }
     return change;
@@ -47,30 +58,32 @@ JournalChange changeOf(JournalChange::Op op, const Property* before, const Prope
 // Whether two values hold the same bytes, without copying them out where
 // the bytes are in memory: copies share a representation, and a stored form
 // read again holds each short value in memory.
-bool sameValue(const PropertyValue& a, const PropertyValue& b) {
-    if (a.representation() == b.representation()) return true;
+bool sameValue(const PropertyValueRepresentationBase& a, const PropertyValueRepresentationBase& b) {
+    if (&a == &b) return true;
     if (a.length() != b.length()) return false;
-    auto* x = dynamic_cast<const PropertyValueString*>(a.representation());
-    auto* y = dynamic_cast<const PropertyValueString*>(b.representation());
+    auto* x = dynamic_cast<const PropertyValueString*>(&a);
+    auto* y = dynamic_cast<const PropertyValueString*>(&b);
     if (x != nullptr && y != nullptr) return x->bytes() == y->bytes();
     return String(a) == String(b);
 }
 
-bool sameCopy(const Property& a, const Property& b) {
-    return String(a.attributes) == String(b.attributes) && sameValue(a.value, b.value);
+template <class A, class B>
+bool sameCopy(const A& a, const B& b) {
+    return String(a.attributes) == String(b.attributes) && sameValue(valueOf(a), valueOf(b));
 }
 
 // Appends the differences between the instances of one name.
-void compareInstances(const PropertyInstances& before, const PropertyInstances& after,
+void compareInstances(Symbol name, const PropertyInstances& before, const PropertyInstances& after,
                       std::vector<JournalChange>& out) {
+    const StoredProperty* none = nullptr;
     auto b = before.begin(), a = after.begin();
     while (b != before.end() || a != after.end()) {
         if (a == after.end() || (b != before.end() && b->index < a->index)) {
-            out.push_back(changeOf(JournalChange::REMOVED, &*b++, nullptr));
+            out.push_back(changeOf(JournalChange::REMOVED, name, &*b++, none));
         } else if (b == before.end() || a->index < b->index) {
-            out.push_back(changeOf(JournalChange::ADDED, nullptr, &*a++));
+            out.push_back(changeOf(JournalChange::ADDED, name, none, &*a++));
         } else {
-            if (!sameCopy(*b, *a)) out.push_back(changeOf(JournalChange::CHANGED, &*b, &*a));
+            if (!sameCopy(*b, *a)) out.push_back(changeOf(JournalChange::CHANGED, name, &*b, &*a));
             ++b;
             ++a;
         }
@@ -91,11 +104,15 @@ std::vector<JournalChange> SaveJournal::changes(const Properties& before, const 
     while (b != before.properties_.end() || a != after.properties_.end()) {
         if (a == after.properties_.end() ||
             (b != before.properties_.end() && b->first < a->first)) {
-            compareInstances((b++)->second, none, out);
+            compareInstances(b->first, b->second, none, out);
+            ++b;
         } else if (b == before.properties_.end() || a->first < b->first) {
-            compareInstances(none, (a++)->second, out);
+            compareInstances(a->first, none, a->second, out);
+            ++a;
         } else {
-            compareInstances((b++)->second, (a++)->second, out);
+            compareInstances(a->first, b->second, a->second, out);
+            ++b;
+            ++a;
         }
     }
     return out;
@@ -104,7 +121,7 @@ std::vector<JournalChange> SaveJournal::changes(const Properties& before, const 
 std::vector<JournalChange> SaveJournal::changesSinceMatched(const Properties& set) {
     std::vector<JournalChange> out;
     for (const auto& [copy, original] : set.originals_) {
-        const Property* now = nullptr;
+        const StoredProperty* now = nullptr;
         auto held = set.properties_.find(copy.first);
         if (held != set.properties_.end()) {
             auto instance = held->second.find(copy.second);
@@ -113,11 +130,11 @@ std::vector<JournalChange> SaveJournal::changesSinceMatched(const Properties& se
         const Property* was = original ? &*original : nullptr;
         if (was == nullptr && now == nullptr) continue;  // added, then removed again
         if (was == nullptr) {
-            out.push_back(changeOf(JournalChange::ADDED, nullptr, now));
+            out.push_back(changeOf(JournalChange::ADDED, copy.first, was, now));
         } else if (now == nullptr) {
-            out.push_back(changeOf(JournalChange::REMOVED, was, nullptr));
+            out.push_back(changeOf(JournalChange::REMOVED, copy.first, was, now));
         } else if (!sameCopy(*was, *now)) {
-            out.push_back(changeOf(JournalChange::CHANGED, was, now));
+            out.push_back(changeOf(JournalChange::CHANGED, copy.first, was, now));
         }
     }
     return out;

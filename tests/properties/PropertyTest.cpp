@@ -293,11 +293,38 @@ TEST_F(PropertyTest, MalformedRecordsFailTheStream) {
 // A name's instances, in place up to two and in a block of their own past
 // that, against a map kept beside them: random puts (new, replaced, in and
 // out of order) and erases, with copies and moves taken along the way.
+// Instances keep one reference to each value: shared with the Property they
+// were given and with those they hand out, dropped when they go.
+TEST(PropertyInstances, ShareValuesByReference) {
+    Property given = make("Name", 1, "twenty-three bytes long");
+    const auto* rep = given.value.representation();
+    PropertyInstances held;
+    held.assign(given);
+    Property out;
+    held.begin()->copyTo(out, Symbol("Name"));
+    EXPECT_EQ(out.value.representation(), rep);
+    EXPECT_EQ(out.name, Symbol("Name"));
+    EXPECT_EQ(rep->reference_count(), 3u);
+    {
+        PropertyInstances copy(held);
+        EXPECT_EQ(rep->reference_count(), 4u);
+    }
+    held.erase(held.begin());
+    EXPECT_EQ(rep->reference_count(), 2u);
+    Property moved = make("Name", 2, "moved in");
+    const auto* movedRep = moved.value.representation();
+    held.assign(std::move(moved));
+    EXPECT_EQ(movedRep->reference_count(), 1u);
+    EXPECT_EQ(held.begin()->length(Symbol("Name")),
+              Property(held.begin()->property(Symbol("Name"))).length());
+}
+
 TEST(PropertyInstances, StayInIndexOrderWhereverTheyAreHeld) {
     using Model = std::map<std::uint32_t, String>;
     auto same = [](const PropertyInstances& held, const Model& model) {
         std::vector<std::pair<std::uint32_t, String>> seen;
-        for (const Property& p : held) seen.emplace_back(p.index, static_cast<String>(p.value));
+        for (const StoredProperty& p : held)
+            seen.emplace_back(p.index, static_cast<String>(p.value()));
         return held.size() == model.size() &&
                seen == std::vector<std::pair<std::uint32_t, String>>(model.begin(), model.end());
     };
