@@ -11,6 +11,7 @@
 #include "platform/Symbol.h"
 #include "properties/Property.h"
 #include "properties/PropertyInstances.h"
+#include "util/PoolAllocator.h"
 
 class RecordWriter;
 
@@ -210,7 +211,11 @@ class CFGADM_EXPORT Properties {
     };
     StreamText streamText() const;
 
-    std::map<Symbol, Instances> properties_;
+    // Nodes from the value pool: a set of a hundred thousand names saves
+    // the heap's header on each.
+    std::map<Symbol, Instances, std::less<Symbol>,
+             PoolAllocator<std::pair<const Symbol, Instances>>>
+        properties_;
 
     // The copies changed since the set last matched its store, as they were
     // then (empty: not held), kept while the set can follow its changes:

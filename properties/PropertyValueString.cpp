@@ -7,6 +7,8 @@
 #include <ostream>
 #include <utility>
 
+#include "util/BlockPool.h"
+
 namespace {
 
 // Upper bound of one step of read().
@@ -25,6 +27,7 @@ PropertyValueString::PropertyValueString(String&& bytes) : store_{} {
         length_ = static_cast<std::uint16_t>(bytes.size());
     } else {
         store_.text = new String(std::move(bytes));
+        length_ = InlineBytes;
         room_ = Spilled;
     }
 }
@@ -53,11 +56,23 @@ PropertyValueString* PropertyValueString::make(std::string_view bytes, std::size
 }
 
 void* PropertyValueString::operator new(std::size_t size) {
-    return ::operator new(size);
+    if (BlockPool::HeapChecked) return ::operator new(size);
+    return BlockPool::values().allocate(size);
 }
 
-void PropertyValueString::operator delete(void* block) {
-    ::operator delete(block);
+void PropertyValueString::operator delete(PropertyValueString* value, std::destroying_delete_t) {
+    std::size_t size = value->blockBytes();
+    value->~PropertyValueString();
+    operator delete(value, size);
+}
+
+void PropertyValueString::operator delete(void* block, std::size_t size) {
+    if (BlockPool::HeapChecked) return ::operator delete(block);
+    BlockPool::values().release(block, size);
+}
+
+std::size_t PropertyValueString::blockBytes() const {
+    return sizeof(PropertyValueString) - InlineBytes + (room_ == Spilled ? length_ : room_);
 }
 
 // The bytes in place begin at store_ and may run past it, into the rest of
@@ -78,6 +93,7 @@ String& PropertyValueString::spill() {
     if (String* text = spilled()) return *text;
     auto* text = new String(inlineBytes(), length_);
     store_.text = text;
+    length_ = room_;
     room_ = Spilled;
     return *text;
 }

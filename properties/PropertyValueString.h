@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <string_view>
 
 #include "platform/Export.h"
@@ -28,9 +29,13 @@ class CFGADM_EXPORT PropertyValueString : public PropertyValueRepresentationBase
     // allocate again.
     static PropertyValueString* make(std::string_view bytes, std::size_t room = 0);
     // make() allocates more than the class's size: every representation is
-    // allocated and freed through these unsized forms.
+    // allocated through this form and freed through the destroying delete,
+    // which learns the block's size from the representation before ending
+    // it. Blocks come from BlockPool::values().
     static void* operator new(std::size_t size);
-    static void operator delete(void* block);
+    static void operator delete(PropertyValueString* value, std::destroying_delete_t);
+    // Frees the block of a representation whose constructor threw.
+    static void operator delete(void* block, std::size_t size);
 
     operator String() const override;
     String get(unsigned long position, unsigned long count) const override;
@@ -61,6 +66,12 @@ class CFGADM_EXPORT PropertyValueString : public PropertyValueRepresentationBase
     // Moves the bytes into a String of their own (a no-op when they are).
     String& spill();
 
+    // Bytes this representation's block was made for.
+    std::size_t blockBytes() const;
+
+    // The length of the bytes in place; once they are spilled, the room
+    // they had (the length is the String's), so that the block's size is
+    // still known when it is freed.
     std::uint16_t length_ = 0;
     std::uint16_t room_ = InlineBytes;
     // Last: the bytes in place start here and run on past it when make()

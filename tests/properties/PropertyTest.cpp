@@ -118,6 +118,26 @@ TEST_F(PropertyValueTest, ValuesReadFromAStreamGrowAndShrinkKeepingTheirBytes) {
     }
 }
 
+// A representation's block is given back by the size it was made for, even
+// after its bytes moved out to a String of their own: a block made for 1000
+// bytes whose bytes outgrew it is not a small pooled block.
+TEST_F(PropertyValueTest, ARepresentationIsFreedByTheSizeItsBlockWasMadeFor) {
+    struct Case {
+        std::size_t room, initial, final;
+    } cases[] = {{9, 9, 20}, {100, 50, 200}, {240, 10, 300}, {241, 10, 20}, {1000, 10, 3000}};
+    for (const Case& c : cases) {
+        PropertyValue v;
+        v.change_rep(PropertyValueString::make(pattern(c.initial), c.room), false);
+        // Grown in place, past its room for most rows.
+        String whole = pattern(c.initial) + pattern(c.final - c.initial, 'A');
+        v.modify(pattern(c.final - c.initial, 'A'), c.initial);
+        EXPECT_EQ(String(v), whole) << c.room;
+        PropertyValue copy = v;
+        v.modify("tail", c.final);
+        EXPECT_EQ(String(copy), whole) << c.room;
+    }
+}
+
 TEST_F(PropertyValueTest, GetStaysWithinTheValue) {
     struct Case {
         unsigned long position, count;

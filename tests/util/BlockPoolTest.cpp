@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "util/BlockPool.h"
+
+namespace {
+
+struct Block {
+    unsigned char* at;
+    std::size_t bytes;
+    unsigned char mark;
+};
+
+// Blocks of every size, filled with a mark of their own, from one thread.
+std::vector<Block> fill(BlockPool& pool, unsigned char mark) {
+    std::vector<Block> made;
+    for (int round = 0; round < 40; ++round)
+        for (std::size_t bytes = 1; bytes <= BlockPool::Largest + 16; bytes += 5) {
+            auto* at = static_cast<unsigned char*>(pool.allocate(bytes));
+            std::memset(at, mark + round, bytes);
+            made.push_back({at, bytes, static_cast<unsigned char>(mark + round)});
+        }
+    return made;
+}
+
+bool intact(const Block& b) {
+    return std::all_of(b.at, b.at + b.bytes, [&](unsigned char c) { return c == b.mark; });
+}
+
+bool allIntact(const std::vector<Block>& blocks) {
+    return std::all_of(blocks.begin(), blocks.end(), [](const Block& b) {
+        return intact(b) && reinterpret_cast<std::uintptr_t>(b.at) % 8 == 0;
+    });
+}
+
+void release(BlockPool& pool, const std::vector<Block>& blocks) {
+    for (const Block& block : blocks) pool.release(block.at, block.bytes);
+}
+
+// Threads allocate and release at once, blocks going back from a thread that
+// did not make them and released ones made again: no block overlaps another
+// and each stays aligned; once all are back the pool keeps one slab per size
+// it served.
+TEST(BlockPool, BlocksStayApartAcrossThreadsAndEmptySlabsGoBack) {
+    BlockPool pool;
+    std::vector<Block> a, b, c;
+    std::thread other([&] { b = fill(pool, 100); });
+    a = fill(pool, 1);
+    other.join();
+    ASSERT_TRUE(allIntact(a) && allIntact(b));
+    const std::size_t classes = BlockPool::Largest / 8;
+    EXPECT_GT(pool.slabs(), classes);
+    std::shuffle(a.begin(), a.end(), std::mt19937(1));
+    std::shuffle(b.begin(), b.end(), std::mt19937(2));
+    std::vector<Block> aHalf(a.begin(), a.begin() + a.size() / 2);
+    a.erase(a.begin(), a.begin() + a.size() / 2);
+    std::thread freer([&] { release(pool, aHalf); });
+    release(pool, b);
+    c = fill(pool, 50);
+    freer.join();
+    ASSERT_TRUE(allIntact(a) && allIntact(c));
+    release(pool, a);
+    release(pool, c);
+    EXPECT_EQ(pool.slabs(), classes);
+    // The spare slabs serve the next blocks.
+    void* again = pool.allocate(40);
+    EXPECT_EQ(pool.slabs(), classes);
+    pool.release(again, 40);
+}
+
+// A block given back with a size of another class is refused before it can
+// be handed out twice.
+TEST(BlockPoolDeathTest, ABlockGivenBackWithTheWrongSizeStopsTheProcess) {
+    BlockPool pool;
+    void* block = pool.allocate(40);
+    EXPECT_DEATH(pool.release(block, 200), "not this pool's");
+    pool.release(block, 40);
+}
+
+}  // namespace
