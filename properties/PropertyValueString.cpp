@@ -68,7 +68,7 @@ void PropertyValueString::operator delete(PropertyValueString* value, std::destr
 
 void PropertyValueString::operator delete(void* block, std::size_t size) {
     if (BlockPool::HeapChecked) return ::operator delete(block);
-    BlockPool::values().release(block, size);
+    BlockPool::releaseValue(block, size);
 }
 
 std::size_t PropertyValueString::blockBytes() const {

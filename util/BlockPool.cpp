@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -44,6 +45,16 @@ std::size_t classOf(std::size_t bytes) {
 
 BlockPool::BlockPool() = default;
 
+BlockPool::Slab* BlockPool::slabOf(void* block) {
+    return reinterpret_cast<Slab*>(reinterpret_cast<std::uintptr_t>(block) & ~(SlabBytes - 1));
+}
+
+void BlockPool::refuse(void* block, std::size_t bytes) {
+    std::fprintf(stderr, "BlockPool: a block of %zu bytes at %p is not this pool's\n", bytes,
+                 block);
+    std::abort();
+}
+
 BlockPool::~BlockPool() {
     for (Slab*& first : open_)
         while (Slab* slab = first) {
@@ -78,16 +89,11 @@ void* BlockPool::allocate(std::size_t bytes) {
 void BlockPool::release(void* block, std::size_t bytes) noexcept {
     if (block == nullptr) return;
     if (bytes > Largest) return ::operator delete(block);
-    auto* slab =
-        reinterpret_cast<Slab*>(reinterpret_cast<std::uintptr_t>(block) & ~(SlabBytes - 1));
+    Slab* slab = slabOf(block);
     // A block given back with another size than it was made for, or one the
     // pool never gave, would be linked into a list it does not belong to
     // and handed out again while in use: stop here instead.
-    if (slab->owner != this || slab->blockBytes != 8 * (classOf(bytes) + 1)) {
-        std::fprintf(stderr, "BlockPool: a block of %zu bytes at %p is not this pool's\n", bytes,
-                     block);
-        std::abort();
-    }
+    if (slab->owner != this || slab->blockBytes != 8 * (classOf(bytes) + 1)) refuse(block, bytes);
     std::lock_guard<std::mutex> lock(mutex_);
     *static_cast<void**>(block) = slab->free;
     slab->free = block;
@@ -136,15 +142,48 @@ void BlockPool::close(Slab* slab) {
     slab->listed = false;
 }
 
+namespace {
+
+constexpr std::size_t kValuePools = 8;
+
+}  // namespace
+
+// Built in place and never destroyed. A fork made while another thread holds
+// a lock must not leave the child's copy locked for good: every lock is
+// taken across it.
+struct BlockPool::ValuePools {
+    BlockPool pools[kValuePools];
+
+    static ValuePools& get() {
+        alignas(ValuePools) static unsigned char storage[sizeof(ValuePools)];
+        static ValuePools* made = [] {
+            auto* all = ::new (storage) ValuePools;
+            pthread_atfork([] { get().lockAll(); }, [] { get().unlockAll(); },
+                           [] { get().unlockAll(); });
+            return all;
+        }();
+        return *made;
+    }
+    void lockAll() {
+        for (BlockPool& pool : pools) pool.mutex_.lock();
+    }
+    void unlockAll() {
+        for (BlockPool& pool : pools) pool.mutex_.unlock();
+    }
+};
+
 BlockPool& BlockPool::values() {
-    // Built in place and never destroyed; a fork made while another thread
-    // holds the lock must not leave the child's copy locked for good.
-    alignas(BlockPool) static unsigned char storage[sizeof(BlockPool)];
-    static BlockPool* pool = [] {
-        auto* made = ::new (storage) BlockPool;
-        pthread_atfork([] { values().mutex_.lock(); }, [] { values().mutex_.unlock(); },
-                       [] { values().mutex_.unlock(); });
-        return made;
-    }();
-    return *pool;
+    static std::atomic<std::size_t> threads{0};
+    thread_local std::size_t mine = threads.fetch_add(1, std::memory_order_relaxed) % kValuePools;
+    return ValuePools::get().pools[mine];
+}
+
+void BlockPool::releaseValue(void* block, std::size_t bytes) noexcept {
+    if (block == nullptr) return;
+    if (bytes > Largest) return ::operator delete(block);
+    const Slab* slab = slabOf(block);
+    BlockPool* pools = ValuePools::get().pools;
+    for (std::size_t i = 0; i < kValuePools; ++i)
+        if (slab->owner == &pools[i]) return pools[i].release(block, bytes);
+    refuse(block, bytes);
 }

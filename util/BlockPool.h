@@ -21,8 +21,8 @@
 // The caller gives the block's size back when it releases it, so a block
 // carries no header; blocks over Largest bytes are plain operator new and
 // delete. Blocks are aligned to 8 bytes. Any thread may allocate and
-// release (one lock per pool, held for a few list operations only; never
-// while a slab is asked of the heap by another thread's release).
+// release (one lock per pool, held for a few list operations and while a
+// slab is asked of the heap).
 //
 // A slab whose blocks are all released goes back to the heap, except one per
 // size, so that a value made and dropped in a loop does not take and give a
@@ -54,15 +54,24 @@ class BlockPool {
     // Slabs the pool holds now, in use or spare.
     std::size_t slabs() const;
 
-    // The pool of property values. Never destroyed: values held by static
-    // objects are released during exit, after any destructor could run.
+    // The pools of property values and set nodes, one for each of a few
+    // groups of threads, so that threads reading sets at once do not all
+    // queue on one lock: values() is the calling thread's. Never destroyed:
+    // values held by static objects are released during exit, after any
+    // destructor could run.
     static BlockPool& values();
+    // Gives back a block that values() of any thread allocated.
+    static void releaseValue(void* block, std::size_t bytes) noexcept;
 
   private:
     struct Slab;
     static constexpr std::size_t FirstBlock = 48;  // past the slab's header
     static constexpr std::size_t Classes = Largest / 8;
 
+    struct ValuePools;
+
+    static Slab* slabOf(void* block);
+    [[noreturn]] static void refuse(void* block, std::size_t bytes);
     Slab* newSlab(std::size_t blockBytes);
     void open(Slab* slab);
     void close(Slab* slab);

@@ -27,7 +27,7 @@ class PoolAllocator {
     }
     void deallocate(T* p, std::size_t n) noexcept {
         if (n != 1 || BlockPool::HeapChecked) return std::allocator<T>().deallocate(p, n);
-        BlockPool::values().release(p, sizeof(T));
+        BlockPool::releaseValue(p, sizeof(T));
     }
 
     template <class U>

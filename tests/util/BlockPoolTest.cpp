@@ -74,6 +74,24 @@ TEST(BlockPool, BlocksStayApartAcrossThreadsAndEmptySlabsGoBack) {
     pool.release(again, 40);
 }
 
+// Each thread takes value blocks from a pool of its own group; any thread may
+// give them back, and they go back to the pool that made them.
+TEST(BlockPool, ValueBlocksGoBackToThePoolOfTheThreadThatMadeThem) {
+    std::vector<void*> made;
+    BlockPool* theirs = nullptr;
+    std::size_t before = 0;
+    std::thread maker([&] {
+        theirs = &BlockPool::values();
+        before = theirs->slabs();
+        for (int i = 0; i < 1000; ++i) made.push_back(BlockPool::values().allocate(96));
+    });
+    maker.join();
+    EXPECT_NE(theirs, &BlockPool::values());
+    EXPECT_GT(theirs->slabs(), before);
+    for (void* block : made) BlockPool::releaseValue(block, 96);
+    EXPECT_LE(theirs->slabs(), before + 1);
+}
+
 // A block given back with a size of another class is refused before it can
 // be handed out twice.
 TEST(BlockPoolDeathTest, ABlockGivenBackWithTheWrongSizeStopsTheProcess) {
