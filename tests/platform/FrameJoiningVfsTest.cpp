@@ -3,12 +3,47 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 
 #include "host/platform/FrameJoiningVfs.h"
 #include "tests/testing/PlatformFixture.h"
 
 namespace {
+
+// A VFS made the default before the joining one is first asked for, so that
+// the joining VFS writes through it: it counts the writes its WAL files get,
+// by size, and hands them on to the real default VFS.
+struct WriteCounter {
+    static inline sqlite3_vfs* real = nullptr;
+    static inline sqlite3_vfs vfs{};
+    static inline std::map<const sqlite3_io_methods*, sqlite3_io_methods> counting;
+    static inline std::map<const sqlite3_io_methods*, const sqlite3_io_methods*> original;
+    static inline std::map<int, int> walWrites;  // bytes of a write -> writes
+
+    static int write(sqlite3_file* file, const void* bytes, int n, sqlite3_int64 at) {
+        ++walWrites[n];
+        return original[file->pMethods]->xWrite(file, bytes, n, at);
+    }
+    static int open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* out) {
+        int rc = real->xOpen(real, name, file, flags, out);
+        if ((flags & SQLITE_OPEN_WAL) == 0 || file->pMethods == nullptr) return rc;
+        auto [copy, made] = counting.try_emplace(file->pMethods, *file->pMethods);
+        if (made) {
+            copy->second.xWrite = write;
+            original[&copy->second] = file->pMethods;
+        }
+        file->pMethods = &copy->second;
+        return rc;
+    }
+    static bool install() {
+        real = sqlite3_vfs_find(nullptr);
+        vfs = *real;
+        vfs.zName = "vm-write-counter";
+        vfs.xOpen = open;
+        return sqlite3_vfs_register(&vfs, 1) == SQLITE_OK;
+    }
+};
 
 class FrameJoiningVfsTest : public PlatformFixture {
   protected:
@@ -62,6 +97,30 @@ TEST_F(FrameJoiningVfsTest, TheDefaultVfsRecoversEveryFrameItWrote) {
         EXPECT_EQ(one(db, "PRAGMA integrity_check"), "ok");
         sqlite3_close(db);
     }
+}
+
+// Each WAL frame reaches the default VFS as one write of its header and page
+// together: none of SQLite's 24-byte header writes gets through on its own.
+TEST_F(FrameJoiningVfsTest, EachFrameIsOneWrite) {
+    // Once set up, the joining VFS writes through the default of that time.
+    if (sqlite3_vfs_find("vm-frame-joining") != nullptr)
+        GTEST_SKIP() << "the joining VFS was set up earlier in this process";
+    ASSERT_TRUE(WriteCounter::install());
+    ASSERT_NE(FrameJoiningVfs::name(), nullptr);
+    const std::string file = hostPath("/counted.sqlite");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                              FrameJoiningVfs::name()),
+              SQLITE_OK);
+    const char* setUp =
+        "PRAGMA page_size=4096; PRAGMA journal_mode=WAL; CREATE TABLE t(v BLOB);"
+        "INSERT INTO t VALUES(randomblob(100)); INSERT INTO t VALUES(randomblob(9000));";
+    ASSERT_EQ(sqlite3_exec(db, setUp, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const std::map<int, int> writes = WriteCounter::walWrites;
+    EXPECT_EQ(writes.count(24), 0u);
+    EXPECT_EQ(writes.count(4096), 0u);
+    EXPECT_GE(writes.count(24 + 4096) ? writes.at(24 + 4096) : 0, 5);
 }
 
 }  // namespace
