@@ -56,11 +56,11 @@ void BlockPool::refuse(void* block, std::size_t bytes) {
 }
 
 BlockPool::~BlockPool() {
-    for (Slab*& first : open_)
-        while (Slab* slab = first) {
+    for (Slab* first : open_)
+        while (first != nullptr) {
+            Slab* slab = first;
             first = slab->next;
-            slab->~Slab();
-            ::operator delete(slab, std::align_val_t(SlabBytes));
+            freeSlab(slab);
         }
 }
 
@@ -101,12 +101,24 @@ void BlockPool::release(void* block, std::size_t bytes) noexcept {
     if (!slab->listed) open(slab);
     // The last slab of its size with a block to give stays, empty, as the
     // spare; any other goes back once empty.
-    if (--slab->used == 0 && (slab->prev != nullptr || slab->next != nullptr)) {
-        close(slab);
-        slab->~Slab();
-        ::operator delete(slab, std::align_val_t(SlabBytes));
-        --slabs_;
-    }
+    if (--slab->used == 0 && (slab->prev != nullptr || slab->next != nullptr)) freeSlab(slab);
+}
+
+void BlockPool::trim() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Slab* first : open_)
+        for (Slab* slab = first; slab != nullptr;) {
+            Slab* next = slab->next;
+            if (slab->used == 0) freeSlab(slab);
+            slab = next;
+        }
+}
+
+void BlockPool::freeSlab(Slab* slab) {
+    close(slab);
+    slab->~Slab();
+    ::operator delete(slab, std::align_val_t(SlabBytes));
+    --slabs_;
 }
 
 std::size_t BlockPool::slabs() const {
@@ -154,12 +166,16 @@ constexpr std::size_t kValuePools = 8;
 struct BlockPool::ValuePools {
     BlockPool pools[kValuePools];
 
+    // Set once the pools are built: trimValues() does not build them.
+    static inline std::atomic<ValuePools*> built{nullptr};
+
     static ValuePools& get() {
         alignas(ValuePools) static unsigned char storage[sizeof(ValuePools)];
         static ValuePools* made = [] {
             auto* all = ::new (storage) ValuePools;
             pthread_atfork([] { get().lockAll(); }, [] { get().unlockAll(); },
                            [] { get().unlockAll(); });
+            built.store(all, std::memory_order_release);
             return all;
         }();
         return *made;
@@ -187,3 +203,19 @@ void BlockPool::releaseValue(void* block, std::size_t bytes) noexcept {
         if (slab->owner == &pools[i]) return pools[i].release(block, bytes);
     refuse(block, bytes);
 }
+
+void BlockPool::trimValues() {
+    if (ValuePools* all = ValuePools::built.load(std::memory_order_acquire))
+        for (BlockPool& pool : all->pools) pool.trim();
+}
+
+namespace {
+
+// Destroyed when the module is unloaded, after the objects built after it.
+// Values that objects built before it still hold go back later to slabs that
+// are still there; only a slab they empty then may stay behind.
+struct TrimAtUnload {
+    ~TrimAtUnload() { BlockPool::trimValues(); }
+} trimAtUnload;
+
+}  // namespace

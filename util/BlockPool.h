@@ -55,6 +55,9 @@ class BlockPool {
     void release(void* block, std::size_t bytes) noexcept;
     // Slabs the pool holds now, in use or spare.
     std::size_t slabs() const;
+    // Gives every empty slab back to the heap, the spares too: the next block
+    // of their size takes a slab from the heap again.
+    void trim();
 
     // The pools of property values and set nodes, one for each of a few
     // groups of threads, so that threads reading sets at once do not all
@@ -64,6 +67,10 @@ class BlockPool {
     static BlockPool& values();
     // Gives back a block that values() of any thread allocated.
     static void releaseValue(void* block, std::size_t bytes) noexcept;
+    // trim() of every value pool. Runs by itself when the module is unloaded
+    // (and at exit), so that a module loaded and unloaded again and again
+    // does not leave a set of spare slabs behind each time.
+    static void trimValues();
 
   private:
     struct Slab;
@@ -75,6 +82,8 @@ class BlockPool {
     static Slab* slabOf(void* block);
     [[noreturn]] static void refuse(void* block, std::size_t bytes);
     Slab* newSlab(std::size_t blockBytes);
+    // Unlinks an empty slab and gives it back.
+    void freeSlab(Slab* slab);
     void open(Slab* slab);
     void close(Slab* slab);
 

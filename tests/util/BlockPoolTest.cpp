@@ -72,6 +72,8 @@ TEST(BlockPool, BlocksStayApartAcrossThreadsAndEmptySlabsGoBack) {
     void* again = pool.allocate(40);
     EXPECT_EQ(pool.slabs(), classes);
     pool.release(again, 40);
+    pool.trim();
+    EXPECT_EQ(pool.slabs(), 0u);
 }
 
 // Each thread takes value blocks from a pool of its own group; any thread may
