@@ -93,13 +93,15 @@ bool BTreeProperties::reinit(const Path& path, keyInfo& key) {
     return result;
 }
 
-bool BTreeProperties::isOwner() {
+bool BTreeProperties::isOwner(bool refresh) {
     if (myPBox == 0) setMyPbox();
-    // The record just refreshed is the one the set's puts look up, so they
-    // need not check the defaults file again.
-    knownInfo& known = getKnown();
-    setCachedKnown(&known);
-    return known.pbox == 0 || known.pbox == myPBox;
+    if (refresh) {
+        // The record just refreshed is the one the set's puts look up, so
+        // they need not check the defaults file again.
+        setCachedKnown(&getKnown());
+    }
+    const std::uint16_t owner = knownRecord().pbox;
+    return owner == 0 || owner == myPBox;
 }
 
 bool BTreeProperties::unbind(bool keep, indx_key_t keyType, std::int32_t sharedFd) {
@@ -132,7 +134,7 @@ Properties::PropertiesID BTreeProperties::keyOf(std::uint32_t number) {
 }
 
 int BTreeProperties::openBTree(const Path& path, bool create) {
-    bool owner = isOwner();
+    bool owner = isOwner(true);
     int flags = owner ? BTREE_READ_WRITE : BTREE_READ;
     int fd = zrbopen(path, flags, kIndexMode);
     // An empty file is a store whose creation never finished (a crash or a
@@ -269,7 +271,7 @@ std::int32_t BTreeProperties::estimateLength() {
 }
 
 bool BTreeProperties::saveThem() {
-    if (!isOwner()) {
+    if (!isOwner(false)) {
         // Without the index this process holds no copy to drop.
         if (key_.fd < 0 && indexMissing_) return true;
         int rc = invalidate_key(key_.fd, keyLength(key_), key_.key.data());

@@ -94,8 +94,12 @@ class CFGADM_EXPORT BTreeProperties : public Properties {
     const keyInfo& key() const { return key_; }
 
   protected:
-    // Whether this process writes the kind's records itself.
-    bool isOwner();
+    // Whether this process writes the kind's records itself. refresh: the
+    // kind's known record is refreshed from its defaults file first (one
+    // look at the file) and serves the set's later puts; otherwise the
+    // record the set already uses answers, since the defaults file never
+    // moves a kind's owner box.
+    bool isOwner(bool refresh);
     // What the numbered kinds share. unbind: empties the set unless keep,
     // then takes the kind's key type and shared descriptor; true when keep,
     // else the emptying's result. bind: reads the record keyed by the
