@@ -66,14 +66,18 @@ configure_file("${CFGADM_SOURCE_DIR}/packaging/config_adm.pc.in" "${work}/config
 file(INSTALL DESTINATION "${libdir}/pkgconfig" TYPE FILE FILES "${work}/config_adm.pc")
 
 # ---- the default file and the units of the programs that are installed
-# (packaging/systemd/PROGRAM.service.in or PROGRAM@.service.in).
+# (packaging/systemd/PROGRAM.service.in, PROGRAM@.service.in, and units of a
+# program's tasks, PROGRAM-TASK.service.in and .timer.in).
 configure_file("${CFGADM_SOURCE_DIR}/packaging/default/vmplatform.in" "${work}/vmplatform" @ONLY)
 file(INSTALL DESTINATION "${sysconfdir}/default" TYPE FILE FILES "${work}/vmplatform")
 foreach(program ${CFGADM_PROGRAMS})
-  foreach(unit "${program}.service" "${program}@.service")
-    if(EXISTS "${CFGADM_SOURCE_DIR}/packaging/systemd/${unit}.in")
-      configure_file("${CFGADM_SOURCE_DIR}/packaging/systemd/${unit}.in" "${work}/${unit}" @ONLY)
-      file(INSTALL DESTINATION "${unitdir}" TYPE FILE FILES "${work}/${unit}")
-    endif()
+  file(GLOB units RELATIVE "${CFGADM_SOURCE_DIR}/packaging/systemd"
+       "${CFGADM_SOURCE_DIR}/packaging/systemd/${program}.service.in"
+       "${CFGADM_SOURCE_DIR}/packaging/systemd/${program}@.service.in"
+       "${CFGADM_SOURCE_DIR}/packaging/systemd/${program}-*.in")
+  foreach(source ${units})
+    string(REGEX REPLACE "\\.in$" "" unit "${source}")
+    configure_file("${CFGADM_SOURCE_DIR}/packaging/systemd/${source}" "${work}/${unit}" @ONLY)
+    file(INSTALL DESTINATION "${unitdir}" TYPE FILE FILES "${work}/${unit}")
   endforeach()
 endforeach()

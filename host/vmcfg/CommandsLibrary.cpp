@@ -15,6 +15,7 @@
 #include "host/vmcfg/PropsExchange.h"
 #include "host/vmcfg/PropsWatch.h"
 #include "host/vmcfg/RevertCommand.h"
+#include "host/vmcfg/SweepCommand.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ int parseAndRun(int argc, char** argv, bool run) {
     RevertCommand revert(app);
     AddressCommands address(app);
     MessageCommands message(app);
+    SweepCommand sweep(app);
     GlobalOptions::acceptAnywhere(app);
     if (std::optional<int> ended = GlobalOptions::parse(app, argc, argv)) return *ended;
     if (!run) return -1;
@@ -63,6 +65,8 @@ int parseAndRun(int argc, char** argv, bool run) {
         status = address.run(options, out, err);
     else if (message.selected())
         status = message.run(options, out, err);
+    else if (sweep.selected())
+        status = sweep.run(options, out, err);
     else
         err << "vmcfg: no command given" << std::endl;
     return report.finish(status);

@@ -2,7 +2,7 @@
 
 // The entry points of libvmcfg_commands.so: the command groups of vmcfg that
 // call the module's functions directly (init, param, props, address,
-// message, history, revert). The library is linked against the module; vmcfg is not, and
+// message, history, revert, sweep). The library is linked against the module; vmcfg is not, and
 // loads it only after it has loaded the module by dlopen, so that the
 // library's references bind to that module (see ModuleCommands).
 
@@ -41,4 +41,5 @@ inline constexpr struct {
     {"message", "Property sets of stored messages"},
     {"history", "The change journal: who changed which property, when"},
     {"revert", "Undo one change-journal record"},
+    {"sweep", "Remove the files dead processes left in /vm/tmp"},
 };

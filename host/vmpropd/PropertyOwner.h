@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "host/vmpropd/OwnedKinds.h"
+#include "host/common/OwnedKinds.h"
 #include "host/vmpropd/UpdateReply.h"
 #include "host/vmpropd/UpdateRequest.h"
 #include "platform/String.h"

@@ -36,6 +36,7 @@ done
 for f in bin/vmcfg bin/vmpropd bin/vmadmd "${libdir#"$root"/}/config_adm/libvmcfg_commands.so" \
   "${libdir#"$root"/}/config_adm/libvmadmd_api.so" \
   share/man/man5/config_adm.5.gz lib/systemd/system/vmpropd@.service \
+  lib/systemd/system/vmcfg-sweep.service lib/systemd/system/vmcfg-sweep.timer \
   etc/default/vmplatform share/bash-completion/completions/vmcfg; do
   [ -e "$root/$f" ] || fail "$f not installed"
 done
@@ -105,6 +106,7 @@ complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vmcfg; echo "${CO
 [ "$(complete_words vmcfg --root /r props '')" = "show check set add put reset remove export import diff watch" ] ||
   fail "completion: props"
 [ "$(complete_words vmcfg history '')" = "show prune" ] || fail "completion: history"
+[ "$(complete_words vmcfg sw)" = "sweep" ] || fail "completion: sweep"
 [ "$(complete_words vmcfg props show --access R)" = "Restricted" ] || fail "completion: --access"
 # In any case, after a comma too; kinds and feature names.
 [ "$(complete_words vmcfg known list c)" = "COS" ] || fail "completion: kind in lower case"

@@ -1,4 +1,4 @@
-#include "host/vmpropd/HandoffSweep.h"
+#include "host/common/HandoffSweep.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -91,14 +91,15 @@ pid_t HandoffSweep::valueOwnerOf(const String& name) {
     return pidOfName(name, kValueSuffix);
 }
 
-std::size_t HandoffSweep::run() const {
+std::vector<HandoffSweep::Removal> HandoffSweep::run(bool dry) const {
+    std::vector<Removal> removed;
     String directory = HostPlatform::hostPath(Path("/vm/tmp"));
     int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) {
         if (errno != ENOENT)
-            MC_std_trace() << "vmpropd: cannot sweep " << directory << ": " << std::strerror(errno)
-                           << oops;
-        return 0;
+            MC_std_trace() << "sweep of /vm/tmp: cannot read " << directory << ": "
+                           << std::strerror(errno) << oops;
+        return removed;
     }
     DIR* dir = ::fdopendir(::dup(dirFd));
     struct Candidate {
@@ -116,17 +117,16 @@ std::size_t HandoffSweep::run() const {
             candidates.push_back({entry->d_name, owner, true});
     }
     if (dir != nullptr) ::closedir(dir);
-    std::size_t removed = 0;
-    for (const Candidate& c : candidates) removed += sweep(dirFd, c.name, c.pid, c.value);
+    for (const Candidate& c : candidates) sweep(dirFd, c.name, c.pid, c.value, dry, removed);
     ::close(dirFd);
     return removed;
 }
 
-bool HandoffSweep::sweep(int dirFd, const String& name, pid_t sender, bool value) const {
+void HandoffSweep::sweep(int dirFd, const String& name, pid_t sender, bool value, bool dry,
+                         std::vector<Removal>& removed) const {
     int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return;
     struct stat info;
-    bool removed = false;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         auto age = std::chrono::seconds(std::time(nullptr) - info.st_mtime);
         // A value file written before its pid's process started is an
@@ -139,17 +139,18 @@ bool HandoffSweep::sweep(int dirFd, const String& name, pid_t sender, bool value
         if (stale && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
             ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
             named.st_ino == info.st_ino && named.st_dev == info.st_dev) {
-            removed = ::unlinkat(dirFd, name.c_str(), 0) == 0;
-            if (removed)
-                MC_std_trace() << "vmpropd: removed the " << (value ? "value" : "hand-off")
-                               << " file '" << name << "' (" << info.st_size
-                               << " bytes) left by pid " << sender
-                               << (gone ? ", which is gone" : ", too long ago") << oops;
-            else
-                MC_std_trace() << "vmpropd: cannot remove the " << (value ? "value" : "hand-off")
-                               << " file '" << name << "': " << std::strerror(errno) << oops;
+            const char* what = value ? "value" : "hand-off";
+            if (dry || ::unlinkat(dirFd, name.c_str(), 0) == 0) {
+                removed.push_back({name, info.st_size, sender, value, gone});
+                if (!dry)
+                    MC_std_trace() << "sweep of /vm/tmp: removed the " << what << " file '" << name
+                                   << "' (" << info.st_size << " bytes) left by pid " << sender
+                                   << (gone ? ", which is gone" : ", too long ago") << oops;
+            } else {
+                MC_std_trace() << "sweep of /vm/tmp: cannot remove the " << what << " file '"
+                               << name << "': " << std::strerror(errno) << oops;
+            }
         }
     }
     ::close(fd);
-    return removed;
 }

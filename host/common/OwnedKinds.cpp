@@ -1,4 +1,4 @@
-#include "host/vmpropd/OwnedKinds.h"
+#include "host/common/OwnedKinds.h"
 
 #include <algorithm>
 #include <cerrno>

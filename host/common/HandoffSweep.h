@@ -26,10 +26,22 @@
 // but a file older than the process now bearing its pid belongs to an
 // earlier process of that pid, and goes too.
 //
+// Run by vmpropd at start-up and then every `interval`, and by "vmcfg sweep"
+// on hosts where no box runs vmpropd.
+//
 // Host system calls only; blocks only on the directory and on file status.
 // A failure to read the directory or to remove a file is traced and skipped.
 class HandoffSweep {
   public:
+    // A file the sweep removed (or, dry, would remove).
+    struct Removal {
+        String name;  // the entry's name in "/vm/tmp"
+        off_t bytes;
+        pid_t pid;   // the sender's, or the value's owner's
+        bool value;  // a value file, else a hand-off file
+        bool gone;   // its process is gone; else it is a hand-off file too old
+    };
+
     static constexpr std::chrono::seconds deadSenderAge{10};
     static constexpr std::chrono::hours maxAge{1};
     // How often a running daemon sweeps.
@@ -37,8 +49,10 @@ class HandoffSweep {
 
     explicit HandoffSweep(std::vector<String> kinds) : kinds_(std::move(kinds)) {}
 
-    // Sweeps once; returns the number of files removed (each is traced).
-    std::size_t run() const;
+    // Sweeps once; returns the files removed, each also traced at level 1.
+    // dry: removes nothing and returns what would have been removed (a file
+    // being read is left out, as the sweep would leave it).
+    std::vector<Removal> run(bool dry = false) const;
     // The sender's pid when `name` is a hand-off file name of one of the
     // kinds, else 0.
     pid_t senderOf(const String& name) const;
@@ -46,8 +60,10 @@ class HandoffSweep {
     static pid_t valueOwnerOf(const String& name);
 
   private:
-    // Removes `name` in dirFd if it is a left-over; true when removed.
-    bool sweep(int dirFd, const String& name, pid_t sender, bool value) const;
+    // Removes `name` in dirFd if it is a left-over (dry: only tells);
+    // appends it to `removed` when it went (or would go).
+    void sweep(int dirFd, const String& name, pid_t sender, bool value, bool dry,
+               std::vector<Removal>& removed) const;
 
     std::vector<String> kinds_;
 };

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "platform/FileSystem.h"
+#include "tests/testing/VmcfgRunner.h"
+
+namespace {
+
+class VmcfgSweep : public VmcfgFixture {
+  protected:
+    // Writes /vm/tmp/NAME, last written ageSeconds ago.
+    void leave(const String& name, int ageSeconds) const {
+        writeFile("/vm/tmp/" + name, "left behind");
+        timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - ageSeconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, hostPath("/vm/tmp/" + name).c_str(), times, 0), 0);
+    }
+};
+
+// The rules themselves are the owner daemon's (its sweep test covers each);
+// here: the command sweeps by them, --dry-run only names, and the output
+// says what went and why.
+TEST_F(VmcfgSweep, RemovesWhatGoneProcessesLeftAndDryRunOnlyNamesIt) {
+    ASSERT_EQ(run("init").status, 0);
+    const pid_t dead = ::fork();  // a pid no process has any more
+    if (dead == 0) ::_exit(0);
+    ::waitpid(dead, nullptr, 0);
+    const String gone = std::to_string(dead), live = std::to_string(::getpid());
+    const String handOff = gone + "_1a2b_0COSProperties", value = gone + "_1a2b_1.p";
+    const String kept[] = {live + "_1a2b_2SubscriberProperties", gone + "_1a2b_3COSProperties",
+                           "notes.txt"};
+    leave(handOff, 60);
+    leave(value, 60);
+    leave(kept[0], 60);  // its sender lives
+    leave(kept[1], 0);   // too fresh: its sender may not have asked yet
+    leave(kept[2], 7200);
+
+    VmcfgRunner::Outcome dry = run("sweep --dry-run");
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    EXPECT_NE(dry.out.find("would remove hand-off file /vm/tmp/" + handOff + " (11 bytes, pid " +
+                           gone + ", process gone)\n"),
+              String::npos)
+        << dry.out;
+    EXPECT_NE(dry.out.find("would remove value file /vm/tmp/" + value), String::npos) << dry.out;
+    EXPECT_TRUE(FileSystem::exists("/vm/tmp/" + handOff) && FileSystem::exists("/vm/tmp/" + value));
+
+    VmcfgRunner::Outcome swept = run("sweep --json");
+    ASSERT_EQ(swept.status, 0) << swept.err;
+    nlohmann::json removed = nlohmann::json::parse(swept.out).at("removed");
+    ASSERT_EQ(removed.size(), 2U) << swept.out;
+    for (const auto& file : removed) {
+        EXPECT_EQ(file.at("pid"), dead);
+        EXPECT_EQ(file.at("reason"), "process gone");
+        EXPECT_EQ(file.at("kind"), file.at("file") == value ? "value" : "hand-off");
+    }
+    EXPECT_FALSE(FileSystem::exists("/vm/tmp/" + handOff) ||
+                 FileSystem::exists("/vm/tmp/" + value));
+    for (const String& name : kept) EXPECT_TRUE(FileSystem::exists("/vm/tmp/" + name)) << name;
+
+    EXPECT_EQ(run("sweep").out, "nothing to remove in /vm/tmp\n");
+}
+
+}  // namespace
