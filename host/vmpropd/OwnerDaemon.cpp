@@ -12,6 +12,8 @@
 #include <memory>
 #include <ostream>
 
+#include "host/common/HandoffSweep.h"
+#include "host/common/OwnedKinds.h"
 #include "host/common/StopSignals.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/MsgRoutes.h"
@@ -19,9 +21,7 @@
 #include "host/platform/RunTokenHolder.h"
 #include "host/platform/TlsContext.h"
 #include "host/platform/TlsMsgServer.h"
-#include "host/common/HandoffSweep.h"
 #include "host/vmpropd/InstanceLock.h"
-#include "host/common/OwnedKinds.h"
 #include "host/vmpropd/PropertyOwner.h"
 #include "platform/Path.h"
 #include "platform/Trace.h"
