@@ -27,6 +27,10 @@ namespace {
 constexpr std::uint32_t kEvents = IN_ATTRIB | IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE |
                                   IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
                                   IN_ONLYDIR;
+// The entry a path names is watched itself as well, whatever it is: a file
+// written or given new attributes through a hard link elsewhere is reported
+// only there, and so is a change to a directory's own entries.
+constexpr std::uint32_t kEntryEvents = kEvents & ~IN_ONLYDIR;
 // Events that concern the watched directory itself, whatever their name.
 constexpr std::uint32_t kWholeDirectory = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
 // Paths answered from memory at most; one more starts the table afresh.
@@ -53,7 +57,8 @@ bool changesAreHeard(int directory) {
     return std::find(std::begin(kLocal), std::end(kLocal), type) != std::end(kLocal);
 }
 
-// One directory on the way to a path and the name looked up in it.
+// One directory on the way to a path and the name looked up in it; the
+// entry itself has an empty name (any event of its watch concerns it).
 struct Step {
     int watch;
     String name;
@@ -84,7 +89,9 @@ struct Watcher {
     void drain();
     void apply(const inotify_event& event);
     bool watchTheWay(const String& path, std::vector<Step>& steps);
-    int addWatch(int directory);
+    bool watchEntry(int directory, const String& name, std::vector<Step>& steps);
+    // Watches the entry open as `entry` (an O_PATH descriptor).
+    int addWatch(int entry, std::uint32_t events);
 };
 
 Watcher* theWatcher = nullptr;
@@ -168,15 +175,15 @@ void Watcher::apply(const inotify_event& event) {
     std::string_view name(event.name, event.len == 0 ? 0 : ::strnlen(event.name, event.len));
     std::erase_if(answers, [&](const auto& kept) {
         return std::any_of(kept.second.steps.begin(), kept.second.steps.end(), [&](const Step& s) {
-            return s.watch == event.wd && (whole || s.name == name);
+            return s.watch == event.wd && (whole || s.name.empty() || s.name == name);
         });
     });
 }
 
-int Watcher::addWatch(int directory) {
+int Watcher::addWatch(int entry, std::uint32_t events) {
     char self[64];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", directory);
-    return ::inotify_add_watch(fd, self, kEvents);
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", entry);
+    return ::inotify_add_watch(fd, self, events);
 }
 
 // Watches each directory from the root down before looking at the name in
@@ -190,7 +197,7 @@ bool Watcher::watchTheWay(const String& path, std::vector<Step>& steps) {
         std::size_t end = std::min(path.find('/', at), path.size());
         String name = path.substr(at, end - at);
         at = end + 1;
-        int watch = changesAreHeard(directory) ? addWatch(directory) : -1;
+        int watch = changesAreHeard(directory) ? addWatch(directory, kEvents) : -1;
         if (watch < 0 || name.empty() || name == "." || name == "..")
             return ::close(directory), false;
         steps.push_back({watch, name});
@@ -200,7 +207,11 @@ bool Watcher::watchTheWay(const String& path, std::vector<Step>& steps) {
             break;
         }
         if (S_ISLNK(entry.st_mode)) whole = false;
-        if (!whole || !S_ISDIR(entry.st_mode) || at >= path.size()) break;
+        if (!whole) break;
+        if (!S_ISDIR(entry.st_mode) || at >= path.size()) {
+            whole = watchEntry(directory, name, steps);
+            break;
+        }
         int next = ::openat(directory, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         ::close(directory);
         directory = next;
@@ -208,6 +219,19 @@ bool Watcher::watchTheWay(const String& path, std::vector<Step>& steps) {
     }
     if (directory >= 0) ::close(directory);
     return whole;
+}
+
+// Watches the entry `name` in directory that a path ends at (kEntryEvents).
+// False when it cannot be watched: its answer is then not kept. An entry
+// swapped since it was looked at is reported by its directory's watch.
+bool Watcher::watchEntry(int directory, const String& name, std::vector<Step>& steps) {
+    int entry = ::openat(directory, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (entry < 0) return false;
+    int watch = addWatch(entry, kEntryEvents);
+    ::close(entry);
+    if (watch < 0) return false;
+    steps.push_back({watch, String()});
+    return true;
 }
 
 // A form asks of one file again and again: the answer given last is found

@@ -8,9 +8,10 @@
 // again only to learn whether they changed (a kind's defaults file before
 // every request). The first answer for a path is looked up as
 // RootResolver::stat looks it up; later ones are given again from memory for
-// as long as inotify reports no change to the file or to any directory on
-// the way to it: nothing created, removed, moved, written or given new
-// attributes there. A change seen drops the answers it may touch, and the
+// as long as inotify reports no change to the file (through any of its
+// names: the file is watched itself) or to any directory on the way to it:
+// nothing created, removed, moved, written or given new attributes there. A
+// change seen drops the answers it may touch, and the
 // next call looks again. Every call still reads the inotify queue (one
 // system call that finds it empty), so a change another process made before
 // this call began is always seen.
@@ -20,10 +21,8 @@
 // overlayfs and the like): a link on the way is followed by the lookup, and
 // its target's changes would not be reported, and a network file system
 // changes without this kernel knowing; such paths are looked up every time.
-// Changes no directory hears of are not seen either: a file written through
-// another hard link in another directory, or a file system mounted over a
-// directory on the way (a configuration tree is written in place or
-// replaced by rename, and seen).
+// A file system mounted over a directory on the way is not seen either (a
+// configuration tree is written in place or replaced by rename, and seen).
 //
 // Answers belong to the platform root they were found in: when the root is
 // set anew, they are all dropped.

@@ -100,6 +100,13 @@ TEST_F(StatWatchTest, EveryChangeOnTheWayIsSeen) {
              }
              ::waitpid(child, nullptr, 0);
          }},
+        {"written through a hard link in another directory",
+         [&] {
+             fs::create_directories(host("/VM/elsewhere"));
+             fs::create_hard_link(host(file), host("/VM/elsewhere/link"));
+             std::ofstream(host("/VM/elsewhere/link"), std::ios::app) << " through the link";
+         }},
+        {"a link's new mode", [&] { fs::permissions(host("/VM/elsewhere/link"), fs::perms::all); }},
     };
     ASSERT_TRUE(FileSystem::makeDirectories("/VM/config/sub"));
     write(file, "first");
