@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <new>
 #include <random>
 #include <thread>
 #include <vector>
@@ -101,6 +105,43 @@ TEST(BlockPoolDeathTest, ABlockGivenBackWithTheWrongSizeStopsTheProcess) {
     void* block = pool.allocate(40);
     EXPECT_DEATH(pool.release(block, 200), "not this pool's");
     pool.release(block, 40);
+}
+
+// With the address space spent, allocate throws and leaves the pool whole:
+// the blocks handed out keep their bytes, all go back, and once memory is
+// freed again a block can be had. In a child process whose address space is
+// capped (AddressSanitizer's shadow memory cannot live under such a cap).
+TEST(BlockPoolDeathTest, NoSlabToBeHadThrowsAndLeavesThePoolWhole) {
+    if (BlockPool::HeapChecked) GTEST_SKIP() << "an address-space cap breaks the sanitizer";
+    auto run = [] {
+        BlockPool pool;
+        std::vector<Block> made;
+        made.reserve(1 << 20);
+        std::ifstream statm("/proc/self/statm");
+        std::size_t pages = 0;
+        statm >> pages;
+        const rlim_t cap = pages * ::sysconf(_SC_PAGESIZE) + (rlim_t(64) << 20);
+        const rlimit limit{cap, cap};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
+        bool thrown = false;
+        try {
+            for (std::size_t i = 0; i < made.capacity(); ++i) {
+                auto* at = static_cast<unsigned char*>(pool.allocate(200));
+                std::memset(at, static_cast<int>(i % 251), 200);
+                made.push_back({at, 200, static_cast<unsigned char>(i % 251)});
+            }
+        } catch (const std::bad_alloc&) {
+            thrown = true;
+        }
+        const bool whole = thrown && !made.empty() && allIntact(made);
+        release(pool, made);
+        pool.trim();
+        const bool empty = pool.slabs() == 0;
+        void* again = pool.allocate(200);
+        pool.release(again, 200);
+        std::_Exit(whole && empty ? 0 : 1);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
