@@ -44,10 +44,10 @@ unsigned long Property::length() const {
 unsigned long Property::recordLength(Symbol name, std::uint32_t index,
                                      const PropertyAttributes& attributes,
                                      unsigned long valueLength) {
-    // Line 1 holds two blanks and a line end, the value two blanks; lines 2
-    // and 3 end with a line end each.
+    // Line 1 holds two blanks and a line end; lines 2 and 3 end with a line
+    // end each.
     return name.length() + decimalDigits(name.length()) + decimalDigits(index) +
-           attributes.stream_length() + valueLength + decimalDigits(valueLength) + 7;
+           attributes.stream_length() + PropertyValue::stream_length(valueLength) + 5;
 }
 
 std::ostream& operator<<(std::ostream& out, const Property& property) {

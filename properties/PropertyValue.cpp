@@ -79,8 +79,8 @@ bool PropertyValue::write(std::ostream& out) const {
     return rep_->write(out);
 }
 
-unsigned long PropertyValue::stream_length() const {
-    unsigned long bytes = length();
+unsigned long PropertyValue::stream_length(unsigned long bytes) {
+    // The length, a blank, the bytes, a blank.
     return bytes + decimalDigits(bytes) + 2;
 }
 

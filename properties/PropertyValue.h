@@ -58,8 +58,10 @@ class CFGADM_EXPORT PropertyValue : public PropertyValueBase {
     bool read(std::istream& in, unsigned long count) override;
     bool write(std::ostream& out) const override;
 
-    // Number of characters operator<< writes for this value.
-    unsigned long stream_length() const;
+    // Number of characters operator<< writes for this value, and for any
+    // value of `bytes` bytes.
+    unsigned long stream_length() const { return stream_length(length()); }
+    static unsigned long stream_length(unsigned long bytes);
 
     // The representation currently pointed at (never null).
     const PropertyValueRepresentationBase* representation() const { return rep_; }
