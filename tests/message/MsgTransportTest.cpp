@@ -93,9 +93,12 @@ TEST_F(MsgTransportTest, ServerSurvivesBadClientsAndStopsCleanly) {
         EXPECT_EQ(server.socketPath(), hostPath("/vm/run/box7.2"));
         EXPECT_TRUE(FileSystem::exists("/vm/run/box7.2"));
         EXPECT_FALSE(server.start());
+        // Garbage, a body over the limit, a reply where a request belongs,
+        // nothing, and a whole request whose client is gone before the reply.
         for (const String& bytes :
              {String(40, 'x'), frame(kMsgFrameMagic, 42, kMsgRequestType, 9000),
-              frame(kMsgFrameMagic, 42, kMsgReplyType, 0), String()}) {
+              frame(kMsgFrameMagic, 42, kMsgReplyType, 0), String(),
+              frame(kMsgFrameMagic, 42, kMsgRequestType, 4, "gone")}) {
             int fd = socketAt();
             ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
             ::close(fd);
