@@ -1,7 +1,8 @@
 // The console's connection stream on a socket whose peer reads late and
 // little: held bytes and an answer too large to hold must leave whole and in
 // order through partial sends, and a peer that never reads must fail the
-// write within the write timeout rather than hold the thread.
+// write within the write timeout rather than hold the thread; a peer that
+// is gone fails it at once.
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -68,7 +69,7 @@ TEST(ConnectionStream, LargeWritesLeaveWholeThroughPartialSends) {
     EXPECT_TRUE(got == sent) << "the bytes arrived changed or out of order";
 }
 
-TEST(ConnectionStream, APeerThatNeverReadsFailsTheWriteInTime) {
+TEST(ConnectionStream, APeerThatNeverReadsFailsTheWriteInTimeAndOneGoneAtOnce) {
     Pair pair;
     ASSERT_GE(pair.writer, 0);
     ConnectionStream stream(pair.writer, -1, std::chrono::seconds(1));
@@ -78,6 +79,13 @@ TEST(ConnectionStream, APeerThatNeverReadsFailsTheWriteInTime) {
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, milliseconds(900));
     EXPECT_LT(took, milliseconds(3000));
+
+    // A peer that is gone fails the next write at once, and raises no SIGPIPE.
+    ::close(pair.reader);
+    pair.reader = -1;
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(stream.write(body.data(), body.size()), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(500));
 }
 
 }  // namespace
