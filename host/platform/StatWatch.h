@@ -11,8 +11,7 @@
 // as long as inotify reports no change to the file (through any of its
 // names: the file is watched itself) or to any directory on the way to it:
 // nothing created, removed, moved, written or given new attributes there. A
-// change seen drops the answers it may touch, and the
-// next call looks again. Every call still reads the inotify queue (one
+// change seen drops the answers it may touch, and the next call looks again. Every call still reads the inotify queue (one
 // system call that finds it empty), so a change another process made before
 // this call began is always seen.
 //

@@ -30,7 +30,8 @@ TEST_F(VmcfgSweep, RemovesWhatGoneProcessesLeftAndDryRunOnlyNamesIt) {
     if (dead == 0) ::_exit(0);
     ::waitpid(dead, nullptr, 0);
     const String gone = std::to_string(dead), live = std::to_string(::getpid());
-    const String handOff = gone + "_1a2b_0COSProperties", value = gone + "_1a2b_1.p";
+    const String handOff = gone + "_1a2b_0COSProperties", value = gone + "_1a2b_1.p",
+                 stale = live + "_1a2b_4COSProperties";
     const String kept[] = {live + "_1a2b_2SubscriberProperties", gone + "_1a2b_3COSProperties",
                            "notes.txt"};
     leave(handOff, 60);
@@ -38,6 +39,7 @@ TEST_F(VmcfgSweep, RemovesWhatGoneProcessesLeftAndDryRunOnlyNamesIt) {
     leave(kept[0], 60);  // its sender lives
     leave(kept[1], 0);   // too fresh: its sender may not have asked yet
     leave(kept[2], 7200);
+    leave(stale, 7200);  // its sender lives, but not this long in a hand-off
 
     VmcfgRunner::Outcome dry = run("sweep --dry-run");
     ASSERT_EQ(dry.status, 0) << dry.err;
@@ -46,19 +48,24 @@ TEST_F(VmcfgSweep, RemovesWhatGoneProcessesLeftAndDryRunOnlyNamesIt) {
               String::npos)
         << dry.out;
     EXPECT_NE(dry.out.find("would remove value file /vm/tmp/" + value), String::npos) << dry.out;
+    EXPECT_NE(dry.out.find("would remove hand-off file /vm/tmp/" + stale + " (11 bytes, pid " +
+                           live + ", over an hour old)\n"),
+              String::npos)
+        << dry.out;
     EXPECT_TRUE(FileSystem::exists("/vm/tmp/" + handOff) && FileSystem::exists("/vm/tmp/" + value));
 
     VmcfgRunner::Outcome swept = run("sweep --json");
     ASSERT_EQ(swept.status, 0) << swept.err;
     nlohmann::json removed = nlohmann::json::parse(swept.out).at("removed");
-    ASSERT_EQ(removed.size(), 2U) << swept.out;
+    ASSERT_EQ(removed.size(), 3U) << swept.out;
     for (const auto& file : removed) {
-        EXPECT_EQ(file.at("pid"), dead);
-        EXPECT_EQ(file.at("reason"), "process gone");
+        const bool old = file.at("file") == stale;
+        EXPECT_EQ(file.at("pid"), old ? ::getpid() : dead);
+        EXPECT_EQ(file.at("reason"), old ? "over an hour old" : "process gone");
         EXPECT_EQ(file.at("kind"), file.at("file") == value ? "value" : "hand-off");
     }
     EXPECT_FALSE(FileSystem::exists("/vm/tmp/" + handOff) ||
-                 FileSystem::exists("/vm/tmp/" + value));
+                 FileSystem::exists("/vm/tmp/" + value) || FileSystem::exists("/vm/tmp/" + stale));
     for (const String& name : kept) EXPECT_TRUE(FileSystem::exists("/vm/tmp/" + name)) << name;
 
     EXPECT_EQ(run("sweep").out, "nothing to remove in /vm/tmp\n");
