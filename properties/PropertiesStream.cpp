@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <istream>
 #include <optional>
 #include <ostream>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "platform/LineReader.h"
 #include "platform/Trace.h"
 #include "properties/DecimalDigits.h"
+#include "properties/GetArea.h"
 #include "properties/Properties.h"
 #include "properties/RecordReader.h"
 #include "properties/RecordWriter.h"
@@ -24,22 +27,44 @@ namespace {
 const String kVersionHeader = "component-file-version=";
 const String kCountHeader = "number of properties=";
 
+// The number after `header` on a line that is exactly `header` and a run of
+// decimal digits, or -1.
+long numberAfter(std::string_view line, const String& header) {
+    if (line.size() <= header.size() || line.compare(0, header.size(), header) != 0) return -1;
+    long number = 0;
+    for (char c : line.substr(header.size())) {
+        if (c < '0' || c > '9') return -1;
+        // Saturates at LONG_MAX, as strtol does.
+        const int digit = c - '0';
+        number = number > (LONG_MAX - digit) / 10 ? LONG_MAX : number * 10 + digit;
+    }
+    return number;
+}
+
 // The number on a header line that is exactly `header` and a run of decimal
 // digits, or -1; empty lines before it are skipped. Gives what get_long
 // gives with the pattern "^<header>([0-9]+)$", without running a pattern
 // twice for every set read (a record of a few properties is mostly header).
+// A line that lies whole in the stream's buffer is read from there.
 long headerNumber(std::istream& in, const String& header) {
+    if (std::streambuf* buffer = in.good() ? in.rdbuf() : nullptr) {
+        const char* start = GetArea::next(buffer);
+        const char* end = GetArea::end(buffer);
+        const char* line = start;
+        while (line != end && *line == '\n') ++line;
+        const void* eol = line == end ? nullptr : std::memchr(line, '\n', end - line);
+        if (eol != nullptr) {
+            const char* stop = static_cast<const char*>(eol);
+            GetArea::consume(buffer, static_cast<int>(stop + 1 - start));
+            return numberAfter(std::string_view(line, static_cast<std::size_t>(stop - line)),
+                               header);
+        }
+    }
     String line;
     LineReader::Result read;
     do read = LineReader::read(in, line);
     while (read == LineReader::Line && line.empty());
-    if (read != LineReader::Line || line.size() <= header.size() ||
-        line.compare(0, header.size(), header) != 0)
-        return -1;
-    auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    if (!std::all_of(line.begin() + static_cast<std::ptrdiff_t>(header.size()), line.end(), digit))
-        return -1;
-    return std::strtol(line.c_str() + header.size(), nullptr, 10);
+    return read == LineReader::Line ? numberAfter(line, header) : -1;
 }
 
 const String kErrorNames[] = {"NO_ERROR",        "CANT_OPEN",       "CANT_PARSE_VERSION",

@@ -4,17 +4,10 @@
 #include <locale>
 #include <string_view>
 
+#include "properties/GetArea.h"
 #include "properties/PropertyValueString.h"
 
 namespace {
-
-// The get area of a stream buffer, reached through pointers to the members
-// a derived class may name (the standard's way to reach them from outside).
-struct GetArea : std::streambuf {
-    static const char* next(std::streambuf* b) { return (b->*&GetArea::gptr)(); }
-    static const char* end(std::streambuf* b) { return (b->*&GetArea::egptr)(); }
-    static void consume(std::streambuf* b, int n) { (b->*&GetArea::gbump)(n); }
-};
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';

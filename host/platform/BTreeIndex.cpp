@@ -88,8 +88,11 @@ int readLast(int fd, std::uint16_t keyLength, const char* key, bool argumentsOk)
     Opened o = lookup(fd);
     if (o.backend == nullptr) return BTREE_BAD_DESCRIPTOR;
     std::string_view k = keyOf(keyLength, key);
-    if (int rc = o.backend->check(o.fd, false, k)) return rc;
-    if (!argumentsOk) return BTREE_BAD_ARGUMENT;
+    if (!argumentsOk) {
+        int rc = o.backend->check(o.fd, false, k);
+        return rc != BTREE_OK ? rc : BTREE_BAD_ARGUMENT;
+    }
+    // The read checks the descriptor and the key first, as check() would.
     int rc = o.backend->read(o.fd, k, lastRead.record);
     if (rc == BTREE_OK || rc == BTREE_NO_RECORD) {
         lastRead.valid = true;

@@ -62,6 +62,10 @@ int FaultInjector::check(FaultOp op, const String& platformPath) {
     return 0;
 }
 
+bool FaultInjector::armed() {
+    return rules().any;
+}
+
 int FaultInjector::injected() {
     std::lock_guard<std::mutex> lock(rules().mutex);
     return rules().injected;

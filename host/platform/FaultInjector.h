@@ -33,6 +33,9 @@ class FaultInjector {
     // The errno a call should fail with, or 0 to let it run. Called by the
     // stand-in's file layer for every call.
     static int check(FaultOp op, const String& platformPath);
+    // Whether any rule is in force: a caller whose path costs something to
+    // name may skip check() when none is.
+    static bool armed();
     // How many calls the rules have failed since the last clear().
     static int injected();
 };

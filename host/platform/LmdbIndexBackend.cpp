@@ -245,11 +245,25 @@ int openIndex(const Path& path, bool create, indx_key_t keyType, int flags, int 
     return static_cast<int>(slot - s.descriptors.begin());
 }
 
-// What a record call works on, taken from the descriptor table.
+// What a record call works on, taken from the descriptor table. The path
+// the descriptor was opened with is fetched only for a message or an injected
+// fault: copying it on every call would cost an allocation.
 struct Target {
     Environment* environment = nullptr;
-    Path path;
+    int fd = -1;
+
+    Path path() const {
+        Service& s = service();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        return static_cast<std::size_t>(fd) < s.descriptors.size() ? s.descriptors[fd].path
+                                                                   : Path();
+    }
 };
+
+// The errno an injected fault gives this call, or 0.
+int injected(FaultOp op, const Target& t) {
+    return FaultInjector::armed() ? FaultInjector::check(op, t.path().text()) : 0;
+}
 
 // Checks the descriptor, the right to write and the key; reopens the index in
 // a forked child.
@@ -274,7 +288,7 @@ int resolve(int fd, bool write, std::string_view key, Target& target) {
     if (key.data() == nullptr || key.empty() || key.size() > d.environment->maxKeySize)
         return BTREE_BAD_ARGUMENT;
     target.environment = d.environment;
-    target.path = d.path;
+    target.fd = fd;
     return BTREE_OK;
 }
 
@@ -311,14 +325,13 @@ int stale(const Path& path, std::string_view key) {
 int changeRecord(const Target& t, std::string_view key, const char* data, std::size_t dataLength,
                  const IndexBackend::Record* expected) {
     const char* what = data ? "write" : "delete";
-    if (int error = FaultInjector::check(FaultOp::Write, t.path.text()))
-        return failure(t.path, what, error);
+    if (int error = injected(FaultOp::Write, t)) return failure(t.path(), what, error);
     MDB_txn* txn = nullptr;
     int rc = mdb_txn_begin(t.environment->env, nullptr, 0, &txn);
-    if (rc != 0) return failure(t.path, what, rc);
+    if (rc != 0) return failure(t.path(), what, rc);
     if (expected && !stillAsRead(txn, *t.environment, key, *expected)) {
         mdb_txn_abort(txn);
-        return stale(t.path, key);
+        return stale(t.path(), key);
     }
     MDB_val k = keyValue(key);
     if (data) {
@@ -329,10 +342,10 @@ int changeRecord(const Target& t, std::string_view key, const char* data, std::s
     }
     if (rc != 0) {
         mdb_txn_abort(txn);
-        return rc == MDB_NOTFOUND ? BTREE_NO_RECORD : failure(t.path, what, rc);
+        return rc == MDB_NOTFOUND ? BTREE_NO_RECORD : failure(t.path(), what, rc);
     }
     rc = mdb_txn_commit(txn);
-    return rc == 0 ? BTREE_OK : failure(t.path, what, rc);
+    return rc == 0 ? BTREE_OK : failure(t.path(), what, rc);
 }
 
 }  // namespace
@@ -356,14 +369,16 @@ int LmdbIndexBackend::check(int fd, bool write, std::string_view key) {
 }
 
 int LmdbIndexBackend::read(int fd, std::string_view key, Record& record) {
-    record = Record{};
+    // Emptied, not replaced: the thread's last read keeps its bytes' room.
+    record.found = false;
+    record.bytes.clear();
+    record.revision = 0;
     Target t;
     if (int rc = resolve(fd, false, key, t)) return rc;
-    if (int error = FaultInjector::check(FaultOp::Read, t.path.text()))
-        return failure(t.path, "read", error);
+    if (int error = injected(FaultOp::Read, t)) return failure(t.path(), "read", error);
     MDB_txn* txn = nullptr;
     int rc = mdb_txn_begin(t.environment->env, nullptr, MDB_RDONLY, &txn);
-    if (rc != 0) return failure(t.path, "read", rc);
+    if (rc != 0) return failure(t.path(), "read", rc);
     MDB_val k = keyValue(key);
     MDB_val value;
     rc = mdb_get(txn, t.environment->records, &k, &value);
@@ -372,7 +387,7 @@ int LmdbIndexBackend::read(int fd, std::string_view key, Record& record) {
     mdb_txn_abort(txn);
     record.found = rc == 0;
     if (rc == MDB_NOTFOUND) return BTREE_NO_RECORD;
-    return rc == 0 ? BTREE_OK : failure(t.path, "read", rc);
+    return rc == 0 ? BTREE_OK : failure(t.path(), "read", rc);
 }
 
 int LmdbIndexBackend::write(int fd, std::string_view key, std::string_view data,
