@@ -290,11 +290,12 @@ bool BTreeProperties::saveThem() {
     }
     keyInfo key = key_;
     BTreeDataPrefix prefix;
+    // Asked once: each answer is a walk of the environment.
+    const bool journaled = journal_enabled();
     // With a journal the whole record is read: the journal records what the
     // fenced write below replaces.
     std::string_view stored;
-    int rc =
-        journal_enabled() ? storedRecord(key, prefix, stored) : getBTreeDataPrefix(key, prefix);
+    int rc = journaled ? storedRecord(key, prefix, stored) : getBTreeDataPrefix(key, prefix);
     if (rc == BTREE_BAD_DESCRIPTOR) return false;
     // Writing counter 1 over a record that could not be read would hide
     // the write from every process that holds a copy.
@@ -312,7 +313,6 @@ bool BTreeProperties::saveThem() {
     }
     const std::string_view data = holdsNone() ? std::string_view() : text.view();
     // Digests serve the journal only.
-    const bool journaled = journal_enabled();
     const std::uint64_t afterDigest = journaled ? journal_digest(data.data(), data.size()) : 0;
     SaveJournal journal(*this, std::to_string(numberIn(myKey())),
                         {streamOf(stored),

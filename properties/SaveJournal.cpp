@@ -142,7 +142,9 @@ std::vector<JournalChange> SaveJournal::changesSinceMatched(const Properties& se
 
 SaveJournal::SaveJournal(const Properties& set, const String& target, const Forms& forms,
                          bool lockHeld) {
-    if (!journal_enabled() || forms.beforeDigest == forms.afterDigest) return;
+    // Digests are 0 when the caller's journal is off: then the environment
+    // need not be asked again.
+    if (forms.beforeDigest == forms.afterDigest || !journal_enabled()) return;
     JournalSave save;
     save.kind = set.myFactoryName().text();
     save.target = target;
