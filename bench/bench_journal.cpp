@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "bench/PropertyInput.h"
 #include "bench/RatioReporter.h"
 #include "bench/ScratchRoot.h"
 #include "host/platform/RunTokenHolder.h"
@@ -16,23 +17,6 @@
 #include "properties/FileProperties.h"
 
 namespace {
-
-Property makeProperty(int i, const String& value) {
-    Property p;
-    p.name = Symbol("Property" + std::to_string(i));
-    p.index = 1;
-    p.attributes.set_readable(PropertyAttributes::Minimal, true);
-    p.attributes.set_writeable(PropertyAttributes::Server, true);
-    p.value.modify(value, 0);
-    return p;
-}
-
-void fill(Properties& set, int n) {
-    for (int i = 0; i < n; ++i) {
-        Property p = makeProperty(i, "value of property " + std::to_string(i));
-        set.put(p, PropertyAttributes::Server);
-    }
-}
 
 // Turns the journal off for one benchmark, on again after it.
 struct Journal {

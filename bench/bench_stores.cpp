@@ -22,7 +22,6 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <lmdb.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,11 +29,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "bench/MinimalStream.h"
+#include "bench/PropertyInput.h"
 #include "bench/RatioReporter.h"
+#include "bench/RawLmdbIndex.h"
 #include "bench/ScratchRoot.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/RunTokenHolder.h"
@@ -48,29 +48,6 @@ namespace {
 // One file per benchmark and size: a set starts from what its file holds.
 Path fileOf(const char* name, const benchmark::State& state) {
     return Path(String("/VM/config/") + name + "_" + std::to_string(state.range(0)));
-}
-
-Property makeProperty(int i) {
-    Property p;
-    p.name = Symbol("Property" + std::to_string(i));
-    p.index = 1;
-    p.attributes.set_readable(PropertyAttributes::Minimal, true);
-    p.attributes.set_writeable(PropertyAttributes::Server, true);
-    p.value.modify("value of property " + std::to_string(i), 0);
-    return p;
-}
-
-void fill(Properties& set, int n) {
-    for (int i = 0; i < n; ++i) {
-        Property p = makeProperty(i);
-        set.put(p, PropertyAttributes::Server);
-    }
-}
-
-String streamOf(const Properties& set) {
-    std::ostringstream out;
-    set.save(out);
-    return out.str();
 }
 
 void BM_FileSaveReinit(benchmark::State& state) {
@@ -143,58 +120,6 @@ void BM_RawStoreSteps(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<long>(streamOf(set).size()));
 }
 
-// The raw anchor: an LMDB environment of our own beside the module's index.
-// Named: the records sit in a named database, as the module's index keeps
-// them (its main database names the databases), instead of the main one.
-struct RawIndex {
-    MDB_env* env = nullptr;
-    MDB_dbi dbi = 0;
-    explicit RawIndex(const String& file, bool named = false) {
-        mdb_env_create(&env);
-        mdb_env_set_maxdbs(env, 2);
-        mdb_env_set_mapsize(env, std::size_t(1) << 32);
-        mdb_env_open(env, file.c_str(), MDB_NOSUBDIR | MDB_NOTLS, 0664);
-        MDB_txn* txn;
-        mdb_txn_begin(env, nullptr, 0, &txn);
-        mdb_dbi_open(txn, named ? "records" : nullptr, named ? MDB_CREATE : 0, &dbi);
-        mdb_txn_commit(txn);
-    }
-    ~RawIndex() { mdb_env_close(env); }
-    // expected: the write goes only when the record still holds these bytes
-    // (nullptr: unconditionally).
-    bool put(std::uint32_t key, const String& bytes, const String* expected = nullptr) {
-        MDB_txn* txn;
-        if (mdb_txn_begin(env, nullptr, 0, &txn) != 0) return false;
-        MDB_val k{sizeof key, &key}, v{bytes.size(), const_cast<char*>(bytes.data())}, held;
-        if (expected && mdb_get(txn, dbi, &k, &held) == 0 &&
-            std::string_view(static_cast<const char*>(held.mv_data), held.mv_size) != *expected)
-            return mdb_txn_abort(txn), false;
-        if (mdb_put(txn, dbi, &k, &v, 0) != 0) return mdb_txn_abort(txn), false;
-        return mdb_txn_commit(txn) == 0;
-    }
-    std::size_t get(std::uint32_t key, String& out) {
-        MDB_txn* txn;
-        mdb_txn_begin(env, nullptr, MDB_RDONLY, &txn);
-        MDB_val k{sizeof key, &key}, v;
-        std::size_t size = mdb_get(txn, dbi, &k, &v) == 0 ? v.mv_size : 0;
-        out.assign(static_cast<const char*>(v.mv_data), size);
-        mdb_txn_abort(txn);
-        return size;
-    }
-};
-
-RawIndex& rawIndex(bool named = false) {
-    static RawIndex* indexes[2] = {};
-    if (indexes[named] == nullptr) {
-        FileSystem::makeDirectories("/VM/orvex/sd/sdata");
-        indexes[named] =
-            new RawIndex(HostPlatform::hostPath(named ? "/VM/orvex/sd/sdata/bench_named"
-                                                      : "/VM/orvex/sd/sdata/bench_raw"),
-                         named);
-    }
-    return *indexes[named];
-}
-
 void BM_BTreeSaveLoad(benchmark::State& state) {
     Properties::myPBox = 333;
     COSProperties set(5UL);
@@ -225,8 +150,7 @@ void BM_RawLmdbPutGet(benchmark::State& state) {
 // bytes are: making them (names interned, values built from numbers) is the
 // caller's work, not the store's.
 bool writeSubscribers(long n) {
-    static const std::vector<Property> three = {makeProperty(0), makeProperty(1),
-                                                makeProperty(2)};
+    static const std::vector<Property> three = {makeProperty(0), makeProperty(1), makeProperty(2)};
     for (long i = 0; i < n; ++i) {
         SubscriberProperties set(i);
         for (Property p : three) set.put(p, PropertyAttributes::Server);

@@ -53,7 +53,8 @@ long headerNumber(std::istream& in, const String& header) {
         const char* line = start;
         while (line != end && *line == '\n') ++line;
         const void* eol = line == end ? nullptr : std::memchr(line, '\n', end - line);
-        if (eol != nullptr) {
+        // The buffer moves on by an int: a longer line goes the slow way.
+        if (eol != nullptr && static_cast<const char*>(eol) - start < INT_MAX) {
             const char* stop = static_cast<const char*>(eol);
             GetArea::consume(buffer, static_cast<int>(stop + 1 - start));
             return numberAfter(std::string_view(line, static_cast<std::size_t>(stop - line)),
