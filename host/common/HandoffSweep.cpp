@@ -91,7 +91,7 @@ pid_t HandoffSweep::valueOwnerOf(const String& name) {
     return pidOfName(name, kValueSuffix);
 }
 
-std::vector<HandoffSweep::Removal> HandoffSweep::run(bool dry) const {
+std::vector<HandoffSweep::Removal> HandoffSweep::run(bool dry, std::time_t now) const {
     std::vector<Removal> removed;
     String directory = HostPlatform::hostPath(Path("/vm/tmp"));
     int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -117,18 +117,18 @@ std::vector<HandoffSweep::Removal> HandoffSweep::run(bool dry) const {
             candidates.push_back({entry->d_name, owner, true});
     }
     if (dir != nullptr) ::closedir(dir);
-    for (const Candidate& c : candidates) sweep(dirFd, c.name, c.pid, c.value, dry, removed);
+    for (const Candidate& c : candidates) sweep(dirFd, c.name, c.pid, c.value, dry, now, removed);
     ::close(dirFd);
     return removed;
 }
 
 void HandoffSweep::sweep(int dirFd, const String& name, pid_t sender, bool value, bool dry,
-                         std::vector<Removal>& removed) const {
+                         std::time_t now, std::vector<Removal>& removed) const {
     int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return;
     struct stat info;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        auto age = std::chrono::seconds(std::time(nullptr) - info.st_mtime);
+        auto age = std::chrono::seconds(now - info.st_mtime);
         // A value file written before its pid's process started is an
         // earlier process's (a second's slack for the start's rounding).
         bool gone = !alive(sender) || (value && info.st_mtime + 1 < startOf(sender));

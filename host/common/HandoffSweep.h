@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <ctime>
 #include <vector>
 
 #include "platform/String.h"
@@ -51,8 +52,11 @@ class HandoffSweep {
 
     // Sweeps once; returns the files removed, each also traced at level 1.
     // dry: removes nothing and returns what would have been removed (a file
-    // being read is left out, as the sweep would leave it).
-    std::vector<Removal> run(bool dry = false) const;
+    // being read is left out, as the sweep would leave it). now: the clock
+    // the files' ages are measured against (seconds since the epoch); a
+    // process's liveness and start are always the system's.
+    std::vector<Removal> run(bool dry = false) const { return run(dry, std::time(nullptr)); }
+    std::vector<Removal> run(bool dry, std::time_t now) const;
     // The sender's pid when `name` is a hand-off file name of one of the
     // kinds, else 0.
     pid_t senderOf(const String& name) const;
@@ -62,7 +66,7 @@ class HandoffSweep {
   private:
     // Removes `name` in dirFd if it is a left-over (dry: only tells);
     // appends it to `removed` when it went (or would go).
-    void sweep(int dirFd, const String& name, pid_t sender, bool value, bool dry,
+    void sweep(int dirFd, const String& name, pid_t sender, bool value, bool dry, std::time_t now,
                std::vector<Removal>& removed) const;
 
     std::vector<String> kinds_;

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "host/common/HandoffSweep.h"
 #include "platform/FileSystem.h"
 #include "tests/testing/VmcfgRunner.h"
 
@@ -69,6 +70,27 @@ TEST_F(VmcfgSweep, RemovesWhatGoneProcessesLeftAndDryRunOnlyNamesIt) {
     for (const String& name : kept) EXPECT_TRUE(FileSystem::exists("/vm/tmp/" + name)) << name;
 
     EXPECT_EQ(run("sweep").out, "nothing to remove in /vm/tmp\n");
+}
+
+// A value lives as long as its process holds it, days if need be: a live
+// process's value file two hours old by the sweep's clock stays, where a
+// hand-off file of the same age goes. No process of the test lives two
+// hours, so the sweep is run against a clock two hours ahead.
+TEST_F(VmcfgSweep, ALiveProcessesValueFileStaysHoweverOld) {
+    ASSERT_EQ(run("init").status, 0);
+    const String live = std::to_string(::getpid());
+    const String value = live + "_1a2b_1.p", handOff = live + "_1a2b_2COSProperties";
+    leave(value, 0);
+    leave(handOff, 0);
+    const HandoffSweep sweep({"COSProperties", "SubscriberProperties"});
+    const std::time_t later = std::time(nullptr) + 2 * 3600;
+
+    std::vector<HandoffSweep::Removal> removed = sweep.run(false, later);
+    ASSERT_EQ(removed.size(), 1U);
+    EXPECT_EQ(removed[0].name, handOff);
+    EXPECT_FALSE(removed[0].gone);
+    EXPECT_TRUE(FileSystem::exists("/vm/tmp/" + value));
+    EXPECT_TRUE(sweep.run(false, later).empty());
 }
 
 }  // namespace
