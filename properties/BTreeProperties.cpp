@@ -270,16 +270,52 @@ std::int32_t BTreeProperties::estimateLength() {
         std::min<unsigned long>(length, std::numeric_limits<std::int32_t>::max()));
 }
 
-bool BTreeProperties::saveThem() {
-    if (!isOwner(false)) {
-        // Without the index this process holds no copy to drop.
-        if (key_.fd < 0 && indexMissing_) return true;
-        int rc = invalidate_key(key_.fd, keyLength(key_), key_.key.data());
-        if (rc == BTREE_OK) return true;
-        MC_std_trace() << "invalidate_key(" << key_.fd << "," << keyLength(key_)
-                       << ", key) fails w/" << rc << oops;
-        return false;
+bool BTreeProperties::dropCopy() {
+    // Without the index this process holds no copy to drop.
+    if (key_.fd < 0 && indexMissing_) return true;
+    int rc = invalidate_key(key_.fd, keyLength(key_), key_.key.data());
+    if (rc == BTREE_OK) return true;
+    MC_std_trace() << "invalidate_key(" << key_.fd << "," << keyLength(key_) << ", key) fails w/"
+                   << rc << oops;
+    return false;
+}
+
+bool BTreeProperties::readBeforeSave(const keyInfo& key, bool journaled, BTreeDataPrefix& prefix,
+                                     std::string_view& stored) {
+    // With a journal the whole record is read: the journal records what the
+    // fenced write replaces.
+    int rc = journaled ? storedRecord(key, prefix, stored) : getBTreeDataPrefix(key, prefix);
+    if (rc == BTREE_NO_RECORD) prefix.counter = 0;
+    if (rc == BTREE_OK || rc == BTREE_NO_RECORD) return true;
+    // Writing counter 1 over a record that could not be read would hide
+    // the write from every process that holds a copy.
+    if (rc != BTREE_BAD_DESCRIPTOR) {
+        error_ = OS_SYSTEM_ERROR;
+        errno = rc;
     }
+    return false;
+}
+
+int BTreeProperties::storeFenced(const keyInfo& key, std::string_view data) const {
+    // Fenced on the counter read before: another owner's write in between
+    // makes this one fail (errno ESTALE) instead of silently undoing it, a
+    // delete of an emptied set as much as a write.
+    int rc = holdsNone() ? deleterec_fenced(key.fd, keyLength(key), key.key.data())
+                         : writerec_fenced(key.fd, keyLength(key), key.key.data(), data.size(),
+                                           data.data());
+    const int writeError = errno;
+    if (holdsNone() && rc == BTREE_NO_RECORD) rc = BTREE_OK;
+    if (rc != BTREE_OK || MC_current_trace_level() > 2)
+        MC_std_trace() << "BTreeProperties::save() - rc=" << static_cast<std::int16_t>(rc)
+                       << (holdsNone() ? " for deleterec(" : " for writerec(") << key.fd << ","
+                       << keyLength(key) << "," << key.key << "," << data.size() << "," << data
+                       << ")" << verbose;
+    errno = writeError;
+    return rc;
+}
+
+bool BTreeProperties::saveThem() {
+    if (!isOwner(false)) return dropCopy();
     if (key_.fd < 0) {
         // An empty set of a missing index is already what the index says.
         if (indexMissing_ && holdsNone()) {
@@ -289,22 +325,11 @@ bool BTreeProperties::saveThem() {
         if (!createIndex()) return false;
     }
     keyInfo key = key_;
-    BTreeDataPrefix prefix;
     // Asked once: each answer is a walk of the environment.
     const bool journaled = journal_enabled();
-    // With a journal the whole record is read: the journal records what the
-    // fenced write below replaces.
+    BTreeDataPrefix prefix;
     std::string_view stored;
-    int rc = journaled ? storedRecord(key, prefix, stored) : getBTreeDataPrefix(key, prefix);
-    if (rc == BTREE_BAD_DESCRIPTOR) return false;
-    // Writing counter 1 over a record that could not be read would hide
-    // the write from every process that holds a copy.
-    if (rc != BTREE_OK && rc != BTREE_NO_RECORD) {
-        error_ = OS_SYSTEM_ERROR;
-        errno = rc;
-        return false;
-    }
-    if (rc == BTREE_NO_RECORD) prefix.counter = 0;
+    if (!readBeforeSave(key, journaled, prefix, stored)) return false;
     StreamText text;
     if (!holdsNone()) {
         ++prefix.counter;
@@ -318,23 +343,12 @@ bool BTreeProperties::saveThem() {
                         {streamOf(stored),
                          journaled ? journal_digest(stored.data(), stored.size()) : 0, afterDigest},
                         false);
-    // Fenced on the counter read above: another owner's write in between
-    // makes this one fail (errno ESTALE) instead of silently undoing it, a
-    // delete of an emptied set as much as a write.
     errno = 0;
-    rc = holdsNone()
-             ? deleterec_fenced(key.fd, keyLength(key), key.key.data())
-             : writerec_fenced(key.fd, keyLength(key), key.key.data(), data.size(), data.data());
+    int rc = storeFenced(key, data);
     int writeError = errno;
-    if (holdsNone() && rc == BTREE_NO_RECORD) rc = BTREE_OK;
     journal.finish(rc == BTREE_OK);
     if (rc == BTREE_OK && journaled) matchStore(afterDigest);
     if (rc == BTREE_OK && holdsNone()) modified_ = false;
-    if (rc != BTREE_OK || MC_current_trace_level() > 2)
-        MC_std_trace() << "BTreeProperties::save() - rc=" << static_cast<std::int16_t>(rc)
-                       << (holdsNone() ? " for deleterec(" : " for writerec(") << key.fd << ","
-                       << keyLength(key) << "," << key.key << "," << data.size() << "," << data
-                       << ")" << verbose;
     if (rc == BTREE_OK) return true;
     // The index's failure codes are errno values (ENOSPC for a full index).
     error_ = OS_SYSTEM_ERROR;

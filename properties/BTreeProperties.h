@@ -130,6 +130,18 @@ class CFGADM_EXPORT BTreeProperties : public Properties {
     static std::string_view streamOf(std::string_view record);
     // Makes text's view the record: the counter's digits, then the stream.
     static void putCounter(StreamText& text, std::uint32_t counter);
+    // A save off the owner box: drops this process's copy of the record.
+    bool dropCopy();
+    // The record's counter (0 without a record) and, when journaled, its
+    // bytes, read before a save. False when the index fails: OS_SYSTEM_ERROR
+    // with the index's code in errno (a bad descriptor sets nothing).
+    bool readBeforeSave(const keyInfo& key, bool journaled, BTreeDataPrefix& prefix,
+                        std::string_view& stored);
+    // Writes data as the key's record (deletes it for an empty set), fenced
+    // on the counter read before; traces a failure, keeping the write's
+    // errno (ESTALE when overtaken). A delete of a missing record counts as
+    // done.
+    int storeFenced(const keyInfo& key, std::string_view data) const;
 
     Path index_;                 // where the set's index is, once bound
     bool indexMissing_ = false;  // the index did not exist when last opened

@@ -246,6 +246,8 @@ class CFGADM_EXPORT Properties {
     knownInfo* known_ = nullptr;
 
   private:
+    // obtain's records, after its headers: at most n of them.
+    bool obtainRecords(std::istream& in, long n, bool replace);
     void write(RecordWriter& writer) const;
     // Formats every record; returns how many.
     std::size_t writeRecords(RecordWriter& writer) const;

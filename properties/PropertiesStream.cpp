@@ -146,6 +146,44 @@ std::ostream& operator<<(std::ostream& out, const Properties& set) {
     return out;
 }
 
+namespace {
+
+// Places a stored set's records in its map. A stored set is sorted, so each
+// name goes after the last one without a search, and the records of one name
+// are gathered, then placed together, so that a name's instances are
+// allocated once at their final size rather than grown one record at a time.
+template <typename Map>
+class RunPlacer {
+  public:
+    RunPlacer(Map& map, bool replace) : map_(map), replace_(replace), names_(map.end()) {}
+
+    // The record is moved, not copied: the reader fills every field of the
+    // next one afresh.
+    void place(Property&& p) {
+        if (!run_.empty() && !(run_.front().name == p.name)) flush();
+        run_.push_back(std::move(p));
+    }
+
+    void flush() {
+        if (run_.empty()) return;
+        if (names_ == map_.end() || !(names_->first == run_.front().name))
+            names_ = map_.try_emplace(map_.end(), run_.front().name);
+        PropertyInstances& instances = names_->second;
+        if (instances.empty()) instances.reserve(run_.size());
+        for (Property& p : run_)
+            if (replace_ || !instances.holds(p.index)) instances.assign(std::move(p));
+        run_.clear();
+    }
+
+  private:
+    Map& map_;
+    const bool replace_;
+    typename Map::iterator names_;
+    std::vector<Property> run_;
+};
+
+}  // namespace
+
 bool Properties::obtain(std::istream& in, bool replace) {
     // A store read into an empty set matches the store again after this.
     stopTracking();
@@ -154,12 +192,8 @@ bool Properties::obtain(std::istream& in, bool replace) {
         return false;
     }
     long version = headerNumber(in, kVersionHeader);
-    if (version == -1) {
-        error_ = CANT_PARSE_VERSION;
-        return false;
-    }
-    if (version != 2) {
-        error_ = UNKNOWN_VERSION;
+    if (version == -1 || version != 2) {
+        error_ = version == -1 ? CANT_PARSE_VERSION : UNKNOWN_VERSION;
         return false;
     }
     set_version(2);
@@ -168,38 +202,21 @@ bool Properties::obtain(std::istream& in, bool replace) {
         error_ = CANT_PARSE_FILE;
         return false;
     }
+    return obtainRecords(in, n, replace);
+}
+
+bool Properties::obtainRecords(std::istream& in, long n, bool replace) {
     // The count is only a claim: records are read one at a time, and a
     // stream that runs out yields an empty record that ends the loop. Records
     // come from the stream's buffer when they are whole there (RecordReader),
-    // else through operator>>; a stored set is sorted, so each name and index
-    // is placed after the last one without a search.
+    // else through operator>>.
     RecordReader reader(in);
     Property fast;
-    auto names = properties_.end();
-    // The records of one name are gathered, then placed together, so that a
-    // name's instances are allocated once at their final size rather than
-    // grown one record at a time.
-    std::vector<Property> run;
-    auto flush = [&] {
-        if (run.empty()) return;
-        if (names == properties_.end() || !(names->first == run.front().name))
-            names = properties_.try_emplace(properties_.end(), run.front().name);
-        Instances& instances = names->second;
-        if (instances.empty()) instances.reserve(run.size());
-        for (Property& p : run)
-            if (replace || !instances.holds(p.index)) instances.assign(std::move(p));
-        run.clear();
-    };
-    // Stores a property whose name and index were read, even when the rest
-    // of its record is broken: what a reader has taken stays in the set.
-    // The record is moved, not copied: the reader fills every field of the
-    // next one afresh.
-    auto place = [&](Property&& p) {
-        if (!run.empty() && !(run.front().name == p.name)) flush();
-        run.push_back(std::move(p));
-    };
+    RunPlacer placer(properties_, replace);
+    // What a reader has taken stays in the set, even when the rest of the
+    // stream is broken.
     auto fail = [&](PropertiesError error) {
-        flush();
+        placer.flush();
         error_ = error;
         return false;
     };
@@ -213,10 +230,11 @@ bool Properties::obtain(std::istream& in, bool replace) {
             // that no save can write the set back without it. Only a stream
             // that runs out may end a record early; one that goes on with
             // bytes that are not a record (a claimed length over the limits,
-            // a number that is not one) is malformed.
+            // a number that is not one) is malformed. A property whose name
+            // and index were read is stored even so.
             bool lost = in.bad() && !in.eof();
             if (lost || (in.fail() && !in.eof())) {
-                if (!slow->name.empty() && slow->index != 0) place(std::move(*slow));
+                if (!slow->name.empty() && slow->index != 0) placer.place(std::move(*slow));
                 return fail(lost ? OS_SYSTEM_ERROR : CANT_PARSE_FILE);
             }
             in.get();
@@ -224,9 +242,9 @@ bool Properties::obtain(std::istream& in, bool replace) {
         }
         Property& p = read ? fast : *slow;
         if (p.name.empty() || p.index == 0) return fail(CANT_PARSE_FILE);
-        place(std::move(p));
+        placer.place(std::move(p));
     }
-    flush();
+    placer.flush();
     return true;
 }
 
