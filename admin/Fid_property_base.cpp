@@ -107,15 +107,32 @@ void Fid_property_base::fill_buf(Buffer& buffer, int base, Property& p) {
     buffer.out_long(base + typeField, attributes.type());
 }
 
+namespace {
+
+// Fields a put's attributes come in: each read into text (a flag) or value
+// (a number from 0 to 255). On a failure the field's attribute is traced,
+// rval and ecode say why (3 and 1 for a flag) and field_no stays the field.
+bool flagField(Buffer& buffer, int field, const char* what, char*& text, int& rval, int& ecode) {
+    if (buffer.in_field(field, text) == 0) return true;
+    MC_std_trace() << what << " Attribute for field:  " << field << " - in_field FAILED" << trace;
+    rval = 3;
+    ecode = 1;
+    return false;
+}
+
+bool byteField(Buffer& buffer, int field, const char* what, long& value, int& rval, int& ecode) {
+    if (buffer.in_long(field, 0, 255, value, rval, ecode) == 0) return true;
+    MC_std_trace() << what << " Attribute for field:  " << field << " - in_field FAILED" << trace;
+    return false;
+}
+
+}  // namespace
+
 bool Fid_property_base::fill_attrs(Buffer& buffer, int, Property& p, int& rval, int& ecode,
                                    int& field_no) {
     Properties* knowns = nullptr;
-    if (!get_known_properties(buffer, knowns)) {
-        rval = 3;
-        ecode = 1;
-        return false;
-    }
-    if (!get_property_name(buffer, 1, p) || p.name.empty()) {
+    if (!addressed(buffer, 1, knowns, p, rval, ecode)) return false;
+    if (p.name.empty()) {
         rval = 3;
         ecode = 1;
         return false;
@@ -124,48 +141,19 @@ bool Fid_property_base::fill_attrs(Buffer& buffer, int, Property& p, int& rval, 
     char* text = nullptr;
     for (const AccessRow* row = AccessInfo; row->offset != 0; ++row) {
         auto type = static_cast<A::AccessType>(row->type);
-        field_no = row->offset;
-        if (buffer.in_field(field_no, text) != 0) {
-            MC_std_trace() << "Read Attribute for field:  " << field_no << " - in_field FAILED"
-                           << trace;
-            rval = 3;
-            ecode = 1;
-            return false;
-        }
+        if (!flagField(buffer, field_no = row->offset, "Read", text, rval, ecode)) return false;
         p.attributes.set_readable(type, text[0] == 'R');
-        field_no = row->offset + 1;
-        if (buffer.in_field(field_no, text) != 0) {
-            MC_std_trace() << "Write Attribute for field:  " << field_no << " - in_field FAILED"
-                           << trace;
-            rval = 3;
-            ecode = 1;
+        if (!flagField(buffer, field_no = row->offset + 1, "Write", text, rval, ecode))
             return false;
-        }
         p.attributes.set_writeable(type, text[0] == 'W');
     }
-    field_no = forwardableField;
-    if (buffer.in_field(field_no, text) != 0) {
-        MC_std_trace() << "Forwardable Attribute for field:  " << field_no << " - in_field FAILED"
-                       << trace;
-        rval = 3;
-        ecode = 1;
+    if (!flagField(buffer, field_no = forwardableField, "Forwardable", text, rval, ecode))
         return false;
-    }
     p.attributes.set_forwardable(text[0] == 'y');
     long value = 0;
-    field_no = versionField;
-    if (buffer.in_long(field_no, 0, 255, value, rval, ecode) != 0) {
-        MC_std_trace() << "Version Attribute for field:  " << field_no << " - in_field FAILED"
-                       << trace;
-        return false;
-    }
+    if (!byteField(buffer, field_no = versionField, "Version", value, rval, ecode)) return false;
     p.attributes.set_version(static_cast<unsigned char>(value));
-    field_no = typeField;
-    if (buffer.in_long(field_no, 0, 255, value, rval, ecode) != 0) {
-        MC_std_trace() << "Type Attribute for field:  " << field_no << " - in_field FAILED"
-                       << trace;
-        return false;
-    }
+    if (!byteField(buffer, field_no = typeField, "Type", value, rval, ecode)) return false;
     p.attributes.set_type(static_cast<A::ValueType>(value));
     field_no = -1;
     if (MC_current_trace_level() > 2)
