@@ -13,6 +13,7 @@
 #include "properties/PropertyInstances.h"
 #include "util/PoolAllocator.h"
 
+class Path;
 class RecordWriter;
 
 // A set of properties keyed by name and index, with access-controlled
@@ -257,6 +258,10 @@ class CFGADM_EXPORT Properties {
     int removeAll(Property& p, PropertyAttributes::AccessType access);
     int removeName(Property& p, PropertyAttributes::AccessType access);
     bool saveRemote(std::uint16_t owner);
+    // Writes the set's text stream to the hand-off file at temporary. False,
+    // with the error code and errno set, when it could not be written whole;
+    // the caller removes the file either way.
+    bool writeHandOff(const Path& temporary);
 
     static std::map<Symbol, Properties*>* factoryDB;
 

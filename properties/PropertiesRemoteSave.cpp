@@ -21,15 +21,12 @@ void fill(char* field, std::size_t size, const String& text) {
 
 }  // namespace
 
-bool Properties::saveRemote(std::uint16_t owner) {
-    String factoryName = myFactoryName().text();
-    Path temporary = FileSystem::uniqueTempPath(kTemporaryDirectory, "", factoryName);
+bool Properties::writeHandOff(const Path& temporary) {
     FileStream out(temporary, std::ios::out | std::ios::trunc);
     if (!out.is_open()) {
         int code = errno;
         MC_std_trace() << "Properties::save() - can't create stream from tmpfile: '" << temporary
                        << "'" << oops;
-        FileSystem::unlink(temporary);
         error_ = OS_SYSTEM_ERROR;
         errno = code;
         return false;
@@ -41,7 +38,6 @@ bool Properties::saveRemote(std::uint16_t owner) {
         int code = errno;
         MC_std_trace() << "Properties::save() - failed write to tmpFile w/" << error_name(error_)
                        << oops;
-        FileSystem::unlink(temporary);
         errno = code;
         return false;
     }
@@ -50,8 +46,19 @@ bool Properties::saveRemote(std::uint16_t owner) {
         int code = errno;
         MC_std_trace() << "Properties::save() - failed write to tmpFile '" << temporary
                        << "', errno=" << code << " (" << std::strerror(code) << ")" << oops;
-        FileSystem::unlink(temporary);
         error_ = OS_SYSTEM_ERROR;
+        errno = code;
+        return false;
+    }
+    return true;
+}
+
+bool Properties::saveRemote(std::uint16_t owner) {
+    String factoryName = myFactoryName().text();
+    Path temporary = FileSystem::uniqueTempPath(kTemporaryDirectory, "", factoryName);
+    if (!writeHandOff(temporary)) {
+        int code = errno;
+        FileSystem::unlink(temporary);
         errno = code;
         return false;
     }
