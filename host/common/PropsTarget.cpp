@@ -31,6 +31,21 @@ constexpr std::size_t kMaxKeyPath = sizeof(Properties::PropertiesID::bytes) - 1;
 constexpr unsigned long kMaxCos = RecordNumbers::maxCos;
 constexpr long kMaxSubscriber = RecordNumbers::maxSubscriber;
 
+// The option a word meant when it names a set the way history and messages
+// do ("cos:3", "subscriber=12", "system"), else empty: such a word given as
+// FILE would otherwise read or make a file of that name at the root.
+String optionMeant(const String& word) {
+    if (word == "system") return "--system";
+    for (const char* kind : {"cos", "subscriber"}) {
+        const std::size_t length = std::strlen(kind);
+        if (word.size() > length + 1 && word.compare(0, length, kind) == 0 &&
+            (word[length] == ':' || word[length] == '=') &&
+            word.find_first_not_of("0123456789", length + 1) == String::npos)
+            return "--" + String(kind) + " " + word.substr(length + 1);
+    }
+    return String();
+}
+
 }  // namespace
 
 void PropsTarget::addOptions(CLI::App* command) {
@@ -56,6 +71,12 @@ bool PropsTarget::choose(std::vector<String>& words, std::size_t own, std::ostre
     const std::optional<String>& path = file_ ? file_ : message_;
     if (path && (path->empty() || path->size() > kMaxKeyPath)) {
         err << "vmcfg: a property file path must have 1 to " << kMaxKeyPath << " bytes"
+            << std::endl;
+        return false;
+    }
+    if (String meant = file_ ? optionMeant(*file_) : String();
+        !meant.empty() && !FileSystem::exists(Path(*file_))) {
+        err << "vmcfg: there is no file '" << *file_ << "'; for that set, give " << meant
             << std::endl;
         return false;
     }
