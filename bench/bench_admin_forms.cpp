@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
     reporter.compare("BM_Form1Page", "BM_KnownNext4");
     reporter.compare("BM_Form2Get", "BM_KnownGetChecked");
     reporter.compare("BM_KnownStat", "BM_KnownGet");
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.run();
     reporter.printRatios();
     return 0;
 }

@@ -236,7 +236,7 @@ int main(int argc, char** argv) {
     reporter.compare("BM_ParseFile", "BM_RawReadLines");
     for (int slot = 0; slot < 4; ++slot)
         reporter.compare("BM_Lookup/slot:" + std::to_string(slot), "BM_RawMapFind");
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.run();
     reporter.note("parse goal", ">= 600000 lines/s (BM_ParseFile lines/s above)");
     reporter.printRatios();
     benchmark::Shutdown();

@@ -264,7 +264,7 @@ int main(int argc, char** argv) {
                      RatioReporter::Clock::Wall);
     reporter.compare("BM_FormGetHttp/real_time", "BM_PageHttp/real_time", 0,
                      RatioReporter::Clock::Wall);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.run();
     char figure[64];
     std::snprintf(figure, sizeof figure, "%.0f requests/s", reporter.perSecond);
     reporter.note("form 2 get over HTTP, 8 clients", figure);

@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
     using Clock = RatioReporter::Clock;
     reporter.compare("BM_StoreRead/real_time", "BM_RawRange/real_time", 1.3, Clock::Wall);
     reporter.compare("BM_StoreSave/real_time", "BM_RawRangeTxn/real_time", 1.3, Clock::Wall);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.run();
     reporter.printRatios();
     return 0;
 }

@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
                      1.3, Clock::Wall);
     reporter.compare("BM_CosChange/props:100/journal:1", "BM_CosChange/props:100/journal:0", 1.3,
                      Clock::Wall);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.run();
     reporter.printRatios();
     benchmark::Shutdown();
 }

@@ -58,7 +58,7 @@ BENCHMARK(BM_TlsRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    RatioReporter::initialize(argc, argv);
     ScratchRoot root;
     if (!root.ok()) return 1;
     HostPlatform::setBox(1);
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     RatioReporter reporter("bench_msg_tls");
     reporter.compare("BM_TlsRoundTrip/real_time", "BM_UnixRoundTrip/real_time", 1.5,
                      RatioReporter::Clock::Wall);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.run();
     reporter.printRatios();
     return 0;
 }

@@ -306,7 +306,7 @@ int main(int argc, char** argv) {
         reporter.compare("BM_ObtainSet/" + n, "BM_MinimalRead/" + n, size == 100000 ? 1.3 : 0);
         reporter.compare("BM_ObtainSet/" + n, "BM_RawRead/" + n);
     }
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.run();
     char figure[160];
     double warm = heapPerProperty(100000, false), minimal = minimalHeapPerProperty(100000);
     std::snprintf(figure, sizeof figure,

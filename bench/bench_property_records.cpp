@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
         reporter.compare(String("BM_WriteRecords/") + kind, String("BM_RawWrite/") + kind);
         reporter.compare(String("BM_ReadRecords/") + kind, String("BM_RawRead/") + kind);
     }
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.run();
     reporter.printRatios();
     benchmark::Shutdown();
 

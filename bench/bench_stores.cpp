@@ -447,7 +447,7 @@ int main(int argc, char** argv) {
     String first = std::to_string(recordCounts().front()) +
                    "/iterations:" + iterationsOf(recordCounts().front());
     reporter.compare("BM_SubscriberJournaled/" + first, "BM_RawLmdbRecords/" + first, 0, clock);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.run();
     reporter.printRatios();
     benchmark::Shutdown();
     return onTmpfs() ? 0 : runOnTmpfs(original);
