@@ -17,10 +17,9 @@
 // burst of load from other tenants of the machine falls on both sides of a
 // ratio. The rounds are the reporter's own: the library's random interleaving
 // (1.7.1) now and then reads a benchmark's results after freeing them, and
-// the program crashes. The
-// table gives, per pair, the median time of each side and two ratios: of the
-// fastest rounds (min) and of the median rounds. The goal is judged on the
-// median ratio; "min only" marks a goal reached by the fastest rounds alone.
+// the program crashes. The table gives, per pair, the median time of each
+// side and two ratios: of the fastest rounds (min) and of the median rounds. The goal is judged on
+// the median ratio; "min only" marks a goal reached by the fastest rounds alone.
 //
 // Ratios of in-memory work use CPU time: the build machines are shared, and
 // wall time then measures the other tenants. Work that waits for the disk
@@ -47,19 +46,19 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
     explicit RatioReporter(std::string program = "") : program_(std::move(program)) {}
 
-    // benchmark::Initialize with five interleaved rounds of every benchmark,
-    // unless the command line sets the repetitions itself.
+    // benchmark::Initialize; run() then makes five rounds, or one when the
+    // command line sets the repetitions itself.
     static void initialize(int& argc, char**& argv) {
         bool given = false;
         for (int i = 1; i < argc; ++i)
             given = given || std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0;
-        rounds() = given ? 1 : 5;
+        rounds_ = given ? 1 : 5;
         benchmark::Initialize(&argc, argv);
     }
 
     // Runs the benchmarks the command line selects, round after round.
     void run() {
-        for (round_ = 0; round_ < rounds(); ++round_) benchmark::RunSpecifiedBenchmarks(this);
+        for (round_ = 0; round_ < rounds_; ++round_) benchmark::RunSpecifiedBenchmarks(this);
     }
 
     // The machine is described once, not once a round.
@@ -128,10 +127,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     };
     using Times = std::map<std::string, std::vector<double>>;
 
-    static int& rounds() {
-        static int count = 5;
-        return count;
-    }
+    static inline int rounds_ = 5;
     int round_ = 0;
 
     static double median(std::vector<double> v) {

@@ -192,7 +192,7 @@ bool Properties::obtain(std::istream& in, bool replace) {
         return false;
     }
     long version = headerNumber(in, kVersionHeader);
-    if (version == -1 || version != 2) {
+    if (version != 2) {
         error_ = version == -1 ? CANT_PARSE_VERSION : UNKNOWN_VERSION;
         return false;
     }
