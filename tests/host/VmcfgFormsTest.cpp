@@ -129,6 +129,8 @@ const FormCase kFormCases[] = {
      "there is no file 'cos:3'; for that set, give --cos 3"},
     {"SubscriberWordIsNoFile", "props show subscriber=12", 2, "", "give --subscriber 12"},
     {"SystemWordIsNoFile", "history system", 2, "", "give --system"},
+    {"SetWordNamingAFileIsThatFile", "props set /cos:3 A b", 0, "value (1 bytes): b", "",
+     "props show cos:3"},
     {"CosOutOfRange", "props show --cos 4294967295", 2, ""},
     {"MissingFile", "props show /VM/config/absent", 2, "", "No such file or directory"},
     {"MissingMessageFile", "props remove --message /VM/absent Name", 2, "",
