@@ -101,7 +101,8 @@ void BlockPool::release(void* block, std::size_t bytes) noexcept {
     if (!slab->listed) open(slab);
     // The last slab of its size with a block to give stays, empty, as the
     // spare; any other goes back once empty.
-    if (--slab->used == 0 && (slab->prev != nullptr || slab->next != nullptr)) freeSlab(slab);
+    if (--slab->used == 0 && (!keepSpare_ || slab->prev != nullptr || slab->next != nullptr))
+        freeSlab(slab);
 }
 
 void BlockPool::trim() {
@@ -112,6 +113,14 @@ void BlockPool::trim() {
             if (slab->used == 0) freeSlab(slab);
             slab = next;
         }
+}
+
+void BlockPool::drain() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        keepSpare_ = false;
+    }
+    trim();
 }
 
 void BlockPool::freeSlab(Slab* slab) {
@@ -206,14 +215,14 @@ void BlockPool::releaseValue(void* block, std::size_t bytes) noexcept {
 
 void BlockPool::trimValues() {
     if (ValuePools* all = ValuePools::built.load(std::memory_order_acquire))
-        for (BlockPool& pool : all->pools) pool.trim();
+        for (BlockPool& pool : all->pools) pool.drain();
 }
 
 namespace {
 
 // Destroyed when the module is unloaded, after the objects built after it.
-// Values that objects built before it still hold go back later to slabs that
-// are still there; only a slab they empty then may stay behind.
+// Values that objects built before it still hold go back later, each slab to
+// the heap as they empty it.
 struct TrimAtUnload {
     ~TrimAtUnload() { BlockPool::trimValues(); }
 } trimAtUnload;

@@ -58,6 +58,10 @@ class BlockPool {
     // Gives every empty slab back to the heap, the spares too: the next block
     // of their size takes a slab from the heap again.
     void trim();
+    // trim(), and from then on no spare is kept: a slab goes back to the heap
+    // as soon as its last block does. For a pool that is about to be left
+    // behind (the module unloaded), whose blocks still come back one by one.
+    void drain();
 
     // The pools of property values and set nodes, one for each of a few
     // groups of threads, so that threads reading sets at once do not all
@@ -67,9 +71,10 @@ class BlockPool {
     static BlockPool& values();
     // Gives back a block that values() of any thread allocated.
     static void releaseValue(void* block, std::size_t bytes) noexcept;
-    // trim() of every value pool. Runs by itself when the module is unloaded
-    // (and at exit), so that a module loaded and unloaded again and again
-    // does not leave a set of spare slabs behind each time.
+    // drain() of every value pool. Runs by itself when the module is
+    // unloaded (and at exit), so that a module loaded and unloaded again and
+    // again does not leave a set of spare slabs behind each time, not even
+    // the slabs that values held by static objects empty after it ran.
     static void trimValues();
 
   private:
@@ -92,4 +97,5 @@ class BlockPool {
     // first.
     Slab* open_[Classes] = {};
     std::size_t slabs_ = 0;
+    bool keepSpare_ = true;
 };

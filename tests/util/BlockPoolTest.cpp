@@ -78,6 +78,13 @@ TEST(BlockPool, BlocksStayApartAcrossThreadsAndEmptySlabsGoBack) {
     pool.release(again, 40);
     pool.trim();
     EXPECT_EQ(pool.slabs(), 0u);
+    // A drained pool (its module unloaded) keeps no spare: the slab of a
+    // block given back after the drain goes back with it.
+    void* held = pool.allocate(40);
+    pool.drain();
+    EXPECT_EQ(pool.slabs(), 1u);
+    pool.release(held, 40);
+    EXPECT_EQ(pool.slabs(), 0u);
 }
 
 // Each thread takes value blocks from a pool of its own group; any thread may
