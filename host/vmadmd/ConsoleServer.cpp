@@ -212,6 +212,11 @@ void ConsoleServer::addRoutes() {
     server_.Get("/", page);
     server_.Get(R"(/([A-Za-z0-9_-][A-Za-z0-9_.-]*))", page);
     addSessionRoutes();
+    addChangeRoutes();
+    addReadRoutes();
+}
+
+void ConsoleServer::addChangeRoutes() {
     server_.Post(R"(/api/forms/([^/]+)/([^/]+))", [this](const httplib::Request& request,
                                                          httplib::Response& response,
                                                          const httplib::ContentReader& reader) {
@@ -243,6 +248,9 @@ void ConsoleServer::addRoutes() {
     server_.Put(".*", nowhere);
     server_.Patch(".*", nowhere);
     server_.Delete(".*", nowhere);
+}
+
+void ConsoleServer::addReadRoutes() {
     // Before the key route, which would take "check" for a key.
     server_.Get("/api/params",
                 [this](const httplib::Request& request, httplib::Response& response) {

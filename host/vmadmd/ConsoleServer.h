@@ -43,6 +43,8 @@ class ConsoleServer {
     // The checks before routing, the headers after it, and the JSON bodies of
     // refusals and failures.
     void addHandlers();
+    // Every route: httplib tries a method's routes in the order they were
+    // added and takes the first that matches.
     void addRoutes();
     // The checks every request passes before its route: a credential for
     // the API (but sign-in, which brings a token in its body), the
@@ -54,6 +56,11 @@ class ConsoleServer {
     // response when its session ended since it was admitted.
     bool user(const httplib::Request& request, httplib::Response& response, String& name) const;
     void addSessionRoutes();
+    // The posts that change something, each after its sign-in check, then
+    // the refusal of every other body (read under the limit first).
+    void addChangeRoutes();
+    // The API's reads.
+    void addReadRoutes();
     // The body into `body`, false with the answer (413, 400) in response
     // when it passes kMaxBody or cannot be read.
     static bool readBody(const httplib::ContentReader& reader, String& body,
