@@ -99,21 +99,23 @@ String usersPath(const Options& options) {
     return options.usersFile.value_or(HostPlatform::hostPath(Path("/vm/run/vmadmd.users")));
 }
 
+// The shared token (made when its file is missing) and whether the users
+// file names users; false with the reason on standard error.
+bool credentials(const String& tokenPath, String& token, UsersFile& users, bool& named) {
+    String error;
+    std::vector<UsersFile::User> held;
+    if (TokenFile::obtain(tokenPath, token, error) && users.load(held, named, error)) return true;
+    std::cerr << "vmadmd: " << error << std::endl;
+    return false;
+}
+
 int serve(const Options& options, const String& host, int port) {
     String tokenPath =
         options.tokenFile.value_or(HostPlatform::hostPath(Path("/vm/run/vmadmd.token")));
-    String token, error;
-    if (!TokenFile::obtain(tokenPath, token, error)) {
-        std::cerr << "vmadmd: " << error << std::endl;
-        return 1;
-    }
+    String token;
     UsersFile users(usersPath(options));
-    std::vector<UsersFile::User> held;
     bool named = false;
-    if (!users.load(held, named, error)) {
-        std::cerr << "vmadmd: " << error << std::endl;
-        return 1;
-    }
+    if (!credentials(tokenPath, token, users, named)) return 1;
     const auto idle = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double, std::ratio<60>>(options.idleMinutes));
     ConsoleAuth auth(token, users, idle);
@@ -181,9 +183,8 @@ int userCommand(const CLI::App& app, const Options& options) {
     return UserCommands::list(file, std::cout, std::cerr);
 }
 
-int main(int argc, char** argv) {
-    CLI::App app{"vmadmd: web administration console of the configuration module"};
-    Options options;
+// The options of serving, which the user commands share.
+void addOptions(CLI::App& app, Options& options) {
     app.set_version_flag("--version", versionText);
     app.add_option("--root", options.root,
                    "Platform root directory (default: $VM_ROOT, else VM_ROOT of the platform "
@@ -206,6 +207,12 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 65535));
     app.add_option("--trace-level", options.traceLevel, "Platform trace level")
         ->check(CLI::Range(0, 9));
+}
+
+int main(int argc, char** argv) {
+    CLI::App app{"vmadmd: web administration console of the configuration module"};
+    Options options;
+    addOptions(app, options);
     addUserCommands(app, options);
     // Set after the commands, which would repeat it in their own help.
     app.footer(
