@@ -53,6 +53,33 @@ bool targetOf(const Json& body, SetQuery& named, String& error) {
     return named.parse(query, {}, error);
 }
 
+// The copy number of an "op": 1 or more for "set" (1 when left out), none
+// for "add" (the next free one), any for "remove" and "reset" (0 when left
+// out: every copy). False with the reason otherwise.
+bool copyOf(const Json& body, const std::string& op, unsigned& copy, String& error) {
+    const Json index = body.value("index", Json(op == "set" ? 1 : 0));
+    const bool copyNumber = index.is_number_integer() && index.get<long long>() >= 0 &&
+                            index.get<long long>() <= 0xffffffffLL;
+    if (!copyNumber || (op == "set" && index.get<long long>() == 0) ||
+        (op == "add" && body.contains("index"))) {
+        error = op == "add" ? "\"add\" takes the next free copy: leave out \"index\""
+                            : "\"index\" must be a copy number (1 or more for \"set\")";
+        return false;
+    }
+    copy = static_cast<unsigned>(index.get<long long>());
+    return true;
+}
+
+// The access class the body acts as (Server when left out).
+bool accessOf(const Json& body, PropertyAttributes::AccessType& access, String& error) {
+    const Json given = body.value("access", Json("Server"));
+    if (given.is_string() && parseAccessClass(given.get<std::string>(), access)) return true;
+    error =
+        "\"access\" must be an access class (Server, Privileged, Trusted, Standard, "
+        "Restricted, Minimal)";
+    return false;
+}
+
 // The request the body asks for; false with the reason otherwise.
 bool requestOf(const Json& body, PropsEdit::Request& request, String& error) {
     static const std::pair<const char*, PropsEdit::Action> kOps[] = {
@@ -81,24 +108,9 @@ bool requestOf(const Json& body, PropsEdit::Request& request, String& error) {
                     : "\"" + op + "\" takes no value";
         return false;
     }
-    const Json index = body.value("index", Json(op == "set" ? 1 : 0));
-    const bool copyNumber = index.is_number_integer() && index.get<long long>() >= 0 &&
-                            index.get<long long>() <= 0xffffffffLL;
-    if (!copyNumber || (op == "set" && index.get<long long>() == 0) ||
-        (op == "add" && body.contains("index"))) {
-        error = op == "add" ? "\"add\" takes the next free copy: leave out \"index\""
-                            : "\"index\" must be a copy number (1 or more for \"set\")";
+    if (!copyOf(body, op, request.wanted.index, error) || !accessOf(body, request.access, error))
         return false;
-    }
-    const Json access = body.value("access", Json("Server"));
-    if (!access.is_string() || !parseAccessClass(access.get<std::string>(), request.access)) {
-        error =
-            "\"access\" must be an access class (Server, Privileged, Trusted, Standard, "
-            "Restricted, Minimal)";
-        return false;
-    }
     request.wanted.name = Symbol(name);
-    request.wanted.index = static_cast<unsigned>(index.get<long long>());
     request.wanted.value.modify(value, 0);
     // A new name the kind does not know gets vmcfg's rights: Server's alone.
     for (int i = 0; i < 6; ++i) {
