@@ -53,12 +53,11 @@ bool fieldAssignment(const String& text, std::map<int, String>& fields, String& 
     return true;
 }
 
-}  // namespace
-
-bool parseRequest(const std::vector<String>& words, FormSession::Request& request, String& error,
-                  bool* json) {
-    std::vector<String> positional;
-    std::map<int, String> named;
+// Sorts a request's words into its positional words and its -f fields,
+// taking --json when json is given; false with the reason at an unknown
+// option or a bad field.
+bool sortWords(const std::vector<String>& words, std::vector<String>& positional,
+               std::map<int, String>& named, String& error, bool* json) {
     bool options = true;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const String& word = words[i];
@@ -81,6 +80,30 @@ bool parseRequest(const std::vector<String>& words, FormSession::Request& reques
             positional.push_back(word);
         }
     }
+    return true;
+}
+
+// The text of a double-quoted word starting at line[open], added to word, as
+// a shell reads it (a backslash escapes only a backslash, ", $ and `). The index of
+// the closing quote, or npos when there is none.
+std::size_t doubleQuoted(const String& line, std::size_t open, String& word) {
+    std::size_t j = open + 1;
+    for (; j < line.size() && line[j] != '"'; ++j) {
+        if (line[j] == '\\' && j + 1 < line.size() &&
+            String("\\\"$`").find(line[j + 1]) != String::npos)
+            ++j;
+        word += line[j];
+    }
+    return j < line.size() ? j : String::npos;
+}
+
+}  // namespace
+
+bool parseRequest(const std::vector<String>& words, FormSession::Request& request, String& error,
+                  bool* json) {
+    std::vector<String> positional;
+    std::map<int, String> named;
+    if (!sortWords(words, positional, named, error, json)) return false;
     if (positional.size() < 2) {
         error = "a request is NUMBER OP [FIELD...] [-f N=TEXT]...";
         return false;
@@ -137,18 +160,11 @@ bool splitWords(const String& line, std::vector<String>& words, String& error) {
             i = close;
             inWord = true;
         } else if (c == '"') {
-            std::size_t j = i + 1;
-            for (; j < line.size() && line[j] != '"'; ++j) {
-                if (line[j] == '\\' && j + 1 < line.size() &&
-                    String("\\\"$`").find(line[j + 1]) != String::npos)
-                    ++j;
-                word += line[j];
-            }
-            if (j >= line.size()) {
+            i = doubleQuoted(line, i, word);
+            if (i == String::npos) {
                 error = "a \" is not closed";
                 return false;
             }
-            i = j;
             inWord = true;
         } else {
             word += c;
