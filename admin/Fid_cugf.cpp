@@ -293,9 +293,6 @@ int Fid_cugf::chg_system_prop(char const* name, bool on) {
             MC_std_trace() << "properties.put returned " << result << trace;
             return kSystemPropFailed;
     }
-    if (!set.save()) {
-        MC_std_trace() << "properties.write_to_file() failed!" << oops;
-        return kSystemPropFailed;
-    }
+    if (!set.save()) return traced("properties.write_to_file() failed!", kSystemPropFailed);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "admin/Fid_cugf.h"
+#include "host/platform/FaultInjector.h"
 #include "platform/FileSystem.h"
 #include "properties/SystemProperties.h"
 #include "tests/admin/AdminFixture.h"
@@ -151,6 +152,19 @@ TEST_P(FeatureChange, AnswersAndLeavesTheMarkers) {
         EXPECT_EQ(readFile(kTan), "Marker file for Tandem Mailbox custom \n");
     }
     EXPECT_EQ(delivery(), c.deliveryAfter);
+}
+
+// A system set that cannot be saved fails the change with 1190, traced at
+// the form's progress level like the get and put failures beside it.
+TEST_F(FeatureForm, ASystemSetThatCannotBeSavedFailsTheChange) {
+    setDelivery('\0');
+    ASSERT_EQ(request(3, AdmOp::get, {}).result, 0);
+    FaultInjector::add(FaultOp::Rename, ENOSPC, "sys_prop_db", 0, -1);
+    AdmAnswer a = request(3, AdmOp::chg, {{0, kConfirm}, {1, "5"}, {3, "y"}});
+    FaultInjector::clear();
+    EXPECT_EQ(codes(a), (std::vector<int>{1190, 2, 0, 0}));
+    EXPECT_EQ(delivery(), kNul);
+    EXPECT_TRUE(traces->contains(2, "properties.write_to_file() failed!"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, FeatureChange, ::testing::ValuesIn(kChanges),
