@@ -305,7 +305,9 @@ int BTreeProperties::storeFenced(const keyInfo& key, std::string_view data) cons
                                            data.data());
     const int writeError = errno;
     if (holdsNone() && rc == BTREE_NO_RECORD) rc = BTREE_OK;
-    if (rc != BTREE_OK || MC_current_trace_level() > 2)
+    // Above trace level 2 a write is traced in detail; a delete only when it
+    // fails.
+    if (rc != BTREE_OK || (!holdsNone() && MC_current_trace_level() > 2))
         MC_std_trace() << "BTreeProperties::save() - rc=" << static_cast<std::int16_t>(rc)
                        << (holdsNone() ? " for deleterec(" : " for writerec(") << key.fd << ","
                        << keyLength(key) << "," << key.key << "," << data.size() << "," << data

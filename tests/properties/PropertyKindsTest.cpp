@@ -71,8 +71,12 @@ TEST_F(PropertyKindsTest, OwnerWritesCounterThenStreamAndDeletesAnEmptiedRecord)
     EXPECT_EQ(set.getError(), Properties::OS_SYSTEM_ERROR);
     EXPECT_EQ(errno, EIO);
     EXPECT_NE(record(7), "<none>");
+    // Every write is traced in detail, a delete only when it fails.
+    EXPECT_TRUE(traces->contains(3, "for deleterec("));
+    traces->clear();
     ASSERT_TRUE(set.saveThem());
     EXPECT_EQ(record(7), "<none>");
+    EXPECT_FALSE(traces->contains(3, "for deleterec("));
     ASSERT_TRUE(set.saveThem());  // nothing left to delete
     EXPECT_EQ(set.estimateLength(), -1);
     EXPECT_TRUE(reader.underlierChanged());
