@@ -100,7 +100,7 @@ void BlockPool::release(void* block, std::size_t bytes) noexcept {
     POISON(block, slab->blockBytes);
     if (!slab->listed) open(slab);
     // The last slab of its size with a block to give stays, empty, as the
-    // spare; any other goes back once empty.
+    // spare (unless the pool is drained); any other goes back once empty.
     if (--slab->used == 0 && (!keepSpare_ || slab->prev != nullptr || slab->next != nullptr))
         freeSlab(slab);
 }
