@@ -54,8 +54,9 @@ bool targetOf(const Json& body, SetQuery& named, String& error) {
 }
 
 // The copy number of an "op": 1 or more for "set" (1 when left out), none
-// for "add" (the next free one), any for "remove" and "reset" (0 when left
-// out: every copy). False with the reason otherwise.
+// for "add" (the next free one), any for "remove" (0 when left out: every
+// copy) and for "reset" (which puts back every copy whatever it says).
+// False with the reason otherwise.
 bool copyOf(const Json& body, const std::string& op, unsigned& copy, String& error) {
     const Json index = body.value("index", Json(op == "set" ? 1 : 0));
     const bool copyNumber = index.is_number_integer() && index.get<long long>() >= 0 &&

@@ -84,8 +84,8 @@ bool sortWords(const std::vector<String>& words, std::vector<String>& positional
 }
 
 // The text of a double-quoted word starting at line[open], added to word, as
-// a shell reads it (a backslash escapes only a backslash, ", $ and `). The index of
-// the closing quote, or npos when there is none.
+// a shell reads it (a backslash escapes only a backslash, ", $ and `). The
+// index of the closing quote, or npos when there is none.
 std::size_t doubleQuoted(const String& line, std::size_t open, String& word) {
     std::size_t j = open + 1;
     for (; j < line.size() && line[j] != '"'; ++j) {
