@@ -18,8 +18,9 @@
 // ratio. The rounds are the reporter's own: the library's random interleaving
 // (1.7.1) now and then reads a benchmark's results after freeing them, and
 // the program crashes. The table gives, per pair, the median time of each
-// side and two ratios: of the fastest rounds (min) and of the median rounds. The goal is judged on
-// the median ratio; "min only" marks a goal reached by the fastest rounds alone.
+// side and two ratios: of the fastest rounds (min) and of the median rounds.
+// The goal is judged on the median ratio; "min only" marks a goal reached by
+// the fastest rounds alone.
 //
 // Ratios of in-memory work use CPU time: the build machines are shared, and
 // wall time then measures the other tenants. Work that waits for the disk

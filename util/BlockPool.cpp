@@ -175,7 +175,7 @@ constexpr std::size_t kValuePools = 8;
 struct BlockPool::ValuePools {
     BlockPool pools[kValuePools];
 
-    // Set once the pools are built: trimValues() does not build them.
+    // Set once the pools are built: drainValues() does not build them.
     static inline std::atomic<ValuePools*> built{nullptr};
 
     static ValuePools& get() {
@@ -213,7 +213,7 @@ void BlockPool::releaseValue(void* block, std::size_t bytes) noexcept {
     refuse(block, bytes);
 }
 
-void BlockPool::trimValues() {
+void BlockPool::drainValues() {
     if (ValuePools* all = ValuePools::built.load(std::memory_order_acquire))
         for (BlockPool& pool : all->pools) pool.drain();
 }
@@ -223,8 +223,8 @@ namespace {
 // Destroyed when the module is unloaded, after the objects built after it.
 // Values that objects built before it still hold go back later, each slab to
 // the heap as they empty it.
-struct TrimAtUnload {
-    ~TrimAtUnload() { BlockPool::trimValues(); }
-} trimAtUnload;
+struct DrainAtUnload {
+    ~DrainAtUnload() { BlockPool::drainValues(); }
+} drainAtUnload;
 
 }  // namespace

@@ -75,7 +75,7 @@ class BlockPool {
     // unloaded (and at exit), so that a module loaded and unloaded again and
     // again does not leave a set of spare slabs behind each time, not even
     // the slabs that values held by static objects empty after it ran.
-    static void trimValues();
+    static void drainValues();
 
   private:
     struct Slab;
