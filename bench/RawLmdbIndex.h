@@ -12,19 +12,18 @@
 #include "platform/FileSystem.h"
 #include "platform/String.h"
 
-// Named: the records sit in a named database, as the module's index keeps
-// them (its main database names the databases), instead of the main one.
+// The records sit in LMDB's main database, as the index's do.
 struct RawIndex {
     MDB_env* env = nullptr;
     MDB_dbi dbi = 0;
-    explicit RawIndex(const String& file, bool named = false) {
+    explicit RawIndex(const String& file) {
         mdb_env_create(&env);
         mdb_env_set_maxdbs(env, 2);
         mdb_env_set_mapsize(env, std::size_t(1) << 32);
         mdb_env_open(env, file.c_str(), MDB_NOSUBDIR | MDB_NOTLS, 0664);
         MDB_txn* txn;
         mdb_txn_begin(env, nullptr, 0, &txn);
-        mdb_dbi_open(txn, named ? "records" : nullptr, named ? MDB_CREATE : 0, &dbi);
+        mdb_dbi_open(txn, nullptr, 0, &dbi);
         mdb_txn_commit(txn);
     }
     ~RawIndex() { mdb_env_close(env); }
@@ -51,15 +50,15 @@ struct RawIndex {
     }
 };
 
-// The benchmark's raw index (named: its named-database twin), made on first use.
-inline RawIndex& rawIndex(bool named = false) {
+// The benchmark's raw index (replay: a second one, for the replay of the
+// store's calls, so that its records do not share the anchor's pages), made
+// on first use.
+inline RawIndex& rawIndex(bool replay = false) {
     static RawIndex* indexes[2] = {};
-    if (indexes[named] == nullptr) {
+    if (indexes[replay] == nullptr) {
         FileSystem::makeDirectories("/VM/orvex/sd/sdata");
-        indexes[named] =
-            new RawIndex(HostPlatform::hostPath(named ? "/VM/orvex/sd/sdata/bench_named"
-                                                      : "/VM/orvex/sd/sdata/bench_raw"),
-                         named);
+        indexes[replay] = new RawIndex(HostPlatform::hostPath(
+            replay ? "/VM/orvex/sd/sdata/bench_replay" : "/VM/orvex/sd/sdata/bench_raw"));
     }
-    return *indexes[named];
+    return *indexes[replay];
 }

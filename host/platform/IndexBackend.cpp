@@ -62,6 +62,10 @@ IndexBackend* IndexBackend::current(std::string& error) {
     return c.backend;
 }
 
+bool IndexBackend::unchangedSince(int, std::string_view, const Record&) {
+    return false;
+}
+
 void IndexBackend::chooseAgain() {
     Choice& c = choice();
     std::lock_guard<std::mutex> lock(c.mutex);

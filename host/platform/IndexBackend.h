@@ -27,7 +27,8 @@ class IndexBackend {
     struct Record {
         bool found = false;
         std::string bytes;
-        std::int64_t revision = 0;  // etcd's mod revision; 0 on LMDB
+        // etcd: the record's mod revision; LMDB: the transaction read from
+        std::int64_t revision = 0;
     };
 
     virtual ~IndexBackend() = default;
@@ -40,6 +41,11 @@ class IndexBackend {
     virtual int check(int fd, bool write, std::string_view key) = 0;
     // BTREE_NO_RECORD (record.found false) when there is none.
     virtual int read(int fd, std::string_view key, Record& record) = 0;
+    // Whether `record`, which a read of key through fd filled, is for sure
+    // still what the index holds, told without reading the record again.
+    // False when the backend cannot tell so cheaply (etcd), or when a fault
+    // is armed, so that an injected read failure is not skipped.
+    virtual bool unchangedSince(int fd, std::string_view key, const Record& record);
     // Replaces the record; with expected, only while the record is still the
     // one expected describes. A record changed since then is left alone: the
     // answer is BTREE_IO_ERROR with errno ESTALE, traced naming the key.

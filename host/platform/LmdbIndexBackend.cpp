@@ -19,27 +19,34 @@
 #include "host/platform/HexText.h"
 #include "host/platform/HostPlatform.h"
 #include "host/platform/IndexFiles.h"
+#include "host/platform/LmdbReadTransaction.h"
 #include "host/platform/ProcessId.h"
 #include "platform/TraceService.h"
 
 // The index service on LMDB. An index file is one LMDB environment opened
 // with MDB_NOSUBDIR: the path is the data file and LMDB keeps its lock file
-// beside it as "<path>-lock". The environment holds two named databases:
-// "records" with the records, "meta" with the key type the index was created
-// with. Records live in a named database, not in LMDB's main one, because the
-// main database also holds the names of the named databases and a 4-byte
-// record key could collide with one of them.
+// beside it as "<path>-lock". The records live in LMDB's main database, and
+// one named database, "vm-index-meta", holds the key type the index was
+// created with and marks the file as an index. Its name is a key of the main
+// database too, so that one key is refused as a record key. Records are in
+// the main database because a named one costs every write a page more: the
+// main database's entry for it changes with each commit.
+//
+// Index files made before kept their records in a named database "records"
+// beside "meta" (the key type); they are read and written as they are.
 //
 // A process opens each index file once (keyed by its canonical host path) and
 // keeps the environment open for the rest of its life: descriptors come and
 // go, but closing an LMDB environment closes its lock file, which would drop
 // the process's locks on that file under any other handle it has on it.
 // Environments are opened with MDB_NOTLS so that any thread may run a read
-// transaction; each call is one transaction, so nothing of LMDB's is held
-// between calls.
+// transaction; each call is one transaction. Between calls a thread keeps
+// only its last read transaction, reset (LmdbReadTransaction): no snapshot
+// is held, only a reader slot.
 //
 // The data file is only read through LMDB's mapping (no MDB_WRITEMAP): LMDB
-// writes it with pwrite, whose failures it reports. Its lock file is written
+// writes it with pwrite, whose failures it reports. A writable mapping would
+// save those calls but turn a full disk into a SIGBUS. Its lock file is written
 // through a mapping, so IndexFiles backs it with storage before LMDB opens it.
 
 namespace {
@@ -48,13 +55,15 @@ namespace {
 // records are written, the rest is address space.
 constexpr std::size_t kDefaultMapSize = std::size_t(16) << 30;
 
-const char kRecordsDatabase[] = "records";
-const char kMetaDatabase[] = "meta";
+const char kMarkDatabase[] = "vm-index-meta";
+const char kEarlierRecordsDatabase[] = "records";
+const char kEarlierMetaDatabase[] = "meta";
 const char kKeyTypeKey[] = "key_type";
 
 struct Environment {
     MDB_env* env = nullptr;
     MDB_dbi records = 0;
+    bool recordsInMain = false;  // false: the earlier layout, no key reserved
     unsigned maxKeySize = 0;
     dev_t device = 0;
     ino_t inode = 0;
@@ -124,16 +133,30 @@ std::size_t mapSize() {
     return (size + page - 1) / page * page;
 }
 
-// Opens the two databases, creating them and the key-type record when asked.
-// An existing index keeps the key type it was created with.
+// Finds the records' database of an index made in either layout; makes a
+// new index's mark when asked. The mark is looked for first: in the current
+// layout "records" may well be a record's key. MDB_NOTFOUND when the file
+// holds neither (an LMDB file that is not an index).
+int findRecords(MDB_txn* txn, Environment& e, bool create, MDB_dbi& meta) {
+    int rc = mdb_dbi_open(txn, kMarkDatabase, 0, &meta);
+    if (rc == MDB_NOTFOUND) {
+        rc = mdb_dbi_open(txn, kEarlierRecordsDatabase, 0, &e.records);
+        if (rc == 0) return mdb_dbi_open(txn, kEarlierMetaDatabase, 0, &meta);
+        if (rc != MDB_NOTFOUND || !create) return rc;
+        rc = mdb_dbi_open(txn, kMarkDatabase, MDB_CREATE, &meta);
+    }
+    e.recordsInMain = rc == 0;
+    return rc == 0 ? mdb_dbi_open(txn, nullptr, 0, &e.records) : rc;
+}
+
+// Opens the databases, creating them and the key-type record when asked.
+// An existing index keeps its layout and the key type it was created with.
 int openDatabases(Environment& e, bool create, indx_key_t keyType) {
     MDB_txn* txn = nullptr;
     int rc = mdb_txn_begin(e.env, nullptr, create ? 0 : MDB_RDONLY, &txn);
     if (rc != 0) return rc;
-    unsigned flags = create ? MDB_CREATE : 0;
     MDB_dbi meta;
-    rc = mdb_dbi_open(txn, kMetaDatabase, flags, &meta);
-    if (rc == 0) rc = mdb_dbi_open(txn, kRecordsDatabase, flags, &e.records);
+    rc = findRecords(txn, e, create, meta);
     if (rc == 0 && create) {
         MDB_val key{sizeof kKeyTypeKey - 1, const_cast<char*>(kKeyTypeKey)};
         MDB_val value{sizeof keyType, &keyType};
@@ -287,6 +310,8 @@ int resolve(int fd, bool write, std::string_view key, Target& target) {
     // module's keys are 4 bytes.
     if (key.data() == nullptr || key.empty() || key.size() > d.environment->maxKeySize)
         return BTREE_BAD_ARGUMENT;
+    if (d.environment->recordsInMain && key == std::string_view(kMarkDatabase))
+        return BTREE_BAD_ARGUMENT;
     target.environment = d.environment;
     target.fd = fd;
     return BTREE_OK;
@@ -300,14 +325,10 @@ std::string_view bytesOf(const MDB_val& value) {
     return {static_cast<const char*>(value.mv_data), value.mv_size};
 }
 
-// Whether the record in the write transaction is still the one expected.
-// Checked inside the transaction: LMDB has one writer at a time, so nothing
-// can change the record between this check and the put.
-bool stillAsRead(MDB_txn* txn, const Environment& e, std::string_view key,
-                 const IndexBackend::Record& expected) {
-    MDB_val k = keyValue(key);
-    MDB_val value;
-    int rc = mdb_get(txn, e.records, &k, &value);
+// Whether the record at the cursor (rc: how it was looked up) is still the
+// one expected. Checked inside the write transaction: LMDB has one writer at
+// a time, so nothing can change the record between this check and the put.
+bool stillAsRead(int rc, const MDB_val& value, const IndexBackend::Record& expected) {
     if (rc == MDB_NOTFOUND) return !expected.found;
     return rc == 0 && expected.found && bytesOf(value) == expected.bytes;
 }
@@ -327,18 +348,27 @@ int changeRecord(const Target& t, std::string_view key, const char* data, std::s
     const char* what = data ? "write" : "delete";
     if (int error = injected(FaultOp::Write, t)) return failure(t.path(), what, error);
     MDB_txn* txn = nullptr;
+    MDB_cursor* cursor = nullptr;
     int rc = mdb_txn_begin(t.environment->env, nullptr, 0, &txn);
-    if (rc != 0) return failure(t.path(), what, rc);
-    if (expected && !stillAsRead(txn, *t.environment, key, *expected)) {
+    if (rc == 0) rc = mdb_cursor_open(txn, t.environment->records, &cursor);
+    if (rc != 0) {
+        if (txn) mdb_txn_abort(txn);
+        return failure(t.path(), what, rc);
+    }
+    // One descent of the tree finds the record for the check and the change.
+    MDB_val k = keyValue(key), held;
+    int found = mdb_cursor_get(cursor, &k, &held, MDB_SET_KEY);
+    if (expected && !stillAsRead(found, held, *expected)) {
         mdb_txn_abort(txn);
         return stale(t.path(), key);
     }
-    MDB_val k = keyValue(key);
-    if (data) {
+    if (found != 0 && found != MDB_NOTFOUND) {
+        rc = found;
+    } else if (data) {
         MDB_val value{dataLength, const_cast<char*>(data)};
-        rc = mdb_put(txn, t.environment->records, &k, &value, 0);
+        rc = mdb_cursor_put(cursor, &k, &value, found == 0 ? MDB_CURRENT : 0);
     } else {
-        rc = mdb_del(txn, t.environment->records, &k, nullptr);
+        rc = found == 0 ? mdb_cursor_del(cursor, 0) : MDB_NOTFOUND;
     }
     if (rc != 0) {
         mdb_txn_abort(txn);
@@ -376,18 +406,33 @@ int LmdbIndexBackend::read(int fd, std::string_view key, Record& record) {
     Target t;
     if (int rc = resolve(fd, false, key, t)) return rc;
     if (int error = injected(FaultOp::Read, t)) return failure(t.path(), "read", error);
-    MDB_txn* txn = nullptr;
-    int rc = mdb_txn_begin(t.environment->env, nullptr, MDB_RDONLY, &txn);
-    if (rc != 0) return failure(t.path(), "read", rc);
-    MDB_val k = keyValue(key);
-    MDB_val value;
-    rc = mdb_get(txn, t.environment->records, &k, &value);
-    // LMDB's pointer dies with the transaction: the record is copied out.
-    if (rc == 0) record.bytes.assign(bytesOf(value));
-    mdb_txn_abort(txn);
+    int rc;
+    {
+        LmdbReadTransaction txn(t.environment->env);
+        if (txn.rc() != 0) return failure(t.path(), "read", txn.rc());
+        MDB_val k = keyValue(key);
+        MDB_val value;
+        rc = mdb_get(txn.txn(), t.environment->records, &k, &value);
+        // LMDB's pointer dies with the transaction: the record is copied out.
+        if (rc == 0) record.bytes.assign(bytesOf(value));
+        record.revision = static_cast<std::int64_t>(mdb_txn_id(txn.txn()));
+    }
     record.found = rc == 0;
     if (rc == MDB_NOTFOUND) return BTREE_NO_RECORD;
     return rc == 0 ? BTREE_OK : failure(t.path(), "read", rc);
+}
+
+bool LmdbIndexBackend::unchangedSince(int fd, std::string_view key, const Record& record) {
+    Target t;
+    if (FaultInjector::armed() || record.revision == 0 || resolve(fd, false, key, t) != BTREE_OK)
+        return false;
+    // The newer of LMDB's two meta pages names the last commit. A meta page
+    // being written by another process can only read as a newer number than
+    // the read's, never as the same one: both of its possible values differ
+    // from it in the lowest byte.
+    MDB_envinfo info;
+    return mdb_env_info(t.environment->env, &info) == 0 &&
+           info.me_last_txnid == static_cast<std::size_t>(record.revision);
 }
 
 int LmdbIndexBackend::write(int fd, std::string_view key, std::string_view data,

@@ -14,6 +14,8 @@ class LmdbIndexBackend : public IndexBackend {
     int close(int fd) override;
     int check(int fd, bool write, std::string_view key) override;
     int read(int fd, std::string_view key, Record& record) override;
+    // True while no write transaction has committed since the read.
+    bool unchangedSince(int fd, std::string_view key, const Record& record) override;
     int write(int fd, std::string_view key, std::string_view data, const Record* expected) override;
     int remove(int fd, std::string_view key, const Record* expected) override;
 };

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <lmdb.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,6 +52,74 @@ TEST_F(BTreeIndexTest, OpenNeverCreatesAndRefusesFilesThatAreNotIndexes) {
     }
 }
 
+// The keys of one database of an LMDB file (nullptr: the main one), as "k=v "
+// pairs; a named database's entry in the main one reads "k=(db) ".
+String rawKeys(const String& file, const char* database) {
+    MDB_env* env = nullptr;
+    MDB_txn* txn = nullptr;
+    MDB_dbi dbi = 0;
+    MDB_cursor* cursor = nullptr;
+    String keys;
+    mdb_env_create(&env);
+    mdb_env_set_maxdbs(env, 2);
+    if (mdb_env_open(env, file.c_str(), MDB_NOSUBDIR | MDB_RDONLY, 0) == 0 &&
+        mdb_txn_begin(env, nullptr, MDB_RDONLY, &txn) == 0 &&
+        mdb_dbi_open(txn, database, 0, &dbi) == 0 && mdb_cursor_open(txn, dbi, &cursor) == 0) {
+        MDB_val k, v;
+        for (int op = MDB_FIRST; mdb_cursor_get(cursor, &k, &v, MDB_cursor_op(op)) == 0;
+             op = MDB_NEXT) {
+            String key(static_cast<char*>(k.mv_data), k.mv_size);
+            bool named = database == nullptr &&
+                         (key == "meta" || key == "records" || key == "vm-index-meta");
+            keys += key + "=" +
+                    (named ? "(db)" : String(static_cast<char*>(v.mv_data), v.mv_size)) + " ";
+        }
+        mdb_cursor_close(cursor);
+    }
+    if (txn) mdb_txn_abort(txn);
+    mdb_env_close(env);
+    return keys;
+}
+
+TEST_F(BTreeIndexTest, RecordsLiveInTheMainDatabaseAndEarlierFilesKeepTheirs) {
+    int fd = create();
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "1001", "new"), BTREE_OK);
+    EXPECT_EQ(rawKeys(hostPath(kIndex), nullptr), "1001=new vm-index-meta=(db) ");
+    // A process opening the file afresh takes a record keyed "records" for one.
+    ASSERT_EQ(write(fd, "records", "r"), BTREE_OK);
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) _exit(read(zrbopen(kIndex, BTREE_READ, 0), "records") == "r" ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    // An index made with the records in a named database beside "meta".
+    const String earlier = hostPath("/vm/db/earlier");
+    MDB_env* env = nullptr;
+    MDB_txn* txn = nullptr;
+    MDB_dbi meta, records;
+    mdb_env_create(&env);
+    mdb_env_set_maxdbs(env, 2);
+    ASSERT_EQ(mdb_env_open(env, earlier.c_str(), MDB_NOSUBDIR, 0664), 0);
+    ASSERT_EQ(mdb_txn_begin(env, nullptr, 0, &txn), 0);
+    ASSERT_EQ(mdb_dbi_open(txn, "meta", MDB_CREATE, &meta), 0);
+    ASSERT_EQ(mdb_dbi_open(txn, "records", MDB_CREATE, &records), 0);
+    MDB_val k{4, const_cast<char*>("1001")}, v{3, const_cast<char*>("old")};
+    ASSERT_EQ(mdb_put(txn, records, &k, &v, 0), 0);
+    ASSERT_EQ(mdb_txn_commit(txn), 0);
+    mdb_env_close(env);
+
+    int old = zrbopen("/vm/db/earlier", BTREE_READ_WRITE, 0);
+    ASSERT_GE(old, 0);
+    EXPECT_EQ(read(old, "1001"), "old");
+    EXPECT_EQ(write(old, "1002", "two"), BTREE_OK);
+    EXPECT_EQ(write(old, "vm-index-meta", "any"), BTREE_OK) << "no key is kept back there";
+    EXPECT_EQ(rawKeys(earlier, nullptr), "meta=(db) records=(db) ");
+    EXPECT_EQ(rawKeys(earlier, "records"), "1001=old 1002=two vm-index-meta=any ");
+}
+
 // The outcome of the calls on a full disk, as text for one comparison.
 String fullDiskOutcome(const std::function<int()>& call) {
     errno = 0;
@@ -99,6 +168,14 @@ TEST_F(BTreeIndexTest, RecordCallsAnswerWithContentsLengthsAndCodes) {
         {Write, "", "x", 0, BTREE_BAD_ARGUMENT, 0},
         {Reade, "", "", 16, BTREE_BAD_ARGUMENT, 0},
         {Write, tooLong, "x", 0, BTREE_BAD_ARGUMENT, 0},
+        // Keys named like databases of an index's file are records like any.
+        {Write, "meta", "m", 0, BTREE_OK, 0},
+        {Write, "records", "r", 0, BTREE_OK, 0},
+        {Dvalp, "meta", "m", 0, BTREE_OK, 1},
+        {Dvalp, "records", "r", 0, BTREE_OK, 1},
+        // ...but for the one that marks the file as an index.
+        {Write, "vm-index-meta", "x", 0, BTREE_BAD_ARGUMENT, 0},
+        {Dvalp, "vm-index-meta", "", 0, BTREE_BAD_ARGUMENT, 0},
         {Delete, "1001", "", 0, BTREE_OK, 0},
         {Dvalp, "1001", "", 0, BTREE_NO_RECORD, 0},
         {Dvalp, nul, binary, 0, BTREE_OK, 3},
@@ -136,6 +213,8 @@ TEST_F(BTreeIndexTest, RecordCallsAnswerWithContentsLengthsAndCodes) {
 TEST_F(BTreeIndexTest, ProcessesAndThreadsWriteAtOnceAndSeeEachOthersRecords) {
     int fd = create();
     ASSERT_EQ(write(fd, "parent", "before fork"), BTREE_OK);
+    // A read before the fork: the child must not reuse what it left behind.
+    ASSERT_EQ(read(fd, "parent"), "before fork");
     constexpr int kRecords = 20;
     pid_t child = fork();
     ASSERT_NE(child, -1);
@@ -177,6 +256,8 @@ TEST_F(BTreeIndexTest, NoRoomOrFailedWriteLeavesTheRecordAsItWas) {
     EXPECT_EQ(write(fd, "1001", "new"), BTREE_FULL);
     FaultInjector::add(FaultOp::Write, EIO, "/vm/db/");
     EXPECT_EQ(deleterec(fd, 4, "1001"), BTREE_IO_ERROR);
+    // Read once first: a second read of the same record still meets the fault.
+    EXPECT_EQ(read(fd, "1001"), "old");
     FaultInjector::add(FaultOp::Read, EIO, "/vm/db/");
     EXPECT_EQ(read(fd, "1001"), "<5>");
     EXPECT_EQ(read(fd, "1001"), "old");
