@@ -227,7 +227,8 @@ bool BTreeProperties::get_from_btree(const keyInfo& key, bool replace) {
                        << static_cast<std::int16_t>(rc) << ", data_len =" << length << oops;
         return false;
     }
-    MemoryInput in(data, length);
+    MemoryInput::Lease lease(data, length);
+    MemoryInput& in = lease.stream();
     BTreeDataPrefix prefix;
     in >> prefix;
     if (!obtain(in, replace)) return false;
