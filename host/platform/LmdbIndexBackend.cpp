@@ -356,8 +356,9 @@ int changeRecord(const Target& t, std::string_view key, const char* data, std::s
         return failure(t.path(), what, rc);
     }
     // One descent of the tree finds the record for the check and the change.
-    MDB_val k = keyValue(key), held;
-    int found = mdb_cursor_get(cursor, &k, &held, MDB_SET_KEY);
+    // The lookup's key is its own: LMDB points it at the stored key.
+    MDB_val k = keyValue(key), sought = k, held;
+    int found = mdb_cursor_get(cursor, &sought, &held, MDB_SET_KEY);
     if (expected && !stillAsRead(found, held, *expected)) {
         mdb_txn_abort(txn);
         return stale(t.path(), key);
@@ -426,10 +427,12 @@ bool LmdbIndexBackend::unchangedSince(int fd, std::string_view key, const Record
     Target t;
     if (FaultInjector::armed() || record.revision == 0 || resolve(fd, false, key, t) != BTREE_OK)
         return false;
-    // The newer of LMDB's two meta pages names the last commit. A meta page
-    // being written by another process can only read as a newer number than
-    // the read's, never as the same one: both of its possible values differ
-    // from it in the lowest byte.
+    // The newer of LMDB's two meta pages names the last commit. A page that
+    // another process's commit is writing may read torn, as a mix of its old
+    // number (the read's minus one) and its new one (plus one): neither
+    // matches the read's number in the lowest byte, so a torn page never
+    // passes for it, and until the page is whole the other one still names
+    // the read's commit, which is then still the last one finished.
     MDB_envinfo info;
     return mdb_env_info(t.environment->env, &info) == 0 &&
            info.me_last_txnid == static_cast<std::size_t>(record.revision);
