@@ -82,15 +82,18 @@ TEST_F(PropertyKindsTest, OwnerWritesCounterThenStreamAndDeletesAnEmptiedRecord)
     EXPECT_TRUE(reader.underlierChanged());
 }
 
-TEST_F(PropertyKindsTest, CounterWrapsAndADigitPrefixIsReadWhole) {
+TEST_F(PropertyKindsTest, CounterWrapsADigitPrefixIsReadWholeAndABadRecordSpoilsNoOther) {
     COSProperties set(9UL);
     putAndSave(set, "A", "1");
     int fd = zrbopen(COSProperties::indexPath, BTREE_READ_WRITE, 0775);
-    std::uint32_t key = 9;
-    String wrapped = "4294967295" + streamOf(set);
-    ASSERT_EQ(writerec(fd, 4, reinterpret_cast<const char*>(&key), wrapped.size(), wrapped.data()),
-              BTREE_OK);
+    auto write = [fd](std::uint32_t key, const String& bytes) {
+        return writerec(fd, 4, reinterpret_cast<const char*>(&key), bytes.size(), bytes.data());
+    };
+    ASSERT_EQ(write(9, "4294967295" + streamOf(set)), BTREE_OK);
+    ASSERT_EQ(write(10, "1component-file-version=2\nnumber of properties=1\nno record"), BTREE_OK);
     close_index(fd);
+    COSProperties bad(10UL);
+    EXPECT_EQ(bad.getError(), Properties::CANT_PARSE_FILE);
     COSProperties reread(9UL);
     EXPECT_EQ(reread.getStatus(), 4294967295u);
     EXPECT_EQ(reread.count(), 1u);
