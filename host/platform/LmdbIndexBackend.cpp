@@ -183,6 +183,10 @@ std::unique_ptr<Environment> openEnvironment(const Path& path, const String& fil
     if (rc == 0) rc = mdb_env_set_maxdbs(e->env, 2);
     if (rc == 0) rc = mdb_env_set_mapsize(e->env, mapSize());
     if (rc == 0) rc = mdb_env_open(e->env, file.c_str(), MDB_NOSUBDIR | MDB_NOTLS, mode);
+    // Reader slots that dead processes left (a reading thread keeps one
+    // between reads) would otherwise fill the table for good.
+    int dead = 0;
+    if (rc == 0) mdb_reader_check(e->env, &dead);
     if (rc == 0) rc = openDatabases(*e, create, keyType);
     if (rc != 0) {
         // Not shared yet: no other handle of this process uses its lock file.
