@@ -55,11 +55,11 @@ class MemoryInput::Lease {
             new (storage()) MemoryInput(nullptr, 0);
             made() = true;
         }
-        leased() = mine_ = true;
+        leased() = true;
         shared().reset(data, size);
     }
     ~Lease() {
-        if (mine_) leased() = false;
+        if (!own_) leased() = false;  // the thread's stream was this lease's
     }
     Lease(const Lease&) = delete;
     Lease& operator=(const Lease&) = delete;
@@ -83,6 +83,5 @@ class MemoryInput::Lease {
         return flag;
     }
 
-    std::optional<MemoryInput> own_;
-    bool mine_ = false;
+    std::optional<MemoryInput> own_;  // set when the thread's stream was out
 };
