@@ -32,7 +32,7 @@ set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
 # Dependencies: dpkg-shlibdeps finds the libraries the binaries link (libc6,
-# libstdc++6, libtre5, liblmdb0, and libsqlite3-0 once the platform links
+# libstdc++6, libtre5, liblmdb0, liburing2, and libsqlite3-0 once the platform links
 # SQLite); adduser is for postinst. Until vmplatform links SQLite, libsqlite3-0
 # is named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

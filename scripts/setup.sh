@@ -10,7 +10,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libtre-dev liblmdb-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
+          libtre-dev liblmdb-dev liburing-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
           clang libclang-rt-14-dev
           help2man dpkg-dev file binutils adduser lintian
           chromium

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host/platform/HostPlatform.h"
+#include "host/platform/ReadyFlag.h"
 #include "host/platform/RootResolver.h"
 
 namespace {
@@ -75,6 +76,7 @@ struct Watcher {
     std::mutex mutex;
     int fd = -1;
     bool unusable = false;
+    ReadyFlag queued;  // raised when the inotify queue may hold events
     std::unordered_map<String, Answer> answers;
     String root;  // the platform root the answers were found in
 
@@ -106,6 +108,7 @@ void unlockAfterFork() {
     theWatcher->mutex.unlock();
 }
 void startChild() {
+    theWatcher->queued.forget();
     if (theWatcher->fd >= 0) ::close(theWatcher->fd);
     theWatcher->fd = -1;
     theWatcher->last = nullptr;
@@ -127,6 +130,7 @@ bool Watcher::ready() {
     if (fd < 0 && !unusable) {
         fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         unusable = fd < 0;
+        if (fd >= 0) queued.watch(fd);
     }
     return fd >= 0;
 }
@@ -143,6 +147,9 @@ bool Watcher::readyFor(const String& current) {
 void Watcher::startAfresh() {
     last = nullptr;
     answers.clear();
+    // The ring's poll request holds the instance open: it goes first, so
+    // that closing the descriptor removes the watches at once.
+    queued.stop();
     if (fd >= 0) ::close(fd);
     fd = -1;
 }
@@ -268,7 +275,10 @@ int StatWatch::stat(const String& path, struct stat* info) {
         lock.unlock();
         return RootResolver::stat(HostPlatform::normalPath(path), info);
     }
-    w.drain();
+    if (w.queued.raised()) {
+        w.queued.settle();
+        w.drain();
+    }
     if (const Answer* kept = w.kept(path)) {
         *info = kept->info;
         errno = kept->error;

@@ -11,9 +11,12 @@
 // as long as inotify reports no change to the file (through any of its
 // names: the file is watched itself) or to any directory on the way to it:
 // nothing created, removed, moved, written or given new attributes there. A
-// change seen drops the answers it may touch, and the next call looks again. Every call still reads the inotify queue (one
-// system call that finds it empty), so a change another process made before
-// this call began is always seen.
+// change seen drops the answers it may touch, and the next call looks again.
+// A change another process made before this call began is always seen: the
+// kernel raises a flag in memory shared with this process (ReadyFlag) from
+// within the system call that queues the event, so a call that finds the
+// flag down makes no system call at all, and one that finds it up reads the
+// queue. Without io_uring every call reads the queue.
 //
 // Answers are only kept for paths whose every component is a plain
 // directory or file on a local file system (ext4, xfs, btrfs, tmpfs,

@@ -44,7 +44,7 @@ for doc in copyright changelog.Debian.gz; do
     fail "no /usr/share/doc/$CFGADM_PACKAGE/$doc in the package"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libtre5 liblmdb0 libsqlite3-0 adduser; do
+for dep in libtre5 liblmdb0 liburing2 libsqlite3-0 adduser; do
   grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 
