@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/platform/FaultInjector.h"
+#include "host/platform/LmdbReadTransaction.h"
 #include "platform/BTreeIndex.h"
 #include "tests/testing/FullDisk.h"
 #include "tests/testing/PlatformFixture.h"
@@ -263,6 +264,35 @@ TEST_F(BTreeIndexTest, SlotsOfDeadReadersAreTakenBack) {
     }
     EXPECT_EQ(failed, 0);
     std::thread([&] { EXPECT_EQ(read(fd, "1002"), "<2>"); }).join();
+}
+
+// A reader table that dead processes fill after this process opened the
+// file (so that no open clears it) must not stop this process's new readers.
+TEST_F(BTreeIndexTest, ATableFilledByTheDeadAfterTheOpenIsClearedForANewReader) {
+    const String file = root_ + "/readers.mdb";
+    auto open = [&](MDB_env** env) {
+        return mdb_env_create(env) == 0 && mdb_env_set_maxreaders(*env, 4) == 0 &&
+               mdb_env_open(*env, file.c_str(), MDB_NOSUBDIR, 0600) == 0;
+    };
+    MDB_env* env = nullptr;
+    ASSERT_TRUE(open(&env));
+    for (int i = 0; i < 4; ++i) {
+        pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            MDB_env* own = nullptr;
+            MDB_txn* txn = nullptr;
+            _exit(open(&own) && mdb_txn_begin(own, nullptr, MDB_RDONLY, &txn) == 0 ? 0 : 1);
+        }
+        int status = -1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << i;
+    }
+    std::thread([&] {
+        LmdbReadTransaction read(env);
+        EXPECT_EQ(read.rc(), 0) << mdb_strerror(read.rc());
+    }).join();
+    mdb_env_close(env);
 }
 
 TEST_F(BTreeIndexTest, NoRoomOrFailedWriteLeavesTheRecordAsItWas) {
