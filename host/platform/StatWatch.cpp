@@ -147,8 +147,9 @@ bool Watcher::readyFor(const String& current) {
 void Watcher::startAfresh() {
     last = nullptr;
     answers.clear();
-    // The ring's poll request holds the instance open: it goes first, so
-    // that closing the descriptor removes the watches at once.
+    // The ring's poll request holds the instance open: the ring goes first,
+    // so that closing the descriptor lets the instance and its watches go
+    // as soon as the ring's teardown has dropped the request.
     queued.stop();
     if (fd >= 0) ::close(fd);
     fd = -1;
