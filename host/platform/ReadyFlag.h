@@ -9,7 +9,8 @@
 // flag) from within the system call that makes the descriptor readable, or
 // posts the completion there outright. A look at the ring's memory thus
 // sees any change that happened before the look began, whichever process
-// or thread made it.
+// or thread made it. (io_uring_setup(2) gives the flag for this use: it
+// makes a look at the completion ring, without entering the kernel, safe.)
 //
 // raised() is true until settle() has collected the fired request and armed
 // a new one; the caller settles first and then empties the descriptor, so
