@@ -20,11 +20,15 @@ namespace {
 struct Opened {
     IndexBackend* backend = nullptr;  // null: a free slot
     int fd = -1;
+    // Which open made the slot: a number closed and given to another index
+    // (by another thread, say) must not pass for the one a read went through.
+    std::uint64_t opening = 0;
 };
 
 struct Table {
     std::mutex mutex;
     std::vector<Opened> opened;
+    std::uint64_t openings = 0;
 };
 
 Table& table() {
@@ -35,6 +39,7 @@ Table& table() {
 struct LastRead {
     bool valid = false;
     int fd = -1;
+    std::uint64_t opening = 0;
     std::string key;
     IndexBackend::Record record;
 };
@@ -72,7 +77,7 @@ int openIndex(const Path& path, bool create, indx_key_t keyType, int flags, int 
     auto slot = std::find_if(t.opened.begin(), t.opened.end(),
                              [](const Opened& o) { return o.backend == nullptr; });
     if (slot == t.opened.end()) slot = t.opened.emplace(t.opened.end());
-    *slot = Opened{backend, inner};
+    *slot = Opened{backend, inner, ++t.openings};
     return static_cast<int>(slot - t.opened.begin());
 }
 
@@ -80,14 +85,20 @@ std::string_view keyOf(std::uint16_t keyLength, const char* key) {
     return key ? std::string_view(key, keyLength) : std::string_view();
 }
 
+// Whether the thread's last read was of key through this opening of fd.
+bool lastReadOf(int fd, const Opened& o, std::string_view key) {
+    return lastRead.valid && lastRead.fd == fd && lastRead.opening == o.opening &&
+           lastRead.key == key;
+}
+
 // Reads the key's record into the thread's last read (a failed read leaves
 // none). argumentsOk: the caller's output pointers are usable; checked after
 // the descriptor and the key, as the LMDB service always did.
 int readLast(int fd, std::uint16_t keyLength, const char* key, bool argumentsOk) {
     std::string_view k = keyOf(keyLength, key);
-    const bool again = lastRead.valid && lastRead.fd == fd && lastRead.key == k;
-    lastRead.valid = false;
     Opened o = lookup(fd);
+    const bool again = lastReadOf(fd, o, k);
+    lastRead.valid = false;
     if (o.backend == nullptr) return BTREE_BAD_DESCRIPTOR;
     if (!argumentsOk) {
         int rc = o.backend->check(o.fd, false, k);
@@ -104,6 +115,7 @@ int readLast(int fd, std::uint16_t keyLength, const char* key, bool argumentsOk)
     if (rc == BTREE_OK || rc == BTREE_NO_RECORD) {
         lastRead.valid = true;
         lastRead.fd = fd;
+        lastRead.opening = o.opening;
         lastRead.key.assign(k);
     }
     return rc;
@@ -118,7 +130,7 @@ int change(int fd, std::uint16_t keyLength, const char* key, unsigned long dataL
     std::string_view k = keyOf(keyLength, key);
     if (int rc = o.backend->check(o.fd, true, k)) return rc;
     if (data == nullptr && dataLength > 0) return BTREE_BAD_ARGUMENT;
-    bool read = lastRead.valid && lastRead.fd == fd && lastRead.key == k;
+    bool read = lastReadOf(fd, o, k);
     if (fenced && !read) return BTREE_BAD_ARGUMENT;
     // A read is good for one change: the next needs a fresh one. An
     // unfenced delete makes any read of the descriptor stale.

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -33,17 +32,18 @@ class BTreeIndexTest : public PlatformFixture {
         int rc = reade(fd, key.size(), key.data(), sizeof buffer, &length, buffer);
         return rc == BTREE_OK ? String(buffer, length) : "<" + std::to_string(rc) + ">";
     }
+    // The exit status of body run in a forked child, or -1 when it did not exit.
+    static int inChild(const std::function<int()>& body) {
+        pid_t child = fork();
+        if (child == 0) _exit(body());
+        int status = -1;
+        bool exited = child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status);
+        return exited ? WEXITSTATUS(status) : -1;
+    }
 };
 
-TEST_F(BTreeIndexTest, OpenNeverCreatesAndRefusesFilesThatAreNotIndexes) {
-    errno = 0;
-    EXPECT_EQ(zrbopen(kIndex, BTREE_READ, 0), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_TRUE(listDirectory("/vm/db").empty());
-
-    ASSERT_GE(create(), 0);
-    EXPECT_GE(zrbopen(kIndex, BTREE_READ, 0), 0);
-
+// A missing index is IndexContractTest's.
+TEST_F(BTreeIndexTest, OpenRefusesFilesThatAreNotIndexesAndLeavesThemAlone) {
     for (const char* bytes : {"", "not an index, just text\n"}) {
         writeFile("/vm/db/other", bytes);
         errno = 0;
@@ -89,12 +89,8 @@ TEST_F(BTreeIndexTest, RecordsLiveInTheMainDatabaseAndEarlierFilesKeepTheirs) {
     EXPECT_EQ(rawKeys(hostPath(kIndex), nullptr), "1001=new vm-index-meta=(db) ");
     // A process opening the file afresh takes a record keyed "records" for one.
     ASSERT_EQ(write(fd, "records", "r"), BTREE_OK);
-    pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) _exit(read(zrbopen(kIndex, BTREE_READ, 0), "records") == "r" ? 0 : 1);
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    auto freshRead = [] { return read(zrbopen(kIndex, BTREE_READ, 0), "records") == "r" ? 0 : 1; };
+    EXPECT_EQ(inChild(freshRead), 0);
 
     // An index made with the records in a named database beside "meta".
     const String earlier = hostPath("/vm/db/earlier");
@@ -143,8 +139,10 @@ TEST_F(BTreeIndexTest, FullDiskRefusesANewIndexInWordsAndLeavesNothingBehind) {
               "read -1/No such file or directory, create -1/No space left on device, traced");
 }
 
+// Binary keys and records, deletes and missing records are in
+// IndexContractTest; these are the buffer handling and the keys kept back.
 TEST_F(BTreeIndexTest, RecordCallsAnswerWithContentsLengthsAndCodes) {
-    enum Op { Write, Reade, Dvalp, Delete };
+    enum Op { Write, Reade, Dvalp };
     struct Step {
         Op op;
         String key;
@@ -153,33 +151,21 @@ TEST_F(BTreeIndexTest, RecordCallsAnswerWithContentsLengthsAndCodes) {
         int rc;
         unsigned long length;  // whole length a read reports
     };
-    const String nul("k\0y", 3), binary("a\0\xff", 3), tooLong(512, 'k');
     const std::vector<Step> steps = {
         {Reade, "1001", "", 16, BTREE_NO_RECORD, 0},
-        {Dvalp, "1001", "", 0, BTREE_NO_RECORD, 0},
-        {Delete, "1001", "", 0, BTREE_NO_RECORD, 0},
         {Write, "1001", "hello world", 0, BTREE_OK, 0},
         {Reade, "1001", "hello world", 16, BTREE_OK, 11},
         {Reade, "1001", "hel", 3, BTREE_OK, 11},
-        {Dvalp, "1001", "hello world", 0, BTREE_OK, 11},
         {Write, "1001", "bye", 0, BTREE_OK, 0},
         {Reade, "1001", "bye", 16, BTREE_OK, 3},
-        {Write, nul, binary, 0, BTREE_OK, 0},
-        {Dvalp, nul, binary, 0, BTREE_OK, 3},
-        {Write, "", "x", 0, BTREE_BAD_ARGUMENT, 0},
         {Reade, "", "", 16, BTREE_BAD_ARGUMENT, 0},
-        {Write, tooLong, "x", 0, BTREE_BAD_ARGUMENT, 0},
-        // Keys named like databases of an index's file are records like any.
+        {Write, String(512, 'k'), "x", 0, BTREE_BAD_ARGUMENT, 0},
+        // A key named like a database of an earlier index's file is a record
+        // like any, but for the one that marks the file as an index.
         {Write, "meta", "m", 0, BTREE_OK, 0},
-        {Write, "records", "r", 0, BTREE_OK, 0},
         {Dvalp, "meta", "m", 0, BTREE_OK, 1},
-        {Dvalp, "records", "r", 0, BTREE_OK, 1},
-        // ...but for the one that marks the file as an index.
         {Write, "vm-index-meta", "x", 0, BTREE_BAD_ARGUMENT, 0},
         {Dvalp, "vm-index-meta", "", 0, BTREE_BAD_ARGUMENT, 0},
-        {Delete, "1001", "", 0, BTREE_OK, 0},
-        {Dvalp, "1001", "", 0, BTREE_NO_RECORD, 0},
-        {Dvalp, nul, binary, 0, BTREE_OK, 3},
     };
     int fd = create();
     ASSERT_GE(fd, 0);
@@ -190,8 +176,6 @@ TEST_F(BTreeIndexTest, RecordCallsAnswerWithContentsLengthsAndCodes) {
         unsigned long length = 99;
         if (s.op == Write) {
             EXPECT_EQ(writerec(fd, s.key.size(), key, s.data.size(), s.data.data()), s.rc);
-        } else if (s.op == Delete) {
-            EXPECT_EQ(deleterec(fd, s.key.size(), key), s.rc);
         } else if (s.op == Reade) {
             String buffer(16, '#');
             EXPECT_EQ(reade(fd, s.key.size(), key, s.buffer, &length, buffer.data()), s.rc);
@@ -252,16 +236,10 @@ TEST_F(BTreeIndexTest, SlotsOfDeadReadersAreTakenBack) {
     ASSERT_EQ(write(fd, "1001", "kept"), BTREE_OK);
     ASSERT_EQ(read(fd, "1001"), "kept");
     int failed = 0;
-    for (int i = 0; i < 140; ++i) {
-        pid_t child = fork();
-        ASSERT_NE(child, -1);
-        // Another key than the parent's last read, which would be served
-        // without a transaction; _exit: no thread-exit cleanup.
-        if (child == 0) _exit(read(fd, "1002") == "<2>" ? 0 : 1);
-        int status = -1;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        failed += !WIFEXITED(status) || WEXITSTATUS(status) != 0;
-    }
+    // Another key than the parent's last read, which would be served without
+    // a transaction; the child's _exit runs no thread-exit cleanup.
+    for (int i = 0; i < 140; ++i)
+        failed += inChild([fd] { return read(fd, "1002") == "<2>" ? 0 : 1; }) != 0;
     EXPECT_EQ(failed, 0);
     std::thread([&] { EXPECT_EQ(read(fd, "1002"), "<2>"); }).join();
 }
@@ -276,18 +254,12 @@ TEST_F(BTreeIndexTest, ATableFilledByTheDeadAfterTheOpenIsClearedForANewReader) 
     };
     MDB_env* env = nullptr;
     ASSERT_TRUE(open(&env));
-    for (int i = 0; i < 4; ++i) {
-        pid_t child = fork();
-        ASSERT_NE(child, -1);
-        if (child == 0) {
-            MDB_env* own = nullptr;
-            MDB_txn* txn = nullptr;
-            _exit(open(&own) && mdb_txn_begin(own, nullptr, MDB_RDONLY, &txn) == 0 ? 0 : 1);
-        }
-        int status = -1;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << i;
-    }
+    auto deadReader = [&] {
+        MDB_env* own = nullptr;
+        MDB_txn* txn = nullptr;
+        return open(&own) && mdb_txn_begin(own, nullptr, MDB_RDONLY, &txn) == 0 ? 0 : 1;
+    };
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(inChild(deadReader), 0) << "child " << i;
     std::thread([&] {
         LmdbReadTransaction read(env);
         EXPECT_EQ(read.rc(), 0) << mdb_strerror(read.rc());
@@ -295,15 +267,25 @@ TEST_F(BTreeIndexTest, ATableFilledByTheDeadAfterTheOpenIsClearedForANewReader) 
     mdb_env_close(env);
 }
 
-TEST_F(BTreeIndexTest, NoRoomOrFailedWriteLeavesTheRecordAsItWas) {
-    setenv("VM_BTREE_MAPSIZE", "65536", 1);
+// A number that another thread closed and that went to another index must
+// not let this thread's second read of a key pass off the first file's
+// record: both files have made as many commits, so LMDB alone cannot tell.
+TEST_F(BTreeIndexTest, ANumberGivenToAnotherIndexIsNotTheOneReadThrough) {
     int fd = create();
-    unsetenv("VM_BTREE_MAPSIZE");
+    ASSERT_EQ(write(fd, "1001", "first file"), BTREE_OK);
+    ASSERT_EQ(read(fd, "1001"), "first file");
+    std::thread([&] {
+        EXPECT_EQ(close_index(fd), BTREE_OK);
+        EXPECT_EQ(creat_index("/vm/db/other", 5, BTREE_READ_WRITE, 0775), fd);
+        EXPECT_EQ(write(fd, "1001", "other file"), BTREE_OK);
+    }).join();
+    EXPECT_EQ(read(fd, "1001"), "other file");
+}
+
+TEST_F(BTreeIndexTest, NoRoomOrFailedWriteLeavesTheRecordAsItWas) {
+    int fd = create();
     ASSERT_GE(fd, 0);
     ASSERT_EQ(write(fd, "1001", "old"), BTREE_OK);
-    EXPECT_EQ(write(fd, "1001", String(1 << 20, 'x')), BTREE_FULL);
-    EXPECT_TRUE(traces->contains(1, kIndex.text()));
-
     FaultInjector::add(FaultOp::Write, ENOSPC, "/vm/db/");
     EXPECT_EQ(write(fd, "1001", "new"), BTREE_FULL);
     FaultInjector::add(FaultOp::Write, EIO, "/vm/db/");
