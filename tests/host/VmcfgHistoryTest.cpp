@@ -81,73 +81,44 @@ class VmcfgHistory : public VmcfgFixture {
 TEST_F(VmcfgHistory, EachPathOfChangeWritesTheRecordExpected) {
     ASSERT_EQ(run("init").status, 0);
     const String stream = streamFile({{"A", "x"}, {"B", "y"}});
+    // Where a record lands: "kind target".
+    const std::string system = "system /VM/config/sys_prop_db",
+                      known = "file /VM/config/COSPropertyDefaults";
     const struct {
         String command;
         int status;
-        std::string kind;
-        std::string target;
-        std::vector<std::string> changes;
+        std::string where;
+        std::string changes;  // a record's rows, joined by "; "
     } steps[] = {
-        {"props put --system Greeting hello",
-         0,
-         "system",
-         "/VM/config/sys_prop_db",
-         {"added Greeting none -> hello"}},
-        {"props put --system Greeting world --index 1",
-         0,
-         "system",
-         "/VM/config/sys_prop_db",
-         {"changed Greeting hello -> world"}},
-        {"props remove --system Greeting",
-         0,
-         "system",
-         "/VM/config/sys_prop_db",
-         {"removed Greeting world -> none"}},
+        {"props put --system Greeting hello", 0, system, "added Greeting none -> hello"},
+        {"props put --system Greeting world --index 1", 0, system,
+         "changed Greeting hello -> world"},
+        {"props remove --system Greeting", 0, system, "removed Greeting world -> none"},
         // The known set's copies hold no value: only their attributes change.
-        {"known add COS 'COS New'",
-         0,
-         "file",
-         "/VM/config/COSPropertyDefaults",
-         {"added COS New none -> "}},
-        {"known change COS 'COS New' --version 3",
-         0,
-         "file",
-         "/VM/config/COSPropertyDefaults",
-         {"changed COS New  -> "}},
-        {"known rm COS 'COS New'",
-         0,
-         "file",
-         "/VM/config/COSPropertyDefaults",
-         {"removed COS New  -> none"}},
-        {"features set 2 on --yes",
-         0,
-         "feature",
-         "Tandem Mailbox",
-         {"changed state off -> on", "added outcome none -> done"}},
-        {"features set cad on --yes",
-         1,
-         "feature",
-         "CAD",
-         {"changed state off -> off",
-          "added outcome none -> failed: result 1023, rval 3, ecode 8"}},
-        {"props import /VM/t/set " + stream + " --yes",
-         0,
-         "file",
-         "/VM/t/set",
-         {"added A none -> x", "added B none -> y"}},
+        {"known add COS 'COS New'", 0, known, "added COS New none -> "},
+        {"known change COS 'COS New' --version 3", 0, known, "changed COS New  -> "},
+        {"known rm COS 'COS New'", 0, known, "removed COS New  -> none"},
+        {"features set 2 on --yes", 0, "feature Tandem Mailbox",
+         "changed state off -> on; added outcome none -> done"},
+        {"features set cad on --yes", 1, "feature CAD",
+         "changed state off -> off; added outcome none -> failed: result 1023, rval 3, ecode 8"},
+        {"props import /VM/t/set " + stream + " --yes", 0, "file /VM/t/set",
+         "added A none -> x; added B none -> y"},
     };
     for (const auto& step : steps) {
+        SCOPED_TRACE(step.command);
         Outcome o = run(step.command);
-        ASSERT_EQ(o.status, step.status) << step.command << "\n" << o.err;
+        ASSERT_EQ(o.status, step.status) << o.err;
         Json record = newest();
-        std::vector<std::string> changes;
-        for (const Json& row : record) changes.push_back(changeText(row));
-        EXPECT_EQ(changes, step.changes) << step.command;
-        EXPECT_EQ(record[0]["kind"], step.kind) << step.command;
-        EXPECT_EQ(record[0]["target"], step.target) << step.command;
-        EXPECT_EQ(record[0]["actor"], processUser()) << step.command;
-        EXPECT_EQ(record[0]["program"], "vmcfg") << step.command;
-        EXPECT_TRUE(record[0]["sender_box"].is_null()) << step.command;
+        std::string changes;
+        for (const Json& row : record) changes += (changes.empty() ? "" : "; ") + changeText(row);
+        EXPECT_EQ(changes, step.changes);
+        EXPECT_EQ(
+            record[0]["kind"].get<std::string>() + " " + record[0]["target"].get<std::string>(),
+            step.where);
+        EXPECT_EQ(record[0]["actor"], processUser());
+        EXPECT_EQ(record[0]["program"], "vmcfg");
+        EXPECT_TRUE(record[0]["sender_box"].is_null());
     }
 }
 
@@ -189,11 +160,9 @@ TEST_F(VmcfgHistory, FiltersPickTheChangesAsked) {
         {"--name A", {"A"}},
         {"--actor alice", {"A"}},
         {"--actor bob --system", {"B"}},
-        {"--actor carol --system", {}},
         {"--limit 2", {"C", "D"}},  // cut in the middle of the import's record
         {"--since 1h --name B", {"B"}},
         {"--since 2000-01-01 --until 2999-12-31T23:59 --name D", {"D"}},
-        {"--until 2000-01-01", {}},
         {"--since 2999-01-01", {}},
     };
     for (const auto& query : queries)
@@ -288,12 +257,12 @@ TEST_F(VmcfgHistory, RevertRefusesALaterChangeUnlessForcedAndRevertsItsOwnRevert
         {"revert 999 --yes", 2, "no journal record 999", "hello"},
     };
     for (const auto& step : steps) {
+        SCOPED_TRACE(step.command);
         Outcome o = run(step.command);
-        EXPECT_EQ(o.status, step.status) << step.command << "\n" << o.out << o.err;
+        EXPECT_EQ(o.status, step.status) << o.out << o.err;
         EXPECT_NE((step.status == 0 ? o.out : o.err).find(step.says), String::npos)
-            << step.command << "\n"
             << o.out << o.err;
-        EXPECT_EQ(run(show).out, String(step.value) + "\n") << step.command;
+        EXPECT_EQ(run(show).out, String(step.value) + "\n");
     }
     Json revert = newest();
     EXPECT_EQ(changeText(revert[0]), "changed Greeting later -> hello");
@@ -315,19 +284,17 @@ class VmcfgJournalStore : public VmcfgHistory {
         return s;
     }
     JournalEntry systemEntry(const char* name) {
-        JournalEntry e;
-        e.actor = "tester";
-        e.program = "test";
-        e.host = JournalContext::host();
-        e.kind = "SystemProperties";
-        e.target = "/VM/config/sys_prop_db";
         JournalChange change;
         change.op = JournalChange::ADDED;
         change.name = name;
         change.index = 1;
         change.newValue = "v";
-        e.changes = {change};
-        return e;
+        return {.actor = "tester",
+                .program = "test",
+                .host = JournalContext::host(),
+                .kind = "SystemProperties",
+                .target = "/VM/config/sys_prop_db",
+                .changes = {change}};
     }
 };
 
@@ -410,7 +377,6 @@ TEST_F(VmcfgHistory, WatchPrintsAChangeOfAnotherProcessAtOnceAndStopsOnSigterm) 
     EXPECT_EQ(watch.stop(), 0) << "SIGTERM ends the watch as asked";
 }
 
-// The save stands; the missing record is said and the exit status shows it.
 // Reading the journal of a root where nothing was ever recorded finds
 // nothing and makes no journal; the first change does.
 TEST_F(VmcfgHistory, AJournalNeverWrittenReadsEmptyAndIsNotMade) {
@@ -423,6 +389,7 @@ TEST_F(VmcfgHistory, AJournalNeverWrittenReadsEmptyAndIsNotMade) {
     EXPECT_EQ(rows("").size(), 1u);
 }
 
+// The save stands; the missing record is said and the exit status shows it.
 TEST_F(VmcfgHistory, AJournalThatCannotBeWrittenWarnsAndExits3) {
     ASSERT_EQ(run("init").status, 0);
     std::filesystem::create_directories(hostPath("/vm/db/journal.sqlite"));

@@ -47,18 +47,16 @@ TEST_F(VmcfgRoot, ComesFromTheOptionTheEnvironmentThenTheDefaultsFile) {
 // made there otherwise.
 TEST_F(VmcfgRoot, EveryCommandButInitRefusesANonRoot) {
     fs::create_directory(root_ + "/empty");
-    const char* const commands[] = {
-        "props show --system",
-        "props put --system Colour blue",
-        "props put /VM/config/x A b",
-        "param get max_ports",
-        "known list cos",
-        "features",
-        "form 2 get SYSTEM x",
-        "shell </dev/null",
-        "address build 1",
-        "message props 200001",
-    };
+    const char* const commands[] = {"props show --system",
+                                    "props put --system Colour blue",
+                                    "props put /VM/config/x A b",
+                                    "param get max_ports",
+                                    "known list cos",
+                                    "features",
+                                    "form 2 get SYSTEM x",
+                                    "shell </dev/null",
+                                    "address build 1",
+                                    "message props 200001"};
     for (const char* name : {"missing", "empty"}) {
         String root = root_ + "/" + name;
         for (const char* command : commands) {

@@ -44,15 +44,12 @@ TEST_F(VmcfgSweep, RemovesWhatGoneProcessesLeftAndDryRunOnlyNamesIt) {
 
     VmcfgRunner::Outcome dry = run("sweep --dry-run");
     ASSERT_EQ(dry.status, 0) << dry.err;
-    EXPECT_NE(dry.out.find("would remove hand-off file /vm/tmp/" + handOff + " (11 bytes, pid " +
-                           gone + ", process gone)\n"),
-              String::npos)
-        << dry.out;
-    EXPECT_NE(dry.out.find("would remove value file /vm/tmp/" + value), String::npos) << dry.out;
-    EXPECT_NE(dry.out.find("would remove hand-off file /vm/tmp/" + stale + " (11 bytes, pid " +
-                           live + ", over an hour old)\n"),
-              String::npos)
-        << dry.out;
+    for (const String& line : {"would remove hand-off file /vm/tmp/" + handOff +
+                                   " (11 bytes, pid " + gone + ", process gone)\n",
+                               "would remove value file /vm/tmp/" + value,
+                               "would remove hand-off file /vm/tmp/" + stale + " (11 bytes, pid " +
+                                   live + ", over an hour old)\n"})
+        EXPECT_NE(dry.out.find(line), String::npos) << dry.out;
     EXPECT_TRUE(FileSystem::exists("/vm/tmp/" + handOff) && FileSystem::exists("/vm/tmp/" + value));
 
     VmcfgRunner::Outcome swept = run("sweep --json");

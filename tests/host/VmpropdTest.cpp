@@ -11,7 +11,6 @@
 #include <cstring>
 #include <ctime>
 #include <random>
-#include <sstream>
 #include <vector>
 
 #include "host/platform/MsgChannel.h"
@@ -27,7 +26,6 @@
 
 namespace {
 
-using A = PropertyAttributes;
 using Io = MsgChannel::Io;
 constexpr int kUpdate = 39169;
 constexpr std::uint16_t kOwnerBox = 333;

@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <thread>
 #include <utility>
 
@@ -28,7 +27,6 @@
 
 namespace {
 
-using A = PropertyAttributes;
 using Io = MsgChannel::Io;
 constexpr std::uint16_t kOwnerBox = 333;
 constexpr int kUpdate = 39169;
@@ -68,9 +66,7 @@ class VmpropdTls : public PlatformFixture {
         Properties::myPBox = 0;
         ::setenv("VM_MSG_CONNECT_MS", "1000", 1);
         tlsDir = hostPath("/VM/config/tls");
-        String script = String(CFGADM_SOURCE_DIR) + "/scripts/vm-certs.sh '" + tlsDir +
-                        "' 1 2 333 334 >/dev/null";
-        ASSERT_EQ(std::system(script.c_str()), 0);
+        ASSERT_EQ(certs(tlsDir, "1 2 333 334"), 0);
     }
     void TearDown() override {
         if (daemon.running()) {
@@ -90,6 +86,12 @@ class VmpropdTls : public PlatformFixture {
         ASSERT_NE(at, String::npos) << daemon.output();
         port = std::stoi(daemon.output().substr(at + 20));
         writeFile("/VM/config/msg_routes", "333 127.0.0.1:" + std::to_string(port) + "\n");
+    }
+    // Runs the project's certificate script on `directory`.
+    static int certs(const String& directory, const String& arguments) {
+        return std::system((String("'" CFGADM_SOURCE_DIR "/scripts/vm-certs.sh' '") + directory +
+                            "' " + arguments + " >/dev/null")
+                               .c_str());
     }
     String daemonLog() const { return readFile("/vm/log/trace.log"); }
 
@@ -131,7 +133,6 @@ TEST_F(VmpropdTls, SaveOfAMebibyteSetIsStoredByteExactOverTls) {
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].actor, "Zoë");
     EXPECT_EQ(records[0].senderBox, 1);
-    EXPECT_NE(daemonLog().find("accepted 127.0.0.1:"), String::npos) << daemonLog();
 }
 
 std::size_t countOf(const String& text, const String& part) {
@@ -213,8 +214,7 @@ TEST_F(VmpropdTls, PeersWithoutTheRightCertificateAreRefusedBeforeAnyRequest) {
 // A list the folder's authority did not sign, or no list, is refused naming
 // the file.
 TEST_F(VmpropdTls, RevokedBoxesAreRefusedAndABadRevocationListIsNamed) {
-    String script = String(CFGADM_SOURCE_DIR) + "/scripts/vm-certs.sh '";
-    ASSERT_EQ(std::system((script + tlsDir + "' --revoke 2 >/dev/null").c_str()), 0);
+    ASSERT_EQ(certs(tlsDir, "--revoke 2"), 0);
     startDaemon();
     TlsChannel revoked(*contextOf(2), connectTo(port), 5000);
     EXPECT_NE(revoked.connect(kOwnerBox, 2), Io::ok);
@@ -223,7 +223,7 @@ TEST_F(VmpropdTls, RevokedBoxesAreRefusedAndABadRevocationListIsNamed) {
     COSProperties set(7UL);
     putValue(set, "Greeting", "one");
     ASSERT_TRUE(set.save()) << daemonLog();
-    ASSERT_EQ(std::system((script + tlsDir + "' --revoke 333 >/dev/null").c_str()), 0);
+    ASSERT_EQ(certs(tlsDir, "--revoke 333"), 0);
     // The save's kept connection was checked against the list of its time.
     putValue(set, "Greeting", "two");
     EXPECT_FALSE(set.save()) << "a kept connection outlived its peer's revocation";
@@ -233,10 +233,8 @@ TEST_F(VmpropdTls, RevokedBoxesAreRefusedAndABadRevocationListIsNamed) {
     EXPECT_TRUE(awaitText("/vm/log/trace.log", "certificate revoked", 5000)) << daemonLog();
 
     String foreign = hostPath("/foreign"), crl = tlsDir + "/crl.pem";
-    ASSERT_EQ(std::system((script + foreign + "' 5 >/dev/null && " + script + foreign +
-                           "' --revoke 5 >/dev/null")
-                              .c_str()),
-              0);
+    ASSERT_EQ(certs(foreign, "5"), 0);
+    ASSERT_EQ(certs(foreign, "--revoke 5"), 0);
     // Lists this authority signed, dated so that they cannot be used.
     writeFile("/ca.cnf", "[ ca ]\ndefault_ca = vm\n[ vm ]\ndatabase = " + tlsDir +
                              "/revoked.txt\ndefault_md = sha256\n");
@@ -270,8 +268,7 @@ TEST_F(VmpropdTls, AHangUpReadsTheCertificatesAgainAndCutsOpenConnections) {
     ASSERT_TRUE(set.save()) << daemonLog();
     TlsChannel revoked(*contextOf(2), connectTo(port), 5000);
     ASSERT_EQ(revoked.connect(kOwnerBox, 2), Io::ok) << revoked.error();
-    String script = String(CFGADM_SOURCE_DIR) + "/scripts/vm-certs.sh '";
-    ASSERT_EQ(std::system((script + tlsDir + "' --revoke 2 >/dev/null").c_str()), 0);
+    ASSERT_EQ(certs(tlsDir, "--revoke 2"), 0);
     ASSERT_EQ(::kill(daemon.pid(), SIGHUP), 0);
     ASSERT_TRUE(awaitText("/vm/log/trace.log", "closing 2 open connection(s)")) << daemonLog();
 
