@@ -45,18 +45,20 @@ struct WriteCounter {
     }
 };
 
-class FrameJoiningVfsTest : public PlatformFixture {
-  protected:
-    static std::string one(sqlite3* db, const char* sql) {
-        sqlite3_stmt* statement = nullptr;
-        std::string text;
-        if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK &&
-            sqlite3_step(statement) == SQLITE_ROW)
-            text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-        sqlite3_finalize(statement);
-        return text;
-    }
-};
+// The first column of the first row the statement answers, or "".
+std::string one(sqlite3* db, const char* sql) {
+    sqlite3_stmt* statement = nullptr;
+    std::string text;
+    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+        text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    sqlite3_finalize(statement);
+    return text;
+}
+
+const char kRowsAndBytes[] = "SELECT count(*) || ' ' || sum(length(v)) FROM t";
+
+class FrameJoiningVfsTest : public PlatformFixture {};
 
 // Frames written through the joining VFS are read back by the default one
 // as SQLite wrote them: the WAL is left behind unchecked (no checkpoint on
@@ -83,7 +85,7 @@ TEST_F(FrameJoiningVfsTest, TheDefaultVfsRecoversEveryFrameItWrote) {
                                  std::to_string(k * 97 % 3000) + "))";
             ASSERT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
         }
-        const std::string expected = one(db, "SELECT count(*) || ' ' || sum(length(v)) FROM t");
+        const std::string expected = one(db, kRowsAndBytes);
         ASSERT_EQ(expected.substr(0, 3), "60 ");
         ASSERT_EQ(sqlite3_close(db), SQLITE_OK);
         // Without the shared index the reader must rebuild it from the WAL.
@@ -93,7 +95,7 @@ TEST_F(FrameJoiningVfsTest, TheDefaultVfsRecoversEveryFrameItWrote) {
         ASSERT_EQ(::stat((file + "-wal").c_str(), &wal), 0);
         EXPECT_EQ((wal.st_size - 32) % (24 + page), 0) << wal.st_size;
         ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-        EXPECT_EQ(one(db, "SELECT count(*) || ' ' || sum(length(v)) FROM t"), expected);
+        EXPECT_EQ(one(db, kRowsAndBytes), expected);
         EXPECT_EQ(one(db, "PRAGMA integrity_check"), "ok");
         sqlite3_close(db);
     }
@@ -143,13 +145,7 @@ std::string writeCounted(const std::string& file) {
     if (rc != SQLITE_OK) return "write failed: " + std::to_string(rc);
     ShortMemory::refuseJoin = false;
     sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, "vm-write-counter");
-    sqlite3_stmt* statement = nullptr;
-    std::string text;
-    if (sqlite3_prepare_v2(db, "SELECT count(*) || ' ' || sum(length(v)) FROM t", -1, &statement,
-                           nullptr) == SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW)
-        text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    sqlite3_finalize(statement);
+    std::string text = one(db, kRowsAndBytes);
     sqlite3_close(db);
     return text;
 }

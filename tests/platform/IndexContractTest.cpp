@@ -101,6 +101,7 @@ TEST_P(IndexContractTest, DescriptorsShareTheIndexAndKeepTheirOwnRights) {
     errno = 0;
     EXPECT_EQ(zrbopen(kIndex, BTREE_READ, 0), -1);
     EXPECT_EQ(errno, ENOENT);
+    EXPECT_TRUE(listDirectory("/vm/db").empty()) << "a failed open made something";
     int fd = create();
     ASSERT_GE(fd, 0);
     // Only LMDB keeps anything under the platform root.
@@ -212,7 +213,7 @@ TEST_P(IndexContractTest, ARecordOverTheMapOrRequestLimitIsFullAndTheOldOneStays
     for (long size : {kRequestLimit + 4096, 4L << 20})
         EXPECT_EQ(write(fd, "k", String(size, 'x')), BTREE_FULL) << size;
     EXPECT_EQ(read(fd, "k"), "old");
-    EXPECT_EQ(traces->contains(1, "request too large"), etcd());
+    EXPECT_TRUE(traces->contains(1, etcd() ? "request too large" : kIndex.text()));
 }
 
 // Two owner processes each make 150 saves of one class of service, every

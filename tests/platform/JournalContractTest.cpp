@@ -75,6 +75,15 @@ std::unique_ptr<JournalStore> etcdJournal(const std::string& text) {
     return store;
 }
 
+// A journal URL of this process's own on the shared cluster, "" when
+// there is none.
+std::string sharedUrl(const std::string& prefix) {
+    std::string error;
+    EtcdCluster* cluster = EtcdCluster::shared(error);
+    EXPECT_NE(cluster, nullptr) << error;
+    return cluster ? etcdUrl(*cluster, prefix + std::to_string(::getpid()), 2000) : "";
+}
+
 // "seq:names seq:names ..." of what a query of store answers.
 std::string answer(JournalStore& store, const JournalQuery& query) {
     std::vector<JournalEntry> found;
@@ -97,12 +106,9 @@ class JournalContractTest : public PlatformFixture,
         if (etcd()) {
             if (!EtcdCluster::available())
                 GTEST_SKIP() << EtcdCluster::kEtcd << " is missing: apt-get install etcd-server";
-            std::string error;
-            EtcdCluster* cluster = EtcdCluster::shared(error);
-            ASSERT_NE(cluster, nullptr) << error;
             static int run = 0;
-            url_ = etcdUrl(*cluster,
-                           "/j/" + std::to_string(::getpid()) + "/" + std::to_string(++run), 2000);
+            url_ = sharedUrl("/j/" + std::to_string(++run) + "/");
+            ASSERT_FALSE(url_.empty());
         }
         ASSERT_TRUE(store_ = open());
     }
@@ -342,12 +348,6 @@ class EtcdJournalTest : public PlatformFixture {
         JournalStore::chooseAgain();
         COSProperties::btreeFD = -1;
     }
-    EtcdCluster* shared() {
-        std::string error;
-        EtcdCluster* cluster = EtcdCluster::shared(error);
-        EXPECT_NE(cluster, nullptr) << error;
-        return cluster;
-    }
 };
 
 // An owner's save is read on another host; without a quorum the journal
@@ -412,11 +412,10 @@ TEST_F(EtcdJournalTest, ASaveIsReadElsewhereAndWithoutAQuorumEveryCallFailsInTim
 // writer overwrite the records that hold its numbers. A record over the
 // cluster's request limit is refused as too large.
 TEST_F(EtcdJournalTest, ACounterBehindTheRecordsOverwritesNoneAndLargeRecordsAreRefused) {
-    EtcdCluster* cluster = shared();
-    ASSERT_TRUE(cluster);
-    const std::string prefix = "/c/" + std::to_string(::getpid()),
-                      url = etcdUrl(*cluster, prefix, 2000);
+    const std::string prefix = "/c/" + std::to_string(::getpid()), url = sharedUrl("/c/");
+    ASSERT_FALSE(url.empty());
     std::string error;
+    EtcdCluster* cluster = EtcdCluster::shared(error);
     auto gateway = EtcdGateway::open(cluster->gatewayOptions(cluster->endpoints(), 2000), error);
     ASSERT_TRUE(gateway) << error;
     std::uint64_t seq = 0;
@@ -444,9 +443,8 @@ TEST_F(EtcdJournalTest, ACounterBehindTheRecordsOverwritesNoneAndLargeRecordsAre
 // Each process's first commit removes what is past the retention among the
 // oldest records, even when nobody prunes.
 TEST_F(EtcdJournalTest, TheFirstCommitOfAProcessRemovesTheOldestPastTheRetention) {
-    EtcdCluster* cluster = shared();
-    ASSERT_TRUE(cluster);
-    const std::string url = etcdUrl(*cluster, "/r/" + std::to_string(::getpid()), 2000);
+    const std::string url = sharedUrl("/r/");
+    ASSERT_FALSE(url.empty());
     const std::int64_t day = 86400LL * 1000000,
                        now = std::chrono::duration_cast<std::chrono::microseconds>(
                                  std::chrono::system_clock::now().time_since_epoch())
