@@ -67,10 +67,8 @@ class FilePropertiesTest : public PlatformFixture {
     // A set of n properties saved at kFile.
     void saveMany(int n) {
         FileProperties set(kFile);
-        for (int i = 0; i < n; ++i) {
-            Property p = named("name" + std::to_string(i), "value " + std::to_string(i));
-            ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
-        }
+        for (int i = 0; i < n; ++i)
+            putValue(set, "name" + std::to_string(i), "value " + std::to_string(i));
         ASSERT_TRUE(set.saveThem());
     }
 };
@@ -81,8 +79,7 @@ TEST_F(FilePropertiesTest, MissingFileIsAnEmptyBoundSetAndEmptySaveRemovesTheFil
     EXPECT_TRUE(set.underlierKnown());
     EXPECT_EQ(set.estimateLength(), -1);
 
-    Property p = named("Greeting", "hello");
-    set.put(p, A::Server);
+    putValue(set, "Greeting", "hello");
     ASSERT_TRUE(set.saveThem());
     EXPECT_EQ(readFile(kFile), streamOf(set));
     EXPECT_EQ(modeOf(kFile), 0664u);
@@ -111,6 +108,8 @@ TEST_F(FilePropertiesTest, UnderlierChangedFollowsTheFilesModificationTime) {
     EXPECT_TRUE(set.underlierChanged());
 }
 
+// The defaults file is read again only when it was touched, and a missing one
+// is not opened again until it appears: makeKnowns runs on every set's load.
 TEST_F(FilePropertiesTest, MakeKnownsRereadsOnlyATouchedDefaultsFile) {
     const Symbol tableName("Table entry");
     const Properties::knownEntry table[] = {{&tableName, 0, true, false}};
@@ -118,10 +117,13 @@ TEST_F(FilePropertiesTest, MakeKnownsRereadsOnlyATouchedDefaultsFile) {
     const Path defaults = "/VM/config/defaults";
     Property marker = named("In memory only", "x");
 
-    // Missing file: only the table, rebuilt on every call.
-    FileProperties::makeKnowns(info, defaults);
+    // Missing file: only the table, the file opened once, the set rebuilt
+    // when it was changed.
+    FaultInjector::add(FaultOp::Open, ENOENT, "/defaults", 0, -1);
+    for (int i = 0; i < 3; ++i) FileProperties::makeKnowns(info, defaults);
+    EXPECT_EQ(FaultInjector::injected(), 1);
+    FaultInjector::clear();
     ASSERT_NE(info.knowns, nullptr);
-    EXPECT_EQ(info.knowns->count(), 1u);
     info.knowns->put(marker, A::Server);
     FileProperties::makeKnowns(info, defaults);
     EXPECT_EQ(info.knowns->count(), 1u);
@@ -129,10 +131,8 @@ TEST_F(FilePropertiesTest, MakeKnownsRereadsOnlyATouchedDefaultsFile) {
     // Existing file: its entries replace and add; unchanged, it is not reread.
     {
         FileProperties file(defaults);
-        Property replaced = named("Table entry", "from file");
-        Property added = named("File entry", "y");
-        file.put(replaced, A::Server);
-        file.put(added, A::Server);
+        putValue(file, "Table entry", "from file");
+        putValue(file, "File entry", "y");
         ASSERT_TRUE(file.saveThem());
     }
     setMtime(defaults, 2000000);
@@ -146,46 +146,11 @@ TEST_F(FilePropertiesTest, MakeKnownsRereadsOnlyATouchedDefaultsFile) {
     setMtime(defaults, 2000001);
     FileProperties::makeKnowns(info, defaults);
     EXPECT_EQ(info.knowns->count(), 2u);
-    delete info.knowns;
-}
-
-TEST_F(FilePropertiesTest, AMissingDefaultsFileIsNotOpenedAgainUntilItAppears) {
-    Properties::knownInfo info{nullptr, nullptr, 0, 0};
-    const Path defaults = "/VM/config/defaults";
-    // Each open of the file is counted, failing as it would for a missing file.
-    FaultInjector::add(FaultOp::Open, ENOENT, "/defaults", 0, -1);
-    for (int i = 0; i < 3; ++i) FileProperties::makeKnowns(info, defaults);
-    EXPECT_EQ(FaultInjector::injected(), 1);
-    EXPECT_TRUE(info.knowns->holdsNone());
-    FaultInjector::clear();
-
-    // The file appears, changes and goes: every step is seen at the next call.
-    struct Step {
-        const char* value;  // null: the file is removed
-        time_t mtime;
-    };
-    for (Step step : {Step{"first", 3000000}, Step{"second", 3000001}, Step{nullptr, 0}}) {
-        if (step.value != nullptr) {
-            FileProperties file(defaults);
-            file.empty();
-            Property known = named("Known", step.value);
-            file.put(known, A::Server);
-            ASSERT_TRUE(file.saveThem());
-            setMtime(defaults, step.mtime);
-        } else {
-            ASSERT_EQ(FileSystem::unlink(defaults), 0);
-        }
-        FileProperties::makeKnowns(info, defaults);
-        Property p;
-        p.name = Symbol("Known");
-        int got = info.knowns->get(p, A::Server);
-        if (step.value == nullptr) {
-            EXPECT_EQ(got, Properties::GET_NO_SUCH_PROPERTY);
-        } else {
-            ASSERT_EQ(got, Properties::GET_OK) << step.value;
-            EXPECT_EQ(String(p.value), step.value);
-        }
-    }
+    // The file goes: back to the table alone.
+    ASSERT_EQ(FileSystem::unlink(defaults), 0);
+    FileProperties::makeKnowns(info, defaults);
+    EXPECT_EQ(valueAt(*info.knowns, "Table entry"), "");
+    EXPECT_EQ(valueAt(*info.knowns, "File entry"), "<none>");
     delete info.knowns;
 }
 
@@ -201,10 +166,8 @@ TEST_F(FilePropertiesTest, TheStoredTextIsTheStreamForEveryCountAndVersion) {
                    Case{1000, 7}, Case{2, ~0UL}}) {
         set.empty();
         set.set_version(c.version);
-        for (int i = 0; i < c.count; ++i) {
-            Property p = named("name" + std::to_string(i), "value " + std::to_string(i));
-            ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
-        }
+        for (int i = 0; i < c.count; ++i)
+            putValue(set, "name" + std::to_string(i), "value " + std::to_string(i));
         ASSERT_TRUE(set.saveThem());
         EXPECT_EQ(readFile(kFile), streamOf(set)) << c.count << " " << c.version;
     }
@@ -223,8 +186,7 @@ TEST_F(FilePropertiesTest, SaveGoesThroughALinkToItsTargetAndIgnoresAPlantedTemp
         ASSERT_EQ(::symlink(target, (root_ + kFile.text()).c_str()), 0);
         FileProperties set(kFile);
         ASSERT_GE(set.count(), 1u) << target;
-        Property p = named(String("Added ") + target, "through the link");
-        set.put(p, A::Server);
+        putValue(set, String("Added ") + target, "through the link");
         ASSERT_TRUE(set.saveThem()) << target;
         struct stat info;
         ASSERT_EQ(::lstat((root_ + kFile.text()).c_str(), &info), 0);
@@ -294,12 +256,8 @@ TEST_F(FilePropertiesTest, ASaveOverAHardLinkedFileIsTraced) {
 // A save is one write of the whole stream, not one per line.
 TEST_F(FilePropertiesTest, ALargeSaveIsOneWrite) {
     FileProperties set(kFile);
-    for (int i = 0; i < 100000; ++i) {
-        Property p = named("n" + std::to_string(i), "v");
-        set.put(p, A::Server);
-    }
-    Property big = named("big", String(5000, 'x'));  // a value held in a file
-    set.put(big, A::Server);
+    for (int i = 0; i < 100000; ++i) putValue(set, "n" + std::to_string(i), "v");
+    putValue(set, "big", String(5000, 'x'));  // a value held in a file
     FaultInjector::add(FaultOp::Write, EIO, "/VM/config/", /*skip=*/1, /*times=*/-1);
     ASSERT_TRUE(set.saveThem());
     FileProperties back(kFile);
@@ -313,8 +271,7 @@ TEST_F(FilePropertiesTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
     for (FaultOp op : {FaultOp::Write, FaultOp::Fsync, FaultOp::Rename}) {
         FaultInjector::add(op, ENOSPC, "/VM/config/");
         FileProperties set(kFile);
-        Property p = named("More", "x");
-        set.put(p, A::Server);
+        putValue(set, "More", "x");
         EXPECT_FALSE(set.saveThem());
         EXPECT_EQ(set.getError(), Properties::OS_SYSTEM_ERROR);
         EXPECT_EQ(readFile(kFile), before);
@@ -410,8 +367,7 @@ TEST_F(FilePropertiesTest, KilledWritersLeaveTheOldSetOrTheNew) {
         stable = found;
     }
     FileProperties last(kFile);
-    Property p = named("last", "x");
-    last.put(p, A::Server);
+    putValue(last, "last", "x");
     ASSERT_TRUE(last.saveThem());
     EXPECT_EQ(listDirectory("/VM/config"), std::vector<String>{"props"});
 }
@@ -423,8 +379,7 @@ TEST_F(FilePropertiesTest, OnlyRegularFilesAreRead) {
     for (const char* path : {"/VM/config/fifo", "/VM/config/dir"}) {
         FileProperties set{Path(path)};
         EXPECT_EQ(set.getError(), Properties::OS_SYSTEM_ERROR) << path;
-        Property p = named("x", "y");
-        set.put(p, A::Server);
+        putValue(set, "x", "y");
         EXPECT_FALSE(set.saveThem()) << path;
     }
 }

@@ -39,19 +39,6 @@ class PropertiesAccess : public PlatformFixture {
     MemoryProperties set{info};
 };
 
-TEST_F(PropertiesAccess, IndexZeroPutsAppendAndGetTakesTheLowest) {
-    for (std::uint32_t expected : {1u, 2u}) {
-        Property p = make("Greeting", 0, std::to_string(expected), {A::Minimal});
-        ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
-        EXPECT_EQ(p.index, expected);
-    }
-    Property q = make("Greeting", 0);
-    ASSERT_EQ(set.get(q, A::Standard), Properties::GET_OK);
-    EXPECT_EQ(q.index, 1u);
-    EXPECT_EQ(String(q.value), "1");
-    EXPECT_TRUE(set.isModified());
-}
-
 TEST_F(PropertiesAccess, NewPropertiesAreCheckedAgainstTheKind) {
     struct Case {
         const char* name;
@@ -81,17 +68,13 @@ TEST_F(PropertiesAccess, NewPropertiesAreCheckedAgainstTheKind) {
         // A refused put leaves the set unchanged.
         EXPECT_EQ(valueAt(fresh, c.name, 1), c.expected == Properties::PUT_OK ? "v" : "<none>");
         EXPECT_EQ(fresh.count(), c.expected == Properties::PUT_OK ? 1u : 0u);
+        // An accepted server-known property takes the kind's attributes.
+        Property known = make(c.name, 1);
+        if (c.serverKnown && c.expected == Properties::PUT_OK &&
+            knowns.get(known, A::Server) == Properties::GET_OK) {
+            EXPECT_EQ(String(p.attributes), String(known.attributes));
+        }
     }
-}
-
-TEST_F(PropertiesAccess, AcceptedKnownPropertyTakesTheKnownAttributes) {
-    Property p = make("FixedKnown", 0, "v", {}, {});
-    p.attributes.set_server_known(true);
-    ASSERT_EQ(set.put(p, A::Trusted), Properties::PUT_OK);
-    Property known = make("FixedKnown", 1);
-    ASSERT_EQ(knowns.get(known, A::Server), Properties::GET_OK);
-    EXPECT_EQ(String(p.attributes), String(known.attributes));
-    EXPECT_EQ(p.attributes.type(), 7);
 }
 
 TEST_F(PropertiesAccess, PutOfAnExistingInstanceKeepsItsAttributes) {
@@ -109,15 +92,23 @@ TEST_F(PropertiesAccess, PutOfAnExistingInstanceKeepsItsAttributes) {
     EXPECT_EQ(set.put(denied, A::Restricted), Properties::PUT_NO_PERMISSION);
 }
 
-TEST_F(PropertiesAccess, GetReportsUnreadableButFillsAndIndexZeroSkipsIt) {
-    putAll(set, {make("Pin", 1, "1234", {A::Server}), make("Pin", 2, "open", {A::Minimal})});
+TEST_F(PropertiesAccess, IndexZeroPutsAppendAndGetTakesTheLowestReadable) {
+    for (auto [expected, reader] : {std::pair{1u, A::Server}, {2u, A::Minimal}, {3u, A::Minimal}}) {
+        Property p = make("Pin", 0, std::to_string(expected), {reader});
+        ASSERT_EQ(set.put(p, A::Server), Properties::PUT_OK);
+        EXPECT_EQ(p.index, expected);
+    }
+    EXPECT_TRUE(set.isModified());
     Property p = make("Pin", 1);
     EXPECT_EQ(set.get(p, A::Standard), Properties::GET_NO_PERMISSION);
-    EXPECT_EQ(String(p.value), "1234");
-    p = make("Pin", 0);
-    EXPECT_EQ(set.get(p, A::Standard), Properties::GET_OK);
-    EXPECT_EQ(p.index, 2u);
-    p = make("Pin", 3);
+    EXPECT_EQ(String(p.value), "1");
+    for (auto [who, expected] : {std::pair{A::Standard, 2u}, {A::Server, 1u}}) {
+        p = make("Pin", 0);
+        EXPECT_EQ(set.get(p, who), Properties::GET_OK);
+        EXPECT_EQ(p.index, expected);
+        EXPECT_EQ(String(p.value), std::to_string(expected));
+    }
+    p = make("Pin", 4);
     EXPECT_EQ(set.get(p, A::Server), Properties::GET_NO_SUCH_PROPERTY);
 }
 
