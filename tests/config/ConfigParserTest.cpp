@@ -12,41 +12,12 @@ class ConfigParser : public ConfigFixture {
   protected:
     void SetUp() override {
         ConfigFixture::SetUp();
-        setenv("SITE_NAME", "east", 1);
         setenv("CFG_A", "a", 1);
         setenv("CFG_B", "b", 1);
         unsetenv("CFG_UNSET");
         setenv("CFG_MARKER", hostPath("/marker").c_str(), 1);
     }
 };
-
-TEST_F(ConfigParser, WorkedExample) {
-    String err;
-    auto info = readQuietly(
-        "#site parameters\nprecedence node $(echo vm7)\nprecedence site ${SITE_NAME}\n"
-        "precedence global default\nnode vm7 : max_ports=48 greeting=(Good morning)\n"
-        "node vm8 : max_ports=96\nsite east : max_ports=24 language=english\n"
-        "global default : max_ports=12 timeout=30 language=(US english) (Number of CDR Files)=4\n",
-        err);
-    EXPECT_EQ(err, "");
-    EXPECT_TRUE(info->isInitialized());
-    EXPECT_EQ(types(*info), "node=vm7 site=east global=default");
-    // The key order of a slot is the text order of the keys.
-    EXPECT_EQ(dump(*info),
-              "node:greeting=Good morning\nnode:max_ports=48\n"
-              "site:language=english\nsite:max_ports=24\n"
-              "global:Number of CDR Files=4\nglobal:language=US english\n"
-              "global:max_ports=12\nglobal:timeout=30\n");
-    // The lowest slot holding a key supplies it.
-    for (const auto& [key, expected] : {std::pair<String, String>{"max_ports", "48 node vm7"},
-                                        {"language", "english site east"},
-                                        {"timeout", "30 global default"}}) {
-        String value;
-        Symbol type, typeValue;
-        ASSERT_TRUE(info->configGet(Symbol(key), value, type, typeValue));
-        EXPECT_EQ(value + " " + type.text() + " " + typeValue.text(), expected);
-    }
-}
 
 // The pairs of a "g default" line; a line in error stores none of its pairs,
 // and the line of another type after it is still read.

@@ -41,20 +41,11 @@ class ConsoleAuthTest : public VmcfgFixture {
 };
 
 TEST_F(ConsoleAuthTest, NamesFollowTheRule) {
-    struct Case {
-        const char* name;
-        bool valid;
-    } cases[] = {{"alice", true},
-                 {"A.b_c-9", true},
-                 {"", false},
-                 {"al ice", false},
-                 {"al/ice", false},
-                 {"élise", false},
-                 {"x\n", false},
-                 {"..", true},
-                 {"abcdefghijklmnopqrstuvwxyz012345", true},
-                 {"abcdefghijklmnopqrstuvwxyz0123456", false}};
-    for (const Case& c : cases) EXPECT_EQ(UsersFile::validName(c.name), c.valid) << c.name;
+    for (const char* name : {"alice", "A.b_c-9", "..", "abcdefghijklmnopqrstuvwxyz012345"})
+        EXPECT_TRUE(UsersFile::validName(name)) << name;
+    for (const char* name :
+         {"", "al ice", "al/ice", "élise", "x\n", "abcdefghijklmnopqrstuvwxyz0123456"})
+        EXPECT_FALSE(UsersFile::validName(name)) << name;
 }
 
 TEST_F(ConsoleAuthTest, AddStoresOnlyASaltedDigestAndRefusesWhatItShould) {

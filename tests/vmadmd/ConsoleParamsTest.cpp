@@ -44,24 +44,16 @@ TEST_F(ConsoleParamsTest, AnswersAndRefusals) {
         int status;
         const char* contains;
     } cases[] = {
-        {"/api/params", 200,
-         R"({"key":"Max Ports","type":"site","type_value":"east","value":"48"})"},
-        {"/api/params?file=/VM/config/site_params", 200, R"("ok":false)"},
         {"/api/params/Max%20Ports", 200, R"("file":"/VM/config/config_params")"},
         {"/api/params/k?file=/VM/config/site_params", 200, R"("value":"1")"},
         {"/api/params/timeout?file=/VM/config/site_params", 404, R"("winner":null)"},
         {"/api/params?key=check&file=/VM/config/site_params", 200, R"("value":"yes")"},
-        {"/api/params/check", 200, R"("diagnostics":[],"file":"/VM/config/config_params")"},
-        {"/api/params/check?file=/VM/config/site_params", 200,
-         R"({"line":3,"message":"not a comment, precedence or parameter line",)"
-         R"("text":"not a parameter line"})"},
-        {"/api/params/check?file=/VM/config/site_params", 200,
-         R"({"line":4,"message":"Unknown parameter type: nodes","text":"nodes x : k=2"})"},
         {"/api/params?file=/../etc/passwd", 400, "leads outside the platform root"},
         {"/api/params/k?file=/VM/config/../../../x", 400, "leads outside the platform root"},
         {"/api/params/check?file=VM/config/config_params", 400, "is not a platform path"},
         {"/api/params?file=", 400, "file: a property file path must have 1 to"},
-        {"/api/params?file=/VM/config/config_params%00x", 400, "file: a property file path holds no NUL byte"},
+        {"/api/params?file=/VM/config/config_params%00x", 400,
+         "file: a property file path holds no NUL byte"},
         {"/api/params?file=/VM/none", 404, "can't read parameter file /VM/none: No such file"},
         {"/api/params/check?file=/VM/none", 404, "No such file"},
         {"/api/params/k?file=/VM/config", 404, "Is a directory"},

